@@ -1,0 +1,73 @@
+#pragma once
+// One package archive: a header, the stored bytes of every file, and an index with a
+// tail at the end. The index lives in memory; changes are appended and committed by
+// rewriting the archive length in the header, so an interrupted write is cut away on
+// the next open.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/dual_files_stream.h"
+#include "archive/package_format.h"
+#include "archive/package_result.h"
+#include "archive/zlib_codec.h"
+
+class TavrinFilePackage : private DualFilesStream {
+ public:
+  using EntryRecord = package_format::EntryRecord;
+  using Index = std::unordered_map<std::u16string, EntryRecord>;
+
+  TavrinFilePackage();
+  virtual ~TavrinFilePackage();
+
+  // Reading.
+  PackageResult Open(const std::u16string& basePath, const std::u16string& archiveName);
+  PackageResult Close();
+  // fullName uses "\" separators; letters A-Z match either case.
+  EntryRecord* FindEntry(const std::u16string& fullName, bool create);
+  PackageResult GetFileData(const std::u16string& fileName, bool nameIsFull, std::vector<uint8_t>* output);
+
+  // Writing.
+  PackageResult Create(const std::u16string& basePath, const std::u16string& archiveName);
+  PackageResult SetFileData(const std::u16string& fileName, const void* data, uint32_t length);
+  PackageResult SetFileCompressedData(const std::u16string& fullName, const void* data, uint32_t storedLength,
+                                      uint32_t uncompressedLength);
+  // Compared with the keys as given: pass the lower-case key form.
+  PackageResult RemoveFile(const std::u16string& fullName);
+  PackageResult Save();
+  // Writes the index in format 188 and commits it; callers that save a changed
+  // archive clear indexChanged whatever the result.
+  PackageResult WriteIndex();
+
+  bool isOpen() const { return isOpen_; }
+  bool indexChanged() const { return indexChanged_; }
+  void clearIndexChanged() { indexChanged_ = false; }
+  const std::u16string& name() const { return name_; }
+  uint32_t format() const { return format_; }
+  const Index& index() const { return index_; }
+  // The logical length of the open archive.
+  uint64_t streamLength() const { return DualFilesStream::length; }
+
+  // Entry key: A-Z lowered, every other unit unchanged.
+  static std::u16string KeyOf(std::u16string_view fullName);
+  // The record's name converted to UTF-16 (as stored, letter case kept).
+  static std::u16string NameOf(const EntryRecord& record);
+
+ private:
+  PackageResult LoadIndex();
+  PackageResult FindOrCreateEntry(const std::u16string& fullName, EntryRecord** record);
+  PackageResult PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored, uint32_t uncompressed);
+
+  bool isOpen_ = false;
+  bool indexChanged_ = false;
+  std::u16string name_;
+  uint32_t format_ = package_format::kFormat188;
+  Index index_;
+
+  // Kept between calls: zlib state and one scratch buffer, reused for every file.
+  Deflater deflater_;
+  Inflater inflater_;
+  std::vector<uint8_t> scratch_;
+};

@@ -1,0 +1,62 @@
+#pragma once
+// Files by UTF-16 path, opened for exclusive use, with 64-bit positions.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+enum class FileMode {
+  kRead,       // "rb": an existing file, reading only
+  kReadWrite,  // "rb+": an existing file, reading and writing
+  kCreate,     // "wb+": created or emptied, reading and writing
+};
+
+enum class SeekOrigin { kStart, kEnd };
+
+// One open file. While it is open no other process (and no other File of this
+// process) can open the same file: share-deny on Windows, flock on POSIX.
+class File {
+ public:
+  File() = default;
+  ~File() { Close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // 0 on success, otherwise an errno value (EACCES when another holder has the file).
+  int Open(const std::u16string& path, FileMode mode);
+  void Close();
+  bool IsOpen() const { return stream_ != nullptr; }
+
+  // Transfers exactly count bytes at the current position; a count of 0 fails,
+  // as a single item of size zero does in the C runtime.
+  bool Read(void* buffer, std::size_t count);
+  bool Write(const void* buffer, std::size_t count);
+
+  bool Seek(int64_t offset, SeekOrigin origin);
+  bool Tell(uint64_t* position);
+  // Grows or shrinks the file; the current position is left where it was.
+  bool SetSize(uint64_t size);
+  // Pushes buffered bytes to the operating system and waits until they reach the disk.
+  bool Sync();
+
+ private:
+  enum class LastOp { kNone, kRead, kWrite };
+  bool SwitchTo(LastOp op);
+  bool RepositionInPlace();
+
+  std::FILE* stream_ = nullptr;
+  LastOp lastOp_ = LastOp::kNone;
+};
+
+// Creates a folder and every missing parent; true when the folder exists afterwards.
+bool MakeDirectories(const std::u16string& path);
+// Deletes one file; true when it was deleted.
+bool RemoveFile(const std::u16string& path);
+bool FileExists(const std::u16string& path);
+
+}  // namespace platform

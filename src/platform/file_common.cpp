@@ -1,0 +1,46 @@
+#include "platform/file.h"
+
+#include <utility>
+
+namespace platform {
+
+File::File(File&& other) noexcept
+    : stream_(std::exchange(other.stream_, nullptr)), lastOp_(std::exchange(other.lastOp_, LastOp::kNone)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    stream_ = std::exchange(other.stream_, nullptr);
+    lastOp_ = std::exchange(other.lastOp_, LastOp::kNone);
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  lastOp_ = LastOp::kNone;
+}
+
+// The C runtime requires a positioning call between a read and a following write
+// (and a flush or positioning call between a write and a following read).
+bool File::SwitchTo(LastOp op) {
+  if (stream_ == nullptr) return false;
+  if (lastOp_ != LastOp::kNone && lastOp_ != op && !RepositionInPlace()) return false;
+  lastOp_ = op;
+  return true;
+}
+
+bool File::Read(void* buffer, std::size_t count) {
+  if (count == 0 || !SwitchTo(LastOp::kRead)) return false;
+  return std::fread(buffer, count, 1, stream_) == 1;
+}
+
+bool File::Write(const void* buffer, std::size_t count) {
+  if (count == 0 || !SwitchTo(LastOp::kWrite)) return false;
+  return std::fwrite(buffer, count, 1, stream_) == 1;
+}
+
+}  // namespace platform

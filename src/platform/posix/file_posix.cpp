@@ -1,0 +1,109 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+std::string NativePath(const std::u16string& path) {
+  std::string out = Utf8FromUtf16(path);
+  // Client paths use "\" between folders; on POSIX every "\" is a separator.
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+}  // namespace
+
+int File::Open(const std::u16string& path, FileMode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  const char* stdioMode = "r+b";
+  switch (mode) {
+    case FileMode::kRead:
+      flags |= O_RDONLY;
+      stdioMode = "rb";
+      break;
+    case FileMode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case FileMode::kCreate:
+      // Not O_TRUNC: the file is emptied only once the lock is ours.
+      flags |= O_RDWR | O_CREAT;
+      break;
+  }
+  int fd = ::open(NativePath(path).c_str(), flags, 0644);
+  if (fd < 0) return errno;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = (errno == EWOULDBLOCK) ? EACCES : errno;
+    ::close(fd);
+    return error;
+  }
+  if (mode == FileMode::kCreate && ::ftruncate(fd, 0) != 0) {
+    int error = errno;
+    ::close(fd);
+    return error;
+  }
+  stream_ = ::fdopen(fd, stdioMode);
+  if (stream_ == nullptr) {
+    int error = errno;
+    ::close(fd);
+    return error;
+  }
+  return 0;
+}
+
+bool File::RepositionInPlace() { return ::fseeko(stream_, 0, SEEK_CUR) == 0; }
+
+bool File::Seek(int64_t offset, SeekOrigin origin) {
+  if (stream_ == nullptr) return false;
+  lastOp_ = LastOp::kNone;
+  return ::fseeko(stream_, static_cast<off_t>(offset), origin == SeekOrigin::kStart ? SEEK_SET : SEEK_END) == 0;
+}
+
+bool File::Tell(uint64_t* position) {
+  if (stream_ == nullptr) return false;
+  off_t at = ::ftello(stream_);
+  if (at < 0) return false;
+  *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool File::SetSize(uint64_t size) {
+  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  return ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0;
+}
+
+bool File::Sync() {
+  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  return ::fsync(::fileno(stream_)) == 0;
+}
+
+bool MakeDirectories(const std::u16string& path) {
+  std::string native = NativePath(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  if (native.empty()) return false;
+  struct stat info {};
+  if (::stat(native.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  std::size_t slash = native.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) {
+    if (!MakeDirectories(Utf16FromUtf8(native.substr(0, slash)))) return false;
+  }
+  if (::mkdir(native.c_str(), 0755) == 0) return true;
+  return errno == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+bool FileExists(const std::u16string& path) {
+  struct stat info {};
+  return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+#include <windows.h>
+#include <io.h>
+#include <share.h>
+#include <shlobj.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace platform {
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+}  // namespace
+
+int File::Open(const std::u16string& path, FileMode mode) {
+  Close();
+  const wchar_t* stdioMode = mode == FileMode::kRead ? L"rb" : mode == FileMode::kReadWrite ? L"rb+" : L"wb+";
+  // Share-deny both: nobody else reads or writes the file while we hold it.
+  errno = 0;
+  stream_ = ::_wfsopen(Wide(path), stdioMode, _SH_DENYRW);
+  if (stream_ == nullptr) return errno != 0 ? errno : EACCES;
+  return 0;
+}
+
+bool File::RepositionInPlace() { return ::_fseeki64(stream_, 0, SEEK_CUR) == 0; }
+
+bool File::Seek(int64_t offset, SeekOrigin origin) {
+  if (stream_ == nullptr) return false;
+  lastOp_ = LastOp::kNone;
+  return ::_fseeki64(stream_, offset, origin == SeekOrigin::kStart ? SEEK_SET : SEEK_END) == 0;
+}
+
+bool File::Tell(uint64_t* position) {
+  if (stream_ == nullptr) return false;
+  __int64 at = ::_ftelli64(stream_);
+  if (at < 0) return false;
+  *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool File::SetSize(uint64_t size) {
+  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  return ::_chsize_s(::_fileno(stream_), static_cast<__int64>(size)) == 0;
+}
+
+bool File::Sync() {
+  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  // _commit calls FlushFileBuffers.
+  return ::_commit(::_fileno(stream_)) == 0;
+}
+
+bool MakeDirectories(const std::u16string& path) {
+  std::u16string native = path;
+  for (char16_t& c : native)
+    if (c == u'/') c = u'\\';
+  DWORD attributes = ::GetFileAttributesW(Wide(native));
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // SHCreateDirectoryExW wants an absolute path.
+  wchar_t full[MAX_PATH * 4];
+  DWORD length = ::GetFullPathNameW(Wide(native), MAX_PATH * 4, full, nullptr);
+  if (length == 0 || length >= MAX_PATH * 4) return false;
+  int result = ::SHCreateDirectoryExW(nullptr, full, nullptr);
+  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
+}
+
+bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
+
+bool FileExists(const std::u16string& path) {
+  DWORD attributes = ::GetFileAttributesW(Wide(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace platform
