@@ -56,8 +56,6 @@ PackageResult TavrinFilePackage::LoadIndex() {
   if (!Read(word, 4)) return PackageResult::kReadFailed;
   const uint32_t archiveLength = LoadU32(word);
 
-  // Anything after the last committed index is an interrupted write: cut it away.
-  if (archiveLength != DualFilesStream::length) Truncate(archiveLength);
   // The archive must hold what the header claims before any position is derived from it.
   if (archiveLength > DualFilesStream::length || archiveLength < kHeaderSize + 4) return PackageResult::kReadFailed;
 
@@ -96,6 +94,8 @@ PackageResult TavrinFilePackage::LoadIndex() {
 
   unsigned char recordBytes[kRecordSize];
   for (uint32_t i = 0; i < count; ++i) {
+    // Without this the count of bytes left would wrap and the tail would be read as records.
+    if (indexBytesLeft < prefixSize) return PackageResult::kReadFailed;
     unsigned char prefix[8];
     if (!Read(prefix, prefixSize)) return PackageResult::kReadFailed;
     uint32_t recordLength = LoadU32(prefix) ^ (oldFormat ? kOldIndexKeyA : kIndexKey);
@@ -121,6 +121,10 @@ PackageResult TavrinFilePackage::LoadIndex() {
     std::replace(record.name, record.name + nameLength, '/', '\\');
     index_.insert_or_assign(KeyOf(NameOf(record)), record);
   }
+  // Anything after the last committed index is an interrupted write: cut it away. Only an
+  // index that loaded proves the header's length right; a damaged header must not cost the
+  // file its bytes.
+  if (archiveLength != DualFilesStream::length) Truncate(archiveLength);
   return PackageResult::kOk;
 }
 

@@ -16,6 +16,8 @@ Deflater::~Deflater() {
 
 CodecResult Deflater::Compress(const void* input, std::size_t inputSize, void* out, std::size_t capacity,
                                std::size_t* outSize) {
+  // zlib refuses a null output buffer (an empty vector's data()); no stream fits in 0 bytes anyway.
+  if (capacity == 0) return CodecResult::kDoesNotFit;
   if (!ready_ || deflateReset(&stream_) != Z_OK) return CodecResult::kFailed;
   if (inputSize > kMaxChunk || capacity > kMaxChunk) return CodecResult::kFailed;
   stream_.next_in = static_cast<Bytef*>(const_cast<void*>(input));

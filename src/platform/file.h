@@ -43,6 +43,8 @@ class File {
   bool SetSize(uint64_t size);
   // Pushes buffered bytes to the operating system and waits until they reach the disk.
   bool Sync();
+  // Pushes buffered bytes to the operating system, without waiting for the disk.
+  bool Flush();
 
  private:
   enum class LastOp { kNone, kRead, kWrite };

@@ -43,4 +43,6 @@ bool File::Write(const void* buffer, std::size_t count) {
   return std::fwrite(buffer, count, 1, stream_) == 1;
 }
 
+bool File::Flush() { return stream_ != nullptr && std::fflush(stream_) == 0; }
+
 }  // namespace platform

@@ -40,6 +40,13 @@ int File::Open(const std::u16string& path, FileMode mode) {
   }
   int fd = ::open(NativePath(path).c_str(), flags, 0644);
   if (fd < 0) return errno;
+  // A folder opens read-only on POSIX; on Windows it does not open at all.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return error;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = (errno == EWOULDBLOCK) ? EACCES : errno;
     ::close(fd);

@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# The project's test command. On a fresh Debian 12 machine (as root) it installs what it needs,
+# builds every preset with warnings as errors, runs the native suite, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows suite under Wine, and every fuzz
+# target for a fixed number of inputs. Exits non-zero when anything fails.
+#
+#   bash scripts/test.sh                    the full run
+#   bash scripts/test.sh --quick            native and Windows only: no asan, no fuzz
+#   bash scripts/test.sh --build-root DIR   build folders DIR/<preset> instead of build/<preset>
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+quick=0
+build_root=$root/build
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) quick=1 ;;
+    --build-root)
+      [ $# -ge 2 ] || { echo "test.sh: --build-root needs a folder" >&2; exit 2; }
+      build_root=$(mkdir -p "$2" && cd "$2" && pwd)
+      shift ;;
+    -h | --help) sed -n '2,10p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+fuzz_runs=20000
+fuzz_seed=1
+logs=$build_root/test-logs
+mkdir -p "$logs"
+
+step_names=()
+step_times=()
+step_results=()
+suite_lines=()
+failures=0
+passed_total=0
+failed_total=0
+
+section() {
+  echo
+  echo "==================== $* ===================="
+}
+
+# record <name> <seconds> <ok|FAILED>
+record() {
+  step_names+=("$1")
+  step_times+=("$2")
+  step_results+=("$3")
+  [ "$3" = FAILED ] && failures=$((failures + 1))
+  return 0
+}
+
+# Runs a command with its output in a log; shows the log's end only when it fails.
+quiet_step() {
+  local name=$1 log=$logs/$2
+  shift 2
+  section "$name"
+  local start=$SECONDS
+  if "$@" >"$log" 2>&1; then
+    echo "ok ($((SECONDS - start)) s)"
+    record "$name" $((SECONDS - start)) ok
+    return 0
+  fi
+  tail -n 150 "$log"
+  echo "FAILED ($((SECONDS - start)) s); full output: $log"
+  record "$name" $((SECONDS - start)) FAILED
+  failed_total=$((failed_total + 1))
+  return 1
+}
+
+declare -A built=()
+
+build_preset() {
+  local preset=$1
+  local dir=$build_root/$preset
+  quiet_step "configure and build $preset" "build-$preset.log" \
+    bash -c 'cmake --preset "$1" -B "$2" -DSOLMERE_WERROR=ON && cmake --build "$2" -j2' _ "$preset" "$dir" &&
+    built[$preset]=1
+}
+
+# run_ctest <preset> <jobs> <timeout>: the options of the test preset of that name, against
+# this run's build folder.
+run_ctest() {
+  local preset=$1 jobs=$2 timeout=$3
+  local name="ctest $preset"
+  section "$name"
+  if [ -z "${built[$preset]:-}" ]; then
+    echo "skipped: the $preset build failed"
+    record "$name" 0 FAILED
+    suite_lines+=("$preset: not run, the build failed")
+    return
+  fi
+  local log=$logs/ctest-$preset.log start=$SECONDS status=0
+  ctest --test-dir "$build_root/$preset" --output-on-failure --no-tests=error -j "$jobs" --timeout "$timeout" \
+    2>&1 | tee "$log" || status=$?
+  local summary
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$summary" ]; then
+    local failed total
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$summary")
+    passed_total=$((passed_total + total - failed))
+    failed_total=$((failed_total + failed))
+    suite_lines+=("$preset: $summary")
+  else
+    failed_total=$((failed_total + 1))
+    suite_lines+=("$preset: ctest gave no summary (exit $status)")
+  fi
+  if [ "$status" -eq 0 ]; then
+    record "$name" $((SECONDS - start)) ok
+  else
+    record "$name" $((SECONDS - start)) FAILED
+  fi
+}
+
+xvfb_pid=
+wine_started=0
+
+stop_headless_windows() {
+  if [ "$wine_started" = 1 ]; then
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    wine_started=0
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+  fi
+}
+trap stop_headless_windows EXIT
+trap 'exit 130' INT TERM
+
+# An X server of this run's own, on a display number it picks itself among the free ones.
+start_xvfb() {
+  local display_file=$logs/xvfb-display
+  rm -f "$display_file"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$logs/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  local tries=0
+  until [ -s "$display_file" ]; do
+    if ! kill -0 "$xvfb_pid" 2>/dev/null || [ $tries -ge 100 ]; then
+      cat "$logs/xvfb.log"
+      return 1
+    fi
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  export DISPLAY=:$(tr -d '[:space:]' <"$display_file")
+  echo "Xvfb on display $DISPLAY"
+}
+
+run_windows_suite() {
+  section "Xvfb and Wine prefix"
+  local start=$SECONDS
+  if [ -z "${built[win64]:-}" ]; then
+    echo "skipped: the win64 build failed"
+    record "Xvfb and Wine prefix" 0 FAILED
+    record "ctest win64" 0 FAILED
+    suite_lines+=("win64: not run, the build failed")
+    return
+  fi
+  # Quiet, no add-on installer prompts, a prefix of this run's own; the emulator script
+  # (scripts/wine-run.sh) uses the same settings and makes the prefix when it is missing.
+  export WINEPREFIX=$build_root/wineprefix
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+  wine_started=1
+  if ! start_xvfb; then
+    echo "FAILED: Xvfb did not start"
+    record "Xvfb and Wine prefix" $((SECONDS - start)) FAILED
+    failed_total=$((failed_total + 1))
+    return
+  fi
+  if ! timeout 400 "$root/scripts/wine-run.sh" cmd.exe /c ver </dev/null; then
+    echo "FAILED: Wine does not run in $WINEPREFIX"
+    record "Xvfb and Wine prefix" $((SECONDS - start)) FAILED
+    failed_total=$((failed_total + 1))
+    return
+  fi
+  echo "ok ($((SECONDS - start)) s)"
+  record "Xvfb and Wine prefix" $((SECONDS - start)) ok
+  run_ctest win64 1 900
+}
+
+fuzz_targets=()
+
+run_fuzzers() {
+  local dir=$build_root/fuzz/fuzz
+  if [ -z "${built[fuzz]:-}" ]; then
+    section "fuzz"
+    echo "skipped: the fuzz build failed"
+    record "fuzz" 0 FAILED
+    return
+  fi
+  local fuzzer
+  for fuzzer in "$dir"/*_fuzzer; do
+    [ -x "$fuzzer" ] || continue
+    local name
+    name=$(basename "$fuzzer" _fuzzer)
+    fuzz_targets+=("$name")
+    section "fuzz $name ($fuzz_runs inputs, seed $fuzz_seed)"
+    local start=$SECONDS corpus=$build_root/fuzz/corpus/$name log=$logs/fuzz-$name.log
+    # A fresh corpus every run: the same seeds and the same inputs each time.
+    rm -rf "$corpus"
+    mkdir -p "$corpus"
+    if [ -x "$dir/${name}_seeds" ] && ! "$dir/${name}_seeds" "$corpus"; then
+      echo "FAILED: the seed generator ${name}_seeds failed"
+      record "fuzz $name" $((SECONDS - start)) FAILED
+      failed_total=$((failed_total + 1))
+      continue
+    fi
+    echo "seed corpus: $(find "$corpus" -type f | wc -l) files"
+    # No single allocation may approach 256 MiB for inputs of a few KiB: one that does was
+    # sized by an untrusted count.
+    if "$fuzzer" -runs=$fuzz_runs -seed=$fuzz_seed -timeout=30 -malloc_limit_mb=256 -rss_limit_mb=2048 \
+      -artifact_prefix="$logs/fuzz-$name-" "$corpus" >"$log" 2>&1; then
+      grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)' "$log" || tail -n 3 "$log"
+      echo "ok ($((SECONDS - start)) s)"
+      record "fuzz $name" $((SECONDS - start)) ok
+      passed_total=$((passed_total + 1))
+    else
+      tail -n 80 "$log"
+      echo "FAILED ($((SECONDS - start)) s); full output: $log; failing inputs: $logs/fuzz-$name-*"
+      record "fuzz $name" $((SECONDS - start)) FAILED
+      failed_total=$((failed_total + 1))
+    fi
+  done
+  if [ ${#fuzz_targets[@]} -eq 0 ]; then
+    section "fuzz"
+    echo "FAILED: no fuzz target was built in $dir"
+    record "fuzz" 0 FAILED
+    failed_total=$((failed_total + 1))
+  fi
+}
+
+total_start=$SECONDS
+
+quiet_step "set-up (scripts/setup.sh)" setup.log bash "$root/scripts/setup.sh" || {
+  echo "test.sh: the set-up failed; nothing can be built" >&2
+  exit 1
+}
+
+presets=(native win64 win32)
+[ $quick = 1 ] || presets=(native asan win64 win32 fuzz)
+for preset in "${presets[@]}"; do
+  build_preset "$preset"
+done
+
+run_ctest native 2 600
+[ $quick = 1 ] || run_ctest asan 2 900
+run_windows_suite
+stop_headless_windows
+[ $quick = 1 ] || run_fuzzers
+
+section "summary"
+for i in "${!step_names[@]}"; do
+  printf '%-34s %5s s  %s\n' "${step_names[$i]}" "${step_times[$i]}" "${step_results[$i]}"
+done
+printf '%-34s %5s s\n' "total" $((SECONDS - total_start))
+echo
+for line in "${suite_lines[@]}"; do
+  echo "$line"
+done
+[ $quick = 1 ] && echo "quick run: asan and the fuzz targets were skipped"
+echo
+if [ $failures -eq 0 ]; then
+  echo "ALL PASSED"
+else
+  echo "FAILED: $failures step(s)"
+fi
+echo "tests: $passed_total passed, $failed_total failed"
+[ $failures -eq 0 ]

@@ -1,0 +1,255 @@
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/http.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// The caller pulls the body piece by piece, so a transfer runs on a multi handle of
+// its own that is driven from Send and Read; no worker thread. The multi handle holds
+// the connection cache, so easy and multi handle stay together and are reused.
+struct CurlPair {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  curl_slist* headers = nullptr;
+
+  CurlPair() = default;
+  CurlPair(const CurlPair&) = delete;
+  CurlPair& operator=(const CurlPair&) = delete;
+  ~CurlPair() {
+    if (easy != nullptr) curl_easy_cleanup(easy);
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    if (headers != nullptr) curl_slist_free_all(headers);
+  }
+};
+
+class CurlConnection;
+
+class CurlRequest final : public HttpRequest {
+ public:
+  CurlRequest(CurlConnection& owner, std::unique_ptr<CurlPair> pair, std::string url)
+      : owner_(owner), pair_(std::move(pair)), url_(std::move(url)) {}
+  ~CurlRequest() override;
+
+  bool Send() override;
+  bool QueryStatusCode(uint32_t* code) override;
+  bool QueryContentLength(uint32_t* length) override;
+  bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) override;
+
+ private:
+  static size_t OnBody(char* data, size_t size, size_t count, void* user);
+  static size_t OnHeader(char* data, size_t size, size_t count, void* user);
+  // One round of transfer work, then a wait for the socket unless `ready` holds.
+  template <typename Ready>
+  void RunUntil(Ready ready);
+  void Perform();
+
+  CurlConnection& owner_;
+  std::unique_ptr<CurlPair> pair_;
+  std::string url_;
+  bool added_ = false;
+  bool headersDone_ = false;
+  bool finished_ = false;
+  CURLcode result_ = CURLE_OK;
+  // Body bytes that curl delivered and the caller has not read yet.
+  std::vector<char> pending_;
+  size_t pendingOffset_ = 0;
+};
+
+class CurlConnection final : public HttpConnection {
+ public:
+  CurlConnection(std::string baseUrl, std::string userAgent)
+      : baseUrl_(std::move(baseUrl)), userAgent_(std::move(userAgent)) {}
+
+  std::unique_ptr<HttpRequest> OpenGet(const std::string& objectName) override {
+    std::unique_ptr<CurlPair> pair = Acquire();
+    if (pair == nullptr) return nullptr;
+    return std::make_unique<CurlRequest>(*this, std::move(pair), baseUrl_ + objectName);
+  }
+
+  // Requests one after another share one pair and so one connection; a request that
+  // overlaps another gets a pair (and a connection) of its own.
+  std::unique_ptr<CurlPair> Acquire() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<CurlPair> pair = std::move(idle_.back());
+        idle_.pop_back();
+        return pair;
+      }
+    }
+    auto pair = std::make_unique<CurlPair>();
+    pair->multi = curl_multi_init();
+    pair->easy = curl_easy_init();
+    // No Accept header: the request carries no accept types.
+    pair->headers = curl_slist_append(nullptr, "Accept:");
+    if (pair->multi == nullptr || pair->easy == nullptr || pair->headers == nullptr) return nullptr;
+    CURL* easy = pair->easy;
+    bool ok = curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str()) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_HTTPHEADER, pair->headers) == CURLE_OK &&
+              // Worker threads use the client: no signals for name-resolution timeouts.
+              curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    if (!ok) return nullptr;
+    return pair;
+  }
+
+  void Release(std::unique_ptr<CurlPair> pair) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(std::move(pair));
+  }
+
+ private:
+  const std::string baseUrl_;
+  const std::string userAgent_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<CurlPair>> idle_;
+};
+
+class CurlSession final : public HttpSession {
+ public:
+  explicit CurlSession(std::string userAgent) : userAgent_(std::move(userAgent)) {}
+
+  std::unique_ptr<HttpConnection> Connect(const std::u16string& host, uint16_t port) override {
+    std::string name = Utf8FromUtf16(host);
+    if (name.empty()) return nullptr;
+    if (name.find(':') != std::string::npos) name = "[" + name + "]";
+    return std::make_unique<CurlConnection>("http://" + name + ":" + std::to_string(port) + "/", userAgent_);
+  }
+
+ private:
+  const std::string userAgent_;
+};
+
+CurlRequest::~CurlRequest() {
+  if (added_) {
+    // A body that has fully arrived but was not noticed yet still ends cleanly, which
+    // keeps the connection; an unfinished one is cut off and closes it.
+    if (!finished_) Perform();
+    curl_multi_remove_handle(pair_->multi, pair_->easy);
+  }
+  curl_easy_setopt(pair_->easy, CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(pair_->easy, CURLOPT_HEADERDATA, nullptr);
+  owner_.Release(std::move(pair_));
+}
+
+size_t CurlRequest::OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* self = static_cast<CurlRequest*>(user);
+  size_t bytes = size * count;
+  // No exception may cross back into curl; a failed append fails the transfer.
+  try {
+    self->pending_.insert(self->pending_.end(), data, data + bytes);
+  } catch (...) {
+    return 0;
+  }
+  return bytes;
+}
+
+size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* self = static_cast<CurlRequest*>(user);
+  size_t bytes = size * count;
+  bool blank = (bytes == 2 && data[0] == '\r' && data[1] == '\n') || (bytes == 1 && data[0] == '\n');
+  if (blank) {
+    // Interim 1xx heads are followed by the real one.
+    long code = 0;
+    curl_easy_getinfo(self->pair_->easy, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 200) self->headersDone_ = true;
+  }
+  return bytes;
+}
+
+void CurlRequest::Perform() {
+  int running = 0;
+  if (curl_multi_perform(pair_->multi, &running) != CURLM_OK) {
+    finished_ = true;
+    result_ = CURLE_RECV_ERROR;
+    return;
+  }
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(pair_->multi, &left)) {
+    if (message->msg == CURLMSG_DONE) {
+      finished_ = true;
+      result_ = message->data.result;
+    }
+  }
+}
+
+template <typename Ready>
+void CurlRequest::RunUntil(Ready ready) {
+  while (true) {
+    Perform();
+    if (finished_ || ready()) return;
+    // Wakes on socket activity or when curl's own timers are due.
+    curl_multi_poll(pair_->multi, nullptr, 0, 1000, nullptr);
+  }
+}
+
+bool CurlRequest::Send() {
+  if (added_) return false;
+  CURL* easy = pair_->easy;
+  bool ok = curl_easy_setopt(easy, CURLOPT_URL, url_.c_str()) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
+  if (!ok || curl_multi_add_handle(pair_->multi, easy) != CURLM_OK) return false;
+  added_ = true;
+  RunUntil([this] { return headersDone_; });
+  return headersDone_;
+}
+
+bool CurlRequest::QueryStatusCode(uint32_t* code) {
+  long value = 0;
+  if (!headersDone_ || curl_easy_getinfo(pair_->easy, CURLINFO_RESPONSE_CODE, &value) != CURLE_OK) return false;
+  *code = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool CurlRequest::QueryContentLength(uint32_t* length) {
+  curl_off_t value = -1;
+  if (!headersDone_ || curl_easy_getinfo(pair_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) != CURLE_OK) {
+    return false;
+  }
+  if (value < 0 || value > static_cast<curl_off_t>(UINT32_MAX)) return false;
+  *length = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool CurlRequest::Read(void* buffer, uint32_t size, uint32_t* bytesRead) {
+  *bytesRead = 0;
+  if (!headersDone_) return false;
+  auto* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < size) {
+    if (pendingOffset_ < pending_.size()) {
+      size_t take = std::min<size_t>(size - done, pending_.size() - pendingOffset_);
+      std::memcpy(out + done, pending_.data() + pendingOffset_, take);
+      pendingOffset_ += take;
+      done += static_cast<uint32_t>(take);
+      continue;
+    }
+    pending_.clear();
+    pendingOffset_ = 0;
+    if (finished_) break;
+    RunUntil([this] { return !pending_.empty(); });
+  }
+  *bytesRead = done;
+  return done > 0 || result_ == CURLE_OK;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpSession> OpenHttpSession(const std::u16string& userAgent) {
+  // curl_global_init is not thread-safe in every curl version: once per process.
+  static const bool initialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (!initialized) return nullptr;
+  return std::make_unique<CurlSession>(Utf8FromUtf16(userAgent));
+}
+
+}  // namespace platform

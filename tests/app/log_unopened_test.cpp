@@ -1,0 +1,29 @@
+// A process of its own: the log must never have been opened before these writes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/log.h"
+#include "log_file.h"
+#include "platform/temp_folder.h"
+
+namespace {
+
+TEST(LogBeforeOpenTest, WritesAreDroppedAndCreateNothing) {
+  TempFolder folder;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.path());
+  Log::Info(u"before %d", 1);
+  Log::Error(u"before %s", u"open");
+  Log::InfoText(u"before");
+  Log::Write(u"before");
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+
+  Log::Open(u"log.txt");
+  Log::Write(u"after");
+  Log::Open(folder.U16("other.txt"));
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(DecodeUtf16le(ReadWholeFile(folder / "log.txt")), u"after\r\n");
+}
+
+}  // namespace

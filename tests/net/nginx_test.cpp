@@ -1,0 +1,151 @@
+// The client against a stock nginx (started by with_nginx.sh): which file a request
+// name reaches, and keep-alive with an ordinary server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/update_server_client.h"
+#include "platform/temp_folder.h"
+#include "platform/text.h"
+#include "support/nginx_server.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+class NginxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
+    client_ = std::make_unique<UpdateServerClient>(u"127.0.0.1", nginx_.port);
+    ASSERT_TRUE(client_->Connect());
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    for (const std::filesystem::path& made : made_) std::filesystem::remove_all(made, ignored);
+  }
+
+  // Puts a file under the document root; `name` uses "/" between folders.
+  void Put(const std::u16string& name, const std::string& content) {
+    const std::filesystem::path path = std::filesystem::path(nginx_.root) / std::filesystem::path(name);
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    made_.push_back(std::filesystem::path(nginx_.root) / *std::filesystem::path(name).begin());
+  }
+
+  // The access log lines once there are at least `count`; nginx writes a line just
+  // after the response has gone out.
+  std::vector<std::string> AccessLog(std::size_t count) {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      lines.clear();
+      std::ifstream in{std::filesystem::path(nginx_.accessLog)};
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return lines;
+  }
+
+  testsupport::NginxServer nginx_;
+  std::unique_ptr<UpdateServerClient> client_;
+  std::vector<std::filesystem::path> made_;
+};
+
+TEST_F(NginxTest, EscapedNamesReachTheirFiles) {
+  const std::u16string names[] = {u"files/x y.txt", u"files/\u0434\u043E\u043C.txt", u"a-b_c.d/E9.txt",
+                                  u"files/\u0434 (1)+%.txt"};
+  for (const std::u16string& name : names) Put(name, "content of " + platform::Utf8FromUtf16(name));
+  for (const std::u16string& name : names) {
+    std::vector<uint8_t> buffer;
+    const std::string expected = "content of " + platform::Utf8FromUtf16(name);
+    EXPECT_EQ(client_->FetchToBuffer(name, buffer), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(buffer, Bytes(expected));
+  }
+}
+
+// nginx on Linux takes "\" for an ordinary character of a file name. libcurl sends
+// the backslashes of a name as they are, so they reach a file whose name holds them;
+// WinINet sends slashes instead, so they reach the file in the folder.
+TEST_F(NginxTest, BackslashesInNames) {
+  Put(u"files/models/x.ski", "in a folder");
+  Put(u"files/only_folder.txt", "only in a folder");
+#ifndef _WIN32
+  Put(u"files\\models\\x.ski", "named with backslashes");
+#endif
+  std::vector<uint8_t> buffer;
+  const int32_t result = client_->FetchToBuffer(u"files\\models\\x.ski", buffer);
+  const int32_t folderOnly = client_->FetchToBuffer(u"files\\only_folder.txt", buffer);
+#ifdef _WIN32
+  EXPECT_EQ(result, 11);
+  EXPECT_EQ(folderOnly, 16);
+#else
+  EXPECT_EQ(result, 22);
+  EXPECT_EQ(folderOnly, -1);
+#endif
+}
+
+TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
+  Put(u"version", "42");
+  const std::string list(100000, 'L');
+  Put(u"list_1", list);
+  const std::size_t before = AccessLog(0).size();
+  TempFolder folder;
+  for (int i = 0; i < 10; ++i) {
+    std::vector<uint8_t> buffer;
+    EXPECT_EQ(client_->FetchToBuffer(u"version", buffer), 2);
+    EXPECT_EQ(client_->FetchToBuffer(u"list_1", buffer), 100000);
+    EXPECT_EQ(buffer, Bytes(list));
+    platform::File file;
+    ASSERT_EQ(file.Open(folder.U16("list.bin"), platform::FileMode::kCreate), 0);
+    EXPECT_EQ(client_->FetchToFile(u"list_1", file), 100000);
+  }
+  const std::vector<std::string> lines = AccessLog(before + 30);
+  ASSERT_EQ(lines.size(), before + 30);
+  // "<connection serial> <request number on it> ...": one connection, one request
+  // after the other. (WinINet keeps connections in a pool of its own, so the first
+  // request may continue a connection an earlier client of this process opened.)
+  std::string connection;
+  int first = 0;
+  for (std::size_t i = before; i < lines.size(); ++i) {
+    std::istringstream fields(lines[i]);
+    std::string serial;
+    int number = 0;
+    fields >> serial >> number;
+    if (i == before) {
+      connection = serial;
+      first = number;
+    }
+    EXPECT_EQ(serial, connection) << lines[i];
+    EXPECT_EQ(number, first + static_cast<int>(i - before)) << lines[i];
+  }
+
+  std::vector<uint8_t> buffer = Bytes("keep me");
+  EXPECT_EQ(client_->FetchToBuffer(u"no_such_file", buffer), -1);
+  EXPECT_EQ(buffer, Bytes("keep me"));
+}
+
+TEST_F(NginxTest, LargeFileStreamsToDisk) {
+  std::string body(5 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 2654435761u) >> 13);
+  Put(u"patches/big.cup", body);
+  TempFolder folder;
+  platform::File file;
+  ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
+  EXPECT_EQ(client_->FetchToFile(u"patches/big.cup", file), static_cast<int32_t>(body.size()));
+  file.Close();
+  EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes(body));
+  EXPECT_EQ(client_->chunksTotal.load(), 1280);
+  EXPECT_EQ(client_->chunksDone.load(), 1280);
+}
+
+}  // namespace

@@ -1,0 +1,395 @@
+#include "net/update_server_client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/temp_folder.h"
+#include "support/scripted_http_server.h"
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#include <sys/resource.h>
+#define SOLMERE_CAN_LIMIT_MEMORY 1
+#endif
+
+namespace {
+
+using testsupport::ScriptedHttpServer;
+using testsupport::ScriptedResponse;
+
+std::string Pattern(std::size_t size, unsigned seed = 1) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed;
+  for (char& c : bytes) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+ScriptedResponse Ok(std::string body) {
+  ScriptedResponse response;
+  response.body = std::move(body);
+  return response;
+}
+
+class UpdateServerClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.listening()); }
+
+  ScriptedHttpServer server_;
+  UpdateServerClient client_{u"127.0.0.1", server_.port()};
+};
+
+TEST_F(UpdateServerClientTest, BuiltInServerIsTheDefault) {
+  UpdateServerClient client;
+  EXPECT_EQ(client.host, std::u16string(kUpdateServerHost));
+  EXPECT_EQ(client.serverHost(), std::u16string(kUpdateServerHost));
+  EXPECT_EQ(client.port(), kUpdateServerPort);
+  EXPECT_FALSE(client.host.empty());
+}
+
+TEST_F(UpdateServerClientTest, RequestLineCarriesTheEscapedNameAndTheUserAgent) {
+  struct Case {
+    std::u16string path;
+    std::string requestLine;
+  };
+  const Case cases[] = {
+      {u"version", "GET /version HTTP/1.1"},
+      {u"files\\models\\x y.ski", "GET /files\\models\\x%20y.ski HTTP/1.1"},
+      {u"files\\\u0434\u043E\u043C.txt", "GET /files\\%D0%B4%D0%BE%D0%BC.txt HTTP/1.1"},
+      {u"patches/a-b_c.d", "GET /patches/a-b_c.d HTTP/1.1"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> buffer;
+    client_.FetchToBuffer(c.path, buffer);
+  }
+  const std::vector<std::string> lines = server_.requestLines();
+  ASSERT_EQ(lines.size(), std::size(cases));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string expected = cases[i].requestLine;
+#ifdef _WIN32
+    // WinINet canonicalizes the object name it is given: every backslash goes out as
+    // a slash (so Wine's WinINet does). libcurl sends the name as it is.
+    std::replace(expected.begin(), expected.end(), '\\', '/');
+#endif
+    EXPECT_EQ(lines[i], expected);
+  }
+  for (const std::string& head : server_.requestHeads()) {
+    EXPECT_NE(head.find("\r\nUser-Agent: Solmere Classic client updater\r\n"), std::string::npos) << head;
+  }
+}
+
+TEST_F(UpdateServerClientTest, BodyArrivesWholeInReadsOfAtMost4096Bytes) {
+  const std::string body = Pattern(10000);
+  ScriptedResponse response = Ok(body);
+  // Holding back the last 808 bytes leaves the third read waiting for them: by then
+  // exactly two full reads must have been counted.
+  response.pauseAfter = 9192;
+  response.pauseFor = std::chrono::milliseconds(700);
+  server_.Serve("/list_1", response);
+
+  std::vector<uint8_t> buffer;
+  int32_t result = 0;
+  std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (client_.bytesInSample.load() < 8192 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const uint32_t bytesWhilePaused = client_.bytesInSample.load();
+  const int32_t readsWhilePaused = client_.chunksDone.load();
+  const int32_t totalWhilePaused = client_.chunksTotal.load();
+  fetch.join();
+
+  EXPECT_EQ(bytesWhilePaused, 8192u);
+  EXPECT_EQ(readsWhilePaused, 2);
+  EXPECT_EQ(totalWhilePaused, 2);
+  EXPECT_EQ(result, 10000);
+  EXPECT_EQ(buffer, Bytes(body));
+  EXPECT_EQ(client_.bytesInSample.load(), 10000u);
+  // Three reads were made; the count is set back to the expected total at the end.
+  EXPECT_EQ(client_.chunksDone.load(), 2);
+  EXPECT_EQ(client_.chunksTotal.load(), 2);
+}
+
+TEST_F(UpdateServerClientTest, ExpectedReadCountRoundsToNearest) {
+  struct Case {
+    std::size_t size;
+    int32_t chunksTotal;
+  };
+  const Case cases[] = {{1, 1}, {4096, 1}, {4097, 1}, {6143, 1}, {6144, 2}, {10000, 2}, {10240, 3}, {40960, 10}};
+  for (const Case& c : cases) {
+    server_.Serve("/r", Ok(Pattern(c.size)));
+    std::vector<uint8_t> buffer;
+    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer), static_cast<int32_t>(c.size));
+    EXPECT_EQ(client_.chunksTotal.load(), c.chunksTotal) << c.size;
+    EXPECT_EQ(client_.chunksDone.load(), c.chunksTotal) << c.size;
+  }
+}
+
+TEST_F(UpdateServerClientTest, EmptyResourceGivesAnEmptyBuffer) {
+  server_.Serve("/version", Ok(""));
+  std::vector<uint8_t> buffer = Bytes("stale");
+  EXPECT_EQ(client_.FetchToBuffer(u"version", buffer), 0);
+  EXPECT_TRUE(buffer.empty());
+  EXPECT_EQ(client_.chunksTotal.load(), 1);
+  EXPECT_EQ(client_.chunksDone.load(), 1);
+}
+
+TEST_F(UpdateServerClientTest, RefusedResponsesLeaveBufferAndFileUntouched) {
+  ScriptedResponse notFound = Ok("missing");
+  notFound.status = 404;
+  ScriptedResponse serverError = Ok("broken");
+  serverError.status = 500;
+  ScriptedResponse noLength = Ok("no length given");
+  noLength.sendContentLength = false;
+  ScriptedResponse created = Ok("created");
+  created.status = 201;
+  const std::pair<const char*, ScriptedResponse> cases[] = {
+      {"NotFound", notFound}, {"ServerError", serverError}, {"NoContentLength", noLength}, {"Created", created}};
+
+  TempFolder folder;
+  for (const auto& [name, response] : cases) {
+    SCOPED_TRACE(name);
+    server_.Serve("/r", response);
+    std::vector<uint8_t> buffer = Bytes("keep me");
+    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer), -1);
+    EXPECT_EQ(buffer, Bytes("keep me"));
+
+    platform::File file;
+    ASSERT_EQ(file.Open(folder.U16("out.bin"), platform::FileMode::kCreate), 0);
+    ASSERT_TRUE(file.Write("head", 4));
+    EXPECT_EQ(client_.FetchToFile(u"r", file), -1);
+    file.Close();
+    EXPECT_EQ(ReadWholeFile(folder / "out.bin"), Bytes("head"));
+  }
+}
+
+TEST_F(UpdateServerClientTest, DroppedConnectionLeavesAZeroTail) {
+  const std::string body = Pattern(10000);
+  ScriptedResponse response = Ok(body);
+  response.dropAfter = 5000;
+  server_.Serve("/files/big.bin", response);
+
+  // Old contents must not survive in the tail either.
+  std::vector<uint8_t> buffer(12000, 0xAB);
+  EXPECT_EQ(client_.FetchToBuffer(u"files/big.bin", buffer), 5000);
+  ASSERT_EQ(buffer.size(), 10000u);
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5000), Bytes(body.substr(0, 5000)));
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 5000, buffer.end()), std::vector<uint8_t>(5000, 0));
+  EXPECT_EQ(client_.chunksDone.load(), client_.chunksTotal.load());
+
+  TempFolder folder;
+  platform::File file;
+  ASSERT_EQ(file.Open(folder.U16("package.bin"), platform::FileMode::kCreate), 0);
+  EXPECT_EQ(client_.FetchToFile(u"files/big.bin", file), 5000);
+  file.Close();
+  EXPECT_EQ(ReadWholeFile(folder / "package.bin"), Bytes(body.substr(0, 5000)));
+}
+
+TEST_F(UpdateServerClientTest, FetchToFileAppendsTheBody) {
+  const std::string body = Pattern(123457);
+  server_.Serve("/patches/p.cup", Ok(body));
+  TempFolder folder;
+  platform::File file;
+  ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
+  ASSERT_TRUE(file.Write("head", 4));
+  EXPECT_EQ(client_.FetchToFile(u"patches/p.cup", file), 123457);
+  file.Close();
+  EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes("head" + body));
+  EXPECT_EQ(client_.chunksTotal.load(), 30);
+  EXPECT_EQ(client_.chunksDone.load(), 30);
+}
+
+TEST_F(UpdateServerClientTest, OneConnectionCarriesManyRequests) {
+  server_.Serve("/version", Ok("1234"));
+  server_.Serve("/list_5", Ok(Pattern(20000)));
+  ASSERT_TRUE(client_.Connect());
+  TempFolder folder;
+  for (int i = 0; i < 20; ++i) {
+    std::vector<uint8_t> buffer;
+    EXPECT_EQ(client_.FetchToBuffer(u"version", buffer), 4);
+    EXPECT_EQ(client_.FetchToBuffer(u"list_5", buffer), 20000);
+    platform::File file;
+    ASSERT_EQ(file.Open(folder.U16("f.bin"), platform::FileMode::kCreate), 0);
+    EXPECT_EQ(client_.FetchToFile(u"list_5", file), 20000);
+  }
+  EXPECT_EQ(server_.requestLines().size(), 60u);
+  EXPECT_EQ(server_.connections(), 1);
+}
+
+TEST_F(UpdateServerClientTest, HostSwitchAndBack) {
+  // The other host listens on the same port at another loopback address.
+  ScriptedHttpServer other("127.0.0.2", server_.port());
+  ASSERT_TRUE(other.listening());
+  server_.Serve("/version", Ok("update server"));
+  other.Serve("/version", Ok("package host"));
+  ASSERT_TRUE(client_.Connect());
+
+  std::vector<uint8_t> buffer;
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 13);
+  EXPECT_EQ(buffer, Bytes("update server"));
+
+  client_.host = u"127.0.0.2";
+  ASSERT_TRUE(client_.Connect());
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 12);
+  EXPECT_EQ(buffer, Bytes("package host"));
+
+  client_.host = client_.serverHost();
+  ASSERT_TRUE(client_.Connect());
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 13);
+  EXPECT_EQ(buffer, Bytes("update server"));
+
+  EXPECT_EQ(server_.requestLines().size(), 2u);
+  EXPECT_EQ(other.requestLines().size(), 1u);
+}
+
+TEST_F(UpdateServerClientTest, UnreachableServerFailsAndALaterFetchSucceeds) {
+  uint16_t port = 0;
+  {
+    ScriptedHttpServer gone;
+    port = gone.port();
+  }
+  UpdateServerClient client(u"127.0.0.1", port);
+  client.Connect();
+  std::vector<uint8_t> buffer = Bytes("keep me");
+  EXPECT_EQ(client.FetchToBuffer(u"version", buffer), -1);
+  EXPECT_EQ(buffer, Bytes("keep me"));
+
+  ScriptedHttpServer back("127.0.0.1", port);
+  ASSERT_TRUE(back.listening());
+  back.Serve("/version", Ok("7"));
+  EXPECT_EQ(client.FetchToBuffer(u"version", buffer), 1);
+  EXPECT_EQ(buffer, Bytes("7"));
+}
+
+TEST_F(UpdateServerClientTest, OverlongNamesAreNotRequested) {
+  server_.Serve("/" + std::string(2000, 'a'), Ok("longest"));
+  struct Case {
+    std::u16string path;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {std::u16string(2000, u'a'), 7},
+      {std::u16string(2001, u'a'), -1},
+      // 667 units of 2 UTF-8 bytes, 6 escaped bytes each.
+      {std::u16string(334, u'\u0434'), -1},
+      {std::u16string(1999, u'a') + u" ", -1},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> buffer = Bytes("keep me");
+    EXPECT_EQ(client_.FetchToBuffer(c.path, buffer), c.result);
+    if (c.result < 0) {
+      EXPECT_EQ(buffer, Bytes("keep me"));
+    }
+  }
+  EXPECT_EQ(server_.requestLines().size(), 1u);
+}
+
+TEST_F(UpdateServerClientTest, DeclaredLengthAboveTheCapIsRefused) {
+  ScriptedResponse response;
+  response.declaredLength = uint64_t{UpdateServerClient::kMaxBufferLength} + 1;
+  server_.Serve("/fulllist", response);
+  std::vector<uint8_t> buffer = Bytes("keep me");
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer), -1);
+  EXPECT_EQ(buffer, Bytes("keep me"));
+
+  // A length above 4 GiB does not fit the 32-bit length at all.
+  response.declaredLength = uint64_t{5} << 30;
+  server_.Serve("/fulllist", response);
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer), -1);
+  EXPECT_EQ(buffer, Bytes("keep me"));
+}
+
+#ifdef SOLMERE_CAN_LIMIT_MEMORY
+// Runs in the death test's child, a fresh run of this test with its own server: an
+// address-space limit that the declared length (below the cap) exceeds makes the
+// allocation itself fail.
+[[noreturn]] void FetchUnderMemoryLimit(const ScriptedHttpServer& server) {
+  std::ifstream statm("/proc/self/statm");
+  uint64_t pages = 0;
+  statm >> pages;
+  const auto limit = static_cast<rlim_t>(pages * 4096 + (200u << 20));
+  const rlimit bound{limit, limit};
+  setrlimit(RLIMIT_AS, &bound);
+  UpdateServerClient client(u"127.0.0.1", server.port());
+  std::vector<uint8_t> buffer = Bytes("keep me");
+  const int32_t result = client.FetchToBuffer(u"fulllist", buffer);
+  const bool asked = server.requestLines() == std::vector<std::string>{"GET /fulllist HTTP/1.1"};
+  std::exit(result == -1 && buffer == Bytes("keep me") && asked ? 0 : 1);
+}
+
+TEST_F(UpdateServerClientTest, DeclaredLengthThatCannotBeAllocatedIsRefused) {
+  ScriptedResponse response;
+  response.declaredLength = 500u * 1024 * 1024;
+  // Without the refusal the fetch would end at once with 0 bytes, not -1.
+  response.dropAfter = 0;
+  server_.Serve("/fulllist", response);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(FetchUnderMemoryLimit(server_), ::testing::ExitedWithCode(0), "");
+}
+#endif
+
+// Fetches on several threads while another thread reconnects: every fetch sees a
+// whole, correct body, and nothing is used after Connect replaced it.
+TEST_F(UpdateServerClientTest, ConnectWaitsForRunningFetches) {
+  const std::string body = Pattern(50000, 7);
+  ScriptedResponse response = Ok(body);
+  response.delayBeforeBody = std::chrono::milliseconds(5);
+  server_.Serve("/files/a.bin", response);
+
+  std::atomic<int> good{0};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> fetchers;
+  for (int t = 0; t < 3; ++t) {
+    fetchers.emplace_back([&] {
+      for (int i = 0; i < 15; ++i) {
+        std::vector<uint8_t> buffer;
+        const int32_t result = client_.FetchToBuffer(u"files/a.bin", buffer);
+        (result == 50000 && buffer == Bytes(body) ? good : bad)++;
+      }
+    });
+  }
+  std::thread reconnecter([&] {
+    for (int i = 0; i < 15; ++i) {
+      EXPECT_TRUE(client_.Connect());
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  for (std::thread& t : fetchers) t.join();
+  reconnecter.join();
+  EXPECT_EQ(good.load(), 45);
+  EXPECT_EQ(bad.load(), 0);
+}
+
+// At start-up two fetches can both find no connection.
+TEST_F(UpdateServerClientTest, OverlappingFirstFetchesBothSucceed) {
+  server_.Serve("/version", Ok("5"));
+  server_.Serve("/patcher_version_new", Ok("3"));
+  for (int round = 0; round < 10; ++round) {
+    UpdateServerClient client(u"127.0.0.1", server_.port());
+    std::vector<uint8_t> first;
+    std::vector<uint8_t> second;
+    int32_t firstResult = 0;
+    std::thread worker([&] { firstResult = client.FetchToBuffer(u"version", first); });
+    const int32_t secondResult = client.FetchToBuffer(u"patcher_version_new", second);
+    worker.join();
+    EXPECT_EQ(firstResult, 1);
+    EXPECT_EQ(secondResult, 1);
+    EXPECT_EQ(first, Bytes("5"));
+    EXPECT_EQ(second, Bytes("3"));
+  }
+}
+
+}  // namespace

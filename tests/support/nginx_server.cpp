@@ -1,0 +1,43 @@
+#include "support/nginx_server.h"
+
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace testsupport {
+namespace {
+
+// The script hands over Linux paths; a Windows program under Wine sees the Linux
+// file system as drive Z:.
+std::u16string LocalPath(const char* linuxPath) {
+  std::u16string path = platform::Utf16FromUtf8(linuxPath);
+#ifdef _WIN32
+  for (char16_t& c : path)
+    if (c == u'/') c = u'\\';
+  path = u"Z:" + path;
+#endif
+  return path;
+}
+
+}  // namespace
+
+bool NginxFromEnvironment(NginxServer* server, std::string* why) {
+  const char* port = std::getenv("SOLMERE_NGINX_PORT");
+  const char* root = std::getenv("SOLMERE_NGINX_ROOT");
+  const char* accessLog = std::getenv("SOLMERE_NGINX_ACCESS_LOG");
+  if (port == nullptr || root == nullptr || accessLog == nullptr) {
+    *why = "no nginx: run this program through tests/support/with_nginx.sh";
+    return false;
+  }
+  const long value = std::strtol(port, nullptr, 10);
+  if (value <= 0 || value > 65535) {
+    *why = std::string("bad SOLMERE_NGINX_PORT: ") + port;
+    return false;
+  }
+  server->port = static_cast<uint16_t>(value);
+  server->root = LocalPath(root);
+  server->accessLog = LocalPath(accessLog);
+  return true;
+}
+
+}  // namespace testsupport
