@@ -8,7 +8,7 @@ namespace {
 // typo from asking for gigabytes.
 constexpr std::size_t kMaxWidth = 1024;
 
-struct Spec {
+struct Directive {
   bool left = false;
   bool zero = false;
   bool plus = false;
@@ -42,19 +42,19 @@ std::u16string Digits(uint32_t value, uint32_t base, bool upper) {
   return out;
 }
 
-void Pad(std::u16string* out, const Spec& spec, std::u16string_view sign, std::u16string_view body, bool numeric) {
+void Pad(std::u16string* out, const Directive& directive, std::u16string_view sign, std::u16string_view body, bool numeric) {
   const std::size_t length = sign.size() + body.size();
-  const std::size_t fill = spec.width > length ? spec.width - length : 0;
-  if (spec.left) {
+  const std::size_t fill = directive.width > length ? directive.width - length : 0;
+  if (directive.left) {
     out->append(sign).append(body).append(fill, u' ');
-  } else if (spec.zero && numeric && !spec.hasPrecision) {
+  } else if (directive.zero && numeric && !directive.hasPrecision) {
     out->append(sign).append(fill, u'0').append(body);
   } else {
     out->append(fill, u' ').append(sign).append(body);
   }
 }
 
-void Convert(std::u16string* out, const Spec& spec, char16_t conversion, const FormatArg& arg) {
+void Convert(std::u16string* out, const Directive& directive, char16_t conversion, const FormatArg& arg) {
   if (conversion == u's' || (arg.isText() && conversion != u'c')) {
     std::u16string_view text = arg.isText() ? arg.text() : std::u16string_view();
     std::u16string number;
@@ -62,14 +62,14 @@ void Convert(std::u16string* out, const Spec& spec, char16_t conversion, const F
       number = (arg.isNegative() ? u"-" : u"") + Digits(arg.magnitude(), 10, false);
       text = number;
     }
-    if (spec.hasPrecision) text = text.substr(0, spec.precision);
-    Pad(out, spec, u"", text, false);
+    if (directive.hasPrecision) text = text.substr(0, directive.precision);
+    Pad(out, directive, u"", text, false);
     return;
   }
   if (conversion == u'c') {
     const char16_t unit =
         arg.isText() ? (arg.text().empty() ? u'\0' : arg.text()[0]) : static_cast<char16_t>(arg.bits());
-    Pad(out, spec, u"", std::u16string_view(&unit, 1), false);
+    Pad(out, directive, u"", std::u16string_view(&unit, 1), false);
     return;
   }
   std::u16string sign;
@@ -77,9 +77,9 @@ void Convert(std::u16string* out, const Spec& spec, char16_t conversion, const F
   if (conversion == u'd' || conversion == u'i') {
     if (arg.isNegative()) {
       sign = u"-";
-    } else if (spec.plus) {
+    } else if (directive.plus) {
       sign = u"+";
-    } else if (spec.space) {
+    } else if (directive.space) {
       sign = u" ";
     }
     digits = Digits(arg.magnitude(), 10, false);
@@ -88,8 +88,8 @@ void Convert(std::u16string* out, const Spec& spec, char16_t conversion, const F
   } else {
     digits = Digits(arg.bits(), 16, conversion == u'X');
   }
-  if (spec.hasPrecision && digits.size() < spec.precision) digits.insert(0, spec.precision - digits.size(), u'0');
-  Pad(out, spec, sign, digits, true);
+  if (directive.hasPrecision && digits.size() < directive.precision) digits.insert(0, directive.precision - digits.size(), u'0');
+  Pad(out, directive, sign, digits, true);
 }
 
 bool IsConversion(char16_t c) {
@@ -114,26 +114,26 @@ std::u16string FormatTextArgs(std::u16string_view format, std::initializer_list<
       continue;
     }
     const std::size_t start = i++;
-    Spec spec;
+    Directive directive;
     for (; i < format.size(); ++i) {
       const char16_t flag = format[i];
       if (flag == u'-') {
-        spec.left = true;
+        directive.left = true;
       } else if (flag == u'0') {
-        spec.zero = true;
+        directive.zero = true;
       } else if (flag == u'+') {
-        spec.plus = true;
+        directive.plus = true;
       } else if (flag == u' ') {
-        spec.space = true;
+        directive.space = true;
       } else {
         break;
       }
     }
-    spec.width = ReadNumber(format, &i);
+    directive.width = ReadNumber(format, &i);
     if (i < format.size() && format[i] == u'.') {
       ++i;
-      spec.hasPrecision = true;
-      spec.precision = ReadNumber(format, &i);
+      directive.hasPrecision = true;
+      directive.precision = ReadNumber(format, &i);
     }
     while (i < format.size() && (format[i] == u'l' || format[i] == u'h')) ++i;
     if (i >= format.size()) {
@@ -146,7 +146,7 @@ std::u16string FormatTextArgs(std::u16string_view format, std::initializer_list<
     } else if (!IsConversion(conversion) || next == args.end()) {
       out.append(format.substr(start, i - start));
     } else {
-      Convert(&out, spec, conversion, *next++);
+      Convert(&out, directive, conversion, *next++);
     }
   }
   return out;
