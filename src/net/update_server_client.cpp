@@ -59,6 +59,7 @@ std::unique_ptr<platform::HttpRequest> UpdateServerClient::OpenGet(const std::u1
 
 template <typename Target, typename Store>
 uint32_t UpdateServerClient::ReadBody(platform::HttpRequest& request, uint32_t declared, Target target, Store store) {
+  declaredLength = declared;
   const uint32_t chunk = std::min(declared, kReadSize);
   chunksDone = 0;
   chunksTotal = chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(declared) / chunk + 0.5);

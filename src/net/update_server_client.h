@@ -51,6 +51,8 @@ class UpdateServerClient {
   // Reads the current transfer is expected to take, and reads done so far.
   std::atomic<int32_t> chunksTotal{0};
   std::atomic<int32_t> chunksDone{0};
+  // Content-Length of the most recent transfer, so a caller can tell a broken one.
+  std::atomic<uint32_t> declaredLength{0};
   // Speed sample: written by the display thread alone; the client only adds to bytesInSample.
   uint64_t sampleStartTick = 0;
   std::atomic<uint32_t> bytesInSample{0};

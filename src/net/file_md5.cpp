@@ -1,0 +1,33 @@
+#include "net/file_md5.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+Digest ComputeMd5(const void* bytes, std::size_t length) {
+  platform::Md5Digest digest;
+  if (!platform::ComputeMd5(bytes, length, &digest)) return std::nullopt;
+  return digest;
+}
+
+Digest ComputeFileMd5(platform::File& file) {
+  uint64_t position = 0;
+  uint64_t size = 0;
+  if (!file.Tell(&position) || !file.Seek(0, platform::SeekOrigin::kEnd) || !file.Tell(&size) ||
+      !file.Seek(0, platform::SeekOrigin::kStart))
+    return std::nullopt;
+  // Pieces instead of the whole file: the same digest without holding large files in memory.
+  constexpr std::size_t kPiece = 1 << 20;
+  thread_local std::vector<uint8_t> piece(kPiece);
+  platform::Md5 md5;
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < size;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, size - done));
+    ok = file.Read(piece.data(), n) && md5.Update(piece.data(), n);
+    done += n;
+  }
+  platform::Md5Digest digest;
+  ok = ok && md5.Finish(&digest);
+  if (!file.Seek(static_cast<int64_t>(position), platform::SeekOrigin::kStart) || !ok) return std::nullopt;
+  return digest;
+}

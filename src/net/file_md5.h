@@ -1,0 +1,20 @@
+#pragma once
+// Digests of contents and of whole files. An empty result means the hash could not be
+// computed; it never equals a listed digest, so the file is fetched again.
+
+#include <cstddef>
+#include <optional>
+
+#include "platform/file.h"
+#include "platform/md5.h"
+
+using Digest = std::optional<platform::Md5Digest>;
+
+Digest ComputeMd5(const void* bytes, std::size_t length);
+
+// The whole content of an open file, read in pieces; the file position is restored.
+Digest ComputeFileMd5(platform::File& file);
+
+inline bool DigestMatches(const Digest& digest, const platform::Md5Digest& listed) {
+  return digest.has_value() && *digest == listed;
+}

@@ -1,0 +1,75 @@
+// The client archive set's side of the server protocol: the server version, the change
+// and full lists, and the choice of an update package from "patches\list".
+#include "app/log.h"
+#include "archive/client_archive_set.h"
+#include "archive/version_text.h"
+#include "net/patch_list.h"
+
+int32_t ClientArchiveSet::FetchServerVersion() {
+  std::vector<uint8_t> buffer;
+  const int32_t received = serverClient->FetchToBuffer(u"version", buffer);
+  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+    Log::Error(u"Can't load file from server: %s\n", u"version");
+    return -1;
+  }
+  return ScanDecimal(buffer.data(), buffer.size());
+}
+
+int32_t ClientArchiveSet::GetList(int32_t clientVersion, int32_t serverVersion) {
+  const int64_t behind = int64_t{serverVersion} - clientVersion;
+  std::u16string path = u"list_";
+  for (char c : std::to_string(behind)) path.push_back(static_cast<char16_t>(c));
+  std::vector<uint8_t> buffer;
+  const int32_t received = serverClient->FetchToBuffer(path, buffer);
+  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+    Log::Error(u"GetList receved(%d) != data.size(%d)", received, static_cast<int32_t>(buffer.size()));
+    return -1;
+  }
+  if (buffer.empty()) {
+    Log::Error(u"GetList data.size == 0");
+    return -2;
+  }
+  if (!ReadList(buffer.data(), buffer.size())) {
+    Log::Error(u"ReadList");
+    return -3;
+  }
+  return serverVersion;
+}
+
+int32_t ClientArchiveSet::GetFullList() {
+  std::vector<uint8_t> buffer;
+  const int32_t received = serverClient->FetchToBuffer(u"fulllist", buffer);
+  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), received);
+    return -1;
+  }
+  if (buffer.size() < 4) {
+    Log::Error(u"GetFile data.size(%d) < 4", static_cast<int32_t>(buffer.size()));
+    return -1;
+  }
+  const auto version = static_cast<int32_t>(uint32_t{buffer[0]} | uint32_t{buffer[1]} << 8 | uint32_t{buffer[2]} << 16 |
+                                            uint32_t{buffer[3]} << 24);
+  if (!ReadList(buffer.data() + 4, buffer.size() - 4)) {
+    Log::Error(u"ReadList");
+    return -2;
+  }
+  return version;
+}
+
+bool ClientArchiveSet::ReadList(const uint8_t* data, std::size_t size) {
+  return ReadFileList(data, size, &fileTable, ListProgress{itemsTotal, itemsDone, cancelRequested});
+}
+
+std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from,
+                                                  int32_t& to) {
+  from = -1;
+  to = -1;
+  const std::u16string path = u"patches\\list";
+  std::vector<uint8_t> buffer;
+  const int32_t received = serverClient->FetchToBuffer(path, buffer);
+  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+    Log::Error(u"Can't get file from server: %s", path);
+    return {};
+  }
+  return ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &from, &to);
+}

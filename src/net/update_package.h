@@ -1,0 +1,79 @@
+#pragma once
+// The update package format: a 12-byte header (minimum version, target version,
+// masked index offset), and an index of records that locate each file's stored bytes.
+// All integers little-endian; masked fields are stored XOR a fixed value.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/md5.h"
+
+namespace package_masks {
+inline constexpr uint32_t kIndexOffset = 0x3E7A19C5;
+inline constexpr uint32_t kCount = 0x71D04B2E;
+inline constexpr uint32_t kSize = 0x2C95E3A8;
+inline constexpr uint32_t kStoredSize = 0x4F6B07D1;
+inline constexpr uint32_t kDataOffset = 0x19A8C65B;
+}  // namespace package_masks
+
+inline constexpr std::size_t kPackageHeaderSize = 12;
+inline constexpr int kMaxPackageNameLength = 259;
+// A record without its name.
+inline constexpr std::size_t kPackageRecordFixedSize = 30;
+
+struct PackageHeader {
+  int32_t minimumVersion = 0;
+  int32_t targetVersion = 0;
+  uint32_t indexOffset = 0;  // unmasked
+};
+
+struct PackageRecord {
+  std::u16string name;
+  platform::Md5Digest digest{};
+  uint32_t size = 0;  // 0xFFFFFFFF: delete
+  uint32_t storedSize = 0;
+  uint32_t dataOffset = 0;
+};
+
+// Where the package's bytes come from: a file on disk, or memory for the fuzz target.
+class PackageSource {
+ public:
+  virtual ~PackageSource() = default;
+  virtual uint64_t size() const = 0;
+  // Exactly count bytes at offset; false when they are not all there.
+  virtual bool ReadAt(uint64_t offset, void* out, std::size_t count) = 0;
+};
+
+class FilePackageSource final : public PackageSource {
+ public:
+  // The file stays the caller's; its size is taken once here.
+  explicit FilePackageSource(platform::File& file);
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* out, std::size_t count) override;
+
+ private:
+  platform::File& file_;
+  uint64_t size_ = 0;
+};
+
+class MemoryPackageSource final : public PackageSource {
+ public:
+  MemoryPackageSource(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* out, std::size_t count) override;
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+};
+
+// False when the file is shorter than the header.
+bool ReadPackageHeader(PackageSource& source, PackageHeader* header);
+
+// Reads the whole index. False for a damaged package: the index or a record's bytes
+// beyond the end, a count that the index cannot hold, a name length outside 0 to 259,
+// or a short read. Names are not judged here.
+bool ReadPackageIndex(PackageSource& source, const PackageHeader& header, std::vector<PackageRecord>* records);

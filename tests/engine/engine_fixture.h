@@ -1,0 +1,70 @@
+#pragma once
+// A client folder tree in a temporary folder (patcher, velkar, config) with its archive
+// set, and the log of the test read back.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/log.h"
+#include "app/log_file.h"
+#include "archive/client_archive_set.h"
+#include "platform/temp_folder.h"
+
+class ClientFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(temp_ / "patcher");
+    std::filesystem::create_directories(temp_ / "config" / "patcher");
+    Log::Open(temp_.U16("log.txt"));
+  }
+  void TearDown() override {
+    set_.reset();
+    // An open that fails closes the log, so the folder can go.
+    Log::Open(u"");
+  }
+
+  void MakeSet(const std::u16string& host, uint16_t port) {
+    set_.reset();
+    set_ = std::make_unique<ClientArchiveSet>(temp_.U16("patcher"), host, port);
+  }
+
+  // Stores content under a full archive name ("models\a.ski") in the archive `archive`.
+  void PutArchived(const std::u16string& archive, const std::u16string& fullName, const std::string& content) {
+    TavrinFilePackage* package = set_->GetPackage(archive);
+    ASSERT_NE(package, nullptr);
+    ASSERT_EQ(package->SetFileCompressedData(fullName, content.data(), static_cast<uint32_t>(content.size()),
+                                             static_cast<uint32_t>(content.size())),
+              PackageResult::kOk);
+  }
+  std::string Archived(const std::u16string& archive, const std::u16string& fullName) {
+    TavrinFilePackage* package = set_->GetPackage(archive);
+    std::vector<uint8_t> content;
+    if (package == nullptr || package->GetFileData(fullName, true, &content) != PackageResult::kOk) return "<absent>";
+    return AsText(content);
+  }
+  // A plain client file; `relative` uses "/".
+  std::filesystem::path ClientFile(const std::string& relative) const { return temp_ / "velkar" / relative; }
+  void PutClientFile(const std::string& relative, const std::string& content) {
+    std::filesystem::create_directories(ClientFile(relative).parent_path());
+    WriteWholeFile(ClientFile(relative), content);
+  }
+  std::string ClientFileText(const std::string& relative) const {
+    return std::filesystem::exists(ClientFile(relative)) ? AsText(ReadWholeFile(ClientFile(relative))) : "<absent>";
+  }
+  // Everything logged so far. The log holds its file for exclusive use (on Windows no
+  // one else can read it meanwhile), so it is closed, read and started afresh.
+  std::string LogText() {
+    Log::Open(u"");
+    const std::u16string text = DecodeUtf16le(ReadWholeFile(temp_ / "log.txt"));
+    for (char16_t unit : text) logSoFar_.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    Log::Open(temp_.U16("log.txt"));
+    return logSoFar_;
+  }
+
+  TempFolder temp_;
+  std::unique_ptr<ClientArchiveSet> set_;
+  std::string logSoFar_;
+};

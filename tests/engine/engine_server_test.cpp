@@ -1,0 +1,484 @@
+// The engine against a real server: nginx (started by with_nginx.sh) serving a tree the
+// tests write, and the scripted server where a transfer has to break off.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "engine/engine_fixture.h"
+#include "engine/server_tree.h"
+#include "platform/file.h"
+#include "support/nginx_server.h"
+#include "support/scripted_http_server.h"
+
+namespace {
+
+using testsupport::ListedFile;
+
+std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+// prefix, number, suffix (built with += : gcc 12 warns falsely about "literal" + string).
+std::string Numbered(const char* prefix, int number, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
+class EngineServerTest : public ClientFixture {
+ protected:
+  void SetUp() override {
+    ClientFixture::SetUp();
+    std::string why;
+    ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
+    tree_ = std::make_unique<testsupport::ServerTree>(std::filesystem::path(nginx_.root));
+    tree_->Clear();
+    logStart_ = ReadLines().size();
+    MakeSet(u"127.0.0.1", nginx_.port);
+    ASSERT_TRUE(set_->OpenArchives());
+  }
+  void TearDown() override {
+    ClientFixture::TearDown();
+    if (tree_ != nullptr) tree_->Clear();
+  }
+
+  std::vector<std::string> ReadLines() const {
+    std::vector<std::string> lines;
+    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // This test's requests as "connection path" with "/" for every "\"; nginx writes a
+  // line just after its response, so wait until there are `count`.
+  std::vector<std::string> Requests(std::size_t count) const {
+    std::vector<std::string> requests;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+      const std::vector<std::string> lines = ReadLines();
+      requests.clear();
+      for (std::size_t i = logStart_; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        const std::size_t get = line.find("\"GET ");
+        const std::string connection = line.substr(0, line.find(' '));
+        std::string target = line.substr(get + 5, line.find(' ', get + 5) - get - 5);
+        // nginx logs a "\" as "\x5C".
+        std::string path;
+        for (std::size_t at = 0; at < target.size(); ++at) {
+          if (target.compare(at, 4, "\\x5C") == 0) {
+            path.push_back('/');
+            at += 3;
+          } else if (target[at] != '/' || path != "/") {
+            path.push_back(target[at]);
+          }
+        }
+        std::string request = connection;
+        request += ' ';
+        request += path;
+        requests.push_back(request);
+      }
+      if (requests.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return requests;
+  }
+  static std::string PathOf(const std::string& request) { return request.substr(request.find(' ') + 1); }
+  static std::string ConnectionOf(const std::string& request) { return request.substr(0, request.find(' ')); }
+
+  testsupport::NginxServer nginx_;
+  std::unique_ptr<testsupport::ServerTree> tree_;
+  std::size_t logStart_ = 0;
+};
+
+TEST_F(EngineServerTest, UpdatesByChangeListAndFetchesOnlyWhatDiffers) {
+  PutArchived(u"configs", u"configs\\same.cfg", "unchanged");
+  PutArchived(u"textures", u"textures\\old.dds", "to be removed");
+  PutArchived(u"models", u"models\\a.ski", "old model");
+  PutClientFile("old.txt", "to be removed");
+  ASSERT_TRUE(set_->WriteLocalVersion(17));
+  tree_->PutText(u"version", "20\r\n");
+  const std::vector<ListedFile> files = {
+      {u"models\\a.ski", std::string(3000, 'm') + "new model"},
+      {u"modelsX\\b.ski", "raw bytes", false},
+      {u"help\\readme.txt", std::string(2000, 'r')},
+      {u"data\\raw bin.dat", "plain raw", false},
+      {u"textures\\old.dds", "", true, true},
+      {u"old.txt", "", true, true},
+      {u"missing.txt", "", true, true},
+      {u"configs\\same.cfg", "unchanged"},
+  };
+  tree_->PutChangeList(3, files);
+
+  const int32_t server = set_->FetchServerVersion();
+  ASSERT_EQ(server, 20);
+  ASSERT_EQ(set_->GetList(set_->ReadLocalVersion(), server), 20);
+  EXPECT_EQ(set_->itemsTotal, 8);
+  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
+  EXPECT_EQ(set_->itemsDone, 8);
+  EXPECT_EQ(set_->itemsTotal, 8);
+  EXPECT_TRUE(set_->fileTable.empty());
+  EXPECT_FALSE(set_->busy);
+
+  EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
+  EXPECT_EQ(Archived(u"models", u"modelsX\\b.ski"), "raw bytes");
+  EXPECT_EQ(Archived(u"textures", u"textures\\old.dds"), "<absent>");
+  EXPECT_EQ(ClientFileText("help/readme.txt"), files[2].content) << "help alone is no archive";
+  EXPECT_EQ(ClientFileText("data/raw bin.dat"), "plain raw");
+  EXPECT_EQ(ClientFileText("old.txt"), "<absent>");
+
+  std::vector<std::string> paths;
+  for (const std::string& request : Requests(6)) paths.push_back(PathOf(request));
+  std::sort(paths.begin() + 2, paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/version", "/list_3", "/files/data/raw%20bin.dat",
+                                             "/files/help/readme.txt", "/files/models/a.ski", "/files/modelsX/b.ski"}));
+
+  ASSERT_TRUE(set_->WriteLocalVersion(server));
+  ASSERT_TRUE(set_->SaveArchives());
+  MakeSet(u"127.0.0.1", nginx_.port);
+  ASSERT_TRUE(set_->OpenArchives());
+  EXPECT_EQ(set_->ReadLocalVersion(), 20);
+  EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
+  EXPECT_EQ(Archived(u"textures", u"textures\\old.dds"), "<absent>");
+}
+
+TEST_F(EngineServerTest, ServerResourcesAndTheirFailures) {
+  EXPECT_EQ(set_->FetchServerVersion(), -1);
+  EXPECT_NE(LogText().find("ERROR: Can't load file from server: version\n\r\n"), std::string::npos);
+  tree_->PutText(u"version", "");
+  EXPECT_EQ(set_->FetchServerVersion(), 0);
+  tree_->PutText(u"version", "abc");
+  EXPECT_EQ(set_->FetchServerVersion(), 0);
+
+  EXPECT_EQ(set_->GetList(17, 20), -1);
+  EXPECT_NE(LogText().find("GetList receved(-1) != data.size(0)"), std::string::npos);
+  tree_->PutText(u"list_3", "");
+  EXPECT_EQ(set_->GetList(17, 20), -2);
+  EXPECT_NE(LogText().find("GetList data.size == 0"), std::string::npos);
+  tree_->PutText(u"list_3", "\x05");
+  EXPECT_EQ(set_->GetList(17, 20), -3);
+
+  EXPECT_EQ(set_->GetFullList(), -1);
+  tree_->PutText(u"fulllist", "\x01\x02");
+  EXPECT_EQ(set_->GetFullList(), -1);
+  EXPECT_NE(LogText().find("GetFile data.size(2) < 4"), std::string::npos);
+  tree_->Put(u"fulllist", {9, 0, 0, 0});
+  EXPECT_EQ(set_->GetFullList(), -2);
+  EXPECT_NE(LogText().find("ERROR: ReadList"), std::string::npos);
+
+  int32_t from = 0;
+  int32_t to = 0;
+  EXPECT_EQ(set_->FindPatchPackage(17, 20, from, to), u"");
+  EXPECT_NE(LogText().find("Can't get file from server: patches\\list"), std::string::npos);
+  tree_->PutText(u"patches\\list", "10 20 A\n15 20 B\n");
+  EXPECT_EQ(set_->FindPatchPackage(17, 20, from, to), u"B");
+  EXPECT_EQ(from, 15);
+  EXPECT_EQ(to, 20);
+}
+
+TEST_F(EngineServerTest, FullCheckRepairsTheClient) {
+  PutArchived(u"gfx", u"gfx\\damaged.tga", "garbage");
+  PutClientFile("velkarclient.exe", "garbage");
+  const std::vector<ListedFile> files = {
+      {u"gfx\\damaged.tga", std::string(5000, 'g')},
+      {u"velkarclient.exe", std::string(7000, 'e')},
+      {u"interfaces\\new.xml", "<x/>", false},
+  };
+  tree_->PutFullList(42, files);
+  ASSERT_EQ(set_->GetFullList(), 42);
+  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
+  EXPECT_EQ(Archived(u"gfx", u"gfx\\damaged.tga"), files[0].content);
+  EXPECT_EQ(ClientFileText("velkarclient.exe"), files[1].content);
+  EXPECT_EQ(Archived(u"interfaces", u"interfaces\\new.xml"), "<x/>");
+
+  // A second check of the repaired client fetches nothing.
+  const std::size_t before = Requests(4).size();
+  ASSERT_EQ(set_->GetFullList(), 42);
+  ASSERT_EQ(set_->CheckFiles(false), 0);
+  EXPECT_EQ(Requests(before + 1).size(), before + 1) << "only the list itself";
+}
+
+TEST_F(EngineServerTest, FailedDownloadStopsTheRunAndResumeFinishesIt) {
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 10; ++i) files.push_back({Wide(Numbered("f", i, ".txt")), Numbered("content ", i)});
+  tree_->PutChangeList(1, files);
+  std::filesystem::remove(std::filesystem::path(nginx_.root) / "files" / "f4.txt");
+  std::filesystem::remove(std::filesystem::path(nginx_.root) / "files\\f4.txt");
+  ASSERT_EQ(set_->GetList(1, 2), 2);
+
+  EXPECT_EQ(set_->CheckFiles(false), -1);
+  EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\f4.txt\r\n"), std::string::npos);
+  EXPECT_EQ(set_->fileTable.count(u"f4.txt"), 1u);
+  EXPECT_EQ(set_->itemsDone + static_cast<int32_t>(set_->fileTable.size()), 10);
+  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(ClientFileText("f4.txt"), "<absent>");
+
+  tree_->PutStoredFiles({files[4]});
+  ASSERT_EQ(set_->CheckFiles(true), 0);
+  EXPECT_EQ(set_->itemsDone, 10);
+  EXPECT_EQ(set_->itemsTotal, 10);
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(ClientFileText(Numbered("f", i, ".txt")), files[static_cast<std::size_t>(i)].content);
+}
+
+TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("c", i, ".txt")), Numbered("text ", i)});
+  tree_->PutChangeList(1, files);
+  ASSERT_EQ(set_->GetList(1, 2), 2);
+  set_->itemsDone = 0;
+  std::thread canceller([&] {
+    while (set_->itemsDone < 2) std::this_thread::yield();
+    set_->cancelRequested = true;
+  });
+  const int32_t result = set_->CheckFiles(false);
+  canceller.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(set_->cancelRequested);
+  const std::size_t left = set_->fileTable.size();
+  EXPECT_GT(left, 0u);
+  EXPECT_EQ(set_->itemsDone, set_->itemsTotal) << "a cancelled run still reports its end";
+  // Exactly the entries that left the table were handled, each completely.
+  for (const ListedFile& file : files) {
+    const std::string name(file.name.begin(), file.name.end());
+    EXPECT_EQ(ClientFileText(name), set_->fileTable.count(file.name) ? "<absent>" : file.content) << name;
+  }
+}
+
+TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
+  for (const std::u16string& bad : {std::u16string(u"..\\evil.txt"), std::u16string(u"models\\..\\..\\evil.txt"),
+                                    std::u16string(u"../evil.txt"), std::u16string(u"\\evil.txt")}) {
+    set_->fileTable = {{bad, FileInfo{testsupport::Md5Of("x"), 1, 1}}};
+    EXPECT_EQ(set_->CheckFiles(false), -3) << std::string(bad.begin(), bad.end());
+    EXPECT_EQ(set_->fileTable.size(), 1u);
+    set_->fileTable = {{bad, FileInfo{{}, kDeleteSize, 0}}};
+    EXPECT_EQ(set_->CheckFiles(false), -3);
+  }
+  EXPECT_NE(LogText().find("ERROR: Bad file name in list: ..\\evil.txt"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "evil.txt"));
+  EXPECT_TRUE(Requests(0).empty()) << "nothing was requested";
+}
+
+TEST_F(EngineServerTest, DownloadsThatDoNotMatchTheListAreNeverStored) {
+  // Each listed file's stored form on the server is wrong in its own way.
+  const std::string content(4000, 'z');
+  const std::vector<uint8_t> packed = testsupport::StoredForm(content, true);
+  std::vector<uint8_t> broken = packed;
+  broken[broken.size() / 2] ^= 0xFF;
+  const struct {
+    const char* what;
+    std::u16string name;
+    FileInfo info;
+    std::vector<uint8_t> served;
+  } cases[] = {
+      {"other content, archive", u"models\\m.ski", {testsupport::Md5Of("right"), 5, 5}, {'w', 'r', 'o', 'n', 'g'}},
+      {"other content, plain", u"p.txt", {testsupport::Md5Of("right"), 5, 5}, {'w', 'r', 'o', 'n', 'g'}},
+      {"damaged zlib, plain", u"z.txt", {testsupport::Md5Of(content), 4000, uint32_t(packed.size())}, broken},
+      {"damaged zlib, archive", u"sfx\\z.wav", {testsupport::Md5Of(content), 4000, uint32_t(packed.size())}, broken},
+      {"inflates short", u"s.txt", {testsupport::Md5Of(content + "x"), 4001, uint32_t(packed.size())}, packed},
+      {"raw of another size", u"r.txt", {testsupport::Md5Of("abc"), 3, 3}, {'a', 'b', 'c', 'd'}},
+  };
+  for (const auto& c : cases) {
+    tree_->Put(u"files\\" + c.name, c.served);
+    set_->fileTable = {{c.name, c.info}};
+    EXPECT_EQ(set_->CheckFiles(false), -1) << c.what;
+    EXPECT_EQ(set_->fileTable.size(), 1u) << c.what;
+  }
+  EXPECT_EQ(Archived(u"models", u"models\\m.ski"), "<absent>");
+  EXPECT_EQ(Archived(u"sfx", u"sfx\\z.wav"), "<absent>");
+  for (const char* plain : {"p.txt", "z.txt", "s.txt", "r.txt"}) EXPECT_EQ(ClientFileText(plain), "<absent>") << plain;
+  EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\p.txt"), std::string::npos);
+}
+
+TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
+  set_->archives.erase(set_->archives.begin() + 4);  // gfx: as after a failed open
+  ASSERT_EQ(set_->GetPackage(u"gfx"), nullptr);
+  set_->fileTable = {{u"gfx\\a.tga", FileInfo{testsupport::Md5Of("a"), 1, 1}}};
+  EXPECT_EQ(set_->CheckFiles(false), -2);
+  set_->fileTable = {{u"gfx\\a.tga", FileInfo{{}, kDeleteSize, 0}}};
+  EXPECT_EQ(set_->CheckFiles(false), -2);
+  EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
+}
+
+class PackageTest : public EngineServerTest {
+ protected:
+  void WritePackage(const std::vector<uint8_t>& bytes) { WriteWholeFile(temp_ / "pkg.cup", bytes); }
+  int32_t Apply() { return set_->ApplyPackage(temp_.U16("pkg.cup")); }
+};
+
+TEST_F(PackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
+  PutArchived(u"textures", u"textures\\gone.dds", "old");
+  PutClientFile("gone.txt", "old");
+  PutClientFile("same.txt", "same");
+  ASSERT_TRUE(set_->WriteLocalVersion(5));
+  const std::vector<ListedFile> files = {
+      {u"models\\a.ski", std::string(2500, 'a')}, {u"trees\\raw.spt", "raw tree", false},
+      {u"textures\\gone.dds", "", true, true},    {u"gone.txt", "", true, true},
+      {u"bin\\new.dll", std::string(3000, 'd')},  {u"same.txt", "same"},
+  };
+  WritePackage(testsupport::PackageBytes(5, 9, files));
+  // A file already right is not written again.
+  const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+  std::filesystem::last_write_time(ClientFile("same.txt"), longAgo);
+  // As the file system stores it.
+  const auto before = std::filesystem::last_write_time(ClientFile("same.txt"));
+  ASSERT_EQ(Apply(), 0) << LogText();
+  EXPECT_EQ(std::filesystem::last_write_time(ClientFile("same.txt")), before);
+  EXPECT_EQ(set_->itemsTotal, 6);
+  EXPECT_EQ(set_->itemsDone, 6);
+  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
+  EXPECT_EQ(Archived(u"trees", u"trees\\raw.spt"), "raw tree");
+  EXPECT_EQ(Archived(u"textures", u"textures\\gone.dds"), "<absent>");
+  EXPECT_EQ(ClientFileText("gone.txt"), "<absent>");
+  EXPECT_EQ(ClientFileText("bin/new.dll"), files[4].content);
+  EXPECT_EQ(set_->ReadLocalVersion(), 9);
+}
+
+TEST_F(PackageTest, MinimumVersionRuleAndEmptyPackage) {
+  ASSERT_TRUE(set_->WriteLocalVersion(5));
+  WritePackage(testsupport::PackageBytes(6, 9, {{u"a.txt", "a"}}));
+  EXPECT_EQ(Apply(), -2);
+  EXPECT_EQ(ClientFileText("a.txt"), "<absent>");
+  EXPECT_EQ(set_->ReadLocalVersion(), 5);
+  EXPECT_FALSE(set_->busy);
+
+  WritePackage(testsupport::PackageBytes(5, 6, {}));
+  EXPECT_EQ(Apply(), 0);
+  EXPECT_EQ(set_->itemsTotal, 1);
+  EXPECT_EQ(set_->ReadLocalVersion(), 6);
+
+  EXPECT_EQ(set_->ApplyPackage(temp_.U16("no such.cup")), -1);
+}
+
+TEST_F(PackageTest, DamagedOrRefusedPackagesApplyNothing) {
+  const std::vector<ListedFile> files = {{u"first.txt", "first"}, {u"second.txt", "second"}};
+  const std::vector<uint8_t> good = testsupport::PackageBytes(0, 3, files);
+  const uint32_t index = testsupport::PackageIndexOffset(good);
+  std::vector<uint8_t> longName = good;
+  const std::size_t second = index + 4 + 2 + 2 * 9 + 28;
+  longName[second] = 0x04;  // 260 units
+  longName[second + 1] = 0x01;
+  std::vector<uint8_t> farData = good;
+  farData[second + 2 + 2 * 10 + 24 + 3] ^= 0x40;
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"name length 260", longName},
+      {"data beyond the end", farData},
+      {"cut short", std::vector<uint8_t>(good.begin(), good.end() - 3)},
+      {"header only", std::vector<uint8_t>(good.begin(), good.begin() + 12)},
+      {"shorter than the header", {1, 2, 3}},
+      {"path leaving the client", testsupport::PackageBytes(0, 3, {{u"first.txt", "first"}, {u"..\\evil.txt", "x"}})},
+  };
+  for (const auto& c : cases) {
+    WritePackage(c.bytes);
+    EXPECT_EQ(Apply(), -1) << c.what;
+    EXPECT_EQ(ClientFileText("first.txt"), "<absent>") << c.what;
+    EXPECT_FALSE(set_->busy);
+  }
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "evil.txt"));
+  EXPECT_EQ(set_->ReadLocalVersion(), 0);
+  EXPECT_NE(LogText().find("ERROR: Damaged package: "), std::string::npos);
+}
+
+TEST_F(PackageTest, MismatchingRecordFailsThePackageAndRecordsNoVersion) {
+  ASSERT_TRUE(set_->WriteLocalVersion(1));
+  for (const auto& [name, code] : {std::pair<std::u16string, int32_t>{u"models\\bad.ski", -3}, {u"bad.txt", -4}}) {
+    std::vector<uint8_t> bytes = testsupport::PackageBytes(0, 3, {{u"ok.txt", "fine"}, {name, std::string(900, 'q')}});
+    bytes[12 + 4 + 10] ^= 0x01;  // inside the second record's stored bytes
+    WritePackage(bytes);
+    EXPECT_EQ(Apply(), code) << std::string(name.begin(), name.end());
+    EXPECT_EQ(ClientFileText("ok.txt"), "fine") << "records before the failing one stay applied";
+  }
+  EXPECT_EQ(Archived(u"models", u"models\\bad.ski"), "<absent>");
+  EXPECT_EQ(ClientFileText("bad.txt"), "<absent>");
+  EXPECT_EQ(set_->ReadLocalVersion(), 1);
+  EXPECT_NE(LogText().find("ERROR: Package record does not match: bad.txt"), std::string::npos);
+
+  set_->archives.erase(set_->archives.begin() + 9);  // models not open
+  WritePackage(testsupport::PackageBytes(0, 3, {{u"models\\a.ski", "a"}}));
+  EXPECT_EQ(Apply(), -3);
+  EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
+}
+
+TEST_F(PackageTest, CancelledApplicationRecordsNoVersion) {
+  ASSERT_TRUE(set_->WriteLocalVersion(2));
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("k", i)});
+  WritePackage(testsupport::PackageBytes(0, 8, files));
+  set_->itemsDone = 0;
+  std::thread canceller([&] {
+    while (set_->itemsDone < 1) std::this_thread::yield();
+    set_->cancelRequested = true;
+  });
+  const int32_t result = Apply();
+  canceller.join();
+  EXPECT_EQ(result, ClientArchiveSet::kApplyCancelled);
+  EXPECT_TRUE(set_->cancelRequested);
+  EXPECT_EQ(set_->itemsDone, set_->itemsTotal);
+  EXPECT_EQ(ClientFileText("k299.txt"), "<absent>");
+  EXPECT_EQ(set_->ReadLocalVersion(), 2);
+}
+
+TEST_F(PackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
+  const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", "from a package"}});
+  tree_->Put(u"packs\\p1.cup", package);
+  tree_->PutText(u"version", "20");
+  tree_->PutText(u"patches\\list", Numbered("15 20 http://127.0.0.1:", nginx_.port, "/packs/p1.cup?x=1\n"));
+  int32_t from = 0;
+  int32_t to = 0;
+  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
+  EXPECT_EQ(from, 15);
+  EXPECT_EQ(to, 20);
+  EXPECT_EQ(ReadWholeFile(temp_ / "config" / "patcher" / "tempfile.dat"), package);
+  ASSERT_EQ(set_->ApplyPackage(set_->tempFilePath), 0);
+  EXPECT_EQ(ClientFileText("p.txt"), "from a package");
+
+  // The same package named on another host: fetched over a connection of its own, after
+  // which the client is back on the update server.
+  tree_->PutText(u"patches\\list", "17 20 http://localhost:1/packs/p1.cup\n");
+  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
+  EXPECT_EQ(set_->serverClient->host, u"127.0.0.1");
+  EXPECT_EQ(set_->FetchServerVersion(), 20);
+  const std::vector<std::string> requests = Requests(5);
+  ASSERT_EQ(requests.size(), 5u) << ::testing::PrintToString(requests);
+  EXPECT_EQ(PathOf(requests[0]), "/patches/list");
+  EXPECT_EQ(PathOf(requests[1]), "/packs/p1.cup") << "no query";
+  EXPECT_EQ(ConnectionOf(requests[0]), ConnectionOf(requests[1])) << "same host: no reconnect";
+  EXPECT_EQ(PathOf(requests[3]), "/packs/p1.cup");
+  EXPECT_NE(ConnectionOf(requests[3]), ConnectionOf(requests[2]));
+  EXPECT_EQ(PathOf(requests[4]), "/version");
+  EXPECT_NE(ConnectionOf(requests[4]), ConnectionOf(requests[3])) << "connected to the update server again";
+}
+
+TEST_F(PackageTest, BrokenOrMissingPackageDownloadIsRejected) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives());
+  const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", std::string(9000, 'p'), false}});
+  testsupport::ScriptedResponse cut;
+  cut.body = std::string(package.begin(), package.end());
+  cut.dropAfter = 5000;
+  testsupport::ScriptedResponse list;
+  const std::string at = Numbered("http://127.0.0.1:", server.port());
+  list.body = "15 20 ";
+  list.body += at;
+  list.body += "/cut.cup\n16 20 ";
+  list.body += at;
+  list.body += "/missing.cup\n";
+  server.Serve("/patches\\list", list);
+  server.Serve("/patches/list", list);
+  server.Serve("//cut.cup", cut);
+  server.Serve("/cut.cup", cut);
+  int32_t from = 0;
+  int32_t to = 0;
+  EXPECT_FALSE(set_->DownloadPatchPackage(15, 20, from, to));
+  EXPECT_NE(LogText().find("ERROR: Can't get file from server: /cut.cup"), std::string::npos);
+  EXPECT_FALSE(set_->DownloadPatchPackage(16, 20, from, to));
+  EXPECT_EQ(from, 16);
+}
+
+}  // namespace
