@@ -8,6 +8,7 @@
 #                             that connection, "request line", status, body bytes
 # The command may be a Windows program run through scripts/wine-run.sh: nginx runs on
 # the Linux side either way. Usage: with_nginx.sh command [args...]
+# With SOLMERE_NGINX_INCLUDE set, that configuration file is included in the server block.
 set -euo pipefail
 
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
@@ -57,6 +58,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $work/root;
+$( [ -n "${SOLMERE_NGINX_INCLUDE:-}" ] && echo "    include $SOLMERE_NGINX_INCLUDE;" )
   }
 }
 CONF

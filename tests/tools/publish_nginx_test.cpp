@@ -1,0 +1,103 @@
+// A published tree served by a stock nginx with tools/publish/nginx/solmere-update.conf:
+// every resource reaches its bytes whether the request separates folders with "\" (as
+// libcurl sends them) or "/" (as WinINet does). Natively the client sends both forms as
+// written; under Wine WinINet turns every "\" into "/".
+
+#include "net/update_server_client.h"
+#include "publish_fixture.h"
+#include "support/nginx_server.h"
+
+namespace publish_test {
+namespace {
+
+class PublishNginx : public PublishFixture {
+ protected:
+  void SetUp() override {
+    PublishFixture::SetUp();
+    std::string why;
+    ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
+    client_ = std::make_unique<UpdateServerClient>(u"127.0.0.1", nginx_.port);
+    ASSERT_TRUE(client_->Connect());
+  }
+
+  std::string Fetch(const std::u16string& path) {
+    std::vector<uint8_t> buffer;
+    const int32_t received = client_->FetchToBuffer(path, buffer);
+    if (received < 0) return "(failed)";
+    EXPECT_EQ(static_cast<std::size_t>(received), buffer.size());
+    return std::string(buffer.begin(), buffer.end());
+  }
+
+  static std::u16string Slashes(std::u16string path) {
+    for (char16_t& unit : path)
+      if (unit == u'\\') unit = u'/';
+    return path;
+  }
+
+  testsupport::NginxServer nginx_;
+  std::unique_ptr<UpdateServerClient> client_;
+};
+
+TEST_F(PublishNginx, EveryResourceReachesItsBytesWithEitherSeparator) {
+  PublishOk({"sample", At("c1"), "1", "--files", "150", "--size-mb", "2"});
+  PublishOk({"sample", At("c2"), "2", "--files", "150", "--size-mb", "2"});
+  // Deeper than one rewrite pass turns, with spaces, "+" and Cyrillic on the way.
+  std::u16string deep = u"data";
+  for (int level = 0; level < 30; ++level) {
+    deep += u'\\';
+    deep += static_cast<char16_t>(u'a' + level % 26);
+  }
+  deep += u"\\\u0434\u043e\u043c \u0438 \u0441\u0430\u0434+1.txt";
+  {
+    fs::path file = PathOf("c2/velkar");
+    std::u16string part;
+    for (char16_t unit : deep + u"\\") {
+      if (unit != u'\\') {
+        part += unit;
+        continue;
+      }
+      file /= fs::path(part);
+      part.clear();
+    }
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << "deep file";
+  }
+  const std::string root = U8String(fs::path(nginx_.root));
+  PublishOk({"release", root, At("c1/velkar"), "1", "--patcher-version", "1"});
+  PublishOk(
+      {"release", root, At("c2/velkar"), "2", "--package-from", "1", "--package-url-base", "http://127.0.0.1/patches"});
+  PublishOk({"verify", root});
+
+  EXPECT_EQ(Fetch(u"version"), "2");
+  EXPECT_EQ(Fetch(u"patcher_version_new"), "1");
+  EXPECT_EQ(Fetch(u"patches\\list"), "1 2 http://127.0.0.1/patches/1-2.cup\n");
+  EXPECT_EQ(Fetch(u"/patches/1-2.cup"), ReadWholeFile(fs::path(nginx_.root) / "patches" / "1-2.cup"));
+  const std::string fullList = Fetch(u"fulllist");
+  EXPECT_EQ(fullList, ReadWholeFile(fs::path(nginx_.root) / "fulllist"));
+  EXPECT_EQ(Fetch(u"list_1"), ReadWholeFile(fs::path(nginx_.root) / "list_1"));
+
+  bool sawDeep = false;
+  for (const Listed& entry : ParseList(fullList, 4)) {
+    const std::u16string path = u"files\\" + entry.name;
+    const std::string stored = Fetch(path);
+    ASSERT_EQ(stored.size(), entry.storedSize) << platform::Utf8FromUtf16(path);
+    EXPECT_EQ(Md5(Contents(stored, entry.size)), entry.digest) << platform::Utf8FromUtf16(path);
+    EXPECT_TRUE(Fetch(Slashes(path)) == stored) << platform::Utf8FromUtf16(path);
+    sawDeep = sawDeep || entry.name == deep;
+  }
+  EXPECT_TRUE(sawDeep);
+  EXPECT_EQ(Fetch(u"files\\" + deep), "deep file");
+
+  // Nothing outside the tree, and nothing publish keeps for itself.
+  EXPECT_EQ(Fetch(u"files\\..\\..\\..\\..\\..\\..\\..\\..\\etc\\hostname"), "(failed)");
+#ifndef _WIN32
+  // Sent with backslashes, dot segments are refused even inside the tree; WinINet resolves
+  // them itself, to "/version".
+  EXPECT_EQ(Fetch(u"files\\data\\..\\..\\version"), "(failed)");
+#endif
+  EXPECT_EQ(Fetch(u"manifests\\1"), "(failed)");
+  EXPECT_EQ(Fetch(u"manifests/2"), "(failed)");
+}
+
+}  // namespace
+}  // namespace publish_test

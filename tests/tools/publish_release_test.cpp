@@ -1,0 +1,367 @@
+// publish release and verify, run as an operator runs them, checked with the tests' own
+// readers of the list and package formats.
+
+#include <algorithm>
+#include <set>
+
+#include "publish_fixture.h"
+
+namespace publish_test {
+namespace {
+
+constexpr uint32_t kDeleted = 0xFFFFFFFF;
+
+// A client folder with exactly these files: names that begin with an archive's name go
+// into that archive, the rest are plain files. Every archive holds version.sw.
+void MakeClient(const fs::path& folder, const std::map<std::u16string, std::string>& files,
+                const std::string& version = "1") {
+  for (std::u16string_view archiveName : kArchiveNames) {
+    const std::u16string name(archiveName);
+    fs::path base = folder;
+    for (std::size_t start = 0;;) {
+      const std::size_t end = name.find(u'\\', start);
+      base /= fs::path(name.substr(start, end - start));
+      if (end == std::u16string::npos) break;
+      start = end + 1;
+    }
+    fs::create_directories(base.parent_path());
+    TavrinFilePackage archive;
+    ASSERT_EQ(archive.Create(base.u16string(), name), PackageResult::kOk);
+    for (const auto& [path, contents] : files)
+      if (path.compare(0, name.size() + 1, name + u"\\") == 0) {
+        ASSERT_EQ(archive.SetFileCompressedData(path, contents.data(), static_cast<uint32_t>(contents.size()),
+                                                static_cast<uint32_t>(contents.size())),
+                  PackageResult::kOk);
+      }
+    ASSERT_EQ(archive.SetFileData(u"version.sw", version.data(), static_cast<uint32_t>(version.size())),
+              PackageResult::kOk);
+    ASSERT_EQ(archive.Save(), PackageResult::kOk);
+    archive.clearIndexChanged();
+  }
+  for (const auto& [path, contents] : files) {
+    bool inArchive = false;
+    for (std::u16string_view archiveName : kArchiveNames)
+      inArchive = inArchive || path.compare(0, archiveName.size() + 1, std::u16string(archiveName) + u"\\") == 0;
+    if (inArchive) continue;
+    fs::path file = folder;
+    std::u16string part;
+    for (char16_t unit : path + u"\\") {
+      if (unit != u'\\') {
+        part += unit;
+        continue;
+      }
+      file /= fs::path(part);
+      part.clear();
+    }
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary).write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  }
+}
+
+class PublishRelease : public PublishFixture {
+ protected:
+  // Applies list or package entries to a client image the way the updater does, taking
+  // each file's bytes from `storedOf`.
+  template <typename StoredOf>
+  void Apply(const std::vector<Listed>& entries, StoredOf storedOf, ClientImage* image) {
+    for (const Listed& entry : entries) {
+      if (entry.size == kDeleted) {
+        // The updater removes archive entries by the name as given, lower-case keys only.
+        bool inArchive = false;
+        for (std::u16string_view archiveName : kArchiveNames)
+          inArchive = inArchive || entry.name.compare(0, archiveName.size(), archiveName) == 0;
+        if (inArchive) {
+          EXPECT_EQ(entry.name, Lowered(entry.name)) << platform::Utf8FromUtf16(entry.name);
+        }
+        image->files.erase(Lowered(entry.name));
+        continue;
+      }
+      const std::string contents = Contents(storedOf(entry), entry.size);
+      EXPECT_EQ(Md5(contents), entry.digest) << platform::Utf8FromUtf16(entry.name);
+      image->files[Lowered(entry.name)] = {entry.name, contents};
+    }
+  }
+
+  void ApplyList(const std::string& server, const std::string& list, ClientImage* image) {
+    Apply(
+        ParseList(ReadWholeFile(PathOf(server + "/" + list)), 0),
+        [&](const Listed& entry) { return Resource(server, u"files\\" + entry.name); }, image);
+  }
+
+  void ApplyPackage(const std::string& packagePath, int32_t from, int32_t to, ClientImage* image) {
+    const std::string bytes = ReadWholeFile(PathOf(packagePath));
+    const Package package = ParsePackage(bytes);
+    EXPECT_EQ(package.minimumVersion, from);
+    EXPECT_EQ(package.targetVersion, to);
+    Apply(
+        package.records, [&](const Listed& record) { return bytes.substr(record.dataOffset, record.storedSize); },
+        image);
+  }
+
+  static void ExpectSameClient(const ClientImage& actual, const ClientImage& expected) {
+    ASSERT_EQ(actual.files.size(), expected.files.size());
+    for (const auto& [identity, file] : expected.files) {
+      const auto found = actual.files.find(identity);
+      ASSERT_NE(found, actual.files.end()) << platform::Utf8FromUtf16(file.first);
+      EXPECT_TRUE(found->second.second == file.second) << platform::Utf8FromUtf16(file.first);
+    }
+  }
+};
+
+TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
+  for (const char* version : {"1", "2", "3"})
+    PublishOk({"sample", At(std::string("c") + version), version, "--files", "300", "--size-mb", "8"});
+  const std::string url = "http://127.0.0.1/patches";
+  PublishOk({"release", At("srv"), At("c1/velkar"), "1", "--patcher-version", "7"});
+  PublishOk({"release", At("srv"), At("c2/velkar"), "2", "--package-from", "1", "--package-url-base", url});
+  PublishOk({"release", At("srv"), At("c3/velkar"), "3", "--package-from", "1", "--package-from=2",
+             "--package-url-base", url + "/"});
+  const ChildResult verified = Publish({"verify", At("srv")});
+  EXPECT_EQ(verified.exitCode, 0) << verified.err;
+  EXPECT_EQ(verified.err, "");
+
+  const ClientImage release1 = ReadClient(PathOf("c1/velkar"));
+  const ClientImage release2 = ReadClient(PathOf("c2/velkar"));
+  const ClientImage release3 = ReadClient(PathOf("c3/velkar"));
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "3");
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patcher_version_new")), "7");
+
+  // fulllist: version 3, then every file of release 3 with its stored form under files\.
+  const std::string fullList = ReadWholeFile(PathOf("srv/fulllist"));
+  EXPECT_EQ(U32At(fullList, 0), 3u);
+  ClientImage fromFullList;
+  Apply(
+      ParseList(fullList, 4), [&](const Listed& entry) { return Resource("srv", u"files\\" + entry.name); },
+      &fromFullList);
+  ExpectSameClient(fromFullList, release3);
+
+  // Change lists: a client N releases behind gets exactly to release 3, and no file it
+  // already has is listed.
+  ClientImage client = release2;
+  ApplyList("srv", "list_1", &client);
+  ExpectSameClient(client, release3);
+  client = release1;
+  ApplyList("srv", "list_2", &client);
+  ExpectSameClient(client, release3);
+  for (const Listed& entry : ParseList(ReadWholeFile(PathOf("srv/list_1")), 0)) {
+    const auto old = release2.files.find(Lowered(entry.name));
+    if (entry.size != kDeleted && old != release2.files.end()) {
+      EXPECT_NE(Md5(old->second.second), entry.digest);
+    }
+  }
+  EXPECT_FALSE(fs::exists(PathOf("srv/list_3")));
+
+  // Packages and their list; the 1-2 package stays for clients at 1.
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")),
+            "1 2 " + url + "/1-2.cup\n1 3 " + url + "/1-3.cup\n2 3 " + url + "/2-3.cup\n");
+  client = release1;
+  ApplyPackage("srv/patches/1-3.cup", 1, 3, &client);
+  ExpectSameClient(client, release3);
+  client = release2;
+  ApplyPackage("srv/patches/2-3.cup", 2, 3, &client);
+  ExpectSameClient(client, release3);
+  client = release1;
+  ApplyPackage("srv/patches/1-2.cup", 1, 2, &client);
+  ExpectSameClient(client, release2);
+
+  // Files that release 3 no longer has are gone from files\.
+  for (const auto& [identity, file] : release2.files)
+    if (release3.files.count(identity) == 0) {
+      EXPECT_EQ(Resource("srv", u"files\\" + file.first), "") << platform::Utf8FromUtf16(file.first);
+    }
+}
+
+// One small release pair, every byte of list_1 and of the package checked against the layout.
+TEST_F(PublishRelease, ListAndPackageBytesFollowTheirLayouts) {
+  const std::string text(300, 'a');  // compresses
+  MakeClient(PathOf("r1"), {{u"configs\\a.txt", "old"}, {u"models\\B.ski", "bbb"}, {u"readme.txt", "read me"}});
+  MakeClient(PathOf("r2"), {{u"configs\\a.txt", text}, {u"\u0434\u043e\u043c\\\u5730.txt", "xyz"}}, "2");
+  PublishOk({"release", At("srv"), At("r1"), "1"});
+  PublishOk({"release", At("srv"), At("r2"), "2", "--package-from", "1", "--package-url-base", "http://h/p"});
+
+  uLongf packedSize = compressBound(300);
+  std::string packed(packedSize, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(text.data()),
+                      300, Z_DEFAULT_COMPRESSION),
+            Z_OK);
+  packed.resize(packedSize);
+  EXPECT_EQ(Resource("srv", u"files\\configs\\a.txt"), packed);
+  EXPECT_EQ(Resource("srv", u"files\\\u0434\u043e\u043c\\\u5730.txt"), "xyz");  // 3 bytes do not shrink
+
+  auto u16 = [](std::u16string_view name) {
+    std::string out;
+    for (char16_t unit : name) out += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return out;
+  };
+  auto u32 = [](uint32_t value) {
+    return std::string{static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+                       static_cast<char>(value >> 24)};
+  };
+  auto entry = [&](std::u16string_view name, const std::string& digest, uint32_t size, uint32_t stored) {
+    return std::string{static_cast<char>(name.size()), '\0'} + u16(name) + digest + u32(size) + u32(stored);
+  };
+  // Added and changed files in name order, then deletions; an archive entry is deleted
+  // under its lower-case key.
+  const std::string expectedList = u32(4) +
+                                   entry(u"configs\\a.txt", Md5(text), 300, static_cast<uint32_t>(packed.size())) +
+                                   entry(u"\u0434\u043e\u043c\\\u5730.txt", Md5("xyz"), 3, 3) +
+                                   entry(u"models\\b.ski", std::string(16, '\0'), kDeleted, 0) +
+                                   entry(u"readme.txt", std::string(16, '\0'), kDeleted, 0);
+  EXPECT_TRUE(ReadWholeFile(PathOf("srv/list_1")) == expectedList);
+
+  // Package: header, stored bytes, index at the end.
+  const std::string package = ReadWholeFile(PathOf("srv/patches/1-2.cup"));
+  const std::size_t indexOffset = 12 + packed.size() + 3;
+  std::string expectedPackage =
+      u32(1) + u32(2) + u32(static_cast<uint32_t>(indexOffset) ^ 0x3E7A19C5u) + packed + "xyz" + u32(4 ^ 0x71D04B2Eu);
+  auto record = [&](std::u16string_view name, const std::string& digest, uint32_t size, uint32_t stored,
+                    uint32_t offset) {
+    return std::string{static_cast<char>(name.size()), '\0'} + u16(name) + digest + u32(size ^ 0x2C95E3A8u) +
+           u32(stored ^ 0x4F6B07D1u) + u32(offset ^ 0x19A8C65Bu);
+  };
+  expectedPackage += record(u"configs\\a.txt", Md5(text), 300, static_cast<uint32_t>(packed.size()), 12);
+  expectedPackage +=
+      record(u"\u0434\u043e\u043c\\\u5730.txt", Md5("xyz"), 3, 3, static_cast<uint32_t>(12 + packed.size()));
+  expectedPackage += record(u"models\\b.ski", std::string(16, '\0'), kDeleted, 0, 0);
+  expectedPackage += record(u"readme.txt", std::string(16, '\0'), kDeleted, 0, 0);
+  EXPECT_TRUE(package == expectedPackage);
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
+
+  // fulllist: the version, then release 2's files by name; version.sw is the updater's own.
+  const std::string expectedFull = u32(2) + u32(2) +
+                                   entry(u"configs\\a.txt", Md5(text), 300, static_cast<uint32_t>(packed.size())) +
+                                   entry(u"\u0434\u043e\u043c\\\u5730.txt", Md5("xyz"), 3, 3);
+  EXPECT_TRUE(ReadWholeFile(PathOf("srv/fulllist")) == expectedFull);
+  EXPECT_EQ(Resource("srv", u"files\\readme.txt"), "");
+  EXPECT_EQ(Resource("srv", u"files\\models\\B.ski"), "");
+}
+
+TEST_F(PublishRelease, UnpublishedVersionsListFromTheNearestOlderRelease) {
+  MakeClient(PathOf("r2"), {{u"configs\\a.txt", "two"}, {u"data\\x.bin", "x"}}, "2");
+  MakeClient(PathOf("r5"), {{u"configs\\a.txt", "five"}, {u"data\\y.bin", "y"}}, "5");
+  MakeClient(PathOf("r6"), {{u"configs\\a.txt", "six"}, {u"data\\y.bin", "y"}}, "6");
+  PublishOk({"release", At("srv"), At("r2"), "2"});
+  PublishOk({"release", At("srv"), At("r5"), "5"});
+  PublishOk({"release", At("srv"), At("r6"), "6"});
+  // Clients at 5 and at 2 get exact lists; at 3 and 4 that of release 2, a safe superset.
+  const std::string since5 = ReadWholeFile(PathOf("srv/list_1"));
+  const std::string since2 = ReadWholeFile(PathOf("srv/list_4"));
+  EXPECT_EQ(ParseList(since5, 0).size(), 1u);
+  EXPECT_EQ(ParseList(since2, 0).size(), 3u);  // a.txt, y.bin, deletion of x.bin
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/list_3")), since2);
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/list_2")), since2);
+  EXPECT_FALSE(fs::exists(PathOf("srv/list_5")));
+  EXPECT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
+}
+
+TEST_F(PublishRelease, VerifyReportsEveryDamagedItemOnItsOwnLine) {
+  MakeClient(PathOf("r1"), {{u"configs\\a.txt", std::string(500, 'q')}, {u"data\\b.bin", "bytes"}});
+  MakeClient(PathOf("r2"),
+             {{u"configs\\a.txt", std::string(600, 'r')}, {u"data\\b.bin", "bytes!"}, {u"data\\c.bin", "c"}}, "2");
+  PublishOk({"release", At("srv"), At("r1"), "1"});
+  PublishOk({"release", At("srv"), At("r2"), "2", "--package-from", "1", "--package-url-base", "http://h/p"});
+  ASSERT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
+
+  // One flipped byte in a zlib stream, one stored file gone, one raw file with other bytes,
+  // and a package cut short.
+  std::string stored = Resource("srv", u"files\\configs\\a.txt");
+  stored[stored.size() / 2] ^= 0x20;
+  std::ofstream(PathOf("srv/files/configs/a.txt"), std::ios::binary) << stored;
+  fs::remove(PathOf("srv/files/data/c.bin"));
+  std::ofstream(PathOf("srv/files/data/b.bin"), std::ios::binary) << "bytes?";
+  fs::resize_file(PathOf("srv/patches/1-2.cup"), 20);
+
+  const ChildResult result = Publish({"verify", At("srv")});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("files\\configs\\a.txt"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("files\\data\\c.bin"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("files\\data\\b.bin: the contents do not have the listed MD5"), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("package 1-2.cup"), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 4) << result.err;
+}
+
+TEST_F(PublishRelease, BadRequestsAreRefusedAndPublishNothing) {
+  MakeClient(PathOf("good"), {{u"configs\\a.txt", "a"}});
+  fs::create_directories(PathOf("empty"));
+  PublishOk({"release", At("srv"), At("good"), "2"});
+  const std::string url = "http://h/p";
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{}, 2, "no command given"},
+      {{"launch"}, 2, "unknown command launch"},
+      {{"release", At("srv"), At("good")}, 2, "release takes SERVER_DIR CLIENT_DIR VERSION"},
+      {{"release", At("srv"), At("good"), "x3"}, 2, "VERSION: x3 is not a number"},
+      {{"release", At("srv"), At("good"), "0"}, 2, "VERSION"},
+      {{"release", At("srv"), At("good"), "99999999999"}, 2, "VERSION"},
+      {{"release", At("srv"), At("good"), "3", "--package-from", "2"}, 2, "needs --package-url-base"},
+      {{"release", At("srv"), At("good"), "3", "--package-from", "3", "--package-url-base", url}, 2, "--package-from"},
+      {{"release", At("srv"), At("good"), "3", "--package-from", "2", "--package-url-base", "ftp://h"}, 2, "http://"},
+      {{"release", At("srv"), At("good"), "3", "--package-url-base"}, 2, "needs a value"},
+      {{"release", At("srv"), At("good"), "3", "--force", "1"}, 2, "unknown option --force"},
+      {{"release", At("srv"), At("missing"), "3"}, 1, "is not a folder"},
+      {{"release", At("srv"), At("empty"), "3"}, 1, "is missing"},
+      {{"release", At("srv"), At("good"), "2"}, 1, "release 2 is published"},
+      {{"release", At("srv"), At("good"), "4", "--package-from", "3", "--package-url-base", url},
+       1,
+       "that release is not in the tree"},
+      {{"verify", At("missing")}, 1, "is not a folder"},
+      {{"verify"}, 2, "verify takes SERVER_DIR"},
+      {{"sample", At("s"), "1", "--files", "-1"}, 2, "--files"},
+  };
+  for (const Case& c : cases) {
+    const ChildResult result = Publish(c.arguments);
+    std::string shown;
+    for (const std::string& argument : c.arguments) shown += argument + " ";
+    EXPECT_EQ(result.exitCode, c.exitCode) << shown << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << shown << "\n" << result.err;
+  }
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "2");
+  EXPECT_FALSE(fs::exists(PathOf("srv/manifests/3")));
+  EXPECT_FALSE(fs::exists(PathOf("s")));
+
+  // A damaged manifest stops the next release before anything is written.
+  std::ofstream(PathOf("srv/manifests/2"), std::ios::binary) << "\x02\0\0\0\xff\xff";
+  const ChildResult damaged = Publish({"release", At("srv"), At("good"), "3"});
+  EXPECT_EQ(damaged.exitCode, 1);
+  EXPECT_NE(damaged.err.find("manifest"), std::string::npos) << damaged.err;
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "2");
+}
+
+// Files the updater would look for in the wrong place are refused, all of them, and the
+// tree is not touched.
+TEST_F(PublishRelease, FilesTheUpdaterCannotReachAreRefused) {
+  std::map<std::u16string, std::string> files = {{u"configs\\a.txt", "a"},
+                                                 {u"gfxdriver.dll", "plain file named like an archive"}};
+#ifndef _WIN32
+  // Two files here, one on a Windows client.
+  files.insert({{u"data\\X.txt", "one"}, {u"data\\x.txt", "two"}});
+#endif
+  MakeClient(PathOf("client"), files);
+  {
+    // An entry of textures whose name says models: the updater would look in models.
+    TavrinFilePackage textures;
+    ASSERT_EQ(textures.Open(PathOf("client/textures").u16string(), u"textures"), PackageResult::kOk);
+    ASSERT_EQ(textures.SetFileCompressedData(u"models\\stray.ski", "s", 1, 1), PackageResult::kOk);
+    ASSERT_EQ(textures.Save(), PackageResult::kOk);
+    textures.clearIndexChanged();
+  }
+  const ChildResult result = Publish({"release", At("srv"), At("client"), "1"});
+  EXPECT_EQ(result.exitCode, 1);
+  std::vector<std::string> messages = {"gfxdriver.dll: the updater would look for this file inside the archive gfx",
+                                       "models\\stray.ski in ", "nothing published"};
+#ifndef _WIN32
+  messages.push_back("differs from it only in the case of A-Z");
+#endif
+  for (const std::string& message : messages)
+    EXPECT_NE(result.err.find(message), std::string::npos) << message << "\n" << result.err;
+  EXPECT_FALSE(fs::exists(PathOf("srv/version")));
+  EXPECT_FALSE(fs::exists(PathOf("srv/files")));
+}
+
+}  // namespace
+}  // namespace publish_test

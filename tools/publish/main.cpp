@@ -1,0 +1,85 @@
+// publish: builds and checks the update server's file tree; makes sample clients.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "platform/console.h"
+#include "report.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: publish COMMAND ARGUMENTS\n"
+    "\n"
+    "  release SERVER_DIR CLIENT_DIR VERSION [options]\n"
+    "      Adds release VERSION of the client data folder CLIENT_DIR (the fifteen archives and the\n"
+    "      plain files, the updater's \"velkar\" folder) to the server tree SERVER_DIR: the stored\n"
+    "      form of every file under files\\, fulllist, list_N for every client N releases behind\n"
+    "      (back to the oldest release in the tree), the release's manifest under manifests\\,\n"
+    "      and last the file version. VERSION must be above every release already published.\n"
+    "      --package-from V       also an update package from release V (repeatable), stored\n"
+    "                             as patches\\V-VERSION.cup and named in patches\\list\n"
+    "      --package-url-base U   where the updater downloads packages: http://HOST/PATH; the\n"
+    "                             updater always uses port 80 and ignores any port in U\n"
+    "      --patcher-version M    writes patcher_version_new, the updater version the server expects\n"
+    "\n"
+    "  verify SERVER_DIR\n"
+    "      Checks every stored file of fulllist (present, inflates to its size, has its MD5),\n"
+    "      every list_N against fulllist, and every package of patches\\list against the releases\n"
+    "      it joins; one line on stderr per problem.\n"
+    "\n"
+    "  sample ROOT VERSION [--files N] [--size-mb M] [--seed S]\n"
+    "      Writes a made-up client of release VERSION into the new folder ROOT: ROOT\\velkar with\n"
+    "      all fifteen archives and plain files, ROOT\\config\\velkar\\version.sw and every archive's\n"
+    "      version.sw holding VERSION. Release 1 has N ordinary files (default 3000) and large\n"
+    "      ones, about M MB in all (default 32); each later release derives from the one before\n"
+    "      by changing, deleting and adding files in archives and plain files. The same\n"
+    "      arguments give the same bytes on every machine.\n"
+    "\n"
+    "Serving the tree: tools/publish/nginx/solmere-update.conf (see the README).\n"
+    "Exit codes: 0 done, 1 failed (reasons on stderr), 2 bad usage.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::u16string>& arguments);
+};
+
+const Command kCommands[] = {
+    {"release", RunRelease},
+    {"verify", RunVerify},
+    {"sample", RunSample},
+};
+
+int Run(const std::vector<std::u16string>& arguments) {
+  if (arguments.empty()) return BadUsage("no command given");
+  const std::string command = Utf8(arguments[0]);
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  for (const Command& candidate : kCommands)
+    if (command == candidate.name) return candidate.run({arguments.begin() + 1, arguments.end()});
+  return BadUsage("unknown command " + command);
+}
+
+}  // namespace
+
+int BadUsage(const std::string& message) {
+  ReportError(message);
+  std::fputs("Run \"publish --help\" for the commands and their arguments.\n", stderr);
+  return kUsageExit;
+}
+
+int main(int argc, char** argv) {
+  platform::SetBinaryStandardStreams();
+  try {
+    return Run(platform::CommandLineArguments(argc, argv));
+  } catch (const std::exception& failure) {
+    // Allocation, or a path the platform cannot convert: still a message and an exit code.
+    ReportError(std::string("error: ") + failure.what());
+    return kFailedExit;
+  }
+}

@@ -1,0 +1,103 @@
+#include "package_writer.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "byte_order.h"
+#include "package_format.h"
+#include "tree_files.h"
+
+namespace fs = std::filesystem;
+using namespace update_package;
+
+namespace {
+
+bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion, const std::vector<ListEntry>& records,
+               const fs::path& storedFiles, uint64_t* packageBytes, std::string* why) {
+  std::vector<uint8_t> header;
+  AppendU32(&header, static_cast<uint32_t>(minimumVersion));
+  AppendU32(&header, static_cast<uint32_t>(targetVersion));
+  AppendU32(&header, 0);  // the index offset, known at the end
+  out->write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+
+  uint64_t position = kHeaderSize;
+  std::vector<uint32_t> offsets(records.size(), 0);
+  std::vector<uint8_t> stored;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ListEntry& record = records[i];
+    if (record.info.size == kDeletedSize) continue;
+    fs::path file;
+    if (!ResourcePath(storedFiles, record.name, &file, why) || !ReadFileBytes(file, kDeletedSize, &stored, why)) {
+      *why = "stored file of " + PathText(fs::path(record.name)) + ": " + *why;
+      return false;
+    }
+    if (stored.size() != record.info.storedSize) {
+      *why = "stored file " + PathText(file) + " is not the one the release lists";
+      return false;
+    }
+    offsets[i] = static_cast<uint32_t>(position);
+    out->write(reinterpret_cast<const char*>(stored.data()), static_cast<std::streamsize>(stored.size()));
+    position += stored.size();
+    // Every offset in the format is 32-bit.
+    if (position > UINT32_MAX) {
+      *why = "the package would pass 4 GiB";
+      return false;
+    }
+  }
+
+  std::vector<uint8_t> index;
+  AppendU32(&index, static_cast<uint32_t>(records.size()) ^ kCountMask);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ListEntry& record = records[i];
+    AppendU16(&index, static_cast<uint16_t>(record.name.size()));
+    for (char16_t unit : record.name) AppendU16(&index, static_cast<uint16_t>(unit));
+    index.insert(index.end(), record.info.digest.begin(), record.info.digest.end());
+    const bool deletion = record.info.size == kDeletedSize;
+    AppendU32(&index, record.info.size ^ kSizeMask);
+    AppendU32(&index, (deletion ? 0 : record.info.storedSize) ^ kStoredSizeMask);
+    AppendU32(&index, offsets[i] ^ kDataOffsetMask);
+  }
+  if (position + index.size() > UINT32_MAX) {
+    *why = "the package would pass 4 GiB";
+    return false;
+  }
+  out->write(reinterpret_cast<const char*>(index.data()), static_cast<std::streamsize>(index.size()));
+  uint8_t indexOffset[4];
+  StoreLeU32(indexOffset, static_cast<uint32_t>(position) ^ kIndexOffsetMask);
+  out->seekp(8);
+  out->write(reinterpret_cast<const char*>(indexOffset), 4);
+  *packageBytes = position + index.size();
+  return true;
+}
+
+}  // namespace
+
+bool WritePackage(const fs::path& path, int32_t minimumVersion, int32_t targetVersion,
+                  const std::vector<ListEntry>& records, const fs::path& storedFiles, uint64_t* packageBytes,
+                  std::string* why) {
+  std::error_code error;
+  fs::create_directories(path.parent_path(), error);
+  fs::path temporary = path;
+  temporary += ".publish-tmp";
+  bool written = false;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      *why = "cannot create " + PathText(temporary);
+      return false;
+    }
+    written = WriteBody(&out, minimumVersion, targetVersion, records, storedFiles, packageBytes, why);
+    out.close();
+    if (written && !out) {
+      *why = "cannot write " + PathText(temporary);
+      written = false;
+    }
+  }
+  if (written) {
+    fs::rename(temporary, path, error);
+    if (!error) return true;
+    *why = "cannot rename " + PathText(temporary) + ": " + error.message();
+  }
+  fs::remove(temporary, error);
+  return false;
+}

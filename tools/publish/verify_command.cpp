@@ -1,0 +1,241 @@
+// verify: checks a server tree as the updater will read it.
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include "arguments.h"
+#include "client_paths.h"
+#include "commands.h"
+#include "file_list.h"
+#include "manifest.h"
+#include "package_reader.h"
+#include "patch_list.h"
+#include "report.h"
+#include "stored_form.h"
+#include "tree_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kMaxListBytes = 1ull << 30;
+
+class TreeVerifier {
+ public:
+  explicit TreeVerifier(fs::path root) : root_(std::move(root)) {}
+
+  std::size_t Run();
+
+ private:
+  void Problem(const std::string& text) {
+    ReportError(text);
+    ++problems_;
+  }
+  bool ReadVersionText(const std::string& name, int32_t* version);
+  bool CheckContents(const std::string& what, const std::vector<uint8_t>& stored, const FileInfo& info);
+  void CheckStoredFiles();
+  void CheckChangeLists();
+  void CheckPackages();
+  void CheckPackage(const PatchLine& line);
+
+  fs::path root_;
+  std::size_t problems_ = 0;
+  int32_t version_ = 0;
+  std::map<std::u16string, FileInfo> fullList_;  // by exact name
+  std::vector<uint8_t> stored_;
+  std::vector<uint8_t> contents_;
+  StoredFormReader reader_;
+};
+
+bool TreeVerifier::ReadVersionText(const std::string& name, int32_t* version) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (!ReadFileBytes(root_ / name, 64, &bytes, &why)) {
+    Problem(name + ": " + why);
+    return false;
+  }
+  // The updater reads one "%d" and ignores what follows; a line end is common.
+  while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r' || bytes.back() == ' ')) bytes.pop_back();
+  int64_t number = 0;
+  if (!ParseNumber(std::u16string(bytes.begin(), bytes.end()), 0, INT32_MAX, &number, &why)) {
+    Problem(name + ": " + why);
+    return false;
+  }
+  *version = static_cast<int32_t>(number);
+  return true;
+}
+
+bool TreeVerifier::CheckContents(const std::string& what, const std::vector<uint8_t>& stored, const FileInfo& info) {
+  std::string why;
+  if (stored.size() != info.storedSize) {
+    Problem(what + ": " + std::to_string(stored.size()) + " stored bytes, listed as " +
+            std::to_string(info.storedSize));
+    return false;
+  }
+  if (!reader_.Contents(stored, info.size, &contents_, &why)) {
+    Problem(what + ": " + why);
+    return false;
+  }
+  platform::Md5Digest digest{};
+  if (!platform::ComputeMd5(contents_.data(), contents_.size(), &digest) || digest != info.digest) {
+    Problem(what + ": the contents do not have the listed MD5");
+    return false;
+  }
+  return true;
+}
+
+void TreeVerifier::CheckStoredFiles() {
+  std::vector<uint8_t> bytes;
+  std::vector<ListEntry> entries;
+  std::string why;
+  int32_t listed = 0;
+  if (!ReadFileBytes(root_ / "fulllist", kMaxListBytes, &bytes, &why) ||
+      !DecodeFullList(bytes, &listed, &entries, &why)) {
+    Problem("fulllist: " + why);
+    return;
+  }
+  if (listed != version_)
+    Problem("fulllist is for version " + std::to_string(listed) + ", the server announces " + std::to_string(version_));
+  Manifest manifest;
+  if (!LoadManifest(root_, version_, &manifest, &why)) Problem(why);
+  if (manifest.files.size() != entries.size())
+    Problem("fulllist has " + std::to_string(entries.size()) + " files, the manifest of release " +
+            std::to_string(version_) + " " + std::to_string(manifest.files.size()));
+  for (const ListEntry& entry : entries) {
+    const std::string what = "files\\" + Utf8(entry.name);
+    if (entry.info.size == kDeletedSize) {
+      Problem("fulllist: deletion entry " + Utf8(entry.name));
+      continue;
+    }
+    fullList_[entry.name] = entry.info;
+    fs::path path;
+    if (!ResourcePath(root_ / "files", entry.name, &path, &why) || !ReadFileBytes(path, kDeletedSize, &stored_, &why)) {
+      Problem(what + ": " + why);
+      continue;
+    }
+    CheckContents(what, stored_, entry.info);
+  }
+}
+
+void TreeVerifier::CheckChangeLists() {
+  const std::vector<int32_t> releases = PublishedReleases(root_);
+  const int32_t oldest = releases.empty() ? version_ : releases.front();
+  for (int64_t n = 1; n <= int64_t{version_} - oldest; ++n) {
+    const std::string name = "list_" + std::to_string(n);
+    std::vector<uint8_t> bytes;
+    std::vector<ListEntry> entries;
+    std::string why;
+    if (!ReadFileBytes(root_ / name, kMaxListBytes, &bytes, &why) ||
+        !DecodeList(bytes.data(), bytes.size(), &entries, &why)) {
+      Problem(name + ": " + why);
+      continue;
+    }
+    std::set<std::u16string> identities;
+    for (const auto& [fileName, info] : fullList_) identities.insert(IdentityOf(fileName));
+    for (const ListEntry& entry : entries) {
+      if (entry.info.size == kDeletedSize) {
+        // The updater would delete a file of the release it is brought to.
+        if (identities.count(IdentityOf(entry.name)) != 0)
+          Problem(name + ": deletes " + Utf8(entry.name) + ", which the release holds");
+        continue;
+      }
+      const auto found = fullList_.find(entry.name);
+      if (found == fullList_.end() || found->second.digest != entry.info.digest ||
+          found->second.size != entry.info.size || found->second.storedSize != entry.info.storedSize)
+        Problem(name + ": " + Utf8(entry.name) + " is not listed the same way in fulllist");
+    }
+  }
+}
+
+void TreeVerifier::CheckPackage(const PatchLine& line) {
+  const std::string fileName = PackageFileName(line.url);
+  const std::string what = "package " + fileName;
+  fs::path path;
+  std::string why;
+  if (!ResourcePath(root_ / "patches", std::u16string(fileName.begin(), fileName.end()), &path, &why)) {
+    Problem(what + " (" + line.url + "): " + why);
+    return;
+  }
+  PackageReader package;
+  PackageIndex index;
+  if (!package.Open(path, &index, &why)) {
+    Problem(what + ": " + why);
+    return;
+  }
+  if (index.minimumVersion != line.from || index.targetVersion != line.to)
+    Problem(what + ": goes from " + std::to_string(index.minimumVersion) + " to " +
+            std::to_string(index.targetVersion) + ", patches\\list says " + std::to_string(line.from) + " to " +
+            std::to_string(line.to));
+  // Its records must be exactly the changes between the two releases.
+  Manifest from, to;
+  std::map<std::u16string, FileInfo> expected;
+  const bool compared = LoadManifest(root_, line.from, &from, &why) && LoadManifest(root_, line.to, &to, &why);
+  if (compared) {
+    for (const ListEntry& change : ChangesBetween(from, to)) expected[change.name] = change.info;
+  } else {
+    Problem(what + ": " + why);
+  }
+  for (const PackageRecord& record : index.records) {
+    const ListEntry& entry = record.entry;
+    const std::string recordName = what + ": " + Utf8(entry.name);
+    if (compared) {
+      const auto wanted = expected.find(entry.name);
+      if (wanted == expected.end()) {
+        Problem(recordName + " is no change between these releases");
+      } else {
+        if (wanted->second.size != entry.info.size || wanted->second.digest != entry.info.digest)
+          Problem(recordName + " is not the file of release " + std::to_string(line.to));
+        expected.erase(wanted);
+      }
+    }
+    if (entry.info.size == kDeletedSize) continue;
+    if (!package.ReadStored(record, &stored_, &why)) {
+      Problem(recordName + ": " + why);
+      continue;
+    }
+    CheckContents(recordName, stored_, entry.info);
+  }
+  for (const auto& [name, info] : expected) Problem(what + ": misses the change of " + Utf8(name));
+}
+
+void TreeVerifier::CheckPackages() {
+  std::error_code error;
+  const fs::path listPath = root_ / "patches" / "list";
+  if (!fs::exists(listPath, error)) return;
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (!ReadFileBytes(listPath, 1 << 24, &bytes, &why)) {
+    Problem("patches\\list: " + why);
+    return;
+  }
+  for (const PatchLine& line : ParsePatchList(std::string(bytes.begin(), bytes.end()))) CheckPackage(line);
+}
+
+std::size_t TreeVerifier::Run() {
+  if (!ReadVersionText("version", &version_)) return problems_;
+  CheckStoredFiles();
+  CheckChangeLists();
+  CheckPackages();
+  std::error_code error;
+  int32_t patcher = 0;
+  if (fs::exists(root_ / "patcher_version_new", error)) ReadVersionText("patcher_version_new", &patcher);
+  std::printf("version %d: %zu files, %zu problems\n", static_cast<int>(version_), fullList_.size(), problems_);
+  return problems_;
+}
+
+}  // namespace
+
+int RunVerify(const std::vector<std::u16string>& arguments) {
+  if (arguments.size() != 1) return BadUsage("verify takes SERVER_DIR");
+  std::error_code error;
+  if (!fs::is_directory(fs::path(arguments[0]), error)) {
+    ReportError(Utf8(arguments[0]) + " is not a folder");
+    return kFailedExit;
+  }
+  TreeVerifier verifier{fs::path(arguments[0])};
+  const std::size_t problems = verifier.Run();
+  std::fflush(stdout);
+  return problems == 0 ? 0 : kFailedExit;
+}
