@@ -1,0 +1,302 @@
+// The operator's publish and the updater's engine end to end: three releases of the
+// sample client published into one tree, which a stock nginx serves with publish's own
+// configuration; clients at every older release are brought to the latest one the ways
+// the workflow does it, and must then hold exactly what the latest release holds.
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/log.h"
+#include "archive/client_archive_set.h"
+#include "support/nginx_server.h"
+#include "tools/publish_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using publish_test::ClientImage;
+using publish_test::ReadClient;
+using publish_test::U8String;
+
+constexpr int32_t kLatest = 3;
+// Small enough for seconds natively, under asan and under Wine; the sample still has large
+// files, Cyrillic and Chinese names, and every kind of change between releases.
+const std::vector<std::string> kSampleSize = {"--files", "300", "--size-mb", "2"};
+// The package URLs name the update server's own host, so the engine fetches them over
+// its connection to the test's nginx.
+constexpr char kPackageUrlBase[] = "http://127.0.0.1/patches";
+
+std::string Utf8(const std::u16string& text) {
+  return platform::Utf8FromUtf16(text);
+}
+
+// Every way two clients differ, one line each: missing, extra, renamed or other bytes.
+std::vector<std::string> Differences(const ClientImage& actual, const ClientImage& expected) {
+  std::vector<std::string> differences;
+  for (const auto& [identity, file] : expected.files) {
+    const auto found = actual.files.find(identity);
+    if (found == actual.files.end()) {
+      differences.push_back("missing " + Utf8(file.first));
+    } else if (found->second.first != file.first) {
+      differences.push_back("named " + Utf8(found->second.first) + " instead of " + Utf8(file.first));
+    } else if (found->second.second != file.second) {
+      differences.push_back("other bytes in " + Utf8(file.first));
+    }
+  }
+  for (const auto& [identity, file] : actual.files)
+    if (expected.files.count(identity) == 0) differences.push_back("extra " + Utf8(file.first));
+  return differences;
+}
+
+std::string FirstLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size() && i < 20; ++i) text += lines[i] + "\n";
+  if (lines.size() > 20) text += "... " + std::to_string(lines.size() - 20) + " more\n";
+  return text;
+}
+
+// What the suite shares: the nginx around the program, the published tree in its root and
+// the sample clients of every release. Published once per process.
+struct PublishedReleases {
+  testsupport::NginxServer nginx;
+  fs::path root;  // sample clients c1, c2, c3 and each test's own clients
+  ClientImage latest;
+  std::string failure;  // why the releases are not there
+};
+
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shared_ = new PublishedReleases;
+    shared_->failure = Publish();
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    fs::remove_all(shared_->root, ignored);
+    delete shared_;
+    shared_ = nullptr;
+  }
+
+  static std::string Publish() {
+    PublishedReleases* shared = shared_;
+    std::string why;
+    if (!testsupport::NginxFromEnvironment(&shared->nginx, &why)) return why;
+    std::random_device random;
+    shared->root = fs::temp_directory_path() / ("solmere-e2e-" + std::to_string(random()) + std::to_string(random()));
+    fs::create_directories(shared->root / "scratch");
+    const std::string server = U8String(fs::path(shared->nginx.root));
+    std::vector<std::vector<std::string>> runs;
+    for (int version = 1; version <= kLatest; ++version) {
+      std::vector<std::string> sample = {"sample", Sample(version), std::to_string(version)};
+      sample.insert(sample.end(), kSampleSize.begin(), kSampleSize.end());
+      runs.push_back(sample);
+    }
+    runs.push_back({"release", server, Sample(1) + "/velkar", "1"});
+    runs.push_back(
+        {"release", server, Sample(2) + "/velkar", "2", "--package-from", "1", "--package-url-base", kPackageUrlBase});
+    runs.push_back({"release", server, Sample(3) + "/velkar", "3", "--package-from", "1", "--package-from", "2",
+                    "--package-url-base", kPackageUrlBase});
+    runs.push_back({"verify", server});
+    for (const std::vector<std::string>& arguments : runs) {
+      const ChildResult result = RunChild(PUBLISH_PATH, arguments, shared->root / "scratch");
+      if (!result.started) return "cannot start " PUBLISH_PATH;
+      if (result.exitCode != 0 || (arguments[0] == "verify" && !result.err.empty()))
+        return "publish " + arguments[0] + " " + arguments[1] + " failed:\n" + result.out + result.err;
+    }
+    shared->latest = ReadClient(fs::path(Sample(kLatest)) / "velkar");
+    return "";
+  }
+
+  // The sample client of a release, as publish gets it on its command line.
+  static std::string Sample(int version) {
+    std::string name = "c";  // built with += : gcc 12 warns falsely about "literal" + string
+    name += std::to_string(version);
+    return U8String(shared_->root / name);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(shared_->failure.empty()) << shared_->failure;
+    ASSERT_GT(shared_->latest.files.size(), 300u) << "the latest release was not read";
+    logStart_ = AccessLog().size();
+  }
+  void TearDown() override { Log::Open(u""); }
+
+  // A client root (patcher, velkar, config) at the given release: the sample client of
+  // that release, or for 0 nothing at all. The engine's log goes into it.
+  fs::path MakeClient(const std::string& name, int version) {
+    const fs::path client = shared_->root / name;
+    if (version > 0) fs::copy(fs::path(Sample(version)), client, fs::copy_options::recursive);
+    fs::create_directories(client / "patcher");
+    fs::create_directories(client / "config" / "patcher");
+    logPath_ = (client / "log.txt").u16string();
+    logSoFar_.clear();
+    Log::Open(logPath_);
+    return client;
+  }
+  std::unique_ptr<ClientArchiveSet> Engine(const fs::path& client) const {
+    return std::make_unique<ClientArchiveSet>((client / "patcher").u16string(), u"127.0.0.1", shared_->nginx.port);
+  }
+
+  // Everything the engine logged so far. The log holds its file for exclusive use, so it
+  // is closed, read and started afresh.
+  std::string EngineLog() {
+    Log::Open(u"");
+    const std::string bytes = ReadWholeFile(fs::path(logPath_));
+    std::u16string text;
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2)
+      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8));
+    logSoFar_ += Utf8(text);
+    Log::Open(logPath_);
+    return logSoFar_;
+  }
+
+  static std::vector<std::string> AccessLog() {
+    std::vector<std::string> lines;
+    std::ifstream in{fs::path(shared_->nginx.accessLog)};
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // This test's requests as "path status", every "\" as "/" (nginx logs a "\" as "\x5C"),
+  // once there are at least `count`: nginx writes each line just after its response.
+  std::vector<std::string> Requests(std::size_t count) const {
+    std::vector<std::string> requests;
+    for (int attempt = 0; attempt < 300 && requests.size() < count; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      const std::vector<std::string> lines = AccessLog();
+      requests.clear();
+      for (std::size_t i = logStart_; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const std::size_t get = line.find("\"GET ");
+        const std::size_t end = line.find(' ', get + 5);
+        const std::size_t status = line.find("\" ", end);
+        if (get == std::string::npos || end == std::string::npos || status == std::string::npos) {
+          requests.push_back("unreadable: " + line);
+          continue;
+        }
+        const std::string target = line.substr(get + 5, end - get - 5);
+        std::string path;
+        for (std::size_t at = 0; at < target.size(); ++at) {
+          const bool backslash = target.compare(at, 4, "\\x5C") == 0;
+          if (backslash) at += 3;
+          const char unit = backslash ? '/' : target[at];
+          if (unit != '/' || path.empty() || path.back() != '/') path.push_back(unit);
+        }
+        requests.push_back(path + " " + line.substr(status + 2, 3));
+      }
+    }
+    return requests;
+  }
+
+  // A package brings everything itself; a list costs one download per file it names,
+  // all of which this client lacks or has in another form.
+  void ExpectRequestsOfUpdate(int version, bool byPackage) const {
+    if (byPackage) {
+      std::string package = "/patches/";
+      package += std::to_string(version) + "-" + std::to_string(kLatest) + ".cup 200";
+      EXPECT_EQ(Requests(3), (std::vector<std::string>{"/version 200", "/patches/list 200", package}));
+      return;
+    }
+    const std::string list = version == 0 ? "fulllist" : "list_" + std::to_string(kLatest - version);
+    std::size_t downloads = 0;
+    for (const publish_test::Listed& entry :
+         publish_test::ParseList(ReadWholeFile(fs::path(shared_->nginx.root) / list), version == 0 ? 4 : 0))
+      if (entry.size != kDeleteSize) ++downloads;
+    const std::vector<std::string> requests = Requests(2 + downloads);
+    ASSERT_EQ(requests.size(), 2 + downloads) << FirstLines(requests);
+    EXPECT_EQ(requests[0], "/version 200");
+    EXPECT_EQ(requests[1], "/" + list + " 200");
+    for (std::size_t i = 2; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].rfind("/files/", 0), 0u) << requests[i];
+      EXPECT_EQ(requests[i].substr(requests[i].size() - 4), " 200") << requests[i];
+    }
+  }
+
+  static PublishedReleases* shared_;
+  std::size_t logStart_ = 0;
+  std::u16string logPath_;
+  std::string logSoFar_;
+};
+
+PublishedReleases* UpdateEndToEnd::shared_ = nullptr;
+
+TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
+  // A client at 0 (an empty folder) takes the full list; the others the change list of
+  // their distance, or the package the patch list names for their release.
+  const struct {
+    const char* name;
+    int version;
+    bool byPackage;
+  } cases[] = {
+      {"empty-by-fulllist", 0, false}, {"r1-by-list", 1, false},   {"r2-by-list", 2, false},
+      {"r1-by-package", 1, true},      {"r2-by-package", 2, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    logStart_ = AccessLog().size();
+    const fs::path client = MakeClient(c.name, c.version);
+    if (c.version > 0) {
+      ASSERT_FALSE(Differences(ReadClient(client / "velkar"), shared_->latest).empty()) << "nothing to update";
+    }
+    {
+      std::unique_ptr<ClientArchiveSet> engine = Engine(client);
+      ASSERT_TRUE(engine->OpenArchives()) << EngineLog();
+      const int32_t local = engine->ReadLocalVersion();
+      ASSERT_EQ(local, c.version);
+      const int32_t server = engine->FetchServerVersion();
+      ASSERT_EQ(server, kLatest) << EngineLog();
+      int32_t reached = 0;
+      if (c.byPackage) {
+        int32_t from = -1;
+        int32_t to = -1;
+        ASSERT_TRUE(engine->DownloadPatchPackage(local, server, from, to)) << EngineLog();
+        EXPECT_EQ(from, local) << "the package made for this release";
+        EXPECT_EQ(to, kLatest);
+        ASSERT_EQ(engine->ApplyPackage(engine->tempFilePath), 0) << EngineLog();
+        reached = to;
+      } else {
+        reached = local == 0 ? engine->GetFullList() : engine->GetList(local, server);
+        ASSERT_EQ(reached, kLatest) << EngineLog();
+        ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
+        EXPECT_TRUE(engine->fileTable.empty());
+      }
+      ASSERT_TRUE(engine->WriteLocalVersion(reached));
+      ASSERT_TRUE(engine->SaveArchives());
+    }
+    ExpectRequestsOfUpdate(c.version, c.byPackage);
+    // Read back from disk once the engine has let go of the archives.
+    const std::vector<std::string> differences = Differences(ReadClient(client / "velkar"), shared_->latest);
+    EXPECT_TRUE(differences.empty()) << differences.size() << " differences:\n" << FirstLines(differences);
+    EXPECT_EQ(ReadWholeFile(client / "config" / "velkar" / "version.sw"), std::to_string(kLatest));
+    std::unique_ptr<ClientArchiveSet> reopened = Engine(client);
+    ASSERT_TRUE(reopened->OpenArchives());
+    EXPECT_EQ(reopened->ReadLocalVersion(), kLatest) << "every archive's version entry";
+  }
+}
+
+TEST_F(UpdateEndToEnd, ClientAtTheLatestReleaseFetchesNoFile) {
+  const fs::path client = MakeClient("at-latest", kLatest);
+  std::unique_ptr<ClientArchiveSet> engine = Engine(client);
+  ASSERT_TRUE(engine->OpenArchives());
+  ASSERT_EQ(engine->ReadLocalVersion(), kLatest);
+  ASSERT_EQ(engine->FetchServerVersion(), kLatest) << EngineLog();
+  // The client check with the full list, then the change lists of older clients: each
+  // names files this client already has, so every digest matches.
+  ASSERT_EQ(engine->GetFullList(), kLatest);
+  const int32_t listed = engine->itemsTotal;
+  EXPECT_EQ(static_cast<std::size_t>(listed), shared_->latest.files.size());
+  ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
+  EXPECT_EQ(engine->itemsDone, listed);
+  for (int32_t behind : {2, 1}) {
+    ASSERT_EQ(engine->GetList(kLatest - behind, kLatest), kLatest);
+    ASSERT_GT(engine->fileTable.size(), 0u);
+    ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
+  }
+  // A last request marks the end: every line before it is in the log once it is.
+  ASSERT_EQ(engine->FetchServerVersion(), kLatest);
+  const std::vector<std::string> expected = {"/version 200", "/fulllist 200", "/list_2 200", "/list_1 200",
+                                             "/version 200"};
+  EXPECT_EQ(Requests(expected.size()), expected);
+}
+
+}  // namespace
