@@ -251,6 +251,11 @@ for preset in "${presets[@]}"; do
 done
 
 run_ctest native 2 600
+# The README's first command's job: publish, nginx and patcher-cli bring a sample client up to date.
+if [ -n "${built[native]:-}" ]; then
+  quiet_step "main job (sample update)" main-job.log bash "$root/tools/patcher-cli/sample-update.sh" \
+    "$build_root/native" && tail -n 8 "$logs/main-job.log"
+fi
 [ $quick = 1 ] || run_ctest asan 2 900
 run_windows_suite
 stop_headless_windows

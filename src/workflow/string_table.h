@@ -1,0 +1,23 @@
+#pragma once
+// The user texts of the workflow and the main window, by their numbers (strings.inc).
+
+#include <string_view>
+
+enum class TextId : int {
+#define UPDATER_STRING(id, name, text) name = id,
+#include "workflow/strings.inc"
+#undef UPDATER_STRING
+};
+
+// The text of a number; empty for a number the table does not hold.
+std::u16string_view Text(TextId id);
+std::u16string_view Text(int id);
+
+// Texts of the manual update route that have no number.
+inline constexpr std::u16string_view kManualErrorTitle = u"Ошибка обновления";
+inline constexpr std::u16string_view kManualCannotOpen =
+    u"Не удалось открыть файл ручного обновления.\nВыбрать другой файл?";
+inline constexpr std::u16string_view kManualVersionTooLow =
+    u"Версия клиента ниже версии файла обновления.\nВыбрать другой файл?";
+inline constexpr std::u16string_view kManualWriteFailed =
+    u"Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного места.\nПовторить попытку?";

@@ -1,0 +1,53 @@
+#include "workflow/worker_threads.h"
+
+WorkerThreads::~WorkerThreads() {
+  Close();
+}
+
+bool WorkerThreads::Start(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return false;
+  // Workers that have ended are joined here, so the list stays short.
+  for (auto worker = workers_.begin(); worker != workers_.end();) {
+    if (worker->finished->load()) {
+      worker->thread.join();
+      worker = workers_.erase(worker);
+    } else {
+      ++worker;
+    }
+  }
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  workers_.push_back({std::thread([work = std::move(work), finished] {
+                        work();
+                        finished->store(true);
+                      }),
+                      finished});
+  return true;
+}
+
+bool WorkerThreads::Running() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Worker& worker : workers_)
+    if (!worker.finished->load()) return true;
+  return false;
+}
+
+void WorkerThreads::JoinAll() {
+  for (;;) {
+    std::list<Worker> joining;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (workers_.empty()) return;
+      joining.swap(workers_);
+    }
+    for (Worker& worker : joining) worker.thread.join();
+  }
+}
+
+void WorkerThreads::Close() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  JoinAll();
+}

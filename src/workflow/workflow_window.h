@@ -1,0 +1,31 @@
+#pragma once
+// What the update workflow needs from its window: the two labels, the step format of the
+// total progress bar, the buttons, questions and the manual package dialog. Workers call
+// it from their own threads; only the window knows how to reach its UI thread.
+
+#include <string>
+#include <string_view>
+
+#include "workflow/button_sets.h"
+
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+class WorkflowWindow {
+ public:
+  virtual ~WorkflowWindow() = default;
+
+  // Label1: what the updater is doing or what the client needs.
+  virtual void SetStatus(std::u16string_view text) = 0;
+  // Label2: the version line or the damaged-folder notice.
+  virtual void SetVersionLine(std::u16string_view text) = 0;
+  // The total progress bar's text format; "%d%%" in it shows the whole percentage.
+  virtual void SetStepFormat(std::u16string_view format) = 0;
+  virtual void ApplyButtons(ButtonSet set) = 0;
+  virtual void EnableClose(bool enabled) = 0;
+  // kAnswerYes or kAnswerNo. With seconds > 0 the question counts down and its end answers yes.
+  virtual int Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds) = 0;
+  // The manual button's file dialog, pre-filled with `path`; true with `path` replaced
+  // when a file was chosen.
+  virtual bool ChooseManualPackage(std::u16string& path) = 0;
+};

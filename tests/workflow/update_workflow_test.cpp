@@ -1,0 +1,516 @@
+// The update workflow against nginx serving a tree the tests write, with a window that
+// records what it is shown and answers from a script.
+#include "workflow/update_workflow.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "engine/engine_fixture.h"
+#include "engine/server_tree.h"
+#include "support/nginx_server.h"
+#include "workflow/fake_window.h"
+
+namespace {
+
+using testsupport::ListedFile;
+using Answer = FakeWindow::Answer;
+using Events = std::vector<std::string>;
+
+const char kOffer[] = "ask: Требуется обновление | Обновить клиент? | 10";
+const char kServerRetry[] = "ask: Ошибка | Ошибка сервера обновлений.\nПовторить попытку? | 0";
+const char kListRetry[] = "ask: Ошибка | Ошибка загрузки списка файлов.\nПовторить попытку? | 5";
+const char kFileRetry[] = "ask: Ошибка | Ошибка обновления файла.\nПовторить попытку? | 3";
+const char kManualCannotOpen[] =
+    "ask: Ошибка обновления | Не удалось открыть файл ручного обновления.\nВыбрать другой файл? | 0";
+const char kManualTooLow[] =
+    "ask: Ошибка обновления | Версия клиента ниже версии файла обновления.\nВыбрать другой файл? | 0";
+const char kManualWrite[] =
+    "ask: Ошибка обновления | Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного "
+    "места.\nПовторить попытку? | 10";
+
+std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+std::string Numbered(const char* prefix, int number, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
+class WorkflowTest : public ClientFixture {
+ protected:
+  void SetUp() override {
+    ClientFixture::SetUp();
+    std::string why;
+    ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
+    tree_ = std::make_unique<testsupport::ServerTree>(std::filesystem::path(nginx_.root));
+    tree_->Clear();
+  }
+  void TearDown() override {
+    workflow_.reset();
+    window_.Close();
+    ClientFixture::TearDown();
+    if (tree_ != nullptr) tree_->Clear();
+  }
+
+  // A client at `version` holding `archived` (full archive names) and `plain` files, saved
+  // and closed; the workflow gets a fresh archive set that has opened nothing yet.
+  void PrepareClient(int32_t version, const std::vector<ListedFile>& archived = {}) {
+    workflow_.reset();
+    MakeSet(u"127.0.0.1", nginx_.port);
+    ASSERT_TRUE(set_->OpenArchives());
+    for (const ListedFile& file : archived) {
+      const std::u16string archive = file.name.substr(0, file.name.find(u'\\'));
+      PutArchived(archive, file.name, file.content);
+    }
+    ASSERT_TRUE(set_->WriteLocalVersion(version));
+    ASSERT_TRUE(set_->SaveArchives());
+    MakeSet(u"127.0.0.1", nginx_.port);
+    workflow_ = std::make_unique<UpdateWorkflow>(*set_, window_);
+  }
+  // The version a fresh start would read, after the workflow has ended.
+  int32_t VersionOnDisk() {
+    workflow_.reset();
+    MakeSet(u"127.0.0.1", nginx_.port);
+    EXPECT_TRUE(set_->OpenArchives());
+    return set_->ReadLocalVersion();
+  }
+  std::string PackageUrl(const std::string& path) const {
+    return Numbered("http://127.0.0.1:", nginx_.port, ("/" + path).c_str());
+  }
+  std::size_t RequestCount() const {
+    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);) ++count;
+    return count;
+  }
+  void RemoveStoredFile(const std::string& name) {
+    std::filesystem::remove(std::filesystem::path(nginx_.root) / "files" / name);
+    std::filesystem::remove(std::filesystem::path(nginx_.root) / ("files\\" + name));
+  }
+  // The log so far, as UTF-8 (the workers have ended).
+  std::string Log() {
+    ::Log::Open(u"");
+    logUtf8_ += platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(temp_ / "log.txt")));
+    ::Log::Open(temp_.U16("log.txt"));
+    return logUtf8_;
+  }
+  static std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  bool AllSaved() {
+    return std::none_of(set_->archives.begin(), set_->archives.end(),
+                        [](const auto& archive) { return archive->indexChanged(); });
+  }
+  void RunStartup() {
+    ASSERT_TRUE(workflow_->StartStartup());
+    workflow_->WaitForWorkers();
+  }
+
+  testsupport::NginxServer nginx_;
+  std::unique_ptr<testsupport::ServerTree> tree_;
+  FakeWindow window_;
+  std::unique_ptr<UpdateWorkflow> workflow_;
+  std::string logUtf8_;
+};
+
+TEST_F(WorkflowTest, StartupChainEndsReadyWhenVersionsMatch) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "5\r\n");
+  RunStartup();
+  EXPECT_EQ(window_.Events(), (Events{"status: Подготовка к запуску...", "step: Чтение архивов: %d%%", "close: off",
+                                      "buttons: Working", "close: on", "step: ", "version: Версия клиента: 5",
+                                      "buttons: Ready", "status: Клиент готов к запуску", "step: "}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_EQ(StatesOf(ButtonSet::kReady), (ButtonStates{true, true, false, false}));
+}
+
+TEST_F(WorkflowTest, DamagedFolderAsksOnceAndMakesNoServerRequest) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "5");
+  // An archive that can be neither opened nor created.
+  std::filesystem::remove(temp_ / "velkar" / "configs.pck");
+  std::filesystem::create_directories(temp_ / "velkar" / "configs.pck");
+  const std::size_t requests = RequestCount();
+  window_.Script({Answer::kYes});
+  RunStartup();
+  EXPECT_EQ(window_.Events(),
+            (Events{"status: Подготовка к запуску...", "step: Чтение архивов: %d%%", "close: off", "buttons: Working",
+                    "ask: Ошибка | Не удалось открыть некоторые архивы.\nОбновление невозможно.\n\nУбедитесь, что на "
+                    "диске достаточно места, попробуйте запустить программу с правами администратора. | 0",
+                    "status: Требуется проверка клиента", "version: Папка повреждена", "close: on",
+                    "buttons: Damaged folder"}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kDamagedFolder);
+  EXPECT_EQ(StatesOf(ButtonSet::kDamagedFolder), (ButtonStates{true, true, false, false}));
+  EXPECT_EQ(RequestCount(), requests);
+  EXPECT_NE(Log().find("ERROR: Папка повреждена"), std::string::npos);
+}
+
+TEST_F(WorkflowTest, ComparingEndsInTheStateTheVersionsCallFor) {
+  const struct {
+    const char* name;
+    int32_t local;
+    const char* server;  // nullptr: no version on the server
+    std::vector<Answer> answers;
+    Events questions;
+    ButtonSet buttons;
+    const char* status;
+    WorkflowState state;
+    ButtonStates states;
+  } cases[] = {
+      {"behind, offer declined",
+       5,
+       "7",
+       {Answer::kNo},
+       {kOffer},
+       ButtonSet::kUpdateNeeded,
+       "status: Требуется обновление",
+       WorkflowState::kUpdateNeeded,
+       {false, true, true, true}},
+      {"ahead of the server",
+       7,
+       "5",
+       {},
+       {},
+       ButtonSet::kServerError,
+       "status: Ошибка сервера обновлений",
+       WorkflowState::kServerError,
+       {true, true, true, true}},
+      {"server unreachable, retried once",
+       0,
+       nullptr,
+       {Answer::kYes, Answer::kNo},
+       {kServerRetry, kServerRetry},
+       ButtonSet::kServerError,
+       "status: Ошибка сервера обновлений",
+       WorkflowState::kServerError,
+       {true, true, true, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_->Clear();
+    PrepareClient(c.local);
+    if (c.server != nullptr) tree_->PutText(u"version", c.server);
+    for (Answer answer : c.answers) window_.Script({answer});
+    const std::size_t before = window_.Events().size();
+    RunStartup();
+    const Events all = window_.Events();
+    const Events events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    Events questions;
+    for (const std::string& event : events)
+      if (event.rfind("ask: ", 0) == 0) questions.push_back(event);
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_EQ(workflow_->state(), c.state);
+    EXPECT_EQ(StatesOf(c.buttons), c.states);
+    const auto shown = std::find(events.begin(), events.end(), "buttons: " + FakeWindow::Name(c.buttons));
+    ASSERT_NE(shown, events.end());
+    ASSERT_NE(shown + 1, events.end());
+    EXPECT_EQ(shown[1], c.status);
+    EXPECT_EQ(events.back(), "step: ");
+    EXPECT_NE(std::find(events.begin(), events.end(), Numbered("version: Версия клиента: ", c.local)), events.end());
+    EXPECT_EQ(window_.UnusedAnswers(), 0u);
+  }
+  EXPECT_EQ(Count(Log(), "ERROR: Ошибка получения версии сервера обновлений"), 2u);
+}
+
+TEST_F(WorkflowTest, OfferCountDownEndsAndTheChangeListUpdatesTheClient) {
+  PrepareClient(5, {{u"models\\a.ski", "old model"}});
+  tree_->PutText(u"version", "7");
+  const std::vector<ListedFile> files = {{u"models\\a.ski", std::string(3000, 'm')}, {u"new.txt", "new file"}};
+  tree_->PutChangeList(2, files);
+  window_.Script({Answer::kCountDownEnds});
+  RunStartup();
+  EXPECT_EQ(window_.Events("ask: "), (Events{kOffer}));
+  EXPECT_EQ(window_.Events("step: "),
+            (Events{"step: Чтение архивов: %d%%", "step: ", "step: Загрузка пакета обновления: %d%%",
+                    "step: Загрузка списка файлов: %d%%", "step: Обновление файлов: %d%%",
+                    "step: Сохранение архивов: %d%%", "step: ", "step: ", "step: "}));
+  EXPECT_EQ(window_.Events("status: "), (Events{"status: Подготовка к запуску...", "status: Требуется обновление",
+                                                "status: Обновление клиента...", "status: Клиент готов к запуску"}));
+  EXPECT_EQ(window_.Events("buttons: "),
+            (Events{"buttons: Working", "buttons: Update needed", "buttons: Working", "buttons: Ready"}));
+  EXPECT_EQ(window_.Events("version: "), (Events{"version: Версия клиента: 5", "version: Версия клиента: 7"}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  const std::string log = Log();
+  EXPECT_NE(log.find("INFO: Обновление клиента...\r\n"), std::string::npos);
+  EXPECT_NE(log.find("INFO: Версия клиента: 5. Версия сервера: 7.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("INFO: Обновление завершено\r\n"), std::string::npos);
+  EXPECT_EQ(VersionOnDisk(), 7);
+  EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
+  EXPECT_EQ(ClientFileText("new.txt"), "new file");
+}
+
+TEST_F(WorkflowTest, ChainOfTwoPackagesRunsWithoutAQuestionAndSavesOnce) {
+  PrepareClient(5, {{u"configs\\chain.cfg", "five"}});
+  tree_->PutText(u"version", "7");
+  tree_->Put(u"packs\\a.cup", testsupport::PackageBytes(5, 6, {{u"configs\\chain.cfg", "six"}}));
+  tree_->Put(u"packs\\b.cup",
+             testsupport::PackageBytes(6, 7, {{u"configs\\chain.cfg", "seven"}, {u"chain.txt", "seven plain"}}));
+  tree_->PutText(u"patches\\list", "5 6 " + PackageUrl("packs/a.cup") + "\n6 7 " + PackageUrl("packs/b.cup") + "\n");
+  // Whether the archive holds unsaved changes as each package step begins.
+  std::vector<bool> unsavedAtStep;
+  window_.OnEvent([&](const std::string& event) {
+    if (event == "step: Загрузка пакета обновления: %d%%")
+      unsavedAtStep.push_back(set_->GetPackage(u"configs")->indexChanged());
+  });
+  window_.Script({Answer::kYes});
+  RunStartup();
+  EXPECT_EQ(window_.Events("ask: "), (Events{kOffer}));
+  EXPECT_EQ(unsavedAtStep, (std::vector<bool>{false, true})) << "the step to 6 is not saved on its own";
+  EXPECT_TRUE(AllSaved());
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_EQ(Count(Log(), "INFO: Обновление завершено"), 2u);
+  EXPECT_EQ(Count(Log(), "Загрузка списка"), 0u);
+  EXPECT_EQ(VersionOnDisk(), 7);
+  EXPECT_EQ(Archived(u"configs", u"configs\\chain.cfg"), "seven");
+  EXPECT_EQ(ClientFileText("chain.txt"), "seven plain");
+}
+
+TEST_F(WorkflowTest, PackageThatDoesNotApplyLeavesTheUpdateToTheFileList) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  std::vector<uint8_t> package = testsupport::PackageBytes(5, 7, {{u"mend.txt", "from the package", false}});
+  const std::string marker = "from the package";
+  const auto at = std::search(package.begin(), package.end(), marker.begin(), marker.end());
+  ASSERT_NE(at, package.end());
+  *at = 'X';
+  tree_->Put(u"packs\\bad.cup", package);
+  tree_->PutText(u"patches\\list", "5 7 " + PackageUrl("packs/bad.cup") + "\n");
+  tree_->PutChangeList(2, {{u"mend.txt", "from the list"}});
+  window_.Script({Answer::kYes});
+  RunStartup();
+  EXPECT_EQ(window_.Events("step: "),
+            (Events{"step: Чтение архивов: %d%%", "step: ", "step: Загрузка пакета обновления: %d%%",
+                    "step: Обновление файлов: %d%%", "step: Загрузка списка файлов: %d%%",
+                    "step: Обновление файлов: %d%%", "step: Сохранение архивов: %d%%", "step: ", "step: ", "step: "}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_NE(Log().find("ERROR: Package record does not match: mend.txt"), std::string::npos);
+  EXPECT_EQ(Count(Log(), "INFO: Обновление завершено"), 1u);
+  EXPECT_EQ(ClientFileText("mend.txt"), "from the list");
+  EXPECT_EQ(VersionOnDisk(), 7);
+}
+
+TEST_F(WorkflowTest, FailedFileAnsweredNoKeepsTheVersionSavesAndOffersAgain) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  tree_->PutChangeList(2, {{u"good.txt", "good"}, {u"configs\\bad.cfg", "never arrives"}});
+  RemoveStoredFile("configs\\bad.cfg");
+  RemoveStoredFile("configs/bad.cfg");
+  std::filesystem::remove_all(std::filesystem::path(nginx_.root) / "files" / "configs");
+  window_.Script({Answer::kYes, Answer::kCountDownEnds, Answer::kNo, Answer::kNo});
+  RunStartup();
+  EXPECT_EQ(window_.Events("ask: "), (Events{kOffer, kFileRetry, kFileRetry, kOffer}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kUpdateNeeded);
+  EXPECT_TRUE(AllSaved());
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "ERROR: Ошибка обновления файла\r\n"), 2u);
+  EXPECT_EQ(Count(log, "INFO: Обновление завершено"), 1u);
+  EXPECT_EQ(VersionOnDisk(), 5);
+}
+
+TEST_F(WorkflowTest, ListFailureRetriesOnItsCountDownThenEndsInServerError) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  window_.Script({Answer::kYes, Answer::kCountDownEnds, Answer::kNo});
+  RunStartup();
+  EXPECT_EQ(window_.Events("ask: "), (Events{kOffer, kListRetry, kListRetry}));
+  const Events events = window_.Events();
+  EXPECT_EQ(Events(events.end() - 4, events.end()),
+            (Events{kListRetry, "buttons: Server error", "status: Ошибка сервера обновлений", "step: "}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kServerError);
+  EXPECT_EQ(Count(Log(), "ERROR: Ошибка загрузки списка файлов\r\n"), 2u);
+  EXPECT_EQ(VersionOnDisk(), 5);
+}
+
+TEST_F(WorkflowTest, CheckAsksFirstRepairsTheClientAndEndsReady) {
+  PrepareClient(7, {{u"gfx\\damaged.tga", "garbage"}});
+  tree_->PutText(u"version", "7");
+  const std::vector<ListedFile> files = {{u"gfx\\damaged.tga", std::string(5000, 'g')}, {u"readme.txt", "readme"}};
+  tree_->PutFullList(7, files);
+  ASSERT_TRUE(workflow_->LoadArchives());
+  const std::size_t requests = RequestCount();
+  window_.Script({Answer::kNo});
+  EXPECT_FALSE(workflow_->ConfirmCheck());
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(RequestCount(), requests) << "declined: nothing runs";
+
+  window_.Script({Answer::kYes});
+  const std::size_t before = window_.Events().size();
+  ASSERT_TRUE(workflow_->ConfirmCheck());
+  workflow_->WaitForWorkers();
+  const Events all = window_.Events();
+  EXPECT_EQ(Events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+            (Events{"ask: Подтвердите действие | Вы действительно хотите выполнить проверку клиента? | 0",
+                    "buttons: Working", "status: Проверка клиента...", "step: Загрузка списка файлов: %d%%",
+                    "step: Проверка файлов: %d%%", "step: Сохранение архивов: %d%%", "step: ",
+                    "version: Версия клиента: 7", "buttons: Ready", "status: Клиент готов к запуску", "step: "}));
+  EXPECT_EQ(Archived(u"gfx", u"gfx\\damaged.tga"), files[0].content);
+  EXPECT_EQ(ClientFileText("readme.txt"), "readme");
+
+  // A file that keeps failing, answered no: the check still ends Ready.
+  tree_->PutFullList(7, {{u"lost.txt", "lost"}});
+  RemoveStoredFile("lost.txt");
+  window_.Script({Answer::kYes, Answer::kNo});
+  ASSERT_TRUE(workflow_->ConfirmCheck());
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "INFO: Проверка клиента..."), 2u);
+  EXPECT_EQ(Count(log, "INFO: Проверка завершена"), 2u);
+  EXPECT_EQ(Count(log, "Загрузка пакета"), 0u);
+}
+
+std::vector<ListedFile> ManyFiles(int count) {
+  std::vector<ListedFile> files;
+  for (int i = 0; i < count; ++i) files.push_back({Wide(Numbered("many\\f", i, ".txt")), Numbered("text ", i)});
+  return files;
+}
+
+TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  tree_->PutChangeList(2, ManyFiles(1000));
+  ASSERT_TRUE(workflow_->LoadArchives());
+  window_.Script({Answer::kYes});
+  ASSERT_TRUE(workflow_->StartUpdate());
+  while (!(set_->busy && set_->itemsDone >= 1)) std::this_thread::yield();
+  EXPECT_TRUE(workflow_->RequestClose());
+  EXPECT_FALSE(set_->busy) << "close returns once the pass has stopped";
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(window_.Events("ask: "),
+            (Events{"ask: Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти? | 0"}));
+  EXPECT_EQ(window_.Events().back(), "step: Операция отменена");
+  EXPECT_EQ(workflow_->state(), WorkflowState::kCancelled);
+  const std::string log = Log();
+  EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos);
+  EXPECT_EQ(log.find("Обновление завершено"), std::string::npos);
+  EXPECT_EQ(VersionOnDisk(), 5);
+}
+
+TEST_F(WorkflowTest, CloseWhileIdleEndsAtOnce) {
+  PrepareClient(5);
+  ASSERT_TRUE(workflow_->LoadArchives());
+  EXPECT_TRUE(workflow_->RequestClose());
+  EXPECT_TRUE(window_.Events("ask: ").empty());
+}
+
+TEST_F(WorkflowTest, StopJoinsAWorkerInTheMiddleOfAPass) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  tree_->PutChangeList(2, ManyFiles(1000));
+  ASSERT_TRUE(workflow_->LoadArchives());
+  ASSERT_TRUE(workflow_->StartUpdate());
+  while (!(set_->busy && set_->itemsDone >= 1)) std::this_thread::yield();
+  workflow_.reset();
+  window_.Close();
+  EXPECT_FALSE(set_->busy);
+  EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
+  const std::size_t events = window_.Events().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(window_.Events().size(), events);
+}
+
+TEST_F(WorkflowTest, ManualPackageResults) {
+  const std::u16string good = temp_.U16("good.cup");
+  const std::u16string tooNew = temp_.U16("too-new.cup");
+  const std::u16string blocked = temp_.U16("blocked.cup");
+  const std::u16string noArchive = temp_.U16("no-archive.cup");
+  const std::u16string missing = temp_.U16("missing.cup");
+  WriteWholeFile(temp_ / "good.cup", testsupport::PackageBytes(0, 9, {{u"manual.txt", "manual"}}));
+  WriteWholeFile(temp_ / "too-new.cup", testsupport::PackageBytes(6, 9, {{u"manual.txt", "too new"}}));
+  WriteWholeFile(temp_ / "blocked.cup", testsupport::PackageBytes(0, 9, {{u"blocked.txt", "blocked"}}));
+  WriteWholeFile(temp_ / "no-archive.cup", testsupport::PackageBytes(0, 9, {{u"models\\a.ski", "model"}}));
+  const struct {
+    const char* name;
+    std::u16string path;
+    std::vector<Answer> answers;
+    std::vector<std::optional<std::u16string>> dialogs;
+    Events questions;
+    int32_t version;
+    WorkflowState state;
+  } cases[] = {
+      {"applied", good, {}, {}, {}, 9, WorkflowState::kReady},
+      {"cannot open, no",
+       missing,
+       {Answer::kNo, Answer::kNo},
+       {},
+       {kManualCannotOpen, kOffer},
+       5,
+       WorkflowState::kUpdateNeeded},
+      {"cannot open, another file", missing, {Answer::kYes}, {good}, {kManualCannotOpen}, 9, WorkflowState::kReady},
+      {"cannot open, dialog cancelled",
+       missing,
+       {Answer::kYes, Answer::kNo},
+       {std::nullopt},
+       {kManualCannotOpen, kOffer},
+       5,
+       WorkflowState::kUpdateNeeded},
+      {"client too old",
+       tooNew,
+       {Answer::kNo, Answer::kNo},
+       {},
+       {kManualTooLow, kOffer},
+       5,
+       WorkflowState::kUpdateNeeded},
+      {"plain file not written, retried",
+       blocked,
+       {Answer::kCountDownEnds, Answer::kNo, Answer::kNo},
+       {},
+       {kManualWrite, kManualWrite, kOffer},
+       5,
+       WorkflowState::kUpdateNeeded},
+      {"archive not open",
+       noArchive,
+       {Answer::kNo, Answer::kNo},
+       {},
+       {kManualWrite, kOffer},
+       5,
+       WorkflowState::kUpdateNeeded},
+  };
+  tree_->PutText(u"version", "9");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PrepareClient(5);
+    std::filesystem::create_directories(temp_ / "velkar" / "blocked.txt");
+    std::filesystem::remove(temp_ / "velkar" / "manual.txt");
+    ASSERT_TRUE(workflow_->LoadArchives());
+    if (c.path == noArchive) {
+      auto& archives = set_->archives;
+      archives.erase(
+          std::find_if(archives.begin(), archives.end(), [](const auto& a) { return a->name() == u"models"; }));
+    }
+    for (Answer answer : c.answers) window_.Script({answer});
+    for (const auto& dialog : c.dialogs) window_.ScriptDialog(dialog);
+    const std::size_t before = window_.Events().size();
+    ASSERT_TRUE(workflow_->StartManualUpdate(c.path));
+    workflow_->WaitForWorkers();
+    const Events all = window_.Events();
+    const Events events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(Events(events.begin(), events.begin() + 3),
+              (Events{"buttons: Working", "status: Обновление клиента...", "step: Обновление файлов: %d%%"}));
+    Events questions;
+    for (const std::string& event : events)
+      if (event.rfind("ask: ", 0) == 0) questions.push_back(event);
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_EQ(workflow_->state(), c.state);
+    EXPECT_EQ(window_.UnusedAnswers(), 0u);
+    // Closing steps ran exactly once, after the last attempt.
+    EXPECT_EQ(std::count(events.begin(), events.end(), "step: Сохранение архивов: %d%%"), 1);
+    EXPECT_TRUE(AllSaved());
+    EXPECT_EQ(VersionOnDisk(), c.version);
+    if (c.version == 9) {
+      EXPECT_EQ(ClientFileText("manual.txt"), "manual");
+    }
+  }
+}
+
+}  // namespace
