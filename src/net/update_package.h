@@ -1,28 +1,14 @@
 #pragma once
-// The update package format: a 12-byte header (minimum version, target version,
-// masked index offset), and an index of records that locate each file's stored bytes.
-// All integers little-endian; masked fields are stored XOR a fixed value.
+// Reading update packages (the layout is in update_package_format.h).
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "net/update_package_format.h"
 #include "platform/file.h"
 #include "platform/md5.h"
-
-namespace package_masks {
-inline constexpr uint32_t kIndexOffset = 0x3E7A19C5;
-inline constexpr uint32_t kCount = 0x71D04B2E;
-inline constexpr uint32_t kSize = 0x2C95E3A8;
-inline constexpr uint32_t kStoredSize = 0x4F6B07D1;
-inline constexpr uint32_t kDataOffset = 0x19A8C65B;
-}  // namespace package_masks
-
-inline constexpr std::size_t kPackageHeaderSize = 12;
-inline constexpr int kMaxPackageNameLength = 259;
-// A record without its name.
-inline constexpr std::size_t kPackageRecordFixedSize = 30;
 
 struct PackageHeader {
   int32_t minimumVersion = 0;

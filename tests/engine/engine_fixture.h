@@ -13,6 +13,18 @@
 #include "archive/client_archive_set.h"
 #include "platform/temp_folder.h"
 
+// ASCII text as UTF-16, for names and paths written in tests.
+inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// prefix, number, suffix (built with += : gcc 12 warns falsely about "literal" + string).
+inline std::string Numbered(const char* prefix, int number, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
+
 class ClientFixture : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -16,18 +16,6 @@ namespace {
 
 using testsupport::ListedFile;
 
-std::u16string Wide(const std::string& text) {
-  return std::u16string(text.begin(), text.end());
-}
-
-// prefix, number, suffix (built with += : gcc 12 warns falsely about "literal" + string).
-std::string Numbered(const char* prefix, int number, const char* suffix = "") {
-  std::string text(prefix);
-  text += std::to_string(number);
-  text += suffix;
-  return text;
-}
-
 class EngineServerTest : public ClientFixture {
  protected:
   void SetUp() override {

@@ -32,17 +32,6 @@ const char kManualWrite[] =
     "ask: Ошибка обновления | Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного "
     "места.\nПовторить попытку? | 10";
 
-std::u16string Wide(const std::string& text) {
-  return std::u16string(text.begin(), text.end());
-}
-
-std::string Numbered(const char* prefix, int number, const char* suffix = "") {
-  std::string text(prefix);
-  text += std::to_string(number);
-  text += suffix;
-  return text;
-}
-
 class WorkflowTest : public ClientFixture {
  protected:
   void SetUp() override {

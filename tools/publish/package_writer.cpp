@@ -4,11 +4,10 @@
 #include <system_error>
 
 #include "byte_order.h"
-#include "package_format.h"
+#include "net/update_package_format.h"
 #include "tree_files.h"
 
 namespace fs = std::filesystem;
-using namespace update_package;
 
 namespace {
 
@@ -20,7 +19,7 @@ bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion
   AppendU32(&header, 0);  // the index offset, known at the end
   out->write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 
-  uint64_t position = kHeaderSize;
+  uint64_t position = kPackageHeaderSize;
   std::vector<uint32_t> offsets(records.size(), 0);
   std::vector<uint8_t> stored;
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -46,16 +45,16 @@ bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion
   }
 
   std::vector<uint8_t> index;
-  AppendU32(&index, static_cast<uint32_t>(records.size()) ^ kCountMask);
+  AppendU32(&index, static_cast<uint32_t>(records.size()) ^ package_masks::kCount);
   for (std::size_t i = 0; i < records.size(); ++i) {
     const ListEntry& record = records[i];
     AppendU16(&index, static_cast<uint16_t>(record.name.size()));
     for (char16_t unit : record.name) AppendU16(&index, static_cast<uint16_t>(unit));
     index.insert(index.end(), record.info.digest.begin(), record.info.digest.end());
     const bool deletion = record.info.size == kDeletedSize;
-    AppendU32(&index, record.info.size ^ kSizeMask);
-    AppendU32(&index, (deletion ? 0 : record.info.storedSize) ^ kStoredSizeMask);
-    AppendU32(&index, offsets[i] ^ kDataOffsetMask);
+    AppendU32(&index, record.info.size ^ package_masks::kSize);
+    AppendU32(&index, (deletion ? 0 : record.info.storedSize) ^ package_masks::kStoredSize);
+    AppendU32(&index, offsets[i] ^ package_masks::kDataOffset);
   }
   if (position + index.size() > UINT32_MAX) {
     *why = "the package would pass 4 GiB";
@@ -63,7 +62,7 @@ bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion
   }
   out->write(reinterpret_cast<const char*>(index.data()), static_cast<std::streamsize>(index.size()));
   uint8_t indexOffset[4];
-  StoreLeU32(indexOffset, static_cast<uint32_t>(position) ^ kIndexOffsetMask);
+  StoreLeU32(indexOffset, static_cast<uint32_t>(position) ^ package_masks::kIndexOffset);
   out->seekp(8);
   out->write(reinterpret_cast<const char*>(indexOffset), 4);
   *packageBytes = position + index.size();
