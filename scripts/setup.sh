@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   wine wine64 xvfb xauth
+  xdotool x11-apps imagemagick fonts-dejavu-core fonts-liberation dpkg-dev
   nginx-light curl
 )
 
@@ -36,3 +37,34 @@ for arch in x86_64 i686; do
     fi
   done
 done
+
+# tinyxml2 for the MinGW builds: Debian's own source package, unpacked outside the repository
+# at a fixed place that CMake looks in (cmake/Tinyxml2.cmake); native builds use libtinyxml2-dev.
+tinyxml2_source=/usr/local/src/solmere/tinyxml2
+if [ ! -f "$tinyxml2_source/tinyxml2.cpp" ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/solmere-deb-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  unpack=$(mktemp -d)
+  # _apt cannot write into a private temporary folder; the download then runs as the caller.
+  chmod 755 "$unpack"
+  (cd "$unpack" && "${sudo_cmd[@]}" apt-get source -qq tinyxml2 >/dev/null 2>&1)
+  unpacked=$(find "$unpack" -mindepth 2 -maxdepth 2 -name tinyxml2.cpp -printf '%h\n' | head -n 1)
+  if [ -z "$unpacked" ]; then
+    echo "setup.sh: apt-get source tinyxml2 gave no tinyxml2.cpp" >&2
+    exit 1
+  fi
+  "${sudo_cmd[@]}" mkdir -p "$(dirname "$tinyxml2_source")"
+  "${sudo_cmd[@]}" rm -rf "$tinyxml2_source"
+  "${sudo_cmd[@]}" cp -r "$unpacked" "$tinyxml2_source"
+  "${sudo_cmd[@]}" rm -rf "$unpack"
+fi

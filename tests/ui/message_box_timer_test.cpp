@@ -1,0 +1,213 @@
+// The timed question box on the portable toolkit: captions of the count-down, answers by
+// click, count-down and hiding, the owner's input, and one question at a time.
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "platform/temp_folder.h"
+#include "ui/button.h"
+#include "ui/label.h"
+#include "ui/manual_clock.h"
+#include "ui/message_box_timer.h"
+#include "ui/test_form.h"
+
+namespace Ormel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* kSkin = R"(<Window Background="mb/bg.png">
+  <Button Name="ButtonYes" Text="Да" X="60" Y="120" RectX="-1" RectY="-1" RectW="-1" RectH="-1">
+    <Image Name="Normal" Background="mb/button.png"/>
+  </Button>
+  <Button Name="ButtonNo" Text="Нет" X="220" Y="120" RectX="-1" RectY="-1" RectW="-1" RectH="-1">
+    <Image Name="Normal" Background="mb/button.png"/>
+  </Button>
+  <Label Name="Label1" X="200" Y="40" TextAlign="center"/>
+  <Label Name="Label2" X="20" Y="60" Width="360" Height="50"/>
+</Window>)";
+
+class MessageBoxTest : public ::testing::Test {
+ protected:
+  MessageBoxTest() : owner(backend) {
+    backend.AddPicture("mb/bg.png", 400, 170);
+    backend.AddPicture("mb/button.png", 120, 32);
+    WriteWholeFile(folder / "mbtuni.xml", std::string(kSkin));
+    box = std::make_unique<MessageBoxTimer>(backend, clock, (folder / "mbtuni.xml").string());
+  }
+
+  std::u16string YesCaption() { return box->Find("ButtonYes")->text(); }
+  // A click on a button of the box, delivered as the UI thread's messages would be.
+  void PostClick(const char* name) {
+    Control* button = box->Find(name);
+    const int x = button->x() + 5, y = button->y() + 5;
+    backend.Post([this, x, y] {
+      box->HandleMouseMove(x, y, false);
+      box->HandleButtonDown(x, y);
+      box->HandleButtonUp(x, y);
+    });
+  }
+  std::future<int> AskAsync(std::u16string first, std::u16string second, int seconds, Form* by = nullptr) {
+    return std::async(std::launch::async, [=, this] { return box->Ask(by, first, second, seconds); });
+  }
+  static bool Ready(std::future<int>& answer) { return answer.wait_for(0s) == std::future_status::ready; }
+
+  TempFolder folder;
+  FakeBackend backend;
+  ManualClock clock;
+  TestForm owner;
+  std::unique_ptr<MessageBoxTimer> box;
+};
+
+TEST_F(MessageBoxTest, BuildsFromItsSkin) {
+  ASSERT_TRUE(box->usable());
+  EXPECT_EQ(box->text(), u"Solmere Classic Updater MessageBox");
+  EXPECT_EQ(backend.windowClasses.back(), u"MessageBox");
+  EXPECT_EQ(YesCaption(), u"Да");
+}
+
+TEST_F(MessageBoxTest, CountsDownThreeTwoOneZeroThenAnswersYes) {
+  auto answer = AskAsync(u"Требуется обновление", u"Обновить клиент?", 3, &owner);
+  for (int second = 0; second < 4; ++second) {
+    ASSERT_TRUE(clock.AwaitWaits(second + 1));
+    EXPECT_EQ(YesCaption(), u"Да (" + std::u16string(1, static_cast<char16_t>(u'3' - second)) + u")");
+    // The composed picture shows the caption too.
+    const auto drawn = backend.lastWindow->lastDrawing();
+    EXPECT_NE(std::find(drawn.begin(), drawn.end(),
+                        "text 'Да (" + std::to_string(3 - second) + ")' 60,120 42x16 #FFFFFFFF"),
+              drawn.end());
+    EXPECT_FALSE(Ready(answer));
+    clock.Advance(1s);
+  }
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready) << "the count-down never answered";
+  EXPECT_EQ(answer.get(), kMessageBoxYes);
+  EXPECT_FALSE(backend.lastWindow->visible);
+  // The last caption stays until the next question.
+  EXPECT_EQ(YesCaption(), u"Да (0)");
+}
+
+TEST_F(MessageBoxTest, NoAfterOneSecondAnswersNoAndStopsTheCaptions) {
+  auto answer = AskAsync(u"Ошибка", u"Повторить?", 10);
+  ASSERT_TRUE(clock.AwaitWaits(1));
+  clock.Advance(1s);
+  ASSERT_TRUE(clock.AwaitWaits(2));
+  EXPECT_EQ(YesCaption(), u"Да (9)");
+  PostClick("ButtonNo");
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxNo);
+  clock.Advance(60s);
+  // Another question joins the old count-down's thread: it has ended without a change.
+  auto next = AskAsync(u"a", u"b", -1);
+  ASSERT_EQ(next.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(next.get(), kMessageBoxYes);
+  EXPECT_EQ(YesCaption(), u"Да (9)");
+}
+
+TEST_F(MessageBoxTest, YesClickAnswersYesAtOnce) {
+  auto answer = AskAsync(u"Подтвердите действие", u"", 0);
+  PostClick("ButtonYes");
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxYes);
+}
+
+TEST_F(MessageBoxTest, NegativeSecondsAnswerYesAtOnce) {
+  auto answer = AskAsync(u"x", u"y", -1);
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxYes);
+  EXPECT_EQ(clock.waitsBegun(), 0);
+}
+
+TEST_F(MessageBoxTest, ZeroSecondsAfterACountedQuestionShowsThePlainCaption) {
+  auto counted = AskAsync(u"a", u"b", 5);
+  ASSERT_TRUE(clock.AwaitWaits(1));
+  EXPECT_EQ(YesCaption(), u"Да (5)");
+  PostClick("ButtonYes");
+  ASSERT_EQ(counted.wait_for(10s), std::future_status::ready);
+  auto plain = AskAsync(u"c", u"d", 0);
+  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); }));
+  EXPECT_EQ(YesCaption(), u"Да");
+  PostClick("ButtonNo");
+  ASSERT_EQ(plain.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(plain.get(), kMessageBoxNo);
+}
+
+TEST_F(MessageBoxTest, OwnerIsDisabledExactlyWhileTheBoxIsUp) {
+  ASSERT_TRUE(owner.fakeWindow().enabled);
+  auto answer = AskAsync(u"Обновление не завершено", u"Выйти?", 0, &owner);
+  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); }));
+  EXPECT_FALSE(owner.fakeWindow().enabled);
+  EXPECT_EQ(box->Find("Label1")->text(), u"Обновление не завершено");
+  EXPECT_EQ(box->Find("Label2")->text(), u"Выйти?");
+  PostClick("ButtonNo");
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(owner.fakeWindow().enabled);
+  EXPECT_EQ(owner.fakeWindow().frontCalls, 1);
+}
+
+TEST_F(MessageBoxTest, HidingTheBoxAnswersYes) {
+  auto answer = AskAsync(u"a", u"b", 0);
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  backend.Post([this] { box->OnHide(); });
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxYes);
+}
+
+TEST_F(MessageBoxTest, AnswerFromOutsideEndsTheQuestion) {
+  box->Answer(kMessageBoxYes);  // nothing open: no effect on the next question
+  auto answer = AskAsync(u"a", u"b", 10);
+  ASSERT_TRUE(clock.AwaitWaits(1));
+  box->Answer(kMessageBoxNo);
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxNo);
+}
+
+TEST_F(MessageBoxTest, ASecondQuestionWaitsForTheFirst) {
+  auto first = AskAsync(u"первый", u"1", 0);
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  std::thread::id secondThread;
+  std::atomic<bool> started{false};
+  auto second = std::async(std::launch::async, [&] {
+    secondThread = std::this_thread::get_id();
+    started = true;
+    return box->Ask(nullptr, u"второй", u"2", 0);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  // The second asker keeps its thread's messages flowing while it waits.
+  ASSERT_TRUE(WaitUntil([&] { return backend.pumpsOf(secondThread) >= 20; })) << "the second question never waited";
+  EXPECT_EQ(box->Find("Label1")->text(), u"первый");
+  EXPECT_FALSE(Ready(first));
+  EXPECT_FALSE(Ready(second));
+
+  PostClick("ButtonYes");
+  ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(first.get(), kMessageBoxYes);
+  ASSERT_TRUE(WaitUntil([&] { return box->Find("Label1")->text() == u"второй"; }));
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  PostClick("ButtonNo");
+  ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(second.get(), kMessageBoxNo);
+}
+
+TEST_F(MessageBoxTest, QuitRequestDuringAQuestionAnswersNoAndIsPutBack) {
+  auto answer = AskAsync(u"a", u"b", 10);
+  ASSERT_TRUE(clock.AwaitWaits(1));
+  backend.PostQuitRequest(0);
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxNo);
+  EXPECT_EQ(backend.repostedQuit, 0);
+}
+
+TEST(MessageBoxIncomplete, SkinWithoutItsControlsAnswersNo) {
+  TempFolder folder;
+  FakeBackend backend;
+  backend.AddPicture("mb/bg.png", 400, 170);
+  WriteWholeFile(folder / "mbtuni.xml", std::string(R"(<Window Background="mb/bg.png"><Label Name="Label1"/></Window>)"));
+  ManualClock clock;
+  MessageBoxTimer box(backend, clock, (folder / "mbtuni.xml").string());
+  EXPECT_FALSE(box.usable());
+  EXPECT_EQ(box.Ask(nullptr, u"a", u"b", 0), kMessageBoxNo);
+}
+
+}  // namespace
+}  // namespace Ormel::testing
