@@ -25,7 +25,10 @@ Control::~Control() {
 void Control::DrawText(Canvas& canvas) const {
   if (text_.empty() || font_ == nullptr || !font_->usable()) return;
   const TextSize measured = textRect_.isSet() ? TextSize{} : canvas.MeasureText(*font_, text_);
-  const TextBox box = LayoutText(alignment_, x_, y_, width_, height_, textRect_, measured);
+  TextBox box = LayoutText(alignment_, x_, y_, width_, height_, textRect_, measured);
+  // A measured text is drawn from its corner without a limit: a box of exactly the measured
+  // size could wrap its last letter on a rounding difference.
+  if (!textRect_.isSet()) box.width = box.height = 0;
   if (shadow_) canvas.DrawText(*font_, text_, TextBox{box.x + 1, box.y + 1, box.width, box.height}, kShadowColor);
   canvas.DrawText(*font_, text_, box, textColor_);
 }

@@ -94,7 +94,7 @@ TEST(FormRedraw, ARedrawDuringACompositionIsComposedBeforeItEnds) {
   EXPECT_EQ(form.fakeWindow().presents(), before + 2);
   const auto drawn = form.fakeWindow().lastDrawing();
   ASSERT_EQ(drawn.size(), 2u);
-  EXPECT_EQ(drawn[1], "text '100%' 0,0 28x16 #FFFFFFFF");
+  EXPECT_EQ(drawn[1], "text '100%' 0,0 0x0 #FFFFFFFF");
 }
 
 TEST(FormRedraw, ChangesFromManyThreadsAllReachTheScreen) {

@@ -75,7 +75,7 @@ TEST_F(MessageBoxTest, CountsDownThreeTwoOneZeroThenAnswersYes) {
     // The composed picture shows the caption too.
     const auto drawn = backend.lastWindow->lastDrawing();
     EXPECT_NE(std::find(drawn.begin(), drawn.end(),
-                        "text 'Да (" + std::to_string(3 - second) + ")' 60,120 42x16 #FFFFFFFF"),
+                        "text 'Да (" + std::to_string(3 - second) + ")' 60,120 0x0 #FFFFFFFF"),
               drawn.end());
     EXPECT_FALSE(Ready(answer));
     clock.Advance(1s);
