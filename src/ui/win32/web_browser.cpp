@@ -13,6 +13,9 @@ constexpr DWORD kHostFlags = DOCHOSTUIFLAG_DIALOG | DOCHOSTUIFLAG_DISABLE_HELP_M
                              DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_OPENNEWWIN;
 static_assert(kHostFlags == 0x2F);
 
+// MinGW's libuuid lacks ICustomDoc's identifier; the value is the one <mshtmhst.h> declares.
+constexpr IID kCustomDocIid = {0x3050f3f0, 0x98b5, 0x11cf, {0xbb, 0x82, 0x00, 0xaa, 0x00, 0xbd, 0xce, 0x0b}};
+
 void ShowError(const wchar_t* text) {
   MessageBoxW(nullptr, text, L"Error", MB_ICONERROR);
 }
@@ -107,7 +110,7 @@ void WebBrowser::Navigate(std::wstring_view address) {
   ComPtr<IHTMLDocument2> html;
   if (FAILED(document->QueryInterface(IID_IHTMLDocument2, html.putVoid())) || !html) return;
   ComPtr<ICustomDoc> custom;
-  if (FAILED(html->QueryInterface(IID_ICustomDoc, custom.putVoid())) || !custom) return;
+  if (FAILED(html->QueryInterface(kCustomDocIid, custom.putVoid())) || !custom) return;
   handlerInstalled_ = SUCCEEDED(custom->SetUIHandler(static_cast<IDocHostUIHandler*>(this)));
 }
 
