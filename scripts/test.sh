@@ -138,7 +138,7 @@ trap 'exit 130' INT TERM
 start_xvfb() {
   local display_file=$logs/xvfb-display
   rm -f "$display_file"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >"$logs/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" >"$logs/xvfb.log" 2>&1 &
   xvfb_pid=$!
   local tries=0
   until [ -s "$display_file" ]; do

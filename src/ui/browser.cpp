@@ -1,10 +1,10 @@
 #include "ui/browser.h"
 
-#include "ui/form.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+
+#include "ui/form.h"
 
 namespace Ormel {
 namespace {

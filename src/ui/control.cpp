@@ -178,10 +178,10 @@ std::u16string Control::text() const {
   return text_;
 }
 
-#define ORMEL_LOCKED_GETTER(type, name, field)  \
-  type Control::name() const {                  \
-    std::lock_guard lock(owner_.mutex());       \
-    return field;                               \
+#define ORMEL_LOCKED_GETTER(type, name, field) \
+  type Control::name() const {                 \
+    std::lock_guard lock(owner_.mutex());      \
+    return field;                              \
   }
 ORMEL_LOCKED_GETTER(int, state, state_)
 ORMEL_LOCKED_GETTER(int, x, x_)

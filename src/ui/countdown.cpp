@@ -32,8 +32,7 @@ void Countdown::Start(int seconds, ShowFn show, DoneFn done, RefreshFn refresh) 
   // The previous run is cancelled: it leaves at its next look at the flag.
   if (thread_.joinable()) thread_.join();
   run_ = std::make_shared<Run>();
-  thread_ = std::thread(Count, std::ref(clock_), run_, seconds, std::move(show), std::move(done),
-                        std::move(refresh));
+  thread_ = std::thread(Count, std::ref(clock_), run_, seconds, std::move(show), std::move(done), std::move(refresh));
 }
 
 void Countdown::Cancel() {

@@ -231,7 +231,7 @@ TEST_F(ProgressBarTest, ProgressIsClampedAndFormatsTheWholePercentage) {
   bar.SetText(u"Чтение архивов: %d%%");
   EXPECT_EQ(bar.text(), u"Чтение архивов: 0%");
   const std::tuple<double, double, int, std::u16string> cases[] = {
-      {-0.3, 0.0, 0, u"Чтение архивов: 0%"},     {7.0, 1.0, 200, u"Чтение архивов: 100%"},
+      {-0.3, 0.0, 0, u"Чтение архивов: 0%"},       {7.0, 1.0, 200, u"Чтение архивов: 100%"},
       {0.999, 0.999, 199, u"Чтение архивов: 99%"}, {0.5, 0.5, 100, u"Чтение архивов: 50%"},
       {0.0049, 0.0049, 0, u"Чтение архивов: 0%"},
   };

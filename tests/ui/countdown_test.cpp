@@ -68,7 +68,8 @@ TEST_F(CountdownTest, CancelDuringTheWaitStopsEverything) {
   EXPECT_FALSE(countdown.running());
   // Time runs on far past the end: nothing more is shown and nothing answers.
   clock.Advance(60s);
-  countdown.Start(-1, [](int) {}, [] {});  // joins the cancelled run
+  countdown.Start(
+      -1, [](int) {}, [] {});  // joins the cancelled run
   EXPECT_EQ(Shown(), (std::vector<int>{10, 9}));
   EXPECT_EQ(done, 0);
 }
@@ -97,7 +98,8 @@ TEST_F(CountdownTest, CancelWhileACaptionIsBeingShownWaitsForIt) {
   canceller.join();
   const std::vector<int> afterCancel = Shown();
   clock.Advance(60s);
-  countdown.Start(-1, [](int) {}, [] {});
+  countdown.Start(
+      -1, [](int) {}, [] {});
   EXPECT_EQ(Shown(), afterCancel);
   EXPECT_EQ(afterCancel, std::vector<int>{5});
   EXPECT_EQ(done, 0);

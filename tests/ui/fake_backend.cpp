@@ -121,8 +121,8 @@ std::unique_ptr<Font> FakeBackend::MakeFont(float sizePx) {
   return std::make_unique<FakeFont>(sizePx, fontsUsable);
 }
 
-std::unique_ptr<FormWindow> FakeBackend::CreateFormWindow(Form& /*form*/, std::u16string_view className,
-                                                          int width, int height) {
+std::unique_ptr<FormWindow> FakeBackend::CreateFormWindow(Form& /*form*/, std::u16string_view className, int width,
+                                                          int height) {
   windowClasses.emplace_back(className);
   if (windowsFail) return nullptr;
   auto window = std::make_unique<FakeFormWindow>();

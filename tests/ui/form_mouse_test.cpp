@@ -156,10 +156,18 @@ TEST_P(DispatchTable, GivesEventsAndStates) {
   disabled->SetState(kFocused);
   for (const Step& step : c.steps) {
     switch (step.kind) {
-      case Step::kMove: form.HandleMouseMove(step.x, step.y, false); break;
-      case Step::kHeldMove: form.HandleMouseMove(step.x, step.y, true); break;
-      case Step::kDown: form.HandleButtonDown(step.x, step.y); break;
-      case Step::kUp: form.HandleButtonUp(step.x, step.y); break;
+      case Step::kMove:
+        form.HandleMouseMove(step.x, step.y, false);
+        break;
+      case Step::kHeldMove:
+        form.HandleMouseMove(step.x, step.y, true);
+        break;
+      case Step::kDown:
+        form.HandleButtonDown(step.x, step.y);
+        break;
+      case Step::kUp:
+        form.HandleButtonUp(step.x, step.y);
+        break;
     }
   }
   EXPECT_EQ(form.events, c.events) << c.what;
@@ -206,10 +214,7 @@ const DispatchCase kDispatchCases[] = {
      kNormal,
      kFocused},
     {"press, move off over the background, release on another control",
-     {{S::kDown, kOnA, kRow},
-      {S::kHeldMove, 200, 100},
-      {S::kHeldMove, kOnB, kRow},
-      {S::kUp, kOnB, kRow}},
+     {{S::kDown, kOnA, kRow}, {S::kHeldMove, 200, 100}, {S::kHeldMove, kOnB, kRow}, {S::kUp, kOnB, kRow}},
      {"A.down", "form.move", "form.enter", "B.move", "form.overcontrol", "B.up"},
      kNormal,
      kFocused},

@@ -60,7 +60,7 @@ gui_wait_log() {
   local deadline=$((SECONDS + limit))
   while :; do
     if [ -f "$log" ] && grep -Eq "$pattern" "$log"; then
-      grep -E "$pattern" "$log" | tail -n 1
+      grep -E "$pattern" "$log" | tail -n 1 | tr -d "\r"
       return 0
     fi
     if [ $SECONDS -ge $deadline ]; then

@@ -1,6 +1,8 @@
 // The timed question box on the portable toolkit: captions of the count-down, answers by
 // click, count-down and hiding, the owner's input, and one question at a time.
 
+#include "ui/message_box_timer.h"
+
 #include <gtest/gtest.h>
 
 #include <future>
@@ -9,7 +11,6 @@
 #include "ui/button.h"
 #include "ui/label.h"
 #include "ui/manual_clock.h"
-#include "ui/message_box_timer.h"
 #include "ui/test_form.h"
 
 namespace Ormel::testing {
@@ -74,9 +75,9 @@ TEST_F(MessageBoxTest, CountsDownThreeTwoOneZeroThenAnswersYes) {
     EXPECT_EQ(YesCaption(), u"Да (" + std::u16string(1, static_cast<char16_t>(u'3' - second)) + u")");
     // The composed picture shows the caption too.
     const auto drawn = backend.lastWindow->lastDrawing();
-    EXPECT_NE(std::find(drawn.begin(), drawn.end(),
-                        "text 'Да (" + std::to_string(3 - second) + ")' 60,120 0x0 #FFFFFFFF"),
-              drawn.end());
+    EXPECT_NE(
+        std::find(drawn.begin(), drawn.end(), "text 'Да (" + std::to_string(3 - second) + ")' 60,120 0x0 #FFFFFFFF"),
+        drawn.end());
     EXPECT_FALSE(Ready(answer));
     clock.Advance(1s);
   }
@@ -202,7 +203,8 @@ TEST(MessageBoxIncomplete, SkinWithoutItsControlsAnswersNo) {
   TempFolder folder;
   FakeBackend backend;
   backend.AddPicture("mb/bg.png", 400, 170);
-  WriteWholeFile(folder / "mbtuni.xml", std::string(R"(<Window Background="mb/bg.png"><Label Name="Label1"/></Window>)"));
+  WriteWholeFile(folder / "mbtuni.xml",
+                 std::string(R"(<Window Background="mb/bg.png"><Label Name="Label1"/></Window>)"));
   ManualClock clock;
   MessageBoxTimer box(backend, clock, (folder / "mbtuni.xml").string());
   EXPECT_FALSE(box.usable());

@@ -1,6 +1,8 @@
 // The skin loader: small skin documents in, the form's window and controls out; skins that
 // must be refused build nothing.
 
+#include "ui/skin_form.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,7 +15,6 @@
 #include "ui/fake_backend.h"
 #include "ui/label.h"
 #include "ui/progress_bar.h"
-#include "ui/skin_form.h"
 
 namespace Ormel::testing {
 namespace {
@@ -51,7 +52,8 @@ std::vector<std::string> Describe(const SkinForm& form) {
     if (c->alignment() != 0) line += " align" + std::to_string(c->alignment());
     const TextRect rect = c->textRect();
     if (rect.isSet()) {
-      line += " box" + std::to_string(static_cast<int>(rect.width)) + "x" + std::to_string(static_cast<int>(rect.height));
+      line +=
+          " box" + std::to_string(static_cast<int>(rect.width)) + "x" + std::to_string(static_cast<int>(rect.height));
     }
     if (c->fontSize() != kDefaultFontSize) line += " size" + std::to_string(static_cast<int>(c->fontSize()));
     if (const auto* button = dynamic_cast<const Button*>(c); button != nullptr && !button->url().empty()) {
@@ -115,9 +117,10 @@ TEST_P(SkinLoadTable, BuildsTheControls) {
 const LoadCase kLoadCases[] = {
     {"kinds are built in kind order, each kind in document order",
      Window(R"(<ProgressBar Name="P" X="1" Y="2"/><Label Name="L1" X="3" Y="4"/>)"
-            R"(<Button Name="B")" + kButtonAttrs + R"(/><Label Name="L2" X="5" Y="6"/>)"),
-     {"Button B @10,20 0x0 hit 10,20,10,20 z0", "Label L1 @3,4 0x0 hit 3,4,3,4 z1",
-      "Label L2 @5,6 0x0 hit 5,6,5,6 z2", "ProgressBar P @1,2 0x0 hit 1,2,1,2 z3"}},
+            R"(<Button Name="B")" +
+            kButtonAttrs + R"(/><Label Name="L2" X="5" Y="6"/>)"),
+     {"Button B @10,20 0x0 hit 10,20,10,20 z0", "Label L1 @3,4 0x0 hit 3,4,3,4 z1", "Label L2 @5,6 0x0 hit 5,6,5,6 z2",
+      "ProgressBar P @1,2 0x0 hit 1,2,1,2 z3"}},
     {"a Normal picture gives the size; RectW and RectH of -1 select the picture box",
      Window(R"(<Button Name="B")" + kButtonAttrs + R"(><Image Name="Normal" Background="skin/b.png"/></Button>)"),
      {"Button B @10,20 80x24 hit 10,20,90,44 z0"}},
@@ -161,7 +164,8 @@ const LoadCase kLoadCases[] = {
      Window(R"(<Label Name="n" X="  +12px" Y="-3.9" Size="20pt"/>)"),
      {"Label n @12,-3 0x0 hit 12,-3,12,-3 z0 size20"}},
     {"UTF-8 text, link, and a bar's format expanded at once",
-     Window(R"(<Button Name="Home")" + kButtonAttrs + R"( Text="Сайт игры" Url="https://solmere.example/"/>)"
+     Window(R"(<Button Name="Home")" + kButtonAttrs +
+            R"( Text="Сайт игры" Url="https://solmere.example/"/>)"
             R"(<ProgressBar Name="Total" X="10" Y="250" Text="Чтение: %d%%">)"
             R"(<Image Name="Normal" Background="skin/bar.png"/><Image Name="Progress" Background="skin/bar.png"/>)"
             R"(</ProgressBar>)"),
@@ -202,8 +206,8 @@ TEST(SkinForm, BrowserPaneIsPlacedSizedAndNavigated) {
                        R"(Url="https://solmere.example/news"/>)"));
   ASSERT_TRUE(load.form->loaded());
   ASSERT_NE(load.backend.lastBrowser, nullptr);
-  EXPECT_EQ(load.backend.lastBrowser->calls,
-            (std::vector<std::string>{"place 460,392 300x200", "rect 0,0,300,200", "navigate https://solmere.example/news"}));
+  EXPECT_EQ(load.backend.lastBrowser->calls, (std::vector<std::string>{"place 460,392 300x200", "rect 0,0,300,200",
+                                                                       "navigate https://solmere.example/news"}));
   EXPECT_NE(load.form->FindAs<Browser>("Browser"), nullptr);
 }
 
@@ -274,8 +278,8 @@ const RejectCase kRejectCases[] = {
     {"Button without RectH", Window(R"(<Button X="1" Y="1" RectX="-1" RectY="-1" RectW="-1"/>)"), true},
     {"Button with RectW below -1", Window(R"(<Button X="1" Y="1" RectX="0" RectY="0" RectW="-2" RectH="5"/>)"), true},
     {"Button far outside", Window(R"(<Button X="99999" Y="1" RectX="0" RectY="0" RectW="5" RectH="5"/>)"), true},
-    {"Button position beyond 32 bits", Window(R"(<Button X="4294967306" Y="1" RectX="0" RectY="0" RectW="5" RectH="5"/>)"),
-     true},
+    {"Button position beyond 32 bits",
+     Window(R"(<Button X="4294967306" Y="1" RectX="0" RectY="0" RectW="5" RectH="5"/>)"), true},
     {"Browser without Url", Window(R"(<Browser X="1" Y="1" Width="10" Height="10"/>)"), true},
     {"Browser without Height", Window(R"(<Browser X="1" Y="1" Width="10" Url="about:blank"/>)"), true},
     {"ProgressBar without Y", Window(R"(<ProgressBar X="1"/>)"), true},

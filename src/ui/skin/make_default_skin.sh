@@ -63,10 +63,10 @@ title_button minimize 'line 8,17 19,17'
 # The graphics switch: a box at the right end of a transparent strip, the caption left of it.
 check_box() {
   local file=$1 fill=$2 edge=$3 mark=$4
-  local draw="roundrectangle 141.5,1.5,157.5,17.5,3,3"
-  "${IM[@]}" -size 160x20 xc:none -fill "$fill" -stroke "$edge" -draw "$draw" "$file"
+  local draw="roundrectangle 171.5,1.5,187.5,17.5,3,3"
+  "${IM[@]}" -size 190x20 xc:none -fill "$fill" -stroke "$edge" -draw "$draw" "$file"
   if [ -n "$mark" ]; then
-    "${IM[@]}" "$file" -fill none -stroke "$mark" -strokewidth 2 -draw 'polyline 145,10 148,14 154,5' "$file"
+    "${IM[@]}" "$file" -fill none -stroke "$mark" -strokewidth 2 -draw 'polyline 175,10 178,14 184,5' "$file"
   fi
 }
 check_box "$out/nogfx_normal.png" '#1b2330' '#5b6f8f' ''

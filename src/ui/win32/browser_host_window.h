@@ -3,21 +3,19 @@
 // WebBrowser. The component library is initialised (single-threaded) on the UI thread before
 // the first host is made, and stays so for the thread's life.
 
-#include "ui/win32/windows_headers.h"
-
 #include <memory>
 
 #include "ui/browser_host.h"
 #include "ui/win32/web_browser.h"
 #include "ui/win32/win32_handles.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 
 class BrowserHostWindow : public BrowserHost {
  public:
   // Null when the host window cannot be made.
-  static std::unique_ptr<BrowserHostWindow> Create(HWND owner, HINSTANCE instance,
-                                                   WebBrowser::ErrorReport report = {});
+  static std::unique_ptr<BrowserHostWindow> Create(HWND owner, HINSTANCE instance, WebBrowser::ErrorReport report = {});
   ~BrowserHostWindow() override;
 
   void Place(int x, int y, int width, int height) override;

@@ -64,8 +64,8 @@ void GdiplusCanvas::DrawText(const Font& font, std::u16string_view text, const T
   Gdiplus::SolidBrush brush{Gdiplus::Color(argb)};
   const Gdiplus::StringFormat* format = Gdiplus::StringFormat::GenericTypographic();
   if (box.width <= 0 || box.height <= 0) {
-    graphics_.DrawString(Wide(text), static_cast<INT>(text.size()), gdiplusFont, Gdiplus::PointF(box.x, box.y),
-                         format, &brush);
+    graphics_.DrawString(Wide(text), static_cast<INT>(text.size()), gdiplusFont, Gdiplus::PointF(box.x, box.y), format,
+                         &brush);
     return;
   }
   graphics_.DrawString(Wide(text), static_cast<INT>(text.size()), gdiplusFont,

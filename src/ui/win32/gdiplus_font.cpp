@@ -4,8 +4,8 @@ namespace Ormel::win32 {
 namespace {
 
 // In order of preference; each has Cyrillic.
-constexpr const wchar_t* kFamilies[] = {L"Calibri", L"Segoe UI", L"Tahoma", L"Arial", L"DejaVu Sans",
-                                        L"Liberation Sans"};
+constexpr const wchar_t* kFamilies[] = {L"Calibri", L"Segoe UI",    L"Tahoma",
+                                        L"Arial",   L"DejaVu Sans", L"Liberation Sans"};
 
 std::unique_ptr<Gdiplus::Font> MakeFont(const Gdiplus::FontFamily& family, float sizePx) {
   if (family.GetLastStatus() != Gdiplus::Ok || !family.IsAvailable()) return nullptr;

@@ -4,7 +4,7 @@
 // WIN32_LEAN_AND_MEAN leaves out the COM types (PROPID) they use.
 
 #include "ui/win32/windows_headers.h"
-// clang-format off: the COM types before GDI+.
+// The COM types before GDI+.
 #include <objidl.h>
 
 #include <algorithm>

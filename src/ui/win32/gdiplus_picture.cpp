@@ -20,8 +20,8 @@ GdiplusPicture::GdiplusPicture(const std::u16string& path) {
   {
     Gdiplus::Graphics graphics(copy.get());
     graphics.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-    if (graphics.DrawImage(file.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, width, height,
-                           Gdiplus::UnitPixel) != Gdiplus::Ok) {
+    if (graphics.DrawImage(file.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, width, height, Gdiplus::UnitPixel) !=
+        Gdiplus::Ok) {
       return;
     }
   }

@@ -2,13 +2,12 @@
 // A form's window: borderless pop-up, layered, whose look is the ARGB picture the form
 // composes, presented with UpdateLayeredWindow (per-pixel alpha).
 
-#include "ui/win32/windows_headers.h"
-
 #include <memory>
 #include <string_view>
 
 #include "ui/form_window.h"
 #include "ui/win32/win32_handles.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 
@@ -16,8 +15,8 @@ class LayeredWindow : public FormWindow {
  public:
   // Registers the class `className` (icon resource 101 of `instance`, arrow cursor) and makes
   // the hidden window; null when the window cannot be made.
-  static std::unique_ptr<LayeredWindow> Create(Form& form, HINSTANCE instance, std::u16string_view className,
-                                               int width, int height);
+  static std::unique_ptr<LayeredWindow> Create(Form& form, HINSTANCE instance, std::u16string_view className, int width,
+                                               int height);
   ~LayeredWindow() override;
 
   void SetTitle(std::u16string_view title) override;

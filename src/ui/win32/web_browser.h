@@ -9,12 +9,12 @@
 #include <exdisp.h>
 #include <mshtmhst.h>
 #include <ole2.h>
-#include "ui/win32/windows_headers.h"
 
 #include <functional>
 #include <string_view>
 
 #include "ui/win32/win32_handles.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 
@@ -61,8 +61,8 @@ class WebBrowser : public IOleClientSite, public IOleInPlaceSite, public IStorag
   STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnInPlaceActivate() override;
   STDMETHODIMP OnUIActivate() override { return S_OK; }
-  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
-                                LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) override;
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO frameInfo) override;
   STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
   STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
   STDMETHODIMP OnInPlaceDeactivate() override;

@@ -3,10 +3,9 @@
 // the thread's message queue. One per module instance, living to the process's end; GDI+ runs
 // from the first one's construction on.
 
-#include "ui/win32/windows_headers.h"
-
 #include "ui/backend.h"
 #include "ui/win32/win32_handles.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 

@@ -3,11 +3,11 @@
 // COM interface pointers, and the GDI+ and OLE sessions.
 
 #include <ole2.h>
-#include "ui/win32/windows_headers.h"
 
 #include <utility>
 
 #include "ui/win32/gdiplus_headers.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 

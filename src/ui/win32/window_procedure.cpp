@@ -1,10 +1,10 @@
 // The window procedure shared by every form's window.
 
-#include "ui/win32/windows_headers.h"
 #include <windowsx.h>
 
 #include "ui/form.h"
 #include "ui/win32/window_registry.h"
+#include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {
 

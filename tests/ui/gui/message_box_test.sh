@@ -21,6 +21,7 @@ gui_click_at $((X + 300)) $((Y + 153))
 gui_wait_log "$log" '^answer 7$' 10
 gui_wait_exit 30
 
+gui_move 2 2
 gui_start "$log" "$demo" ask "$(gui_windows_path "$log")" 2
 gui_wait_log "$log" '^box ' 60
 gui_wait_drawn "$X" "$Y" "$W" "$H" 20

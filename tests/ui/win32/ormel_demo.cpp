@@ -5,16 +5,18 @@
 //                                    "CloseButton" ends the program
 //   ormel_demo ask LOG SECONDS       the question box with a Russian question
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/text.h"
 #include "ui/message_box_timer.h"
+#include "ui/progress_bar.h"
 #include "ui/skin_form.h"
 #include "ui/win32/win32_backend.h"
 #include "ui/win32/windows_headers.h"
-#include <shellapi.h>
 
 namespace {
 
@@ -42,19 +44,28 @@ class DemoForm : public Ormel::SkinForm {
         if (controlName == "CloseButton") PostQuitMessage(0);
       });
     }
-    if (Ormel::Control* disabled = Find("CheckButton")) {
-      disabled->SetDisabled(true);
-      disabled->SetState(Ormel::kDisabled);
-    }
+    // What the updater's window shows while it works: one switch button, a bar under way.
+    BeginBatch();
     if (Ormel::Control* checked = Find("NoGfxCheckedButton")) {
       checked->SetVisible(false);
       checked->SetDisabled(true);
     }
+    if (auto* total = FindAs<Ormel::ProgressBar>("TotalProgress")) {
+      total->SetText(u"Обновление файлов: %d%%");
+      total->SetProgress(0.42);
+    }
+    if (Ormel::Control* version = Find("Label2")) version->SetText(u"Версия клиента: 2");
+    if (Ormel::Control* disabled = Find("CheckButton")) {
+      disabled->SetDisabled(true);
+      disabled->SetState(Ormel::kDisabled);
+    }
+    EndBatch();
   }
 
   void OnMouseDown(int button, int x, int y) override {
     Say("background down " + std::to_string(x) + " " + std::to_string(y));
-    if (DragFromBackground(button, x, y)) Say("drag ended " + std::to_string(this->x()) + " " + std::to_string(this->y()));
+    if (DragFromBackground(button, x, y))
+      Say("drag ended " + std::to_string(this->x()) + " " + std::to_string(this->y()));
   }
   void OnMouseUp(int, int x, int y) override { Say("background up " + std::to_string(x) + " " + std::to_string(y)); }
   void OnMouseMoveOverControl(int x, int y) override {
@@ -70,7 +81,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argc < 4) return 2;
   const std::string mode = platform::Utf8FromUtf16(reinterpret_cast<const char16_t*>(argv[1]));
-  logFile = _wfopen(argv[2], L"w");
+  logFile = _wfopen(argv[2], L"wb");
   if (logFile == nullptr) return 3;
   const std::string third = platform::Utf8FromUtf16(reinterpret_cast<const char16_t*>(argv[3]));
   LocalFree(argv);
@@ -79,9 +90,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     MessageBoxTimer& box = MessageBoxTimer::Instance();
     Say("box " + std::to_string(box.x()) + " " + std::to_string(box.y()) + " " + std::to_string(box.width()) + " " +
         std::to_string(box.height()));
-    const int answer = box.Ask(nullptr, u"Требуется обновление",
-                               u"Доступна новая версия клиента. Обновить клиент сейчас? Загрузка займёт несколько минут.",
-                               std::atoi(third.c_str()));
+    const int answer =
+        box.Ask(nullptr, u"Требуется обновление",
+                u"Доступна новая версия клиента. Обновить клиент сейчас? Загрузка займёт несколько минут.",
+                std::atoi(third.c_str()));
     Say("answer " + std::to_string(answer));
     return 0;
   }

@@ -9,8 +9,8 @@
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/label.h"
-#include "ui/progress_bar.h"
 #include "ui/message_box_timer.h"
+#include "ui/progress_bar.h"
 #include "ui/skin_form.h"
 #include "ui/win32/browser_host_window.h"
 #include "ui/win32/gdiplus_font.h"
@@ -109,9 +109,8 @@ class BrowserHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(ole.ok());
-    host = BrowserHostWindow::Create(nullptr, GetModuleHandleW(nullptr), [this](const wchar_t* text) {
-      reports.emplace_back(text);
-    });
+    host = BrowserHostWindow::Create(nullptr, GetModuleHandleW(nullptr),
+                                     [this](const wchar_t* text) { reports.emplace_back(text); });
     ASSERT_NE(host, nullptr);
   }
   bool refusedHere() const {
