@@ -5,8 +5,6 @@
 //                                    "CloseButton" ends the program
 //   ormel_demo ask LOG SECONDS       the question box with a Russian question
 
-#include <shellapi.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,6 +15,9 @@
 #include "ui/skin_form.h"
 #include "ui/win32/win32_backend.h"
 #include "ui/win32/windows_headers.h"
+
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 namespace {
 
