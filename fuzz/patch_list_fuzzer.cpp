@@ -21,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::u16string url = ChoosePatchPackage(data, size, versions[0], versions[1], &from, &to);
   if (url.empty() != (from == -1 && to == -1)) std::abort();
   if (url.size() > kMaxPackageUrlLength || (!url.empty() && from > versions[0])) std::abort();
+  // A chosen package always takes the client further: anything else would loop forever.
+  if (!url.empty() && to <= versions[0]) std::abort();
   const UrlParts parts = ParseUrl(url);
   if (parts.host.size() + parts.path.size() + parts.query.size() > url.size()) std::abort();
   return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "app/log.h"
 #include "archive/version_text.h"
@@ -90,35 +91,49 @@ bool ClientArchiveSet::OpenArchives() {
 bool ClientArchiveSet::SaveArchives() {
   itemsTotal = archives.empty() ? 1 : static_cast<int32_t>(archives.size());
   itemsDone = 0;
+  bool saved = true;
   for (auto& archive : archives) {
     if (archive->indexChanged()) {
-      if (archive->isOpen()) archive->WriteIndex();
-      archive->clearIndexChanged();
+      // An index that could not be written stays marked, so that the next save tries again.
+      if (archive->isOpen() && archive->WriteIndex() != PackageResult::kOk) {
+        Log::Error(u"Can't save package: %s", clientFolder + u"\\" + archive->name());
+        saved = false;
+      } else {
+        archive->clearIndexChanged();
+      }
     }
     ++itemsDone;
   }
   itemsDone = itemsTotal.load();
-  return true;
+  // The version file moves on only when every archive holds the version on disk.
+  const std::optional<int32_t> version = std::exchange(pendingVersion_, std::nullopt);
+  if (saved && version) saved = WriteVersionFile(*version);
+  return saved;
 }
 
 int32_t ClientArchiveSet::ReadLocalVersion() {
   if (archives.size() != archiveNames.size()) return 0;
-  platform::File file;
-  if (file.Open(clientVersionPath, platform::FileMode::kReadWrite) != 0) {
-    platform::MakeDirectories(ParentFolder(clientVersionPath));
-    if (file.Open(clientVersionPath, platform::FileMode::kCreate) == 0) file.Write("0", 1);
-    return 0;
+  int32_t version = 0;
+  if (pendingVersion_) {
+    version = *pendingVersion_;
+  } else {
+    platform::File file;
+    if (file.Open(clientVersionPath, platform::FileMode::kReadWrite) != 0) {
+      platform::MakeDirectories(ParentFolder(clientVersionPath));
+      if (file.Open(clientVersionPath, platform::FileMode::kCreate) == 0) file.Write("0", 1);
+      return 0;
+    }
+    // The file holds one short number; what follows it is ignored.
+    char text[64];
+    std::size_t length = 0;
+    uint64_t size = 0;
+    if (file.Seek(0, platform::SeekOrigin::kEnd) && file.Tell(&size) && file.Seek(0, platform::SeekOrigin::kStart)) {
+      length = static_cast<std::size_t>(std::min<uint64_t>(size, sizeof text));
+      if (length > 0 && !file.Read(text, length)) length = 0;
+    }
+    file.Close();
+    version = ScanDecimal(text, length);
   }
-  // The file holds one short number; what follows it is ignored.
-  char text[64];
-  std::size_t length = 0;
-  uint64_t size = 0;
-  if (file.Seek(0, platform::SeekOrigin::kEnd) && file.Tell(&size) && file.Seek(0, platform::SeekOrigin::kStart)) {
-    length = static_cast<std::size_t>(std::min<uint64_t>(size, sizeof text));
-    if (length > 0 && !file.Read(text, length)) length = 0;
-  }
-  file.Close();
-  int32_t version = ScanDecimal(text, length);
 
   std::vector<uint8_t> entry;
   for (auto& archive : archives) {
@@ -130,15 +145,44 @@ int32_t ClientArchiveSet::ReadLocalVersion() {
 }
 
 bool ClientArchiveSet::WriteLocalVersion(int32_t version) {
+  pendingVersion_.reset();
   const std::string text = DecimalText(version);
-  for (auto& archive : archives)
-    archive->SetFileData(std::u16string(kVersionEntryName), text.data(), static_cast<uint32_t>(text.size()));
-  platform::File file;
-  if (file.Open(clientVersionPath, platform::FileMode::kCreate) != 0) {
-    platform::MakeDirectories(ParentFolder(clientVersionPath));
-    if (file.Open(clientVersionPath, platform::FileMode::kCreate) != 0) return false;
+  for (auto& archive : archives) {
+    if (archive->SetFileData(std::u16string(kVersionEntryName), text.data(), static_cast<uint32_t>(text.size())) !=
+        PackageResult::kOk) {
+      Log::Error(u"Can't store the version in package: %s", clientFolder + u"\\" + archive->name());
+      return false;
+    }
   }
-  file.Write(text.data(), text.size());
+  const bool unsaved =
+      std::any_of(archives.begin(), archives.end(), [](const auto& archive) { return archive->indexChanged(); });
+  if (!unsaved) return WriteVersionFile(version);
+  pendingVersion_ = version;
+  return true;
+}
+
+bool ClientArchiveSet::WriteVersionFile(int32_t version) {
+  // Written beside the file and renamed over it: a write that fails (a full disk) leaves
+  // the old version, never an empty file.
+  const std::u16string partPath = clientVersionPath + u".~part";
+  const std::string text = DecimalText(version);
+  bool written = false;
+  {
+    platform::File file;
+    if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
+      platform::MakeDirectories(ParentFolder(clientVersionPath));
+      if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
+        Log::Error(u"Can't create file %s", clientVersionPath);
+        return false;
+      }
+    }
+    written = file.Write(text.data(), text.size()) && file.Sync();
+  }
+  if (!written || !platform::RenameReplacing(partPath, clientVersionPath)) {
+    platform::RemoveFile(partPath);
+    Log::Error(u"Can't create file %s", clientVersionPath);
+    return false;
+  }
   return true;
 }
 

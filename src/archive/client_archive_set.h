@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,11 +40,18 @@ class ClientArchiveSet {
   // Archives. True when all fifteen are open; a missing or damaged one is recreated
   // holding only the version entry "0".
   bool OpenArchives();
+  // Writes every changed index, then a version stored by WriteLocalVersion into the
+  // version file. False, with an ERROR line naming the archive or the file, when any of
+  // that fails (a full disk): the version file is then left as it was, and an archive
+  // that was not saved keeps its changes for the next save.
   bool SaveArchives();
-  // The smallest of the version file and every archive's version entry; 0 whenever
-  // any of them is missing.
+  // The smallest of the version file (or the version waiting to go into it) and every
+  // archive's version entry; 0 whenever any of them is missing.
   int32_t ReadLocalVersion();
-  // False only when the client version file cannot be created.
+  // Stores the version in every archive; false, with an ERROR line naming the archive,
+  // when one refuses it. The version file is written last, once the archives hold the
+  // version on disk: at once when no archive has unsaved changes, else by SaveArchives.
+  // So a version is never recorded for changes that did not reach the disk.
   bool WriteLocalVersion(int32_t version);
   // The open archive of exactly this name, or null.
   TavrinFilePackage* GetPackage(std::u16string_view name);
@@ -89,13 +97,22 @@ class ClientArchiveSet {
   int32_t ProcessEntry(const std::u16string& path, const FileInfo& info);
   int32_t ProcessArchiveEntry(const std::u16string& path, const FileInfo& info);
   int32_t ProcessPlainEntry(const std::u16string& path, const FileInfo& info);
-  // Fetches "files\" + path and checks it against the list; false is logged.
-  bool Download(const std::u16string& path, const FileInfo& info);
+  // Fetches one resource whole into received_; false when it did not arrive in full.
+  bool Download(const std::u16string& serverPath);
+  // Whether the archive's entry, or the plain file, has the content with this digest.
+  bool ArchivedMatches(TavrinFilePackage& archive, const std::u16string& entryName, const platform::Md5Digest& digest);
+  bool PlainFileMatches(const std::u16string& fullPath, const platform::Md5Digest& digest);
   std::u16string PlainFilePath(const std::u16string& relative) const;
+  // Writes the version file; false (logged) when it cannot be written.
+  bool WriteVersionFile(int32_t version);
+
+  // The version WriteLocalVersion stored in the archives, to go into the version file once
+  // they are saved.
+  std::optional<int32_t> pendingVersion_;
 
   // Reused from entry to entry.
-  std::vector<uint8_t> content_;
   std::vector<uint8_t> received_;
+  std::vector<uint8_t> stored_;
   StoredContent verified_;
 };
 

@@ -121,6 +121,12 @@ bool DualFilesStream::OpenContinuation() {
   return true;
 }
 
+bool DualFilesStream::Flush() {
+  bool ok = !firstOpen || first.Flush();
+  if (continuationOpen) ok = continuation.Flush() && ok;
+  return ok;
+}
+
 bool DualFilesStream::Sync() {
   bool ok = !firstOpen || first.Sync();
   if (continuationOpen) ok = continuation.Sync() && ok;

@@ -28,6 +28,8 @@ class DualFilesStream {
   // Shrinks the logical length; never grows it.
   bool Truncate(uint64_t newLength);
   bool OpenContinuation();
+  // Hands everything written so far to the system, so that a full disk shows now.
+  bool Flush();
   // Waits until everything written so far has reached the disk.
   bool Sync();
 

@@ -48,3 +48,7 @@ bool FileStream::Seek(uint64_t offset, platform::SeekOrigin origin) {
 bool FileStream::SetSize(uint64_t size) { return handle.SetSize(size); }
 
 bool FileStream::Sync() { return handle.Sync(); }
+bool FileStream::Flush() {
+  return handle.Flush();
+}
+

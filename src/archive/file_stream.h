@@ -22,6 +22,7 @@ class FileStream {
   // The position field becomes offset (the stream seeks from the start only).
   bool Seek(uint64_t offset, platform::SeekOrigin origin);
   bool SetSize(uint64_t size);
+  bool Flush();
   bool Sync();
 
   bool isOpen() const { return handle.IsOpen(); }

@@ -114,6 +114,8 @@ PackageResult TavrinFilePackage::PlaceStoredBytes(EntryRecord* record, const voi
       if (!Write(from + done, piece)) return PackageResult::kWriteFailed;
       done += piece;
     }
+    // Buffered bytes that cannot be written (a full disk) must fail this store, not a later one.
+    if (!Flush()) return PackageResult::kWriteFailed;
   }
   record->dataPosition = static_cast<uint32_t>(at);
   record->storedLength = stored;

@@ -172,6 +172,24 @@ PackageResult TavrinFilePackage::GetFileData(const std::u16string& fileName, boo
   return PackageResult::kOk;
 }
 
+PackageResult TavrinFilePackage::GetStoredData(const std::u16string& fullName, std::vector<uint8_t>* stored,
+                                               uint32_t* uncompressedLength) {
+  const EntryRecord* record = FindEntry(fullName, false);
+  if (record == nullptr) return PackageResult::kFileNotFound;
+  const uint32_t count = record->storedLength;
+  // Stored bytes must lie inside the archive.
+  if (count != 0 && uint64_t{record->dataPosition} + count > DualFilesStream::length) return PackageResult::kReadFailed;
+  try {
+    stored->resize(count);
+  } catch (const std::bad_alloc&) {
+    return PackageResult::kReadFailed;
+  }
+  *uncompressedLength = record->uncompressedLength;
+  if (count == 0) return PackageResult::kOk;
+  if (!Seek(record->dataPosition)) return PackageResult::kSeekFailed;
+  return Read(stored->data(), count) ? PackageResult::kOk : PackageResult::kReadFailed;
+}
+
 PackageResult TavrinFilePackage::Close() {
   if (indexChanged_) {
     PackageResult result = isOpen_ ? Save() : PackageResult::kNotOpen;

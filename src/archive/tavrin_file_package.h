@@ -28,6 +28,10 @@ class TavrinFilePackage : private DualFilesStream {
   // fullName uses "\" separators; letters A-Z match either case.
   EntryRecord* FindEntry(const std::u16string& fullName, bool create);
   PackageResult GetFileData(const std::u16string& fileName, bool nameIsFull, std::vector<uint8_t>* output);
+  // An entry's stored bytes as they lie in the archive, and its uncompressed length: for
+  // checking an entry without inflating it whole into memory.
+  PackageResult GetStoredData(const std::u16string& fullName, std::vector<uint8_t>* stored,
+                              uint32_t* uncompressedLength);
 
   // Writing.
   PackageResult Create(const std::u16string& basePath, const std::u16string& archiveName);

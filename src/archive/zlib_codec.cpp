@@ -1,5 +1,6 @@
 #include "archive/zlib_codec.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -53,4 +54,29 @@ CodecResult Inflater::Decompress(const void* input, std::size_t inputSize, void*
                                                                                          : CodecResult::kFailed;
   *outSize = static_cast<std::size_t>(stream_.total_out);
   return CodecResult::kOk;
+}
+
+bool Inflater::Begin() {
+  return ready_ && inflateReset(&stream_) == Z_OK;
+}
+
+CodecResult Inflater::Step(const uint8_t** input, std::size_t* inputSize, void* out, std::size_t capacity,
+                           std::size_t* produced, bool* ended) {
+  *produced = 0;
+  *ended = false;
+  if (!ready_ || capacity == 0) return CodecResult::kFailed;
+  // zlib counts in uInt: a larger piece is taken in parts over several steps.
+  const auto taken = static_cast<uInt>(std::min(*inputSize, kMaxChunk));
+  stream_.next_in = const_cast<Bytef*>(*input);
+  stream_.avail_in = taken;
+  stream_.next_out = static_cast<Bytef*>(out);
+  stream_.avail_out = static_cast<uInt>(std::min(capacity, kMaxChunk));
+  const int status = inflate(&stream_, Z_NO_FLUSH);
+  const std::size_t used = taken - stream_.avail_in;
+  *input += used;
+  *inputSize -= used;
+  *produced = static_cast<std::size_t>(stream_.next_out - static_cast<Bytef*>(out));
+  // Z_BUF_ERROR only says that no progress was possible without more input.
+  if (status == Z_STREAM_END) *ended = true;
+  return status == Z_OK || status == Z_STREAM_END || status == Z_BUF_ERROR ? CodecResult::kOk : CodecResult::kFailed;
 }

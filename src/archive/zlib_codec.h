@@ -32,6 +32,14 @@ class Inflater {
   // uncompress of one complete zlib stream into out[0, capacity); *outSize receives the length.
   CodecResult Decompress(const void* input, std::size_t inputSize, void* out, std::size_t capacity, std::size_t* outSize);
 
+  // One zlib stream inflated in pieces, so that no buffer needs the whole content: Begin,
+  // then Step with the input as it comes until *ended. Step takes what it can from
+  // *input (advancing it and *inputSize) and writes up to capacity bytes (*produced).
+  // When it writes less than capacity and has not ended, it needs more input.
+  bool Begin();
+  CodecResult Step(const uint8_t** input, std::size_t* inputSize, void* out, std::size_t capacity,
+                   std::size_t* produced, bool* ended);
+
  private:
   z_stream stream_{};
   bool ready_ = false;

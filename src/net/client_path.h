@@ -2,17 +2,35 @@
 // Relative client paths from the server's lists and from update packages: which
 // archives they reach, and whether they may be used at all.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
+// Longest relative path in UTF-16 units: what an update package's record and an archive
+// entry's name can hold. A longer name is no file of the client.
+inline constexpr std::size_t kMaxClientPathLength = 259;
+
 // False for a path that could reach outside the client folder or name something other
-// than a file in it: empty, absolute ("\" or "/" first), with a drive, UNC or stream
-// ":" anywhere, with a "." or ".." component (either separator), or with a zero unit.
+// than a file in it: empty, longer than kMaxClientPathLength, absolute ("\" or "/"
+// first), with a drive, UNC or stream ":" anywhere, with a "." or ".." component (either
+// separator), or with a zero unit.
 bool IsSafeClientPath(std::u16string_view path);
 
+// True when the path, used as a plain file, would be one of the archives' own files
+// (<name>.pck or <name>.pkx) as a file system could see it: letters compared without
+// regard to case, "/" taken as "\", repeated separators as one, and trailing dots and
+// spaces of every component dropped, as Windows drops them. Such a path is never used.
+bool NamesArchiveFile(std::u16string_view path);
+
+// A path the updater may use for a file: safe, and not one of the archives' own files.
+bool IsUsableClientPath(std::u16string_view path);
+
 // Whether the path lives in the archive: a plain prefix test, case-sensitive, with no
-// check for a following "\" (so "modelsX\a.ski" belongs to "models").
+// check for a following "\" (so "modelsX\a.ski" belongs to "models"); "/" counts as "\".
 bool BelongsToArchive(std::u16string_view path, std::u16string_view archiveName);
 
 // True when the path begins with any archive name.
 bool IsArchivePath(std::u16string_view path);
+
+// The full name of the path's entry in its archive: "\" between folders throughout.
+std::u16string ArchiveEntryName(std::u16string_view path);

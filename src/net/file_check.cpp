@@ -4,6 +4,7 @@
 #include "archive/client_archive_set.h"
 #include "net/client_path.h"
 #include "net/file_md5.h"
+#include "net/plain_file.h"
 #include "platform/file.h"
 
 int32_t ClientArchiveSet::CheckFiles(bool resume) {
@@ -31,8 +32,9 @@ int32_t ClientArchiveSet::ProcessFileTable() {
 }
 
 int32_t ClientArchiveSet::ProcessEntry(const std::u16string& path, const FileInfo& info) {
-  // Paths come from the server: one that could leave the client folder is never used.
-  if (!IsSafeClientPath(path)) {
+  // Paths come from the server: one that could leave the client folder, or that names an
+  // archive's own file, is never used.
+  if (!IsUsableClientPath(path)) {
     Log::Error(u"Bad file name in list: %s", path);
     return -3;
   }
@@ -40,6 +42,7 @@ int32_t ClientArchiveSet::ProcessEntry(const std::u16string& path, const FileInf
 }
 
 int32_t ClientArchiveSet::ProcessArchiveEntry(const std::u16string& path, const FileInfo& info) {
+  const std::u16string entryName = ArchiveEntryName(path);
   for (std::u16string_view name : archiveNames) {
     if (!BelongsToArchive(path, name)) continue;
     TavrinFilePackage* archive = GetPackage(name);
@@ -50,15 +53,17 @@ int32_t ClientArchiveSet::ProcessArchiveEntry(const std::u16string& path, const 
     }
     if (info.size == kDeleteSize) {
       // A deletion reaches every archive whose name begins the path.
-      archive->RemoveFile(TavrinFilePackage::KeyOf(path));
+      archive->RemoveFile(TavrinFilePackage::KeyOf(entryName));
       continue;
     }
-    if (archive->GetFileData(path, true, &content_) == PackageResult::kOk &&
-        DigestMatches(ComputeMd5(content_.data(), content_.size()), info.digest))
-      return 0;
-    if (!Download(path, info)) return -1;
-    if (archive->SetFileCompressedData(path, received_.data(), static_cast<uint32_t>(received_.size()), info.size) !=
-        PackageResult::kOk) {
+    if (ArchivedMatches(*archive, entryName, info.digest)) return 0;
+    const std::u16string serverPath = u"files\\" + path;
+    if (!Download(serverPath) || !verified_.Verify(received_.data(), received_.size(), info.size, info.digest)) {
+      Log::Error(u"Can't get file from server: %s", serverPath);
+      return -1;
+    }
+    if (archive->SetFileCompressedData(entryName, received_.data(), static_cast<uint32_t>(received_.size()),
+                                       info.size) != PackageResult::kOk) {
       Log::Error(u"SetFileCompressedData error");
       return -2;
     }
@@ -73,32 +78,45 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
     platform::RemoveFile(fullPath);
     return 0;
   }
-  {
-    platform::File existing;
-    if (existing.Open(fullPath, platform::FileMode::kRead) == 0 && DigestMatches(ComputeFileMd5(existing), info.digest))
+  if (PlainFileMatches(fullPath, info.digest)) return 0;
+  const std::u16string serverPath = u"files\\" + path;
+  PlainFileResult written = PlainFileResult::kContentMismatch;
+  if (Download(serverPath)) {
+    written = WritePlainFile(fullPath, [&](const StoredContent::Sink& sink) {
+      return verified_.Verify(received_.data(), received_.size(), info.size, info.digest, sink);
+    });
+  }
+  switch (written) {
+    case PlainFileResult::kWritten:
       return 0;
+    case PlainFileResult::kContentMismatch:
+      // Bytes that are short, do not inflate or do not match the list are never stored.
+      Log::Error(u"Can't get file from server: %s", serverPath);
+      return -1;
+    case PlainFileResult::kCannotWrite:
+      break;
   }
-  platform::MakeDirectories(ParentFolder(fullPath));
-  if (!Download(path, info)) return -1;
-  platform::File out;
-  if (out.Open(fullPath, platform::FileMode::kCreate) != 0 ||
-      (verified_.size() > 0 && !out.Write(verified_.data(), verified_.size()))) {
-    Log::Error(u"Can't create file %s", fullPath);
-    return -3;
-  }
-  return 0;
+  Log::Error(u"Can't create file %s", fullPath);
+  return -3;
 }
 
-bool ClientArchiveSet::Download(const std::u16string& path, const FileInfo& info) {
-  const std::u16string serverPath = u"files\\" + path;
+bool ClientArchiveSet::Download(const std::u16string& serverPath) {
   const int32_t received = serverClient->FetchToBuffer(serverPath, received_);
-  // Bytes that are short, do not inflate or do not match the list are never stored.
-  if (received < 0 || static_cast<std::size_t>(received) != received_.size() ||
-      !verified_.Verify(received_.data(), received_.size(), info.size, info.digest)) {
-    Log::Error(u"Can't get file from server: %s", serverPath);
-    return false;
-  }
-  return true;
+  return received >= 0 && static_cast<std::size_t>(received) == received_.size();
+}
+
+bool ClientArchiveSet::ArchivedMatches(TavrinFilePackage& archive, const std::u16string& entryName,
+                                       const platform::Md5Digest& digest) {
+  uint32_t size = 0;
+  if (archive.GetStoredData(entryName, &stored_, &size) != PackageResult::kOk) return false;
+  // An entry whose stored bytes are not shorter than its length reads as those bytes.
+  if (stored_.size() >= size) return DigestMatches(ComputeMd5(stored_.data(), stored_.size()), digest);
+  return verified_.Verify(stored_.data(), stored_.size(), size, digest);
+}
+
+bool ClientArchiveSet::PlainFileMatches(const std::u16string& fullPath, const platform::Md5Digest& digest) {
+  platform::File existing;
+  return existing.Open(fullPath, platform::FileMode::kRead) == 0 && DigestMatches(ComputeFileMd5(existing), digest);
 }
 
 std::u16string ClientArchiveSet::PlainFilePath(const std::u16string& relative) const {

@@ -5,12 +5,17 @@
 #include "net/client_path.h"
 #include "net/file_md5.h"
 #include "net/parse_url.h"
+#include "net/plain_file.h"
 #include "net/update_package.h"
 #include "platform/file.h"
 
 bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to) {
   const std::u16string url = FindPatchPackage(clientVersion, serverVersion, from, to);
-  if (url.empty()) return false;
+  // Every way out of the package route leaves a line: the file list then does the work.
+  if (url.empty()) {
+    Log::Info(u"No update package from version %d to %d", clientVersion, serverVersion);
+    return false;
+  }
   const UrlParts parts = ParseUrl(url);
   // Scheme, port and query are not used: packages come over plain HTTP from the path.
   const bool otherHost = parts.host != serverClient->serverHost();
@@ -20,9 +25,13 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
   }
   int32_t received = -1;
   bool complete = false;
+  bool opened = false;
   {
+    // A client folder made by hand may lack the folder of the temporary file.
+    platform::MakeDirectories(ParentFolder(tempFilePath));
     platform::File file;
     if (file.Open(tempFilePath, platform::FileMode::kCreate) == 0) {
+      opened = true;
       received = serverClient->FetchToFile(parts.path, file);
       // A transfer that broke off would leave a package cut short: not worth applying.
       complete =
@@ -33,7 +42,10 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
     serverClient->host = serverClient->serverHost();
     serverClient->Connect();
   }
-  if (received >= 0 && !complete) Log::Error(u"Can't get file from server: %s", parts.path);
+  if (!opened)
+    Log::Error(u"Can't create file %s", tempFilePath);
+  else if (!complete)
+    Log::Error(u"Can't get file from server: %s", parts.path);
   return complete;
 }
 
@@ -55,6 +67,15 @@ struct OpenPackage {
     return source.ReadAt(record.dataOffset, stored.data(), stored.size());
   }
 };
+
+// A record's stored bytes read piece by piece from the package.
+StoredContent::Source RecordSource(PackageSource& source, const PackageRecord& record) {
+  return [&source, offset = uint64_t{record.dataOffset}](uint8_t* buffer, std::size_t size) mutable {
+    const bool read = source.ReadAt(offset, buffer, size);
+    offset += size;
+    return read;
+  };
+}
 
 }  // namespace
 
@@ -81,8 +102,16 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
     return finish(-1);
   }
   for (const PackageRecord& record : package.records) {
-    if (!IsSafeClientPath(record.name)) {
+    if (!IsUsableClientPath(record.name)) {
       Log::Error(u"Bad file name in package: %s", record.name);
+      return finish(-1);
+    }
+  }
+  // So is every record's content: damage found halfway would leave a package applied in part.
+  for (const PackageRecord& record : package.records) {
+    if (record.size != kDeleteSize &&
+        !verified_.Verify(RecordSource(source, record), record.storedSize, record.size, record.digest)) {
+      Log::Error(u"Package record does not match: %s", record.name);
       return finish(-1);
     }
   }
@@ -94,6 +123,7 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
   for (; applied < count && !cancelRequested; ++applied) {
     const PackageRecord& record = package.records[applied];
     if (IsArchivePath(record.name)) {
+      const std::u16string entryName = ArchiveEntryName(record.name);
       for (std::u16string_view name : archiveNames) {
         if (!BelongsToArchive(record.name, name)) continue;
         TavrinFilePackage* archive = GetPackage(name);
@@ -102,18 +132,15 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
           return finish(-3);
         }
         if (record.size == kDeleteSize) {
-          archive->RemoveFile(TavrinFilePackage::KeyOf(record.name));
+          archive->RemoveFile(TavrinFilePackage::KeyOf(entryName));
           continue;
         }
-        if (archive->GetFileData(record.name, true, &content_) == PackageResult::kOk &&
-            DigestMatches(ComputeMd5(content_.data(), content_.size()), record.digest))
-          break;
-        if (!package.ReadStored(source, record) ||
-            !verified_.Verify(package.stored.data(), package.stored.size(), record.size, record.digest)) {
-          Log::Error(u"Package record does not match: %s", record.name);
-          return finish(-3);
+        if (ArchivedMatches(*archive, entryName, record.digest)) break;
+        if (!package.ReadStored(source, record)) {
+          Log::Error(u"Damaged package: %s", path);
+          return finish(-1);
         }
-        if (archive->SetFileCompressedData(record.name, package.stored.data(), record.storedSize, record.size) !=
+        if (archive->SetFileCompressedData(entryName, package.stored.data(), record.storedSize, record.size) !=
             PackageResult::kOk) {
           Log::Error(u"SetFileCompressedData error");
           return finish(-3);
@@ -124,25 +151,18 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
       const std::u16string fullPath = PlainFilePath(record.name);
       if (record.size == kDeleteSize) {
         platform::RemoveFile(fullPath);
-      } else {
-        Digest digest;
-        {
-          platform::File existing;
-          if (existing.Open(fullPath, platform::FileMode::kRead) == 0) digest = ComputeFileMd5(existing);
+      } else if (!PlainFileMatches(fullPath, record.digest)) {
+        const PlainFileResult written = WritePlainFile(fullPath, [&](const StoredContent::Sink& sink) {
+          return verified_.Verify(RecordSource(source, record), record.storedSize, record.size, record.digest, sink);
+        });
+        if (written == PlainFileResult::kContentMismatch) {
+          // Checked above; the package changed under us.
+          Log::Error(u"Package record does not match: %s", record.name);
+          return finish(-1);
         }
-        if (!DigestMatches(digest, record.digest)) {
-          platform::MakeDirectories(ParentFolder(fullPath));
-          if (!package.ReadStored(source, record) ||
-              !verified_.Verify(package.stored.data(), package.stored.size(), record.size, record.digest)) {
-            Log::Error(u"Package record does not match: %s", record.name);
-            return finish(-4);
-          }
-          platform::File out;
-          if (out.Open(fullPath, platform::FileMode::kCreate) != 0 ||
-              (verified_.size() > 0 && !out.Write(verified_.data(), verified_.size()))) {
-            Log::Error(u"Can't create file %s", fullPath);
-            return finish(-4);
-          }
+        if (written == PlainFileResult::kCannotWrite) {
+          Log::Error(u"Can't create file %s", fullPath);
+          return finish(-4);
         }
       }
     }
@@ -152,9 +172,6 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
   itemsDone = itemsTotal.load();
   // A version is recorded only for a package applied in full.
   if (applied < count) return finish(kApplyCancelled);
-  if (!WriteLocalVersion(package.header.targetVersion)) {
-    Log::Error(u"Can't create file %s", clientVersionPath);
-    return finish(-4);
-  }
+  if (!WriteLocalVersion(package.header.targetVersion)) return finish(-3);
   return finish(0);
 }

@@ -1,9 +1,8 @@
 #include "net/patch_list.h"
 
 #include <cstring>
-#include <map>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 namespace {
 
@@ -49,7 +48,57 @@ std::u16string Widen(std::string_view url) {
   return wide;
 }
 
+// How a line fits a client: not at all, as the exact line that wins at once, or as a
+// candidate of the fallback choice.
+enum class Fit { kNone, kExact, kCandidate };
+
+Fit FitOf(const PatchPair& line, int64_t client, std::optional<int64_t> server) {
+  if (line.to <= client) return Fit::kNone;
+  if (server && line.from == client && line.to == *server) return Fit::kExact;
+  return line.from <= client ? Fit::kCandidate : Fit::kNone;
+}
+
+// Whether a candidate replaces the one chosen so far: a greater from-version, or the same
+// with a to-version at least as great (a later line of the same pair replaces).
+bool Replaces(const PatchPair& line, const PatchPair& chosen) {
+  return line.from > chosen.from || (line.from == chosen.from && line.to >= chosen.to);
+}
+
+// With an exact server version the line to it first, else the fallback choice.
+std::optional<std::size_t> Choose(const std::vector<PatchPair>& lines, int64_t client, std::optional<int64_t> server) {
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Fit fit = FitOf(lines[i], client, server);
+    if (fit == Fit::kExact) return i;
+    if (fit == Fit::kCandidate && (!best || Replaces(lines[i], lines[*best]))) best = i;
+  }
+  return best;
+}
+
 }  // namespace
+
+std::optional<std::size_t> ChoosePatchLine(const std::vector<PatchPair>& lines, int32_t clientVersion,
+                                           int32_t serverVersion) {
+  return Choose(lines, clientVersion, serverVersion);
+}
+
+bool PatchLineCanHelp(const std::vector<PatchPair>& lines, std::size_t line, int32_t serverVersion) {
+  const PatchPair& pair = lines.at(line);
+  if (pair.to <= pair.from) return false;
+  // The choice changes only where some line begins or ends, and at a from-version an
+  // exact line may hide what the client just above it is given: these clients suffice.
+  std::vector<int64_t> clients;
+  for (const PatchPair& other : lines)
+    for (int64_t client : {int64_t{other.from}, int64_t{other.from} + 1, int64_t{other.to}})
+      if (client >= pair.from && client < pair.to) clients.push_back(client);
+  for (int64_t client : clients) {
+    // At the server's version, and at any later one, where no line leads exactly.
+    if (client < serverVersion && Choose(lines, client, serverVersion) == line) return true;
+    if (Choose(lines, client, std::nullopt) == line) return true;
+  }
+  // Or as the exact line once the server reaches its to-version.
+  return pair.to > serverVersion && Choose(lines, pair.from, pair.to) == line;
+}
 
 std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t clientVersion, int32_t serverVersion,
                                   int32_t* from, int32_t* to) {
@@ -60,28 +109,27 @@ std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t
       zero != nullptr ? static_cast<std::size_t>(static_cast<const uint8_t*>(zero) - text) : size;
   const std::string_view all(reinterpret_cast<const char*>(text), length);
 
-  std::map<std::pair<int32_t, int32_t>, std::string_view> remembered;
+  // One pass, keeping only the best line so far: the list may be long.
+  std::optional<PatchPair> best;
+  std::string_view bestUrl;
   for (std::size_t start = 0; start < all.size();) {
     std::size_t end = all.find('\n', start);
     if (end == std::string_view::npos) end = all.size();
     const std::string_view line = all.substr(start, end - start);
     start = end + 1;
-    int32_t a = 0;
-    int32_t b = 0;
+    PatchPair pair;
     std::string_view url;
-    if (!ParseLine(line, &a, &b, &url)) continue;
-    if (a == clientVersion && b == serverVersion) {
-      *from = a;
-      *to = b;
-      return Widen(url);
+    if (!ParseLine(line, &pair.from, &pair.to, &url)) continue;
+    const Fit fit = FitOf(pair, clientVersion, serverVersion);
+    if (fit == Fit::kNone) continue;
+    if (fit == Fit::kExact || !best || Replaces(pair, *best)) {
+      best = pair;
+      bestUrl = url;
     }
-    remembered[{a, b}] = url;
+    if (fit == Fit::kExact) break;
   }
-  // The map is ordered by (from, to): the last pair with from not above the client wins.
-  auto best = remembered.upper_bound({clientVersion, INT32_MAX});
-  if (best == remembered.begin()) return {};
-  --best;
-  *from = best->first.first;
-  *to = best->first.second;
-  return Widen(best->second);
+  if (!best) return {};
+  *from = best->from;
+  *to = best->to;
+  return Widen(bestUrl);
 }

@@ -1,39 +1,103 @@
 #include "net/stored_content.h"
 
+#include <algorithm>
 #include <new>
-
-#include "net/file_md5.h"
 
 namespace {
 
-// zlib never inflates one byte to more than about 1032: a larger size is a lie that
-// would only size a large allocation.
 constexpr uint64_t kMaxInflateRatio = 1032;
 constexpr uint64_t kInflateSlack = 64;
 
 }  // namespace
 
-bool StoredContent::Verify(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest& digest) {
-  data_ = nullptr;
-  size_ = 0;
-  if (count >= size) {
-    if (count != size) return false;
-    if (!DigestMatches(ComputeMd5(stored, count), digest)) return false;
-    data_ = stored;
-    size_ = count;
+// Feeds stored bytes through the inflater (or takes them as they are) into the digest and
+// the sink, and tells at the end whether they made exactly the listed content.
+class StoredContent::Check {
+ public:
+  Check(StoredContent& owner, uint64_t count, uint32_t size, const Sink& sink)
+      : owner_(owner), raw_(count >= size), size_(size), sink_(sink) {}
+
+  bool Start() {
+    if (raw_) return true;
+    try {
+      owner_.output_.resize(kPieceSize);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return owner_.inflater_.Begin();
+  }
+
+  bool Feed(const uint8_t* data, std::size_t count) {
+    if (raw_) return Take(data, count);
+    while (!ended_) {
+      std::size_t produced = 0;
+      if (owner_.inflater_.Step(&data, &count, owner_.output_.data(), kPieceSize, &produced, &ended_) !=
+          CodecResult::kOk)
+        return false;
+      if (produced > 0 && !Take(owner_.output_.data(), produced)) return false;
+      // Less than a whole piece out and no end yet: the input is used up.
+      if (count == 0 && produced < kPieceSize) break;
+    }
+    // Bytes after the end of the stream are not looked at, as when an archive reads it.
     return true;
   }
-  if (uint64_t{size} > uint64_t{count} * kMaxInflateRatio + kInflateSlack) return false;
+
+  bool Finish(const platform::Md5Digest& digest) {
+    platform::Md5Digest actual{};
+    return (raw_ || ended_) && done_ == size_ && md5_.Finish(&actual) && actual == digest;
+  }
+
+ private:
+  bool Take(const uint8_t* data, std::size_t count) {
+    // More content than listed: damaged, or the size is a lie.
+    if (count > size_ - done_) return false;
+    done_ += count;
+    return md5_.Update(data, count) && (!sink_ || sink_(data, count));
+  }
+
+  StoredContent& owner_;
+  const bool raw_;
+  const uint64_t size_;
+  const Sink& sink_;
+  uint64_t done_ = 0;
+  bool ended_ = false;
+  platform::Md5 md5_;
+};
+
+bool StoredContent::Verify(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest& digest,
+                           const Sink& sink) {
+  if (!Plausible(count, size)) return false;
+  Check check(*this, count, size, sink);
+  if (!check.Start()) return false;
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t piece = std::min(kPieceSize, count - done);
+    if (!check.Feed(stored + done, piece)) return false;
+    done += piece;
+  }
+  return check.Finish(digest);
+}
+
+bool StoredContent::Verify(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest& digest,
+                           const Sink& sink) {
+  if (!Plausible(count, size)) return false;
+  Check check(*this, count, size, sink);
+  if (!check.Start()) return false;
   try {
-    if (buffer_.size() < size) buffer_.resize(size);
+    input_.resize(kPieceSize);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::size_t produced = 0;
-  if (inflater_.Decompress(stored, count, buffer_.data(), size, &produced) != CodecResult::kOk || produced != size)
-    return false;
-  if (!DigestMatches(ComputeMd5(buffer_.data(), size), digest)) return false;
-  data_ = buffer_.data();
-  size_ = size;
-  return true;
+  for (uint64_t done = 0; done < count;) {
+    const auto piece = static_cast<std::size_t>(std::min<uint64_t>(kPieceSize, count - done));
+    if (!source(input_.data(), piece) || !check.Feed(input_.data(), piece)) return false;
+    done += piece;
+  }
+  return check.Finish(digest);
+}
+
+bool StoredContent::Plausible(uint64_t count, uint32_t size) {
+  // Raw content is exactly as long as listed; zlib never inflates one byte to more than
+  // about 1032, so a larger size is a lie, refused before any inflating.
+  if (count >= size) return count == size;
+  return uint64_t{size} <= count * kMaxInflateRatio + kInflateSlack;
 }

@@ -1,10 +1,13 @@
 #pragma once
-// The stored form of a file (from the server or from an update package) turned into
-// its content and checked against the size and digest it was listed with, before
-// anything is stored: bytes that do not match are never written.
+// The stored form of a file (from the server, an update package or an archive) checked
+// against the size and digest it was listed with, before anything is stored: bytes that
+// do not match are never written. The content is inflated and hashed in pieces, so a
+// size the list claims never sizes a buffer; whoever writes the content takes the pieces
+// as they are checked.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "archive/zlib_codec.h"
@@ -12,17 +15,30 @@
 
 class StoredContent {
  public:
-  // True when the stored bytes stand for exactly `size` bytes with the digest: inflated
-  // when `count` is below size, otherwise the bytes themselves (count must equal size).
-  bool Verify(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest& digest);
-  // The content after a successful Verify.
-  const uint8_t* data() const { return data_; }
-  std::size_t size() const { return size_; }
+  // Takes each piece of the content as it is produced; false stops the check (it then fails).
+  using Sink = std::function<bool(const uint8_t* data, std::size_t size)>;
+  // Reads the next `size` stored bytes into `buffer`; false when they cannot be read.
+  using Source = std::function<bool(uint8_t* buffer, std::size_t size)>;
+
+  // Bytes of content produced at a time, and stored bytes read at a time from a Source.
+  static constexpr std::size_t kPieceSize = 256 * 1024;
+
+  // True when the stored bytes stand for exactly `size` bytes with the digest: a zlib stream
+  // that inflates to them when count is below size, otherwise the content itself (count
+  // must then equal size). The sink, when given, receives the content on the way.
+  bool Verify(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest& digest,
+              const Sink& sink = nullptr);
+  // The same with the stored bytes read piece by piece from `source`.
+  bool Verify(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest& digest,
+              const Sink& sink = nullptr);
 
  private:
+  // One check under way.
+  class Check;
+  static bool Plausible(uint64_t count, uint32_t size);
+
   Inflater inflater_;
   // Reused from file to file: first touches of fresh memory are slow.
-  std::vector<uint8_t> buffer_;
-  const uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
+  std::vector<uint8_t> input_;
+  std::vector<uint8_t> output_;
 };

@@ -131,6 +131,10 @@ void UpdateWorkflow::CompareVersions(bool autoUpdate) {
     SetStatus(TextId::kUpdateNeeded);
     if (stopping_) {
       // No new step while the workflow is being stopped.
+    } else if (autoUpdate && updateDepth_ > 0) {
+      // The next step of a chain of packages: the update under way runs it once this step
+      // has returned, so a long chain never nests one call deeper per step.
+      nextUpdateStep_ = true;
     } else if (autoUpdate ||
                Ask(Text(TextId::kUpdateNeeded), Text(TextId::kUpdateQuestion), kOfferSeconds) == kAnswerYes) {
       RunUpdate(false);
@@ -146,6 +150,15 @@ void UpdateWorkflow::CompareVersions(bool autoUpdate) {
 }
 
 void UpdateWorkflow::RunUpdate(bool fullCheck) {
+  ++updateDepth_;
+  do {
+    nextUpdateStep_ = false;
+    RunUpdateStep(fullCheck);
+  } while (nextUpdateStep_ && !stopping_);
+  --updateDepth_;
+}
+
+void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
   if (stopping_) return;
   const TextId heading = fullCheck ? TextId::kCheckingClient : TextId::kUpdatingClient;
   const TextId stepFormat = fullCheck ? TextId::kCheckingFiles : TextId::kUpdatingFiles;

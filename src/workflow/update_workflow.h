@@ -81,6 +81,8 @@ class UpdateWorkflow {
   void FinishCancel();
 
  private:
+  // One pass of RunUpdate; a package step that leaves the client behind asks for the next.
+  void RunUpdateStep(bool fullCheck);
   int Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds);
   void Show(ButtonSet set);
   void SetStatus(TextId id);
@@ -94,6 +96,10 @@ class UpdateWorkflow {
   WorkflowWindow& window_;
   std::atomic<WorkflowState> state_{WorkflowState::kStarting};
   std::atomic<bool> stopping_{false};
+  // Nesting of RunUpdate, and whether a chain of packages asked for its next step. Used
+  // by the one worker that runs the update.
+  int updateDepth_ = 0;
+  bool nextUpdateStep_ = false;
   mutable std::mutex manualMutex_;
   std::u16string manualPackagePath_;
   // Last: joined first when the workflow is destroyed.

@@ -40,6 +40,8 @@ TEST_F(ClientArchiveSetTest, LocalVersionIsTheSmallestOfFileAndEntries) {
   ASSERT_TRUE(set_->OpenArchives());
   ASSERT_TRUE(set_->WriteLocalVersion(7));
   EXPECT_EQ(set_->ReadLocalVersion(), 7);
+  ASSERT_TRUE(set_->SaveArchives());
+  EXPECT_EQ(set_->ReadLocalVersion(), 7);
   set_->GetPackage(u"trees")->SetFileData(u"version.sw", "5\r\n", 3);
   EXPECT_EQ(set_->ReadLocalVersion(), 5);
   WriteWholeFile(temp_ / "config" / "velkar" / "version.sw", std::string("  3 and more"));
@@ -56,9 +58,16 @@ TEST_F(ClientArchiveSetTest, WrittenVersionSurvivesSaveAndReopen) {
   MakeSet(kNoServer, kNoPort);
   ASSERT_TRUE(set_->OpenArchives());
   ASSERT_TRUE(set_->WriteLocalVersion(-1));
-  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "-1");
+  // The file follows once the archives hold the version on disk.
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "velkar" / "version.sw"));
+  EXPECT_EQ(set_->ReadLocalVersion(), -1);
   ASSERT_TRUE(set_->SaveArchives());
   EXPECT_EQ(set_->itemsDone, 15);
+  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "-1");
+  // A version stored but never saved reaches neither the file nor the archives.
+  ASSERT_TRUE(set_->WriteLocalVersion(3));
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
+  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "-1");
   MakeSet(kNoServer, kNoPort);
   ASSERT_TRUE(set_->OpenArchives());
   EXPECT_EQ(set_->ReadLocalVersion(), -1);

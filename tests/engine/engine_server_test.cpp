@@ -8,7 +8,9 @@
 
 #include "engine/engine_fixture.h"
 #include "engine/server_tree.h"
+#include "net/update_package.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
 
@@ -247,6 +249,97 @@ TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
   EXPECT_TRUE(Requests(0).empty()) << "nothing was requested";
 }
 
+// Entries that name an archive's own files, in every spelling a file system could take
+// for one, are refused and reported; the archives stay exactly as they were.
+TEST_F(EngineServerTest, EntriesNamingAnArchiveFileAreRefused) {
+  PutArchived(u"help\\script", u"help\\script\\a.lua", "script");
+  PutArchived(u"configs", u"configs\\c.cfg", "config");
+  ASSERT_TRUE(set_->WriteLocalVersion(4));
+  ASSERT_TRUE(set_->SaveArchives());
+  const std::u16string spellings[] = {u"help/script.pck", u"HELP\\SCRIPT.PCK", u"Help/Script.pkx",  u"configs.pck.",
+                                      u"CONFIGS.PCK ",    u"configs.PKX",      u"help//script.pck", u"gfx.pck"};
+  for (const std::u16string& spelling : spellings) {
+    const std::string shown = platform::Utf8FromUtf16(spelling);
+    for (const FileInfo& info : {FileInfo{{}, kDeleteSize, 0}, FileInfo{testsupport::Md5Of("x"), 1, 1}}) {
+      set_->fileTable = {{spelling, info}};
+      EXPECT_EQ(set_->CheckFiles(false), -3) << shown;
+      EXPECT_EQ(set_->fileTable.size(), 1u) << shown;
+    }
+    WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"ok.txt", "ok"}, {spelling, "", true, true}}));
+    EXPECT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), -1) << shown;
+  }
+  const std::string log = LogText();
+  EXPECT_NE(log.find("ERROR: Bad file name in list: help/script.pck"), std::string::npos) << log;
+  EXPECT_NE(log.find("ERROR: Bad file name in list: CONFIGS.PCK "), std::string::npos) << log;
+  EXPECT_NE(log.find("ERROR: Bad file name in package: Help/Script.pkx"), std::string::npos) << log;
+  EXPECT_EQ(ClientFileText("ok.txt"), "<absent>");
+  EXPECT_TRUE(Requests(0).empty()) << "nothing was requested";
+
+  // Reopened from disk: every archive opens as it was saved.
+  MakeSet(u"127.0.0.1", nginx_.port);
+  const std::size_t logged = LogText().size();
+  ASSERT_TRUE(set_->OpenArchives());
+  EXPECT_EQ(LogText().find("Can't open package", logged), std::string::npos) << LogText().substr(logged);
+  EXPECT_EQ(Archived(u"help\\script", u"help\\script\\a.lua"), "script");
+  EXPECT_EQ(Archived(u"configs", u"configs\\c.cfg"), "config");
+  EXPECT_EQ(set_->ReadLocalVersion(), 4);
+}
+
+// "/" between folders reaches the same archive entries as "\".
+TEST_F(EngineServerTest, SlashSeparatedNamesReachTheirArchiveEntries) {
+  PutArchived(u"models", u"models\\same.ski", "same");
+  PutArchived(u"models", u"models\\gone.ski", "gone");
+  PutArchived(u"help\\script", u"help\\script\\gone.lua", "gone");
+  set_->fileTable = {{u"models/same.ski", FileInfo{testsupport::Md5Of("same"), 4, 4}},
+                     {u"models/gone.ski", FileInfo{{}, kDeleteSize, 0}},
+                     {u"help/script/gone.lua", FileInfo{{}, kDeleteSize, 0}}};
+  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
+  EXPECT_EQ(Archived(u"models", u"models\\same.ski"), "same");
+  EXPECT_EQ(Archived(u"models", u"models\\gone.ski"), "<absent>");
+  EXPECT_EQ(Archived(u"help\\script", u"help\\script\\gone.lua"), "<absent>");
+  EXPECT_TRUE(Requests(0).empty()) << "the entry with the listed digest was found";
+
+  WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"help/script/new.lua", "new"}}));
+  ASSERT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), 0) << LogText();
+  EXPECT_EQ(Archived(u"help\\script", u"help\\script\\new.lua"), "new");
+  EXPECT_EQ(TavrinFilePackage::NameOf(*set_->GetPackage(u"help\\script")->FindEntry(u"help\\script\\new.lua", false)),
+            u"help\\script\\new.lua");
+  EXPECT_FALSE(std::filesystem::exists(ClientFile("help/script")));
+}
+
+// Folders for a listed name are made only for content that is right, and a name longer
+// than any the client can hold makes none at all.
+TEST_F(EngineServerTest, NamesCreateFoldersOnlyForVerifiedContent) {
+  std::u16string deep;
+  for (int i = 0; i < 3000; ++i) deep += u"d\\";
+  deep += u"f.txt";
+  set_->fileTable = {{deep, FileInfo{testsupport::Md5Of("x"), 1, 1}}};
+  EXPECT_EQ(set_->CheckFiles(false), -3);
+  EXPECT_NE(LogText().find("ERROR: Bad file name in list: d\\d\\d"), std::string::npos);
+
+  tree_->Put(u"files\\x\\y\\z.txt", {'w', 'r', 'o', 'n', 'g'});
+  set_->fileTable = {{u"x\\y\\z.txt", FileInfo{testsupport::Md5Of("right"), 5, 5}}};
+  EXPECT_EQ(set_->CheckFiles(false), -1);
+  WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"p\\q\\r.txt", "package"}}));
+  std::vector<uint8_t> damaged = ReadWholeFile(temp_ / "pkg.cup");
+  damaged[12] ^= 0x01;
+  WriteWholeFile(temp_ / "pkg.cup", damaged);
+  EXPECT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), -1);
+  std::vector<std::string> created;
+  for (const auto& item : std::filesystem::directory_iterator(temp_ / "velkar"))
+    if (item.is_directory()) created.push_back(item.path().filename().string());
+  EXPECT_EQ(created, std::vector<std::string>{"help"}) << "only the folder of the archive help\\script";
+
+  // The same name with the right content gets its folders, and no temporary file stays.
+  tree_->Put(u"files\\x\\y\\z.txt", {'r', 'i', 'g', 'h', 't'});
+  ASSERT_EQ(set_->CheckFiles(true), 0) << LogText();
+  EXPECT_EQ(ClientFileText("x/y/z.txt"), "right");
+  std::vector<std::string> inFolder;
+  for (const auto& item : std::filesystem::directory_iterator(ClientFile("x/y")))
+    inFolder.push_back(item.path().filename().string());
+  EXPECT_EQ(inFolder, std::vector<std::string>{"z.txt"});
+}
+
 TEST_F(EngineServerTest, DownloadsThatDoNotMatchTheListAreNeverStored) {
   // Each listed file's stored form on the server is wrong in its own way.
   const std::string content(4000, 'z');
@@ -371,19 +464,67 @@ TEST_F(PackageTest, DamagedOrRefusedPackagesApplyNothing) {
   EXPECT_NE(LogText().find("ERROR: Damaged package: "), std::string::npos);
 }
 
-TEST_F(PackageTest, MismatchingRecordFailsThePackageAndRecordsNoVersion) {
+// Content damage anywhere is found before the first record is applied, whatever the
+// record's kind and place.
+TEST_F(PackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
   ASSERT_TRUE(set_->WriteLocalVersion(1));
-  for (const auto& [name, code] : {std::pair<std::u16string, int32_t>{u"models\\bad.ski", -3}, {u"bad.txt", -4}}) {
-    std::vector<uint8_t> bytes = testsupport::PackageBytes(0, 3, {{u"ok.txt", "fine"}, {name, std::string(900, 'q')}});
-    bytes[12 + 4 + 10] ^= 0x01;  // inside the second record's stored bytes
-    WritePackage(bytes);
-    EXPECT_EQ(Apply(), code) << std::string(name.begin(), name.end());
-    EXPECT_EQ(ClientFileText("ok.txt"), "fine") << "records before the failing one stay applied";
+  ASSERT_TRUE(set_->SaveArchives());
+  const std::vector<ListedFile> files = {{u"ok.txt", "fine"},
+                                         {u"models\\ok.ski", std::string(700, 'o')},
+                                         {u"models\\last.ski", std::string(900, 'q')},
+                                         {u"last.txt", std::string(800, 'l'), false}};
+  const std::vector<uint8_t> good = testsupport::PackageBytes(0, 3, files);
+  std::vector<PackageRecord> records;
+  {
+    MemoryPackageSource source(good.data(), good.size());
+    PackageHeader header;
+    ASSERT_TRUE(ReadPackageHeader(source, &header) && ReadPackageIndex(source, header, &records));
   }
-  EXPECT_EQ(Archived(u"models", u"models\\bad.ski"), "<absent>");
-  EXPECT_EQ(ClientFileText("bad.txt"), "<absent>");
+  ASSERT_EQ(records.size(), 4u);
+  // Rewrites one masked field of the record `index` (offsets after its name).
+  const auto withField = [&](std::size_t index, std::size_t fieldOffset, uint32_t value, uint32_t mask) {
+    std::vector<uint8_t> bytes = good;
+    std::size_t at = testsupport::PackageIndexOffset(good) + 4;
+    for (std::size_t i = 0; i < index; ++i) at += 2 + 2 * records[i].name.size() + 28;
+    at += 2 + 2 * records[index].name.size() + fieldOffset;
+    for (int i = 0; i < 4; ++i)
+      bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>((value ^ mask) >> (8 * i));
+    return bytes;
+  };
+  std::vector<uint8_t> flipped = good;
+  flipped[records[2].dataOffset + records[2].storedSize / 2] ^= 0x01;
+  std::vector<uint8_t> flippedRaw = good;
+  flippedRaw[records[3].dataOffset + 5] ^= 0x01;
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"a flipped byte in the third record's stream", flipped},
+      {"a flipped byte in the last record's raw bytes", flippedRaw},
+      {"the third record pointing at the second's bytes", withField(2, 24, records[1].dataOffset, 0x19A8C65B)},
+      {"the third record's size one byte short", withField(2, 16, records[2].size - 1, 0x2C95E3A8)},
+      {"the last record's raw size one byte short", withField(3, 16, records[3].size - 1, 0x2C95E3A8)},
+      {"the last record's stored size one byte short", withField(3, 20, records[3].storedSize - 1, 0x4F6B07D1)},
+  };
+  for (const auto& c : cases) {
+    WritePackage(c.bytes);
+    EXPECT_EQ(Apply(), -1) << c.what;
+    EXPECT_EQ(ClientFileText("ok.txt"), "<absent>") << c.what;
+    EXPECT_EQ(Archived(u"models", u"models\\ok.ski"), "<absent>") << c.what;
+    EXPECT_FALSE(set_->GetPackage(u"models")->indexChanged()) << c.what;
+    EXPECT_FALSE(set_->busy);
+  }
+  EXPECT_EQ(ClientFileText("last.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 1);
-  EXPECT_NE(LogText().find("ERROR: Package record does not match: bad.txt"), std::string::npos);
+  EXPECT_NE(LogText().find("ERROR: Package record does not match: models\\last.ski"), std::string::npos);
+  EXPECT_NE(LogText().find("ERROR: Package record does not match: last.txt"), std::string::npos);
+
+  // The undamaged package applies in full.
+  WritePackage(good);
+  ASSERT_EQ(Apply(), 0) << LogText();
+  EXPECT_EQ(ClientFileText("last.txt"), files[3].content);
+  EXPECT_EQ(Archived(u"models", u"models\\last.ski"), files[2].content);
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
 
   set_->archives.erase(set_->archives.begin() + 9);  // models not open
   WritePackage(testsupport::PackageBytes(0, 3, {{u"models\\a.ski", "a"}}));
@@ -467,6 +608,31 @@ TEST_F(PackageTest, BrokenOrMissingPackageDownloadIsRejected) {
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: /cut.cup"), std::string::npos);
   EXPECT_FALSE(set_->DownloadPatchPackage(16, 20, from, to));
   EXPECT_EQ(from, 16);
+  EXPECT_NE(LogText().find("ERROR: Can't get file from server: /missing.cup"), std::string::npos) << LogText();
+}
+
+// Every way out of the package route leaves a line in the log; a client folder without
+// "config\patcher" gets it when a package is downloaded.
+TEST_F(PackageTest, PackageRouteExplainsEveryWayOut) {
+  const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", "from a package"}});
+  tree_->Put(u"packs\\p.cup", package);
+  tree_->PutText(u"patches\\list", Numbered("17 20 http://127.0.0.1:", nginx_.port, "/packs/p.cup\n"));
+  int32_t from = 0;
+  int32_t to = 0;
+  EXPECT_FALSE(set_->DownloadPatchPackage(16, 20, from, to));
+  EXPECT_NE(LogText().find("INFO: No update package from version 16 to 20"), std::string::npos) << LogText();
+
+  std::filesystem::remove_all(temp_ / "config" / "patcher");
+  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
+  EXPECT_EQ(ReadWholeFile(temp_ / "config" / "patcher" / "tempfile.dat"), package);
+
+  // A folder where the temporary file belongs: it cannot be created.
+  std::filesystem::remove(temp_ / "config" / "patcher" / "tempfile.dat");
+  std::filesystem::create_directories(temp_ / "config" / "patcher" / "tempfile.dat");
+  EXPECT_FALSE(set_->DownloadPatchPackage(17, 20, from, to));
+  EXPECT_NE(LogText().find("ERROR: Can't create file " + (temp_ / "config" / "patcher").lexically_normal().string()),
+            std::string::npos)
+      << LogText();
 }
 
 }  // namespace

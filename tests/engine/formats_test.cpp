@@ -11,6 +11,7 @@
 #include "net/parse_url.h"
 #include "net/patch_list.h"
 #include "net/update_package.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -106,6 +107,11 @@ TEST(PatchListTest, ChoosesByTheRules) {
        20},
       {"URL of 260 characters ignored", "16 20 " + std::string(260, 'u') + "\n15 20 B\n", 17, 20, u"B", 15, 20},
       {"empty list", "", 17, 20, u"", -1, -1},
+      // Taking such a line would leave the client where it was and start the update again.
+      {"to-version at the client's is never taken", "1 2 A\n", 2, 3, u"", -1, -1},
+      {"to-version below the client's is never taken", "1 2 A\n2 1 B\n", 2, 3, u"", -1, -1},
+      {"a greater from does not win with a to-version at the client's", "10 20 A\n15 17 B\n", 17, 20, u"A", 10, 20},
+      {"a stale line still serves the client below it", "1 2 A\n", 1, 3, u"A", 1, 2},
   };
   for (const auto& c : cases) {
     int32_t from = 99;
@@ -114,6 +120,32 @@ TEST(PatchListTest, ChoosesByTheRules) {
     EXPECT_EQ(ChoosePatchPackage(text, c.text.size(), c.client, c.server, &from, &to), c.url) << c.what;
     EXPECT_EQ(from, c.from) << c.what;
     EXPECT_EQ(to, c.to) << c.what;
+  }
+}
+
+TEST(PatchListTest, LinesThatCanNeverHelpAClient) {
+  const struct {
+    const char* what;
+    std::vector<PatchPair> lines;
+    int32_t server;
+    std::vector<bool> canHelp;
+  } cases[] = {
+      {"every line of a chain", {{1, 2}, {2, 3}, {3, 4}}, 4, {true, true, true}},
+      {"a line to no later version", {{2, 2}, {3, 1}}, 4, {false, false}},
+      {"a shorter line of the same from-version", {{1, 2}, {1, 3}, {2, 3}}, 3, {false, true, true}},
+      {"a line left from an earlier release", {{1, 2}}, 3, {true}},
+      {"an earlier copy of the same pair", {{1, 3}, {1, 3}}, 3, {true, true}},
+      {"a shorter line hidden also when it comes first",
+       {{1, 2}, {1, 4}, {2, 3}, {3, 4}},
+       4,
+       {false, true, true, true}},
+      {"taken once the server reaches it", {{5, 9}, {5, 7}}, 6, {true, true}},
+      {"a wide line still taken in its gaps", {{1, 10}, {2, 3}, {5, 10}}, 10, {true, true, true}},
+  };
+  for (const auto& c : cases) {
+    std::vector<bool> canHelp;
+    for (std::size_t i = 0; i < c.lines.size(); ++i) canHelp.push_back(PatchLineCanHelp(c.lines, i, c.server));
+    EXPECT_EQ(canHelp, c.canHelp) << c.what;
   }
 }
 
@@ -160,6 +192,12 @@ TEST(ClientPathTest, RefusesPathsThatLeaveTheClientFolder) {
   const std::u16string accepted[] = {u"a.txt", u"models\\a.ski", u"help/readme.txt", u"a..b\\c.d", u"...x"};
   for (const std::u16string& path : accepted)
     EXPECT_TRUE(IsSafeClientPath(path)) << std::string(path.begin(), path.end());
+  // Names no longer than an update package's record can hold.
+  EXPECT_TRUE(IsSafeClientPath(std::u16string(259, u'n')));
+  EXPECT_FALSE(IsSafeClientPath(std::u16string(260, u'n')));
+  std::u16string deep;
+  for (int i = 0; i < 3000; ++i) deep += u"d\\";
+  EXPECT_FALSE(IsSafeClientPath(deep + u"f.txt"));
 }
 
 TEST(ClientPathTest, ArchiveOwnershipIsAPlainPrefixTest) {
@@ -167,6 +205,32 @@ TEST(ClientPathTest, ArchiveOwnershipIsAPlainPrefixTest) {
   EXPECT_TRUE(IsArchivePath(u"help\\script\\a.lua"));
   EXPECT_FALSE(IsArchivePath(u"help\\readme.txt"));
   EXPECT_FALSE(IsArchivePath(u"Models\\a.ski"));
+  // "/" is "\" to the file system, and so to the archives.
+  EXPECT_TRUE(BelongsToArchive(u"help/script\\a.lua", u"help\\script"));
+  EXPECT_TRUE(IsArchivePath(u"help/script.pck"));
+  EXPECT_FALSE(BelongsToArchive(u"help", u"help\\script"));
+  EXPECT_EQ(ArchiveEntryName(u"help/script/a/b.lua"), u"help\\script\\a\\b.lua");
+}
+
+TEST(ClientPathTest, NoPathNamesAnArchiveFile) {
+  const std::u16string archiveFiles[] = {
+      u"configs.pck",        u"configs.pkx",       u"help\\script.pck",  u"help/script.pck", u"HELP\\SCRIPT.PCK",
+      u"Configs.Pkx",        u"gfx.pck.",          u"gfx.pck ",          u"gfx.pck. .",      u"help\\\\script.pck",
+      u"help//script.pck",   u"help.\\script.pck", u"help \\script.pck", u"trees.pck\\",     u"\u017Ffx.pck",
+      u"l\u0131tmodels.pck", u"textures.PKX..",
+  };
+  for (const std::u16string& path : archiveFiles) {
+    const std::string shown = platform::Utf8FromUtf16(path);
+    EXPECT_TRUE(NamesArchiveFile(path)) << shown;
+    EXPECT_FALSE(IsUsableClientPath(path)) << shown;
+  }
+  const std::u16string otherFiles[] = {u"configs.pck2",       u"configsX.pck", u"help\\script\\a.pck",
+                                       u"help.pck",           u"script.pck",   u"data\\configs.pck",
+                                       u"configs.pck\\a.txt", u"configs.pc",   u"gfx .pck"};
+  for (const std::u16string& path : otherFiles) {
+    EXPECT_FALSE(NamesArchiveFile(path)) << platform::Utf8FromUtf16(path);
+    EXPECT_TRUE(IsUsableClientPath(path)) << platform::Utf8FromUtf16(path);
+  }
 }
 
 class PackageIndexTest : public ::testing::Test {

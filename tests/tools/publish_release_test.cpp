@@ -114,15 +114,18 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
   const std::string url = "http://127.0.0.1/patches";
   PublishOk({"release", At("srv"), At("c1/velkar"), "1", "--patcher-version", "7"});
   PublishOk({"release", At("srv"), At("c2/velkar"), "2", "--package-from", "1", "--package-url-base", url});
+  const ClientImage release1 = ReadClient(PathOf("c1/velkar"));
+  const ClientImage release2 = ReadClient(PathOf("c2/velkar"));
+  const ClientImage release3 = ReadClient(PathOf("c3/velkar"));
+  ClientImage client = release1;
+  ApplyPackage("srv/patches/1-2.cup", 1, 2, &client);
+  ExpectSameClient(client, release2);
+
   PublishOk({"release", At("srv"), At("c3/velkar"), "3", "--package-from", "1", "--package-from=2",
              "--package-url-base", url + "/"});
   const ChildResult verified = Publish({"verify", At("srv")});
   EXPECT_EQ(verified.exitCode, 0) << verified.err;
   EXPECT_EQ(verified.err, "");
-
-  const ClientImage release1 = ReadClient(PathOf("c1/velkar"));
-  const ClientImage release2 = ReadClient(PathOf("c2/velkar"));
-  const ClientImage release3 = ReadClient(PathOf("c3/velkar"));
   EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "3");
   EXPECT_EQ(ReadWholeFile(PathOf("srv/patcher_version_new")), "7");
 
@@ -137,7 +140,7 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
 
   // Change lists: a client N releases behind gets exactly to release 3, and no file it
   // already has is listed.
-  ClientImage client = release2;
+  client = release2;
   ApplyList("srv", "list_1", &client);
   ExpectSameClient(client, release3);
   client = release1;
@@ -151,18 +154,16 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
   }
   EXPECT_FALSE(fs::exists(PathOf("srv/list_3")));
 
-  // Packages and their list; the 1-2 package stays for clients at 1.
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")),
-            "1 2 " + url + "/1-2.cup\n1 3 " + url + "/1-3.cup\n2 3 " + url + "/2-3.cup\n");
+  // Packages and their list. A client at 1 now takes 1-3, so no client would be given 1-2
+  // any more: its line and its package are gone.
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 3 " + url + "/1-3.cup\n2 3 " + url + "/2-3.cup\n");
+  EXPECT_FALSE(fs::exists(PathOf("srv/patches/1-2.cup")));
   client = release1;
   ApplyPackage("srv/patches/1-3.cup", 1, 3, &client);
   ExpectSameClient(client, release3);
   client = release2;
   ApplyPackage("srv/patches/2-3.cup", 2, 3, &client);
   ExpectSameClient(client, release3);
-  client = release1;
-  ApplyPackage("srv/patches/1-2.cup", 1, 2, &client);
-  ExpectSameClient(client, release2);
 
   // Files that release 3 no longer has are gone from files\.
   for (const auto& [identity, file] : release2.files)
@@ -279,6 +280,50 @@ TEST_F(PublishRelease, VerifyReportsEveryDamagedItemOnItsOwnLine) {
       << result.err;
   EXPECT_NE(result.err.find("package 1-2.cup"), std::string::npos) << result.err;
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 4) << result.err;
+}
+
+// What "patches\list" keeps across releases: every line some client could still be given,
+// and nothing else; verify names a line that no client would ever be given.
+TEST_F(PublishRelease, PatchListKeepsOnlyLinesAClientCanTake) {
+  for (int version = 1; version <= 4; ++version) {
+    // Built with += : gcc 12 warns falsely about "literal" + string.
+    std::string name = "r";
+    name += std::to_string(version);
+    std::string content(100, 'a');
+    content += std::to_string(version);
+    MakeClient(PathOf(name), {{u"configs\\a.txt", content}}, std::to_string(version));
+  }
+  const std::string url = "http://h/p";
+  PublishOk({"release", At("srv"), At("r1"), "1"});
+  PublishOk({"release", At("srv"), At("r2"), "2", "--package-from", "1", "--package-url-base", url});
+  // Without a package: a client at 1 still takes 1-2, then the change list to 3.
+  PublishOk({"release", At("srv"), At("r3"), "3"});
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
+  EXPECT_EQ(Publish({"verify", At("srv")}).err, "");
+  // 1-4 serves a client at 1 from now on; 2-4 and 3-4 those at 2 and 3.
+  const ChildResult fourth = Publish(
+      {"release", At("srv"), At("r4"), "4", "--package-from", "1", "--package-from", "3", "--package-url-base", url});
+  ASSERT_EQ(fourth.exitCode, 0) << fourth.err;
+  EXPECT_NE(fourth.out.find("dropped 1 2 http://h/p/1-2.cup"), std::string::npos) << fourth.out;
+  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 4 http://h/p/1-4.cup\n3 4 http://h/p/3-4.cup\n");
+  EXPECT_FALSE(fs::exists(PathOf("srv/patches/1-2.cup")));
+  EXPECT_TRUE(fs::exists(PathOf("srv/patches/1-4.cup")));
+  EXPECT_EQ(Publish({"verify", At("srv")}).err, "");
+
+  // Lines written by hand that no client would be given: to no later version, and one
+  // hidden by a longer line of the same from-version.
+  std::ofstream(PathOf("srv/patches/list"), std::ios::binary)
+      << "1 4 http://h/p/1-4.cup\n3 4 http://h/p/3-4.cup\n4 4 http://h/p/3-4.cup\n1 3 http://h/p/1-4.cup\n";
+  const ChildResult result = Publish({"verify", At("srv")});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("no client would ever be given the line 4 4 http://h/p/3-4.cup (it leads to no later"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("no client would ever be given the line 1 3 http://h/p/1-4.cup (another line serves"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.err.find("given the line 1 4"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("given the line 3 4"), std::string::npos) << result.err;
 }
 
 TEST_F(PublishRelease, BadRequestsAreRefusedAndPublishNothing) {

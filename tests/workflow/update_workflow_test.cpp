@@ -79,6 +79,26 @@ class WorkflowTest : public ClientFixture {
     for (std::string line; std::getline(in, line);) ++count;
     return count;
   }
+  // The request lines of the access log from line `from` on.
+  std::vector<std::string> RequestLines(std::size_t from) const {
+    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::string line; std::getline(in, line); ++at)
+      if (at >= from) lines.push_back(line);
+    return lines;
+  }
+  // Runs the start-up chain; false when it has not ended within the deadline (the
+  // workflow is then stopped, so that the test ends either way).
+  bool RunStartupWithin(std::chrono::seconds deadline) {
+    if (!workflow_->StartStartup()) return false;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (workflow_->Running() && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool ended = !workflow_->Running();
+    workflow_->Stop();
+    return ended;
+  }
   void RemoveStoredFile(const std::string& name) {
     std::filesystem::remove(std::filesystem::path(nginx_.root) / "files" / name);
     std::filesystem::remove(std::filesystem::path(nginx_.root) / ("files\\" + name));
@@ -261,6 +281,65 @@ TEST_F(WorkflowTest, ChainOfTwoPackagesRunsWithoutAQuestionAndSavesOnce) {
   EXPECT_EQ(VersionOnDisk(), 7);
   EXPECT_EQ(Archived(u"configs", u"configs\\chain.cfg"), "seven");
   EXPECT_EQ(ClientFileText("chain.txt"), "seven plain");
+}
+
+// Release 2 came with a package from 1, release 3 without one, so the patch list still
+// names 1 to 2. A client at 1 takes that package once, then the change list to 3.
+TEST_F(WorkflowTest, StalePackageLineEndsAtTheServerVersionWithBoundedRequests) {
+  PrepareClient(1, {{u"configs\\stale.cfg", "one"}});
+  tree_->PutText(u"version", "3");
+  tree_->Put(u"packs\\1-2.cup", testsupport::PackageBytes(1, 2, {{u"configs\\stale.cfg", "two"}}));
+  tree_->PutText(u"patches\\list", "1 2 " + PackageUrl("packs/1-2.cup") + "\n");
+  tree_->PutChangeList(1, {{u"configs\\stale.cfg", "three"}});
+  const std::size_t before = RequestCount();
+  window_.Script({Answer::kYes});
+  const bool ended = RunStartupWithin(std::chrono::seconds(60));
+  const std::vector<std::string> requests = RequestLines(before);
+  ASSERT_TRUE(ended) << "the update has not ended: " << requests.size() << " requests so far";
+  EXPECT_EQ(window_.Events("ask: "), (Events{kOffer}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  // version; version, patches\list, the package; version; version, patches\list, list_1,
+  // the file; version.
+  EXPECT_EQ(requests.size(), 10u) << ::testing::PrintToString(requests);
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const std::string& line) { return line.find("/packs/1-2.cup") != std::string::npos; }),
+            1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("INFO: No update package from version 2 to 3"), std::string::npos) << log;
+  EXPECT_EQ(Count(log, "INFO: Обновление завершено"), 2u);
+  EXPECT_EQ(VersionOnDisk(), 3);
+  EXPECT_EQ(Archived(u"configs", u"configs\\stale.cfg"), "three");
+}
+
+// A long chain of packages runs one step after the other, not one call deeper per step.
+TEST_F(WorkflowTest, LongChainOfPackagesReachesTheServerVersion) {
+  constexpr int kSteps = 40;
+  PrepareClient(0);
+  tree_->PutText(u"version", std::to_string(kSteps));
+  std::string list;
+  for (int step = 0; step < kSteps; ++step) {
+    const std::string name = Numbered("packs/", step, ".cup");
+    tree_->Put(Wide(Numbered("packs\\", step, ".cup")),
+               testsupport::PackageBytes(step, step + 1, {{u"configs\\chain.cfg", Numbered("step ", step + 1)}}));
+    list += std::to_string(step) + " " + std::to_string(step + 1) + " " + PackageUrl(name) + "\n";
+  }
+  tree_->PutText(u"patches\\list", list);
+  // Where the stack stands as each step begins: one call deeper per step would move it by
+  // the frames of a whole step each time.
+  std::vector<uintptr_t> frames;
+  window_.OnEvent([&](const std::string& event) {
+    if (event == "step: Загрузка пакета обновления: %d%%")
+      frames.push_back(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+  });
+  window_.Script({Answer::kYes});
+  ASSERT_TRUE(RunStartupWithin(std::chrono::seconds(120))) << "the chain has not ended";
+  ASSERT_EQ(frames.size(), static_cast<std::size_t>(kSteps));
+  EXPECT_EQ(*std::min_element(frames.begin(), frames.end()), *std::max_element(frames.begin(), frames.end()))
+      << "the stack grew by " << frames.front() - *std::min_element(frames.begin(), frames.end()) << " bytes";
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_EQ(Count(Log(), "INFO: Обновление завершено"), static_cast<std::size_t>(kSteps));
+  EXPECT_EQ(VersionOnDisk(), kSteps);
+  EXPECT_EQ(Archived(u"configs", u"configs\\chain.cfg"), Numbered("step ", kSteps));
 }
 
 TEST_F(WorkflowTest, PackageThatDoesNotApplyLeavesTheUpdateToTheFileList) {

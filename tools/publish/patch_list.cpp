@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "net/patch_list.h"
+
 namespace {
 
 constexpr std::size_t kMaxUrlLength = 259;
@@ -33,6 +35,12 @@ std::string FormatPatchList(const std::vector<PatchLine>& lines) {
   for (const PatchLine& line : lines)
     text += std::to_string(line.from) + " " + std::to_string(line.to) + " " + line.url + "\n";
   return text;
+}
+
+bool LineCanHelpAClient(const std::vector<PatchLine>& lines, std::size_t index, int32_t serverVersion) {
+  std::vector<PatchPair> pairs;
+  for (const PatchLine& line : lines) pairs.push_back({line.from, line.to});
+  return PatchLineCanHelp(pairs, index, serverVersion);
 }
 
 bool PackageUrl(const std::string& urlBase, const std::string& fileName, std::string* url, std::string* why) {

@@ -16,6 +16,10 @@ struct PatchLine {
 std::vector<PatchLine> ParsePatchList(const std::string& text);
 std::string FormatPatchList(const std::vector<PatchLine>& lines);
 
+// Whether the updater could ever give lines[index] to a client while the server is at
+// serverVersion or a later release (the updater's own choice decides).
+bool LineCanHelpAClient(const std::vector<PatchLine>& lines, std::size_t index, int32_t serverVersion);
+
 // The URL of a package file named `fileName` under urlBase ("http://host/patches"). False
 // with the reason when the updater could not use it: it takes only the host and the path,
 // reads at most 259 characters and no spaces or other than ASCII.

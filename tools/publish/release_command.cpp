@@ -157,6 +157,8 @@ class ReleaseWriter {
       : request_(request), releases_(releases) {}
 
   bool Write(const Manifest& current, const Manifest& previous);
+  // Once the new version is out: the packages of the lines the release dropped.
+  void RemoveDroppedPackages() const;
 
  private:
   const Manifest* Release(int32_t version);
@@ -167,6 +169,8 @@ class ReleaseWriter {
   const ReleaseRequest& request_;
   const std::vector<int32_t>& releases_;
   std::map<int32_t, Manifest> loaded_;
+  std::vector<PatchLine> keptLines_;
+  std::vector<PatchLine> droppedLines_;
 };
 
 const Manifest* ReleaseWriter::Release(int32_t version) {
@@ -243,8 +247,35 @@ bool ReleaseWriter::WritePackages(const Manifest& current) {
                 lines.end());
     lines.push_back({from, request_.version, url});
   }
-  const std::string text = FormatPatchList(lines);
+  // A new package can make an older line one that no client would ever be given (a client
+  // at 1 takes 1-3 rather than 1-2 once 1-3 exists): such lines and their packages go.
+  std::vector<PatchLine> kept;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (LineCanHelpAClient(lines, i, request_.version)) {
+      kept.push_back(lines[i]);
+    } else {
+      std::printf("patches\\list: dropped %d %d %s, no client would take it\n", static_cast<int>(lines[i].from),
+                  static_cast<int>(lines[i].to), lines[i].url.c_str());
+      droppedLines_.push_back(lines[i]);
+    }
+  }
+  keptLines_ = kept;
+  const std::string text = FormatPatchList(kept);
   return WriteResource("patches/list", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+void ReleaseWriter::RemoveDroppedPackages() const {
+  for (const PatchLine& dropped : droppedLines_) {
+    const std::string fileName = PackageFileName(dropped.url);
+    const bool stillNamed = std::any_of(keptLines_.begin(), keptLines_.end(),
+                                        [&](const PatchLine& line) { return PackageFileName(line.url) == fileName; });
+    fs::path path;
+    std::string why;
+    std::error_code error;
+    if (!stillNamed &&
+        ResourcePath(request_.serverRoot / "patches", std::u16string(fileName.begin(), fileName.end()), &path, &why))
+      fs::remove(path, error);
+  }
 }
 
 bool ReleaseWriter::Write(const Manifest& current, const Manifest& previous) {
@@ -340,6 +371,7 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
     return kFailedExit;
   }
   RemoveDeletedFiles(previous, current, storedRoot);
+  writer.RemoveDroppedPackages();
   std::printf("version %d published in %s\n", static_cast<int>(request.version), PathText(request.serverRoot).c_str());
   return std::fflush(stdout) == 0 ? 0 : kFailedExit;
 }

@@ -210,7 +210,16 @@ void TreeVerifier::CheckPackages() {
     Problem("patches\\list: " + why);
     return;
   }
-  for (const PatchLine& line : ParsePatchList(std::string(bytes.begin(), bytes.end()))) CheckPackage(line);
+  const std::vector<PatchLine> lines = ParsePatchList(std::string(bytes.begin(), bytes.end()));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const PatchLine& line = lines[i];
+    if (!LineCanHelpAClient(lines, i, version_)) {
+      const std::string text = std::to_string(line.from) + " " + std::to_string(line.to) + " " + line.url;
+      Problem("patches\\list: no client would ever be given the line " + text +
+              (line.to <= line.from ? " (it leads to no later version)" : " (another line serves every such client)"));
+    }
+    CheckPackage(line);
+  }
 }
 
 std::size_t TreeVerifier::Run() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -111,6 +112,19 @@ bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c
 bool FileExists(const std::u16string& path) {
   struct stat info {};
   return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool FolderExists(const std::u16string& path) {
+  struct stat info {};
+  return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
+  const std::string target = NativePath(to);
+  // rename would put a file in place of an empty folder; Windows refuses that, and so do we.
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  return ::rename(NativePath(from).c_str(), target.c_str()) == 0;
 }
 
 }  // namespace platform
