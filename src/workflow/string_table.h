@@ -13,7 +13,8 @@ enum class TextId : int {
 std::u16string_view Text(TextId id);
 std::u16string_view Text(int id);
 
-// Texts of the manual update route that have no number.
+// Texts of the manual update route that have no number. The last is also the question
+// whenever saving the archives or the version fails (a full disk), on every route.
 inline constexpr std::u16string_view kManualErrorTitle = u"Ошибка обновления";
 inline constexpr std::u16string_view kManualCannotOpen =
     u"Не удалось открыть файл ручного обновления.\nВыбрать другой файл?";

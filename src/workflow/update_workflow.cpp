@@ -214,11 +214,10 @@ void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
   }
 
   SetStep(TextId::kSavingArchives);
-  if (!failed) archives_.WriteLocalVersion(target);
   // Files updated before a failure stay updated.
-  archives_.SaveArchives();
+  const bool saved = Record(failed ? std::nullopt : std::optional<int32_t>(target), true);
   ClearStep();
-  Log::InfoText(Text(finished));
+  if (saved) Log::InfoText(Text(finished));
   CompareVersions(false);
 }
 
@@ -237,16 +236,24 @@ bool UpdateWorkflow::TryPatchUpdate(int32_t local, int32_t server) {
       return true;
     }
     // A package not applied in full records no version: the file list repairs the client.
-    if (applied != 0) return false;
+    if (applied != 0) {
+      Log::Error(u"Update package %d-%d not applied (%d)", from, to, applied);
+      return false;
+    }
     SetStep(TextId::kSavingArchives);
-    archives_.WriteLocalVersion(to);
     // Intermediate steps of a chain of packages are saved with the last one.
-    if (to == server) archives_.SaveArchives();
+    const bool saved = Record(to, to == server);
     ClearStep();
+    if (!saved) {
+      // The user was told about the disk; the update is offered again.
+      CompareVersions(false);
+      return true;
+    }
     Log::InfoText(Text(TextId::kUpdateFinished));
     CompareVersions(true);
     return true;
   } catch (const std::exception&) {
+    Log::Error(u"Update package route failed");
     return false;
   }
 }
@@ -275,10 +282,21 @@ void UpdateWorkflow::RunManualUpdate() {
     return;
   }
   SetStep(TextId::kSavingArchives);
-  archives_.SaveArchives();
+  const bool saved = Record(std::nullopt, true);
   ClearStep();
-  Log::InfoText(Text(TextId::kUpdateFinished));
+  if (saved) Log::InfoText(Text(TextId::kUpdateFinished));
   CompareVersions(false);
+}
+
+bool UpdateWorkflow::Record(std::optional<int32_t> version, bool save) {
+  for (;;) {
+    const bool stored = !version || archives_.WriteLocalVersion(*version);
+    // Saved also after a failure: the files updated so far stay updated.
+    const bool saved = !save || archives_.SaveArchives();
+    if (stored && saved) return true;
+    // The engine has logged which archive or file could not be written.
+    if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) != kAnswerYes) return false;
+  }
 }
 
 void UpdateWorkflow::FinishCancel() {

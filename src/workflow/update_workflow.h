@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,6 +84,10 @@ class UpdateWorkflow {
  private:
   // One pass of RunUpdate; a package step that leaves the client behind asks for the next.
   void RunUpdateStep(bool fullCheck);
+  // Stores the version in the archives (none: only the files) and, with `save`, saves them
+  // and the version file. When a write fails (a full disk) the user is asked about disk
+  // space, and yes tries again. False when it stayed failed: no version is recorded then.
+  bool Record(std::optional<int32_t> version, bool save);
   int Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds);
   void Show(ButtonSet set);
   void SetStatus(TextId id);

@@ -2,24 +2,9 @@
 
 #include <cstdlib>
 
-#include "platform/text.h"
+#include "support/local_path.h"
 
 namespace testsupport {
-namespace {
-
-// The script hands over Linux paths; a Windows program under Wine sees the Linux
-// file system as drive Z:.
-std::u16string LocalPath(const char* linuxPath) {
-  std::u16string path = platform::Utf16FromUtf8(linuxPath);
-#ifdef _WIN32
-  for (char16_t& c : path)
-    if (c == u'/') c = u'\\';
-  path = u"Z:" + path;
-#endif
-  return path;
-}
-
-}  // namespace
 
 bool NginxFromEnvironment(NginxServer* server, std::string* why) {
   const char* port = std::getenv("SOLMERE_NGINX_PORT");

@@ -384,6 +384,50 @@ TEST_F(WorkflowTest, FailedFileAnsweredNoKeepsTheVersionSavesAndOffersAgain) {
   EXPECT_EQ(VersionOnDisk(), 5);
 }
 
+// A save that cannot be written (here: no room for the new version file) is reported with
+// the question about disk space; no version is recorded unless a retry succeeds.
+TEST_F(WorkflowTest, FailedSaveAsksAboutDiskSpaceAndRecordsNoVersion) {
+  const std::filesystem::path blocker = temp_ / "config" / "velkar" / "version.sw.~part";
+  for (const bool retried : {false, true}) {
+    SCOPED_TRACE(retried ? "retried once there is room" : "declined");
+    PrepareClient(5);
+    tree_->PutText(u"version", "7");
+    tree_->PutChangeList(2, {{u"saved.txt", "saved"}});
+    std::filesystem::create_directories(blocker);
+    if (retried) {
+      window_.OnEvent([&](const std::string& event) {
+        if (event.rfind("ask: Ошибка обновления |", 0) == 0) std::filesystem::remove(blocker);
+      });
+      window_.Script({Answer::kYes, Answer::kCountDownEnds});
+    } else {
+      window_.Script({Answer::kYes, Answer::kNo, Answer::kNo});
+    }
+    const std::size_t before = window_.Events().size();
+    const std::size_t logged = Log().size();
+    RunStartup();
+    window_.OnEvent(nullptr);
+    const Events all = window_.Events();
+    Events questions;
+    for (auto event = all.begin() + static_cast<std::ptrdiff_t>(before); event != all.end(); ++event)
+      if (event->rfind("ask: ", 0) == 0) questions.push_back(*event);
+    const std::string log = Log().substr(logged);
+    EXPECT_NE(log.find("ERROR: Can't create file "), std::string::npos) << log;
+    EXPECT_EQ(ClientFileText("saved.txt"), "saved") << "the files stay updated";
+    if (retried) {
+      EXPECT_EQ(questions, (Events{kOffer, kManualWrite}));
+      EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+      EXPECT_EQ(Count(log, "INFO: Обновление завершено"), 1u);
+      EXPECT_EQ(VersionOnDisk(), 7);
+    } else {
+      EXPECT_EQ(questions, (Events{kOffer, kManualWrite, kOffer}));
+      EXPECT_EQ(workflow_->state(), WorkflowState::kUpdateNeeded);
+      EXPECT_EQ(Count(log, "INFO: Обновление завершено"), 0u);
+      std::filesystem::remove(blocker);
+      EXPECT_EQ(VersionOnDisk(), 5);
+    }
+  }
+}
+
 TEST_F(WorkflowTest, ListFailureRetriesOnItsCountDownThenEndsInServerError) {
   PrepareClient(5);
   tree_->PutText(u"version", "7");

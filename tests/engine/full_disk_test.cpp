@@ -1,0 +1,153 @@
+// Saving a client on a disk that has filled up: a small tmpfs that with_small_disk.sh
+// mounts around this program, the client on it and the log elsewhere. A save that cannot
+// be written fails, names what failed, and records no version.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/engine_fixture.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "support/local_path.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Nothing listens there; these tests make no request.
+constexpr char16_t kNoServer[] = u"127.0.0.1";
+constexpr uint16_t kNoPort = 9;
+// tmpfs hands out space in pages of this size.
+constexpr uint64_t kPage = 4096;
+
+class FullDiskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* disk = std::getenv("SOLMERE_SMALL_DISK");
+    ASSERT_NE(disk, nullptr) << "no small disk: run this program through tests/support/with_small_disk.sh";
+    root_ = fs::path(testsupport::LocalPath(disk)) / "client";
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "patcher");
+    fs::create_directories(root_ / "config" / "patcher");
+    Log::Open(log_.U16("log.txt"));
+  }
+  void TearDown() override {
+    set_.reset();
+    Log::Open(u"");
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void MakeSet() {
+    set_.reset();
+    set_ = std::make_unique<ClientArchiveSet>((root_ / "patcher").u16string(), kNoServer, kNoPort);
+  }
+  std::string LogText() {
+    Log::Open(u"");
+    logSoFar_ += platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(log_ / "log.txt")));
+    Log::Open(log_.U16("log.txt"));
+    return logSoFar_;
+  }
+  std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }
+  std::string BasePath(const char* archive) const {
+    return platform::Utf8FromUtf16(set_->clientFolder) + "\\" + archive;
+  }
+  // Writes whole pages into a file of its own until the disk takes no more.
+  void FillDisk() {
+    platform::File filler;
+    ASSERT_EQ(filler.Open((root_ / "filler").u16string(), platform::FileMode::kCreate), 0);
+    const std::vector<uint8_t> page(kPage, 0x5A);
+    uint64_t written = 0;
+    while (filler.Write(page.data(), page.size()) && filler.Flush()) written += kPage;
+    ASSERT_GT(written, 0u) << "the disk was full before the test filled it";
+  }
+  void FreeDisk() { fs::remove(root_ / "filler"); }
+
+  TempFolder log_;
+  fs::path root_;
+  std::unique_ptr<ClientArchiveSet> set_;
+  std::string logSoFar_;
+};
+
+TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) {
+  MakeSet();
+  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->WriteLocalVersion(3));
+  ASSERT_TRUE(set_->SaveArchives()) << LogText();
+  ASSERT_EQ(VersionFile(), "3");
+
+  // models gets many new entries, so that its next index needs pages of its own; trees
+  // is made to end on a page boundary, so that even one more byte needs a page.
+  TavrinFilePackage* models = set_->GetPackage(u"models");
+  for (int i = 0; i < 200; ++i) {
+    const std::string content = Numbered("model ", i);
+    ASSERT_EQ(models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
+                                            static_cast<uint32_t>(content.size()),
+                                            static_cast<uint32_t>(content.size())),
+              PackageResult::kOk);
+  }
+  TavrinFilePackage* trees = set_->GetPackage(u"trees");
+  const std::string padding(static_cast<std::size_t>(kPage - trees->streamLength() % kPage), 't');
+  ASSERT_EQ(trees->SetFileCompressedData(u"trees\\padding.spt", padding.data(), static_cast<uint32_t>(padding.size()),
+                                         static_cast<uint32_t>(padding.size())),
+            PackageResult::kOk);
+  ASSERT_EQ(trees->streamLength() % kPage, 0u);
+  FillDisk();
+
+  // The version entry does not fit into trees: the version is not stored.
+  EXPECT_FALSE(set_->WriteLocalVersion(9));
+  EXPECT_NE(LogText().find("ERROR: Can't store the version in package: " + BasePath("trees")), std::string::npos)
+      << LogText();
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
+
+  // The index of models does not fit: the save fails and says which archive.
+  EXPECT_FALSE(set_->SaveArchives());
+  EXPECT_NE(LogText().find("ERROR: Can't save package: " + BasePath("models")), std::string::npos) << LogText();
+  EXPECT_TRUE(models->indexChanged()) << "kept for the next save";
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
+  EXPECT_EQ(VersionFile(), "3");
+
+  // The version stored while there was room, the disk full at save time: the save fails,
+  // and the version file keeps the old version.
+  FreeDisk();
+  ASSERT_TRUE(set_->WriteLocalVersion(9)) << LogText();
+  EXPECT_EQ(set_->ReadLocalVersion(), 9);
+  FillDisk();
+  EXPECT_FALSE(set_->SaveArchives());
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
+  EXPECT_EQ(VersionFile(), "3");
+
+  // As the next start sees it.
+  MakeSet();
+  ASSERT_TRUE(set_->OpenArchives());
+  EXPECT_EQ(set_->ReadLocalVersion(), 3);
+}
+
+TEST_F(FullDiskTest, SaveSucceedsOnceThereIsRoomAgain) {
+  MakeSet();
+  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->WriteLocalVersion(3));
+  ASSERT_TRUE(set_->SaveArchives());
+  TavrinFilePackage* models = set_->GetPackage(u"models");
+  for (int i = 0; i < 200; ++i) {
+    const std::string content = Numbered("model ", i);
+    ASSERT_EQ(models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
+                                            static_cast<uint32_t>(content.size()),
+                                            static_cast<uint32_t>(content.size())),
+              PackageResult::kOk);
+  }
+  FillDisk();
+  EXPECT_FALSE(set_->SaveArchives());
+
+  FreeDisk();
+  ASSERT_TRUE(set_->WriteLocalVersion(9)) << LogText();
+  ASSERT_TRUE(set_->SaveArchives()) << LogText();
+  EXPECT_EQ(VersionFile(), "9");
+  MakeSet();
+  ASSERT_TRUE(set_->OpenArchives());
+  EXPECT_EQ(set_->ReadLocalVersion(), 9);
+  EXPECT_EQ(set_->GetPackage(u"models")->index().size(), 201u) << "200 files and the version";
+}
+
+}  // namespace
