@@ -107,17 +107,21 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
       return finish(-1);
     }
   }
+  const std::size_t count = package.records.size();
+  itemsTotal = count == 0 ? 1 : static_cast<int32_t>(count);
+  itemsDone = 0;
   // So is every record's content: damage found halfway would leave a package applied in part.
   for (const PackageRecord& record : package.records) {
+    if (cancelRequested) {
+      itemsDone = itemsTotal.load();
+      return finish(kApplyCancelled);
+    }
     if (record.size != kDeleteSize &&
         !verified_.Verify(RecordSource(source, record), record.storedSize, record.size, record.digest)) {
       Log::Error(u"Package record does not match: %s", record.name);
       return finish(-1);
     }
   }
-  const std::size_t count = package.records.size();
-  itemsTotal = count == 0 ? 1 : static_cast<int32_t>(count);
-  itemsDone = 0;
 
   std::size_t applied = 0;
   for (; applied < count && !cancelRequested; ++applied) {
