@@ -70,8 +70,10 @@ class ClientArchiveSet {
   int32_t ProcessFileTable();
 
   // Update packages. ApplyPackage: 0 every record applied and the target version
-  // recorded, kApplyCancelled, -1 unusable or damaged package, -2 client below the
-  // package's minimum version, -3 archive problem, -4 plain file problem.
+  // stored (SaveArchives records it), kApplyCancelled, -1 unusable or damaged package
+  // (every record's content is checked before the first is applied, so nothing was),
+  // -2 client below the package's minimum version, -3 archive problem, -4 plain file
+  // problem.
   bool DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to);
   int32_t ApplyPackage(const std::u16string& path);
 

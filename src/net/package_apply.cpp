@@ -3,7 +3,6 @@
 #include "app/log.h"
 #include "archive/client_archive_set.h"
 #include "net/client_path.h"
-#include "net/file_md5.h"
 #include "net/parse_url.h"
 #include "net/plain_file.h"
 #include "net/update_package.h"
