@@ -1,28 +1,28 @@
 // The file check: every entry of the file table is brought into the state the list
 // describes, fetching from the server only what differs.
 #include "app/log.h"
+#include "archive/busy_scope.h"
 #include "archive/client_archive_set.h"
 #include "net/client_path.h"
 #include "net/file_md5.h"
 #include "platform/file.h"
 
 int32_t ClientArchiveSet::CheckFiles(bool resume) {
-  busy = true;
+  BusyScope busyScope(busy);
   if (!resume) {
-    cancelRequested = false;
     itemsTotal = fileTable.empty() ? 1 : static_cast<int32_t>(std::min<std::size_t>(fileTable.size(), INT32_MAX));
     itemsDone = 0;
   }
   const int32_t result = ProcessFileTable();
   if (result == 0) itemsDone = itemsTotal.load();
-  busy = false;
   return result;
 }
 
 int32_t ClientArchiveSet::ProcessFileTable() {
-  for (auto entry = fileTable.begin(); entry != fileTable.end() && !cancelRequested;) {
+  for (auto entry = fileTable.begin(); entry != fileTable.end() && !cancelRequested();) {
     const int32_t result = ProcessEntry(entry->first, entry->second);
-    if (result != 0) return result;
+    // A cancel that ended a running download leaves its entry for a later run.
+    if (result != 0) return cancelRequested() ? 0 : result;
     ++itemsDone;
     entry = fileTable.erase(entry);
   }
@@ -91,10 +91,10 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
 
 bool ClientArchiveSet::Download(const std::u16string& path, const FileInfo& info) {
   const std::u16string serverPath = u"files\\" + path;
-  const int32_t received = serverClient->FetchToBuffer(serverPath, received_);
+  const FetchResult fetched = serverClient->FetchToBuffer(serverPath, received_, cancelToken.get());
+  if (fetched.failure == FetchFailure::kCancelled) return false;
   // Bytes that are short, do not inflate or do not match the list are never stored.
-  if (received < 0 || static_cast<std::size_t>(received) != received_.size() ||
-      !verified_.Verify(received_.data(), received_.size(), info.size, info.digest)) {
+  if (!fetched.complete() || !verified_.Verify(received_.data(), received_.size(), info.size, info.digest)) {
     Log::Error(u"Can't get file from server: %s", serverPath);
     return false;
   }

@@ -22,7 +22,7 @@ class PublishNginx : public PublishFixture {
 
   std::string Fetch(const std::u16string& path) {
     std::vector<uint8_t> buffer;
-    const int32_t received = client_->FetchToBuffer(path, buffer);
+    const int32_t received = client_->FetchToBuffer(path, buffer).received;
     if (received < 0) return "(failed)";
     EXPECT_EQ(static_cast<std::size_t>(received), buffer.size());
     return std::string(buffer.begin(), buffer.end());
