@@ -111,7 +111,9 @@ class CurlConnection final : public HttpConnection {
   std::unique_ptr<HttpRequest> OpenGet(const std::string& objectName, const HttpGetOptions& options) override {
     std::unique_ptr<CurlPair> pair = Acquire();
     if (pair == nullptr) return nullptr;
-    return std::make_unique<CurlRequest>(*this, std::move(pair), baseUrl_ + objectName, options);
+    // A package's path from its URL starts with "/" already; WinINet sends it as given.
+    const std::string target = !objectName.empty() && objectName[0] == '/' ? objectName.substr(1) : objectName;
+    return std::make_unique<CurlRequest>(*this, std::move(pair), baseUrl_ + target, options);
   }
 
   // Requests one after another share one pair and so one connection; a request that
