@@ -41,7 +41,8 @@ class InternetHandle {
 
 class EventHandle {
  public:
-  EventHandle() : handle_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  explicit EventHandle(bool manualReset = false)
+      : handle_(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
   ~EventHandle() {
     if (handle_ != nullptr) ::CloseHandle(handle_);
   }
@@ -57,6 +58,9 @@ class EventHandle {
 // flags the server's behaviour was settled with. Reload skips the cache and
 // no-cache-write keeps responses out of it, so a stale copy of "version" can never
 // answer for the server; pragma-no-cache asks proxies the same.
+// Longest wait for WinINet to let go of a request that ended cleanly.
+constexpr DWORD kCloseWaitMs = 1000;
+
 constexpr DWORD kRequestFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NEED_FILE |
                                 INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
@@ -65,6 +69,8 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO
 // so the state lives until WinINet announces that the request handle is closing.
 struct RequestState {
   EventHandle completed;
+  // Set once WinINet is done with the request.
+  EventHandle closed{true};
   std::atomic<DWORD> error{0};
   DWORD available = 0;
 };
@@ -116,6 +122,8 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
       state->error = error;
       ::SetEvent(state->completed.get());
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+      std::shared_ptr<RequestState> state = Registry().Find(context);
+      if (state != nullptr) ::SetEvent(state->closed.get());
       Registry().Remove(context);
     }
   } catch (...) {
@@ -151,8 +159,21 @@ class WinInetRequest final : public HttpRequest {
         options_(options),
         limits_(limits),
         speed_(limits.lowSpeedBytesPerSecond, limits.lowSpeedTime, LowSpeedCheck::Clock::now()) {}
+  ~WinInetRequest() override {
+    request_.Reset();
+    // A request that ended cleanly hands its connection back as WinINet lets go of it;
+    // waiting for that lets the next request find the connection. One given up during
+    // a pending call is not waited for: that call may take as long as the server.
+    if (attached_ && !abandoned_) ::WaitForSingleObject(state_->closed.get(), kCloseWaitMs);
+  }
+  WinInetRequest(const WinInetRequest&) = delete;
+  WinInetRequest& operator=(const WinInetRequest&) = delete;
+
   // The handle is set once the request is opened, with the state's context.
-  void Attach(HINTERNET request) { request_.Reset(request); }
+  void Attach(HINTERNET request) {
+    request_.Reset(request);
+    attached_ = true;
+  }
 
   bool Send() override {
     if (Cancelled()) return Fail(HttpError::kCancelled);
@@ -300,6 +321,8 @@ class WinInetRequest final : public HttpRequest {
   InternetHandle request_;
   LowSpeedCheck speed_;
   LowSpeedCheck::Clock::time_point headDeadline_;
+  bool attached_ = false;
+  bool abandoned_ = false;
   bool sent_ = false;
   HttpError error_ = HttpError::kNone;
 };
