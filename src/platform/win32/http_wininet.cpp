@@ -270,8 +270,11 @@ class WinInetRequest final : public HttpRequest {
     for (;;) {
       if (::WaitForSingleObject(state_->completed.get(), static_cast<DWORD>(kHttpWaitSlice.count())) == WAIT_OBJECT_0)
         return true;
-      if (Cancelled()) return Fail(HttpError::kCancelled);
-      if (TooSlow()) return Fail(HttpError::kTimedOut);
+      const bool cancelled = Cancelled();
+      if (cancelled || TooSlow()) {
+        abandoned_ = true;
+        return Fail(cancelled ? HttpError::kCancelled : HttpError::kTimedOut);
+      }
     }
   }
 
