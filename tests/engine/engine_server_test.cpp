@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/engine_fixture.h"
@@ -306,6 +307,50 @@ TEST_F(EngineServerTest, DownloadsThatDoNotMatchTheListAreNeverStored) {
   EXPECT_EQ(Archived(u"sfx", u"sfx\\z.wav"), "<absent>");
   for (const char* plain : {"p.txt", "z.txt", "s.txt", "r.txt"}) EXPECT_EQ(ClientFileText(plain), "<absent>") << plain;
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\p.txt"), std::string::npos);
+}
+
+// Every request of an update against a server that takes the connection and then says
+// nothing fails within its bound (short here), and the log names the resource.
+TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives());
+  platform::HttpLimits limits;
+  limits.connectTimeout = std::chrono::seconds(1);
+  limits.lowSpeedTime = std::chrono::seconds(1);
+  set_->serverClient->SetLimits(limits);
+  testsupport::ScriptedResponse silent;
+  silent.neverAnswer = true;
+  // WinINet sends every "\\" as "/".
+  for (const char* target : {"/version", "/list_2", "/fulllist", "/patches\\list", "/patches/list",
+                             "/files\\models\\a.ski", "/files/models/a.ski"})
+    server.Serve(target, silent);
+  set_->fileTable = {{u"models\\a.ski", FileInfo{testsupport::Md5Of("x"), 1, 1}}};
+  int32_t from = 0;
+  int32_t to = 0;
+  const struct {
+    const char* resource;
+    std::function<bool()> failed;
+  } steps[] = {
+      {"version", [&] { return set_->FetchServerVersion() == -1; }},
+      {"list_2", [&] { return set_->GetList(5, 7) == -1; }},
+      {"fulllist", [&] { return set_->GetFullList() == -1; }},
+      {"patches\\list", [&] { return !set_->DownloadPatchPackage(5, 7, from, to); }},
+      {"files\\models\\a.ski", [&] { return set_->CheckFiles(false) == -1; }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.resource);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(step.failed());
+    // About a second each; far longer if a wait had no end.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 15.0);
+    EXPECT_FALSE(set_->busy);
+    EXPECT_NE(LogText().find(std::string("ERROR: Can't fetch ") + step.resource +
+                             " from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
+              std::string::npos)
+        << LogText();
+  }
 }
 
 TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
