@@ -103,12 +103,17 @@ bool BodyTransfer::AcceptWhole(platform::HttpRequest& request, FetchResult& resu
     result.failure = FetchFailure::kTooLarge;
     return false;
   }
+  return true;
+}
+
+void BodyTransfer::TakeValidator(platform::HttpRequest& request) {
   std::string etag;
   std::string lastModified;
   request.QueryHeader(platform::HttpHeader::kETag, &etag);
   request.QueryHeader(platform::HttpHeader::kLastModified, &lastModified);
-  validator_ = UsableValidator(etag, lastModified);
-  return true;
+  const std::string validator = UsableValidator(etag, lastModified);
+  // A remainder that names no validator came from the resource named before.
+  if (!validator.empty()) validator_ = validator;
 }
 
 bool BodyTransfer::AcceptRemainder(platform::HttpRequest& request, uint32_t received, FetchResult& result) {
@@ -157,6 +162,8 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
     best = std::max(best, received);
     if (!progressed || resumes == kMaxResumes || Cancelled()) break;
     ++resumes;
+    // Asked for only now, from the answer that broke off: most bodies never do.
+    TakeValidator(*request);
     // Closed before the next request, so that it may take the connection.
     request.reset();
     Log::Info(u"Asking again for the rest of %s from byte %u of %u",

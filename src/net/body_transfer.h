@@ -61,6 +61,8 @@ class BodyTransfer {
   bool AcceptWhole(platform::HttpRequest& request, FetchResult& result);
   // The head of an answer with the remainder from `received` on.
   bool AcceptRemainder(platform::HttpRequest& request, uint32_t received, FetchResult& result);
+  // The ETag or date of the answer in hand, for the If-Range of the next request.
+  void TakeValidator(platform::HttpRequest& request);
   void StartBody(uint32_t length);
   // Reads until the body is complete or the transfer fails; kNone when complete.
   FetchFailure ReadBody(platform::HttpRequest& request, BodySink& sink, uint32_t& received);

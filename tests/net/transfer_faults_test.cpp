@@ -212,6 +212,12 @@ TEST_F(TransferFaultsTest, BrokenOffBodyIsAskedForTheRest) {
     response.honourRange = range;
     return response;
   };
+  const auto stall = [&](std::size_t after) {
+    ScriptedResponse response = Ok(body);
+    response.headers = {etag};
+    response.stallAfter = after;
+    return response;
+  };
   const auto whole = [&](bool range, std::optional<std::string> contentRange = std::nullopt) {
     ScriptedResponse response = Ok(body);
     response.headers = {etag};
@@ -229,6 +235,7 @@ TEST_F(TransferFaultsTest, BrokenOffBodyIsAskedForTheRest) {
     std::vector<std::string> ranges;
   } cases[] = {
       {"broken at 40 %, the rest with 206", {cut(4000, false)}, whole(true), FetchFailure::kNone, 10000, {"4000"}},
+      {"stalled at 40 %, the rest with 206", {stall(4000)}, whole(true), FetchFailure::kNone, 10000, {"4000"}},
       {"range ignored: read again from the start",
        {cut(4000, false)},
        whole(false),

@@ -11,22 +11,6 @@
 namespace platform {
 namespace {
 
-// The caller pulls the body piece by piece, so a transfer runs on a multi handle of
-// its own that is driven from Send and Read; no worker thread. The multi handle holds
-// the connection cache, so easy and multi handle stay together and are reused.
-struct CurlPair {
-  CURLM* multi = nullptr;
-  CURL* easy = nullptr;
-
-  CurlPair() = default;
-  CurlPair(const CurlPair&) = delete;
-  CurlPair& operator=(const CurlPair&) = delete;
-  ~CurlPair() {
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
-  }
-};
-
 struct HeaderList {
   curl_slist* list = nullptr;
 
@@ -43,6 +27,29 @@ struct HeaderList {
     return true;
   }
 };
+
+// The caller pulls the body piece by piece, so a transfer runs on a multi handle of
+// its own that is driven from Send and Read; no worker thread. The multi handle holds
+// the connection cache, so easy and multi handle stay together and are reused.
+struct CurlPair {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  // The request headers of every request, built once.
+  HeaderList headers;
+
+  CurlPair() = default;
+  CurlPair(const CurlPair&) = delete;
+  CurlPair& operator=(const CurlPair&) = delete;
+  ~CurlPair() {
+    if (easy != nullptr) curl_easy_cleanup(easy);
+    if (multi != nullptr) curl_multi_cleanup(multi);
+  }
+};
+
+// What every request says besides its name: no accept types, and no cached copy.
+bool AddCommonHeaders(HeaderList& headers) {
+  return headers.Add("Accept:") && headers.Add("Cache-Control: no-cache") && headers.Add("Pragma: no-cache");
+}
 
 HttpError ErrorOf(CURLcode code) {
   switch (code) {
@@ -92,7 +99,8 @@ class CurlRequest final : public HttpRequest {
   std::unique_ptr<CurlPair> pair_;
   std::string url_;
   HttpGetOptions options_;
-  HeaderList headers_;
+  // The headers of a request for a range: the common ones and the range.
+  HeaderList rangeHeaders_;
   bool added_ = false;
   bool headersDone_ = false;
   bool finished_ = false;
@@ -130,7 +138,8 @@ class CurlConnection final : public HttpConnection {
     auto pair = std::make_unique<CurlPair>();
     pair->multi = curl_multi_init();
     pair->easy = curl_easy_init();
-    if (pair->multi == nullptr || pair->easy == nullptr) return nullptr;
+    // No Accept header: the request carries no accept types.
+    if (pair->multi == nullptr || pair->easy == nullptr || !AddCommonHeaders(pair->headers)) return nullptr;
     CURL* easy = pair->easy;
     // curl counts the low-speed time in whole seconds.
     const long lowSpeedSeconds = std::max<long>(1, static_cast<long>((limits_.lowSpeedTime.count() + 999) / 1000));
@@ -250,15 +259,17 @@ bool CurlRequest::Send() {
     cancelled_ = true;
     return false;
   }
-  // No Accept header: the request carries no accept types.
-  bool ok = headers_.Add("Accept:") && headers_.Add("Cache-Control: no-cache") && headers_.Add("Pragma: no-cache");
+  bool ok = true;
+  curl_slist* headers = pair_->headers.list;
   if (options_.rangeStart > 0) {
-    ok = ok && headers_.Add("Range: bytes=" + std::to_string(options_.rangeStart) + "-");
-    if (!options_.ifRange.empty()) ok = ok && headers_.Add("If-Range: " + options_.ifRange);
+    ok = AddCommonHeaders(rangeHeaders_) &&
+         rangeHeaders_.Add("Range: bytes=" + std::to_string(options_.rangeStart) + "-") &&
+         (options_.ifRange.empty() || rangeHeaders_.Add("If-Range: " + options_.ifRange));
+    headers = rangeHeaders_.list;
   }
   CURL* easy = pair_->easy;
   ok = ok && curl_easy_setopt(easy, CURLOPT_URL, url_.c_str()) == CURLE_OK &&
-       curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.list) == CURLE_OK &&
+       curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) == CURLE_OK &&

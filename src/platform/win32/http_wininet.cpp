@@ -225,10 +225,14 @@ class WinInetRequest final : public HttpRequest {
   }
 
   bool QueryHeader(HttpHeader header, std::string* value) override {
-    const DWORD query = header == HttpHeader::kContentRange ? HTTP_QUERY_CONTENT_RANGE
-                        : header == HttpHeader::kETag       ? HTTP_QUERY_ETAG
-                                                            : HTTP_QUERY_LAST_MODIFIED;
-    return QueryText(query, value);
+    const auto index = static_cast<std::size_t>(header);
+    if (request_.get() == nullptr) {
+      // Closed after a failure: what the head said was kept.
+      if (!kept_[index]) return false;
+      *value = keptHeaders_[index];
+      return true;
+    }
+    return QueryText(QueryOf(header), value);
   }
 
   bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
@@ -258,9 +262,22 @@ class WinInetRequest final : public HttpRequest {
  private:
   bool Cancelled() const { return options_.cancel != nullptr && options_.cancel->load(); }
 
-  // Closing the handle ends whatever WinINet still does for the request.
+  static DWORD QueryOf(HttpHeader header) {
+    return header == HttpHeader::kContentRange ? HTTP_QUERY_CONTENT_RANGE
+           : header == HttpHeader::kETag       ? HTTP_QUERY_ETAG
+                                               : HTTP_QUERY_LAST_MODIFIED;
+  }
+
+  // Closing the handle ends whatever WinINet still does for the request; the head's
+  // headers are kept first, as a body that broke off is asked for again with them.
   bool Fail(HttpError error) {
     if (error_ == HttpError::kNone) error_ = error == HttpError::kNone ? HttpError::kFailed : error;
+    if (sent_ && request_.get() != nullptr) {
+      for (HttpHeader header : {HttpHeader::kContentRange, HttpHeader::kETag, HttpHeader::kLastModified}) {
+        const auto index = static_cast<std::size_t>(header);
+        kept_[index] = QueryText(QueryOf(header), &keptHeaders_[index]);
+      }
+    }
     request_.Reset();
     return false;
   }
@@ -324,6 +341,8 @@ class WinInetRequest final : public HttpRequest {
   InternetHandle request_;
   LowSpeedCheck speed_;
   LowSpeedCheck::Clock::time_point headDeadline_;
+  std::string keptHeaders_[3];
+  bool kept_[3] = {false, false, false};
   bool attached_ = false;
   bool abandoned_ = false;
   bool sent_ = false;
