@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,6 +27,14 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// CPU time of the calling thread: unlike the wall clock, hardly moved by other work on
+// the machine.
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 std::string SmallName(int i) {
@@ -98,6 +107,8 @@ class DirectCurl {
 struct Best {
   double client = 1e300;
   double curl = 1e300;
+  double clientCpu = 1e300;
+  double curlCpu = 1e300;
 };
 
 }  // namespace
@@ -136,7 +147,7 @@ int main(int argc, char** argv) {
       platform::File file;
       file.Open(out.u16string(), platform::FileMode::kCreate);
       start = Clock::now();
-      const int64_t got = client.FetchToFile(u"big.bin", file);
+      const int64_t got = client.FetchToFile(u"big.bin", file).received;
       file.Close();
       const double seconds = SecondsSince(start);
       ok = ok && got == static_cast<int64_t>(bigBytes);
@@ -155,10 +166,12 @@ int main(int argc, char** argv) {
     }
     {
       start = Clock::now();
+      const double cpuStart = ThreadCpuSeconds();
       for (int i = 0; i < count; ++i) {
         const std::string name = SmallName(i);
-        ok = ok && client.FetchToBuffer(std::u16string(name.begin(), name.end()), buffer) == 4096;
+        ok = ok && client.FetchToBuffer(std::u16string(name.begin(), name.end()), buffer).received == 4096;
       }
+      small.clientCpu = std::min(small.clientCpu, ThreadCpuSeconds() - cpuStart);
       const double seconds = SecondsSince(start);
       small.client = std::min(small.client, seconds);
       std::printf("round %d  %d x 4 KiB  UpdateServerClient::FetchToBuffer %8.0f requests/s\n", round, count,
@@ -166,7 +179,9 @@ int main(int argc, char** argv) {
     }
     {
       start = Clock::now();
+      const double cpuStart = ThreadCpuSeconds();
       for (int i = 0; i < count; ++i) ok = ok && curl.ToBuffer(SmallName(i), &buffer) == 4096;
+      small.curlCpu = std::min(small.curlCpu, ThreadCpuSeconds() - cpuStart);
       const double seconds = SecondsSince(start);
       small.curl = std::min(small.curl, seconds);
       std::printf("round %d  %d x 4 KiB  libcurl into a vector             %8.0f requests/s\n", round, count,
@@ -180,6 +195,8 @@ int main(int argc, char** argv) {
               big.curl / big.client);
   std::printf("  4 KiB:   UpdateServerClient %.0f requests/s, libcurl %.0f requests/s, ratio %.2f\n",
               count / small.client, count / small.curl, small.curl / small.client);
+  std::printf("  4 KiB:   client CPU per request: UpdateServerClient %.1f us, libcurl %.1f us\n",
+              small.clientCpu / count * 1e6, small.curlCpu / count * 1e6);
   // Each side kept its one connection: nginx numbers connections in its access log.
   if (const char* accessLog = std::getenv("SOLMERE_NGINX_ACCESS_LOG")) {
     std::ifstream log(accessLog);

@@ -18,6 +18,7 @@
 
 #include "archive/archive_names.h"
 #include "archive/tavrin_file_package.h"
+#include "net/cancel_token.h"
 #include "net/file_list.h"
 #include "net/stored_content.h"
 #include "net/update_server_client.h"
@@ -63,17 +64,19 @@ class ClientArchiveSet {
   bool ReadList(const uint8_t* data, std::size_t size);
   std::u16string FindPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to);
 
-  // File check: 0 done (or cancelled: see cancelRequested), -1 a download failed or
+  // File check: 0 done (or cancelled: see cancelRequested()), -1 a download failed or
   // did not match the list, -2 an archive refused the data or is not open, -3 a plain
   // file could not be written or a path was refused.
   int32_t CheckFiles(bool resume);
   int32_t ProcessFileTable();
 
-  // Update packages. ApplyPackage: 0 every record applied and the target version
-  // stored (SaveArchives records it), kApplyCancelled, -1 unusable or damaged package
-  // (every record's content is checked before the first is applied, so nothing was),
-  // -2 client below the package's minimum version, -3 archive problem, -4 plain file
-  // problem.
+  // Update packages. DownloadPatchPackage: true when the package chosen for the
+  // versions arrived whole in the temporary file; it raises `busy`, as a package
+  // download is the longest step of an update. ApplyPackage: 0 every record applied and
+  // the target version stored (SaveArchives records it), kApplyCancelled, -1 unusable or
+  // damaged package (every record's content is checked before the first is applied, so
+  // nothing was), -2 client below the package's minimum version, -3 archive problem, -4
+  // plain file problem.
   bool DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to);
   int32_t ApplyPackage(const std::u16string& path);
 
@@ -88,11 +91,19 @@ class ClientArchiveSet {
   std::unique_ptr<UpdateServerClient> serverClient;
   FileTable fileTable;
 
+  // Room the disk must keep beside a downloaded package: the archives grow and are
+  // saved after it is applied.
+  static constexpr uint64_t kDiskReserve = 64u * 1024 * 1024;
+
+  // The cancel token of the running operation, given by whoever runs it (the workflow)
+  // before its first step; the engine only reads it. None: nothing cancels.
+  std::shared_ptr<const CancelToken> cancelToken;
+  bool cancelRequested() const { return cancelToken != nullptr && cancelToken->cancelled(); }
+
   // Shared with the window and the progress display.
   std::atomic<int32_t> itemsTotal{0};
   std::atomic<int32_t> itemsDone{0};
   std::atomic<bool> busy{false};
-  std::atomic<bool> cancelRequested{false};
 
  private:
   // One entry of the file table; 0 when handled.

@@ -1,6 +1,7 @@
 // The file check: every entry of the file table is brought into the state the list
 // describes, fetching from the server only what differs.
 #include "app/log.h"
+#include "archive/busy_scope.h"
 #include "archive/client_archive_set.h"
 #include "net/client_path.h"
 #include "net/file_md5.h"
@@ -8,22 +9,21 @@
 #include "platform/file.h"
 
 int32_t ClientArchiveSet::CheckFiles(bool resume) {
-  busy = true;
+  BusyScope busyScope(busy);
   if (!resume) {
-    cancelRequested = false;
     itemsTotal = fileTable.empty() ? 1 : static_cast<int32_t>(std::min<std::size_t>(fileTable.size(), INT32_MAX));
     itemsDone = 0;
   }
   const int32_t result = ProcessFileTable();
   if (result == 0) itemsDone = itemsTotal.load();
-  busy = false;
   return result;
 }
 
 int32_t ClientArchiveSet::ProcessFileTable() {
-  for (auto entry = fileTable.begin(); entry != fileTable.end() && !cancelRequested;) {
+  for (auto entry = fileTable.begin(); entry != fileTable.end() && !cancelRequested();) {
     const int32_t result = ProcessEntry(entry->first, entry->second);
-    if (result != 0) return result;
+    // A cancel that ended a running download leaves its entry for a later run.
+    if (result != 0) return cancelRequested() ? 0 : result;
     ++itemsDone;
     entry = fileTable.erase(entry);
   }
@@ -59,7 +59,8 @@ int32_t ClientArchiveSet::ProcessArchiveEntry(const std::u16string& path, const 
     if (ArchivedMatches(*archive, entryName, info.digest)) return 0;
     const std::u16string serverPath = u"files\\" + path;
     if (!Download(serverPath) || !verified_.Verify(received_.data(), received_.size(), info.size, info.digest)) {
-      Log::Error(u"Can't get file from server: %s", serverPath);
+      // A cancel that ended the download is no failure of the server's.
+      if (!cancelRequested()) Log::Error(u"Can't get file from server: %s", serverPath);
       return -1;
     }
     if (archive->SetFileCompressedData(entryName, received_.data(), static_cast<uint32_t>(received_.size()),
@@ -91,7 +92,7 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
       return 0;
     case PlainFileResult::kContentMismatch:
       // Bytes that are short, do not inflate or do not match the list are never stored.
-      Log::Error(u"Can't get file from server: %s", serverPath);
+      if (!cancelRequested()) Log::Error(u"Can't get file from server: %s", serverPath);
       return -1;
     case PlainFileResult::kCannotWrite:
       break;
@@ -101,8 +102,7 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
 }
 
 bool ClientArchiveSet::Download(const std::u16string& serverPath) {
-  const int32_t received = serverClient->FetchToBuffer(serverPath, received_);
-  return received >= 0 && static_cast<std::size_t>(received) == received_.size();
+  return serverClient->FetchToBuffer(serverPath, received_, cancelToken.get()).complete();
 }
 
 bool ClientArchiveSet::ArchivedMatches(TavrinFilePackage& archive, const std::u16string& entryName,

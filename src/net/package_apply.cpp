@@ -1,6 +1,9 @@
 // Update packages: choosing and downloading one from the server, and applying a
 // package file record by record like the file check, with the package as the source.
+#include <filesystem>
+
 #include "app/log.h"
+#include "archive/busy_scope.h"
 #include "archive/client_archive_set.h"
 #include "net/client_path.h"
 #include "net/parse_url.h"
@@ -8,7 +11,25 @@
 #include "net/update_package.h"
 #include "platform/file.h"
 
+namespace {
+
+// Bytes of free disk space where `folder` lies; the largest value when unknown (a full
+// disk then shows as a failed write).
+uint64_t AvailableSpace(const std::u16string& folder) {
+  std::error_code error;
+  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
+  return error ? UINT64_MAX : space.available;
+}
+
+uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
+  const uint64_t mebibytes = (bytes + (roundUp ? (1u << 20) - 1 : 0)) >> 20;
+  return static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX));
+}
+
+}  // namespace
+
 bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to) {
+  BusyScope busyScope(busy);
   const std::u16string url = FindPatchPackage(clientVersion, serverVersion, from, to);
   // Every way out of the package route leaves a line: the file list then does the work.
   if (url.empty()) {
@@ -17,12 +38,11 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
   }
   const UrlParts parts = ParseUrl(url);
   // Scheme, port and query are not used: packages come over plain HTTP from the path.
-  const bool otherHost = parts.host != serverClient->serverHost();
-  if (otherHost) {
-    serverClient->host = parts.host;
-    serverClient->Connect();
-  }
-  int32_t received = -1;
+  UpdateServerClient::FileFetch fetch;
+  fetch.cancel = cancelToken.get();
+  fetch.host = parts.host;
+  FetchResult fetched;
+  uint64_t available = 0;
   bool complete = false;
   bool opened = false;
   {
@@ -31,19 +51,27 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
     platform::File file;
     if (file.Open(tempFilePath, platform::FileMode::kCreate) == 0) {
       opened = true;
-      received = serverClient->FetchToFile(parts.path, file);
+      // Measured once the old package is gone; a package that leaves the disk without
+      // room for the archives to grow is not fetched at all.
+      available = AvailableSpace(ParentFolder(tempFilePath));
+      const uint64_t room = available > kDiskReserve ? available - kDiskReserve : 0;
+      fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
+      fetched = serverClient->FetchToFile(parts.path, file, fetch);
       // A transfer that broke off would leave a package cut short: not worth applying.
-      complete =
-          received >= 0 && static_cast<uint32_t>(received) == serverClient->declaredLength.load() && file.Flush();
+      complete = fetched.complete() && file.Flush();
     }
   }
-  if (otherHost) {
-    serverClient->host = serverClient->serverHost();
-    serverClient->Connect();
+  const bool noRoom = fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
+  if (noRoom) {
+    Log::Error(
+        u"Not enough disk space for the update package %s: it needs %u MiB with room for the archives, %u MiB are free "
+        u"in %s",
+        parts.path, WholeMebibytes(fetched.declared + kDiskReserve, true), WholeMebibytes(available, false),
+        ParentFolder(tempFilePath));
   }
   if (!opened)
     Log::Error(u"Can't create file %s", tempFilePath);
-  else if (!complete)
+  else if (!complete && !noRoom && fetched.failure != FetchFailure::kCancelled)
     Log::Error(u"Can't get file from server: %s", parts.path);
   return complete;
 }
@@ -82,11 +110,9 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
   OpenPackage package;
   if (package.file.Open(path, platform::FileMode::kRead) != 0) return -1;
   FilePackageSource source(package.file);
-  cancelRequested = false;
-  busy = true;
+  BusyScope busyScope(busy);
   const auto finish = [&](int32_t result) {
     package.file.Close();
-    busy = false;
     return result;
   };
 
@@ -111,7 +137,7 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
   itemsDone = 0;
   // So is every record's content: damage found halfway would leave a package applied in part.
   for (const PackageRecord& record : package.records) {
-    if (cancelRequested) {
+    if (cancelRequested()) {
       itemsDone = itemsTotal.load();
       return finish(kApplyCancelled);
     }
@@ -123,7 +149,7 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
   }
 
   std::size_t applied = 0;
-  for (; applied < count && !cancelRequested; ++applied) {
+  for (; applied < count && !cancelRequested(); ++applied) {
     const PackageRecord& record = package.records[applied];
     if (IsArchivePath(record.name)) {
       const std::u16string entryName = ArchiveEntryName(record.name);

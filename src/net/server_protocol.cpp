@@ -5,10 +5,17 @@
 #include "archive/version_text.h"
 #include "net/patch_list.h"
 
+namespace {
+
+// The flag a list parse looks at when no operation gave a cancel token.
+const std::atomic<bool> kNeverCancelled{false};
+
+}  // namespace
+
 int32_t ClientArchiveSet::FetchServerVersion() {
   std::vector<uint8_t> buffer;
-  const int32_t received = serverClient->FetchToBuffer(u"version", buffer);
-  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+  const FetchResult fetched = serverClient->FetchToBuffer(u"version", buffer, cancelToken.get());
+  if (!fetched.complete()) {
     Log::Error(u"Can't load file from server: %s\n", u"version");
     return -1;
   }
@@ -20,9 +27,9 @@ int32_t ClientArchiveSet::GetList(int32_t clientVersion, int32_t serverVersion) 
   std::u16string path = u"list_";
   for (char c : std::to_string(behind)) path.push_back(static_cast<char16_t>(c));
   std::vector<uint8_t> buffer;
-  const int32_t received = serverClient->FetchToBuffer(path, buffer);
-  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
-    Log::Error(u"GetList receved(%d) != data.size(%d)", received, static_cast<int32_t>(buffer.size()));
+  const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
+  if (!fetched.complete()) {
+    Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
     return -1;
   }
   if (buffer.empty()) {
@@ -38,9 +45,9 @@ int32_t ClientArchiveSet::GetList(int32_t clientVersion, int32_t serverVersion) 
 
 int32_t ClientArchiveSet::GetFullList() {
   std::vector<uint8_t> buffer;
-  const int32_t received = serverClient->FetchToBuffer(u"fulllist", buffer);
-  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
-    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), received);
+  const FetchResult fetched = serverClient->FetchToBuffer(u"fulllist", buffer, cancelToken.get());
+  if (!fetched.complete()) {
+    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
     return -1;
   }
   if (buffer.size() < 4) {
@@ -57,7 +64,9 @@ int32_t ClientArchiveSet::GetFullList() {
 }
 
 bool ClientArchiveSet::ReadList(const uint8_t* data, std::size_t size) {
-  return ReadFileList(data, size, &fileTable, ListProgress{itemsTotal, itemsDone, cancelRequested});
+  return ReadFileList(
+      data, size, &fileTable,
+      ListProgress{itemsTotal, itemsDone, cancelToken != nullptr ? cancelToken->flag() : kNeverCancelled});
 }
 
 std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from,
@@ -66,8 +75,8 @@ std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t
   to = -1;
   const std::u16string path = u"patches\\list";
   std::vector<uint8_t> buffer;
-  const int32_t received = serverClient->FetchToBuffer(path, buffer);
-  if (received < 0 || static_cast<std::size_t>(received) != buffer.size()) {
+  const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
+  if (!fetched.complete()) {
     Log::Error(u"Can't get file from server: %s", path);
     return {};
   }

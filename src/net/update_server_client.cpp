@@ -1,13 +1,79 @@
 #include "net/update_server_client.h"
 
 #include <algorithm>
-#include <mutex>
 #include <new>
 
+#include "app/log.h"
 #include "net/escape_request_path.h"
 
-UpdateServerClient::UpdateServerClient(std::u16string serverHost, uint16_t port)
-    : host(serverHost), serverHost_(std::move(serverHost)), port_(port) {
+namespace {
+
+// A body received into a byte vector, each read landing at its final offset.
+class BufferSink final : public BodySink {
+ public:
+  explicit BufferSink(std::vector<uint8_t>& buffer) : buffer_(buffer) {}
+
+  bool Begin(uint32_t length) override {
+    // resize leaves the vector as it was when the allocation fails.
+    const std::size_t oldSize = buffer_.size();
+    try {
+      buffer_.resize(length);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    // New bytes are zero already; old ones are cleared so that a broken transfer
+    // leaves a zero tail.
+    std::fill_n(buffer_.begin(), std::min<std::size_t>(oldSize, length), uint8_t{0});
+    return true;
+  }
+  uint8_t* Target(uint32_t offset) override { return buffer_.empty() ? &empty_ : buffer_.data() + offset; }
+  bool Store(uint32_t, uint32_t) override { return true; }
+  void End(uint32_t received, bool complete) override {
+    // A body that started over may have left bytes of an earlier attempt behind.
+    if (!complete && received < buffer_.size())
+      std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(received), buffer_.end(), uint8_t{0});
+  }
+
+ private:
+  std::vector<uint8_t>& buffer_;
+  uint8_t empty_ = 0;
+};
+
+// A body appended to an open file through one reused read buffer.
+class FileSink final : public BodySink {
+ public:
+  explicit FileSink(platform::File& file) : file_(file) {}
+
+  bool Begin(uint32_t length) override {
+    if (!started_) {
+      if (!file_.Tell(&start_)) return false;
+      started_ = true;
+    } else if (!file_.Seek(static_cast<int64_t>(start_), platform::SeekOrigin::kStart) || !file_.SetSize(start_)) {
+      // Starting over: the bytes of the earlier attempt go.
+      return false;
+    }
+    try {
+      readBuffer_.resize(std::max<uint32_t>(std::min(length, BodyTransfer::kReadSize), 1));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  uint8_t* Target(uint32_t) override { return readBuffer_.data(); }
+  bool Store(uint32_t, uint32_t n) override { return file_.Write(readBuffer_.data(), n); }
+  void End(uint32_t, bool) override {}
+
+ private:
+  platform::File& file_;
+  bool started_ = false;
+  uint64_t start_ = 0;
+  std::vector<uint8_t> readBuffer_;
+};
+
+}  // namespace
+
+UpdateServerClient::UpdateServerClient(std::u16string serverHost, uint16_t port, const platform::HttpLimits& limits)
+    : serverHost_(std::move(serverHost)), port_(port), limits_(limits) {
   // MinGW's winpthreads finishes setting up a statically initialised rwlock on its
   // first use, and that set-up races: two threads using a fresh lock first at the same
   // moment were seen to hold it exclusively together. Use it once while only this
@@ -25,18 +91,46 @@ bool UpdateServerClient::Connect() {
   return ConnectLocked();
 }
 
+void UpdateServerClient::SetLimits(const platform::HttpLimits& limits) {
+  std::unique_lock<std::shared_mutex> lock(handlesMutex_);
+  limits_ = limits;
+  connection_.reset();
+  session_.reset();
+}
+
 bool UpdateServerClient::ConnectLocked() {
   connection_.reset();
   session_.reset();
-  session_ = platform::OpenHttpSession(kUserAgent);
+  session_ = platform::OpenHttpSession(kUserAgent, limits_);
   if (session_ == nullptr) return false;
-  connection_ = session_->Connect(host, port_);
+  connection_ = session_->Connect(serverHost_, port_);
   return connection_ != nullptr;
 }
 
-std::unique_ptr<platform::HttpRequest> UpdateServerClient::OpenGet(const std::u16string& path,
-                                                                   std::shared_lock<std::shared_mutex>& lock) {
-  lock = std::shared_lock<std::shared_mutex>(handlesMutex_);
+FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
+                                              const CancelToken* cancel) {
+  BufferSink sink(buffer);
+  return Fetch(std::u16string(), path, kMaxBufferLength, cancel, sink);
+}
+
+FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch) {
+  FileSink sink(file);
+  return Fetch(fetch.host, path, std::min(fetch.maxLength, kMaxFileLength), fetch.cancel, sink);
+}
+
+FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
+                                      const CancelToken* cancel, BodySink& sink) {
+  const bool otherHost = !host.empty() && host != serverHost_;
+  const std::u16string& shownHost = otherHost ? host : serverHost_;
+  FetchResult result;
+  const std::string objectName = EscapeRequestPath(path);
+  if (objectName.size() > kMaxRequestPathBytes) {
+    result.failure = FetchFailure::kFailed;
+    Report(shownHost, path, result);
+    return result;
+  }
+  // Held shared until the request is closed: Connect waits for running fetches.
+  std::shared_lock<std::shared_mutex> lock(handlesMutex_);
   if (connection_ == nullptr) {
     // Two fetches at start-up can both find no connection: the first to get the
     // exclusive lock connects, the other finds the connection made.
@@ -46,72 +140,33 @@ std::unique_ptr<platform::HttpRequest> UpdateServerClient::OpenGet(const std::u1
       if (connection_ == nullptr) ConnectLocked();
     }
     lock.lock();
-    if (connection_ == nullptr) return nullptr;
   }
-  const std::string objectName = EscapeRequestPath(path);
-  if (objectName.size() > kMaxRequestPathBytes) return nullptr;
-  std::unique_ptr<platform::HttpRequest> request = connection_->OpenGet(objectName);
-  if (request == nullptr || !request->Send()) return nullptr;
-  uint32_t status = 0;
-  if (!request->QueryStatusCode(&status) || status != 200) return nullptr;
-  return request;
+  std::unique_ptr<platform::HttpConnection> ownConnection;
+  platform::HttpConnection* connection = connection_.get();
+  if (otherHost) {
+    ownConnection = session_ != nullptr ? session_->Connect(host, port_) : nullptr;
+    connection = ownConnection.get();
+  }
+  if (connection == nullptr) {
+    result.failure = FetchFailure::kFailed;
+  } else {
+    BodyTransfer transfer(*connection, objectName, maxLength, cancel != nullptr ? &cancel->flag() : nullptr,
+                          TransferCounters{chunksTotal, chunksDone, bytesInSample});
+    result = transfer.Run(sink);
+  }
+  Report(shownHost, path, result);
+  return result;
 }
 
-template <typename Target, typename Store>
-uint32_t UpdateServerClient::ReadBody(platform::HttpRequest& request, uint32_t declared, Target target, Store store) {
-  declaredLength = declared;
-  const uint32_t chunk = std::min(declared, kReadSize);
-  chunksDone = 0;
-  chunksTotal = chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(declared) / chunk + 0.5);
-  uint32_t received = 0;
-  uint32_t want = chunk;
-  while (true) {
-    uint32_t n = 0;
-    if (!request.Read(target(received), want, &n) || n > want) break;
-    if (n > 0 && !store(target(received), n)) break;
-    ++chunksDone;
-    received += n;
-    bytesInSample += n;
-    if (n == 0 || received >= declared) break;
-    want = std::min(declared - received, kReadSize);
-  }
-  chunksDone = chunksTotal.load();
-  return received;
+void UpdateServerClient::Report(const std::u16string& host, const std::u16string& path, const FetchResult& result) {
+  if (result.failure == FetchFailure::kNone || result.failure == FetchFailure::kCancelled) return;
+  Log::Error(u"Can't fetch %s from %s:%u: %s", path, host, static_cast<uint32_t>(port_),
+             FetchFailureText(result.failure, result.status));
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  lastFailure_ = Failure{host, port_, path, result.failure, result.status};
 }
 
-int32_t UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer) {
-  // The lock outlives the request: it is released only after the request is closed.
-  std::shared_lock<std::shared_mutex> lock;
-  std::unique_ptr<platform::HttpRequest> request = OpenGet(path, lock);
-  if (request == nullptr) return -1;
-  uint32_t declared = 0;
-  if (!request->QueryContentLength(&declared) || declared > kMaxBufferLength) return -1;
-  // resize leaves the vector as it was when the allocation fails.
-  const std::size_t oldSize = buffer.size();
-  try {
-    buffer.resize(declared);
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
-  // New bytes are zero already; old ones are cleared so that a broken transfer
-  // leaves a zero tail.
-  std::fill_n(buffer.begin(), std::min<std::size_t>(oldSize, declared), uint8_t{0});
-  uint8_t empty = 0;
-  const auto target = [&](uint32_t offset) { return declared == 0 ? &empty : buffer.data() + offset; };
-  // Reads land at their final offset: nothing to copy.
-  const auto store = [](uint8_t*, uint32_t) { return true; };
-  return static_cast<int32_t>(ReadBody(*request, declared, target, store));
-}
-
-int32_t UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file) {
-  std::shared_lock<std::shared_mutex> lock;
-  std::unique_ptr<platform::HttpRequest> request = OpenGet(path, lock);
-  if (request == nullptr) return -1;
-  uint32_t declared = 0;
-  // The result counts bytes in 31 bits.
-  if (!request->QueryContentLength(&declared) || declared > static_cast<uint32_t>(INT32_MAX)) return -1;
-  std::vector<uint8_t> readBuffer(std::max<uint32_t>(std::min(declared, kReadSize), 1));
-  const auto target = [&](uint32_t) { return readBuffer.data(); };
-  const auto store = [&](const uint8_t* data, uint32_t n) { return file.Write(data, n); };
-  return static_cast<int32_t>(ReadBody(*request, declared, target, store));
+UpdateServerClient::Failure UpdateServerClient::lastFailure() const {
+  std::lock_guard<std::mutex> lock(failureMutex_);
+  return lastFailure_;
 }

@@ -1,14 +1,20 @@
 #pragma once
 // Every exchange with the update server: one HTTP GET of one resource, received whole
 // into memory or streamed into an open file, with counters for the progress display.
+// Transfers are bounded in time (see platform::HttpLimits), end soon after their cancel
+// token is set, and ask again for the rest of a body that broke off.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
 
+#include "net/body_transfer.h"
+#include "net/cancel_token.h"
+#include "net/fetch_result.h"
 #include "net/update_server_address.h"
 #include "platform/file.h"
 #include "platform/http.h"
@@ -17,61 +23,88 @@ class UpdateServerClient {
  public:
   static constexpr char16_t kUserAgent[] = u"Solmere Classic client updater";
   // Bytes asked for per read.
-  static constexpr uint32_t kReadSize = 4096;
+  static constexpr uint32_t kReadSize = BodyTransfer::kReadSize;
   // Largest declared length FetchToBuffer holds in memory; lists and version texts
   // are far smaller, and packages go to a file.
   static constexpr uint32_t kMaxBufferLength = 512u * 1024 * 1024;
+  // Largest body FetchToFile writes: it counts bytes in 31 bits, and an update package
+  // finds its index and records through 32-bit offsets, so none is larger. The caller
+  // lowers it to what the disk can hold.
+  static constexpr uint32_t kMaxFileLength = 0x7FFFFFFF;
 
   // Does not connect: the owner calls Connect, and a fetch connects when needed.
-  explicit UpdateServerClient(std::u16string serverHost = kUpdateServerHost, uint16_t port = kUpdateServerPort);
+  explicit UpdateServerClient(std::u16string serverHost = kUpdateServerHost, uint16_t port = kUpdateServerPort,
+                              const platform::HttpLimits& limits = {});
   ~UpdateServerClient();
   UpdateServerClient(const UpdateServerClient&) = delete;
   UpdateServerClient& operator=(const UpdateServerClient&) = delete;
 
-  // Drops the current connection and opens a fresh one to `host`; waits until fetches
-  // running on other threads have ended.
+  // Drops the current connection and opens a fresh one to the update server; waits
+  // until fetches running on other threads have ended.
   bool Connect();
+  // Bounds of the transfers from the next connection on (tests use short ones).
+  void SetLimits(const platform::HttpLimits& limits);
 
-  // `path` is relative to the server root with "\" separators. Both return -1 when the
-  // request failed (no connection, status other than 200, no Content-Length, a name
-  // too long, a length that cannot be held), otherwise the bytes received: fewer than
-  // declared when the transfer broke off.
+  // `path` is relative to the server root with "\" separators. A fetch fails (no
+  // connection, status other than 200, no Content-Length, a name too long, a length
+  // that cannot be held, a timeout, a cancel) with received -1 when no body started,
+  // otherwise with the bytes in place: fewer than declared when the body broke off
+  // for good. Each failure but a cancel is logged with the resource and its cause.
+  //
   // The buffer is resized to the declared length (missing bytes stay zero); it is
   // left untouched when the fetch fails before that.
-  int32_t FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer);
-  // Appends the body to a file the caller opened for writing; stops at a failed write.
-  int32_t FetchToFile(const std::u16string& path, platform::File& file);
+  FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
+                            const CancelToken* cancel = nullptr);
 
-  // The host given at construction, which `host` is set back to after a switch.
+  struct FileFetch {
+    const CancelToken* cancel = nullptr;
+    // The host of the body; empty for the update server. Another host (a package
+    // named in "patches\list") gets a connection of its own, on the same port, for this
+    // fetch alone: the update server's connection is never switched away and back.
+    std::u16string host;
+    // Largest declared length taken, for example what the disk can hold.
+    uint32_t maxLength = kMaxFileLength;
+  };
+  // Appends the body to a file the caller opened for writing, from its current
+  // position; a body that starts over is written there again.
+  FetchResult FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch);
+  FetchResult FetchToFile(const std::u16string& path, platform::File& file) { return FetchToFile(path, file, {}); }
+
   const std::u16string& serverHost() const { return serverHost_; }
   uint16_t port() const { return port_; }
 
-  // Host of the next Connect; set only while no fetch runs.
-  std::u16string host;
+  // The most recent fetch that failed (not cancelled), for a console's "host:port: cause".
+  struct Failure {
+    std::u16string host;
+    uint16_t port = 0;
+    std::u16string path;
+    FetchFailure failure = FetchFailure::kNone;
+    uint32_t status = 0;
+  };
+  Failure lastFailure() const;
+
   // Reads the current transfer is expected to take, and reads done so far.
   std::atomic<int32_t> chunksTotal{0};
   std::atomic<int32_t> chunksDone{0};
-  // Content-Length of the most recent transfer, so a caller can tell a broken one.
-  std::atomic<uint32_t> declaredLength{0};
   // Speed sample: written by the display thread alone; the client only adds to bytesInSample.
   uint64_t sampleStartTick = 0;
   std::atomic<uint32_t> bytesInSample{0};
   std::atomic<double> bytesPerSecond{0.0};
 
  private:
-  // Opens and sends a GET and checks for status 200. On success `lock` holds the
-  // connection shared until the caller has closed the returned request.
-  std::unique_ptr<platform::HttpRequest> OpenGet(const std::u16string& path, std::shared_lock<std::shared_mutex>& lock);
+  FetchResult Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
+                    const CancelToken* cancel, BodySink& sink);
   bool ConnectLocked();
-  // The read loop shared by both fetches: `target(received)` is where a read lands and
-  // `store(data, n)` takes it; a false store ends the transfer.
-  template <typename Target, typename Store>
-  uint32_t ReadBody(platform::HttpRequest& request, uint32_t declared, Target target, Store store);
+  void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result);
 
   const std::u16string serverHost_;
   const uint16_t port_;
-  // Requests hold it shared while they run; Connect replaces the handles exclusively.
+  // Requests hold it shared while they run; Connect and SetLimits replace the handles
+  // exclusively.
   std::shared_mutex handlesMutex_;
+  platform::HttpLimits limits_;
   std::unique_ptr<platform::HttpConnection> connection_;
   std::unique_ptr<platform::HttpSession> session_;
+  mutable std::mutex failureMutex_;
+  Failure lastFailure_;
 };

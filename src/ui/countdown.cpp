@@ -1,5 +1,10 @@
 #include "ui/countdown.h"
 
+#include <exception>
+
+#include "app/log.h"
+#include "platform/text.h"
+
 namespace Ormel {
 
 void StopSignal::Stop() {
@@ -59,19 +64,27 @@ bool Countdown::running() const {
 
 void Countdown::Count(CountdownClock& clock, std::shared_ptr<Run> run, int seconds, ShowFn show, DoneFn done,
                       RefreshFn refresh) {
-  for (int remaining = seconds; remaining >= 0; --remaining) {
-    {
-      std::lock_guard lock(run->callbackMutex);
-      if (run->cancelled) return;
-      show(remaining);
+  // Nothing may leave the thread: a count-down that fails stops, and its question still
+  // waits for its buttons.
+  try {
+    for (int remaining = seconds; remaining >= 0; --remaining) {
+      {
+        std::lock_guard lock(run->callbackMutex);
+        if (run->cancelled) return;
+        show(remaining);
+      }
+      if (refresh) refresh();
+      if (!clock.Wait(std::chrono::seconds(1), run->stop)) return;
     }
-    if (refresh) refresh();
-    if (!clock.Wait(std::chrono::seconds(1), run->stop)) return;
+    std::lock_guard lock(run->callbackMutex);
+    if (run->cancelled) return;
+    run->finished = true;
+    done();
+  } catch (const std::exception& failure) {
+    Log::Error(u"Count-down failed: %s", platform::Utf16FromUtf8(failure.what()));
+  } catch (...) {
+    Log::Error(u"Count-down failed");
   }
-  std::lock_guard lock(run->callbackMutex);
-  if (run->cancelled) return;
-  run->finished = true;
-  done();
 }
 
 }  // namespace Ormel

@@ -1,6 +1,10 @@
 #include "workflow/progress_thread.h"
 
 #include <chrono>
+#include <exception>
+
+#include "app/log.h"
+#include "platform/text.h"
 
 ProgressThread::ProgressThread(ClientArchiveSet& archives, ProgressView& view)
     : archives_(archives), view_(view), thread_([this] { Run(); }) {}
@@ -20,9 +24,20 @@ void ProgressThread::Stop() {
 
 void ProgressThread::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
+  bool reported = false;
   while (!stop_) {
     lock.unlock();
-    display_.Cycle(archives_, MillisecondTick(), view_);
+    // Nothing may leave the thread; a cycle that failed is reported once and the next
+    // one tries again.
+    try {
+      display_.Cycle(archives_, MillisecondTick(), view_);
+    } catch (const std::exception& failure) {
+      if (!reported) Log::Error(u"Progress display failed: %s", platform::Utf16FromUtf8(failure.what()));
+      reported = true;
+    } catch (...) {
+      if (!reported) Log::Error(u"Progress display failed");
+      reported = true;
+    }
     lock.lock();
     wake_.wait_for(lock, std::chrono::milliseconds(kCycleMilliseconds), [this] { return stop_; });
   }

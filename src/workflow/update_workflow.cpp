@@ -7,6 +7,7 @@
 #include "app/log.h"
 #include "app/text_format.h"
 #include "archive/client_archive_set.h"
+#include "platform/text.h"
 
 UpdateWorkflow::UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window)
     : archives_(archives), window_(window) {}
@@ -22,15 +23,15 @@ void UpdateWorkflow::ShowPreparing() {
 
 bool UpdateWorkflow::StartStartup() {
   ShowPreparing();
-  return workers_.Start([this] { StartupThread(); });
+  return StartWorker(NewOperation(), &UpdateWorkflow::StartupThread);
 }
 
 bool UpdateWorkflow::StartUpdate() {
-  return workers_.Start([this] { UpdateThread(); });
+  return StartWorker(NewOperation(), &UpdateWorkflow::UpdateThread);
 }
 
 bool UpdateWorkflow::StartCheck() {
-  return workers_.Start([this] { CheckThread(); });
+  return StartWorker(NewOperation(), &UpdateWorkflow::CheckThread);
 }
 
 bool UpdateWorkflow::StartManualUpdate(const std::u16string& packagePath) {
@@ -38,7 +39,34 @@ bool UpdateWorkflow::StartManualUpdate(const std::u16string& packagePath) {
     std::lock_guard<std::mutex> lock(manualMutex_);
     manualPackagePath_ = packagePath;
   }
-  return workers_.Start([this] { ManualUpdateThread(); });
+  return StartWorker(NewOperation(), &UpdateWorkflow::ManualUpdateThread);
+}
+
+bool UpdateWorkflow::StartManualRetry(const std::u16string& packagePath) {
+  {
+    std::lock_guard<std::mutex> lock(manualMutex_);
+    manualPackagePath_ = packagePath;
+  }
+  return StartWorker(CurrentOperation(), &UpdateWorkflow::ManualUpdateThread);
+}
+
+std::shared_ptr<CancelToken> UpdateWorkflow::NewOperation() {
+  std::lock_guard<std::mutex> lock(tokenMutex_);
+  // A stopping workflow starts nothing: its token stays cancelled.
+  if (!stopping_) token_ = std::make_shared<CancelToken>();
+  return token_;
+}
+
+std::shared_ptr<CancelToken> UpdateWorkflow::CurrentOperation() {
+  std::lock_guard<std::mutex> lock(tokenMutex_);
+  return token_;
+}
+
+bool UpdateWorkflow::StartWorker(std::shared_ptr<CancelToken> token, int (UpdateWorkflow::*entry)()) {
+  return workers_.Start([this, token = std::move(token), entry] {
+    archives_.cancelToken = token;
+    (this->*entry)();
+  });
 }
 
 bool UpdateWorkflow::ConfirmCheck() {
@@ -54,7 +82,7 @@ bool UpdateWorkflow::RequestClose() {
 }
 
 void UpdateWorkflow::Cancel() {
-  archives_.cancelRequested.exchange(true);
+  CurrentOperation()->Cancel();
   FinishCancel();
 }
 
@@ -63,8 +91,11 @@ void UpdateWorkflow::WaitForWorkers() {
 }
 
 void UpdateWorkflow::Stop() {
-  stopping_ = true;
-  archives_.cancelRequested = true;
+  {
+    std::lock_guard<std::mutex> lock(tokenMutex_);
+    stopping_ = true;
+    token_->Cancel();
+  }
   workers_.Close();
 }
 
@@ -74,26 +105,49 @@ std::u16string UpdateWorkflow::manualPackagePath() const {
 }
 
 int UpdateWorkflow::StartupThread() {
-  if (LoadArchives()) {
-    ClearStep();
-    CompareVersions(false);
-  }
+  Guarded([this] {
+    if (LoadArchives()) {
+      ClearStep();
+      CompareVersions(false);
+    }
+  });
   return 0;
 }
 
 int UpdateWorkflow::UpdateThread() {
-  RunUpdate(false);
+  Guarded([this] { RunUpdate(false); });
   return 0;
 }
 
 int UpdateWorkflow::CheckThread() {
-  RunUpdate(true);
+  Guarded([this] { RunUpdate(true); });
   return 0;
 }
 
 int UpdateWorkflow::ManualUpdateThread() {
-  RunManualUpdate();
+  Guarded([this] { RunManualUpdate(); });
   return 0;
+}
+
+void UpdateWorkflow::Guarded(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& error) {
+    ReportFailure(error.what());
+  } catch (...) {
+    ReportFailure("unknown exception");
+  }
+}
+
+void UpdateWorkflow::ReportFailure(const char* what) {
+  // Nothing may leave a thread entry, not even from here.
+  try {
+    Log::Error(u"Operation failed: %s", platform::Utf16FromUtf8(what));
+    window_.EnableClose(true);
+    ClearStep();
+    ShowServerError();
+  } catch (...) {
+  }
 }
 
 bool UpdateWorkflow::LoadArchives() {
@@ -114,7 +168,8 @@ bool UpdateWorkflow::LoadArchives() {
 
 int32_t UpdateWorkflow::QueryServerVersion() {
   int32_t version = archives_.FetchServerVersion();
-  while (version < 0) {
+  // A cancelled operation asks nothing more.
+  while (version < 0 && !archives_.cancelRequested()) {
     Log::Error(u"%s", Text(TextId::kServerVersionError));
     if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) return version;
     version = archives_.FetchServerVersion();
@@ -183,6 +238,10 @@ void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
   SetStep(TextId::kLoadingList);
   int32_t target = FetchList(fullCheck, local, server);
   while (target < 0) {
+    if (archives_.cancelRequested()) {
+      FinishCancel();
+      return;
+    }
     Log::Error(u"%s", Text(TextId::kListError));
     if (Ask(Text(TextId::kError), Text(TextId::kListErrorRetry), kListRetrySeconds) != kAnswerYes) {
       ShowServerError();
@@ -193,10 +252,10 @@ void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
 
   SetStep(stepFormat);
   bool failed = false;
-  // A pass clears the cancel flag as it starts, so a stop that came before it is honoured here.
+  // A stopping workflow starts no pass.
   if (stopping_) return;
   int32_t result = archives_.CheckFiles(false);
-  if (archives_.cancelRequested) {
+  if (archives_.cancelRequested()) {
     FinishCancel();
     return;
   }
@@ -207,7 +266,7 @@ void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
       break;
     }
     result = archives_.CheckFiles(true);
-    if (archives_.cancelRequested) {
+    if (archives_.cancelRequested()) {
       FinishCancel();
       return;
     }
@@ -227,11 +286,17 @@ bool UpdateWorkflow::TryPatchUpdate(int32_t local, int32_t server) {
     SetStep(TextId::kLoadingPackage);
     int32_t from = -1;
     int32_t to = -1;
-    if (!archives_.DownloadPatchPackage(local, server, from, to)) return false;
+    if (!archives_.DownloadPatchPackage(local, server, from, to)) {
+      // A cancelled download ends the operation; any other failure leaves the work to
+      // the file list.
+      if (!archives_.cancelRequested()) return false;
+      FinishCancel();
+      return true;
+    }
     if (stopping_) return true;
     SetStep(TextId::kUpdatingFiles);
     const int32_t applied = archives_.ApplyPackage(archives_.tempFilePath);
-    if (archives_.cancelRequested) {
+    if (archives_.cancelRequested()) {
       FinishCancel();
       return true;
     }
@@ -252,8 +317,8 @@ bool UpdateWorkflow::TryPatchUpdate(int32_t local, int32_t server) {
     Log::InfoText(Text(TextId::kUpdateFinished));
     CompareVersions(true);
     return true;
-  } catch (const std::exception&) {
-    Log::Error(u"Update package route failed");
+  } catch (const std::exception& error) {
+    Log::Error(u"Update package route failed: %s", platform::Utf16FromUtf8(error.what()));
     return false;
   }
 }
@@ -271,13 +336,12 @@ void UpdateWorkflow::RunManualUpdate() {
   // steps, so two never work on the archives together.
   if (result == -1 || result == -2) {
     if (Ask(kManualErrorTitle, result == -1 ? kManualCannotOpen : kManualVersionTooLow, 0) == kAnswerYes &&
-        window_.ChooseManualPackage(path) && StartManualUpdate(path))
+        window_.ChooseManualPackage(path) && StartManualRetry(path))
       return;
   } else if (result == -3 || result == -4) {
-    if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) == kAnswerYes && StartManualUpdate(path))
-      return;
+    if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) == kAnswerYes && StartManualRetry(path)) return;
   }
-  if (archives_.cancelRequested) {
+  if (archives_.cancelRequested()) {
     FinishCancel();
     return;
   }

@@ -5,15 +5,20 @@
 // retries; the window only shows them.
 //
 // Operations run on worker threads that the workflow owns and joins: Stop (also run by
-// the destructor) ends them before the archive set and the window may go.
+// the destructor) ends them before the archive set and the window may go. Each
+// operation the user starts gets a cancel token of its own, which its workers (a retry
+// included) give to the archive set; Cancel and Stop set it, and nothing clears it.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "net/cancel_token.h"
 #include "workflow/button_sets.h"
 #include "workflow/string_table.h"
 #include "workflow/worker_threads.h"
@@ -52,7 +57,8 @@ class UpdateWorkflow {
   // The close button: true when the program may end now. While a pass runs it asks
   // first and, on yes, cancels the pass and waits until it has stopped.
   bool RequestClose();
-  // Cancels the running pass without asking (a console's Ctrl+C) and waits until it stopped.
+  // Cancels the running operation without asking (a console's Ctrl+C) and waits until
+  // its pass or download has stopped.
   void Cancel();
   // True while an operation runs on a worker.
   bool Running() { return workers_.Running(); }
@@ -66,7 +72,8 @@ class UpdateWorkflow {
   WorkflowState state() const { return state_.load(); }
   std::u16string manualPackagePath() const;
 
-  // The thread entries: what each worker runs. Each returns 0.
+  // The thread entries: what each worker runs. Each returns 0; anything thrown inside is
+  // logged and ends the operation in the Server error state.
   int StartupThread();
   int UpdateThread();
   int CheckThread();
@@ -97,8 +104,20 @@ class UpdateWorkflow {
   int32_t FetchList(bool fullCheck, int32_t local, int32_t server);
   void ShowServerError();
 
+  // A fresh token for an operation the user starts, and the current one.
+  std::shared_ptr<CancelToken> NewOperation();
+  std::shared_ptr<CancelToken> CurrentOperation();
+  // Runs a thread entry on a new worker that first hands `token` to the archive set.
+  bool StartWorker(std::shared_ptr<CancelToken> token, int (UpdateWorkflow::*entry)());
+  // The manual update's retry: the same operation, so the same token.
+  bool StartManualRetry(const std::u16string& packagePath);
+  void Guarded(const std::function<void()>& work);
+  void ReportFailure(const char* what);
+
   ClientArchiveSet& archives_;
   WorkflowWindow& window_;
+  std::mutex tokenMutex_;
+  std::shared_ptr<CancelToken> token_ = std::make_shared<CancelToken>();
   std::atomic<WorkflowState> state_{WorkflowState::kStarting};
   std::atomic<bool> stopping_{false};
   // Nesting of RunUpdate, and whether a chain of packages asked for its next step. Used

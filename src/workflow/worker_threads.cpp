@@ -1,5 +1,10 @@
 #include "workflow/worker_threads.h"
 
+#include <exception>
+
+#include "app/log.h"
+#include "platform/text.h"
+
 WorkerThreads::~WorkerThreads() {
   Close();
 }
@@ -18,7 +23,14 @@ bool WorkerThreads::Start(std::function<void()> work) {
   }
   auto finished = std::make_shared<std::atomic<bool>>(false);
   workers_.push_back({std::thread([work = std::move(work), finished] {
-                        work();
+                        // An exception that left the thread would end the process.
+                        try {
+                          work();
+                        } catch (const std::exception& failure) {
+                          Log::Error(u"Worker failed: %s", platform::Utf16FromUtf8(failure.what()));
+                        } catch (...) {
+                          Log::Error(u"Worker failed");
+                        }
                         finished->store(true);
                       }),
                       finished});

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/engine_fixture.h"
@@ -13,6 +14,15 @@
 #include "platform/text.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
+
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace {
 
@@ -216,15 +226,17 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
   for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("c", i, ".txt")), Numbered("text ", i)});
   tree_->PutChangeList(1, files);
   ASSERT_EQ(set_->GetList(1, 2), 2);
+  auto token = std::make_shared<CancelToken>();
+  set_->cancelToken = token;
   set_->itemsDone = 0;
   std::thread canceller([&] {
     while (set_->itemsDone < 2) std::this_thread::yield();
-    set_->cancelRequested = true;
+    token->Cancel();
   });
   const int32_t result = set_->CheckFiles(false);
   canceller.join();
   EXPECT_EQ(result, 0);
-  EXPECT_TRUE(set_->cancelRequested);
+  EXPECT_TRUE(set_->cancelRequested());
   const std::size_t left = set_->fileTable.size();
   EXPECT_GT(left, 0u);
   EXPECT_EQ(set_->itemsDone, set_->itemsTotal) << "a cancelled run still reports its end";
@@ -233,6 +245,25 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
     const std::string name(file.name.begin(), file.name.end());
     EXPECT_EQ(ClientFileText(name), set_->fileTable.count(file.name) ? "<absent>" : file.content) << name;
   }
+}
+
+// A cancel that came before the pass began is not lost: no entry is handled.
+TEST_F(EngineServerTest, CancelThatCameBeforeThePassIsKept) {
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 10; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("text ", i)});
+  tree_->PutChangeList(1, files);
+  ASSERT_EQ(set_->GetList(1, 2), 2);
+  auto token = std::make_shared<CancelToken>();
+  token->Cancel();
+  set_->cancelToken = token;
+  for (bool resume : {false, true}) {
+    EXPECT_EQ(set_->CheckFiles(resume), 0);
+    EXPECT_TRUE(set_->cancelRequested());
+    EXPECT_EQ(set_->fileTable.size(), 10u) << "no entry was handled";
+    EXPECT_FALSE(set_->busy);
+  }
+  EXPECT_EQ(Requests(1).size(), 1u) << "only the list was fetched";
+  EXPECT_EQ(ClientFileText("k0.txt"), "<absent>");
 }
 
 TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
@@ -371,6 +402,50 @@ TEST_F(EngineServerTest, DownloadsThatDoNotMatchTheListAreNeverStored) {
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\p.txt"), std::string::npos);
 }
 
+// Every request of an update against a server that takes the connection and then says
+// nothing fails within its bound (short here), and the log names the resource.
+TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives());
+  platform::HttpLimits limits;
+  limits.connectTimeout = std::chrono::seconds(1);
+  limits.lowSpeedTime = std::chrono::seconds(1);
+  set_->serverClient->SetLimits(limits);
+  testsupport::ScriptedResponse silent;
+  silent.neverAnswer = true;
+  // WinINet sends every "\\" as "/".
+  for (const char* target : {"/version", "/list_2", "/fulllist", "/patches\\list", "/patches/list",
+                             "/files\\models\\a.ski", "/files/models/a.ski"})
+    server.Serve(target, silent);
+  set_->fileTable = {{u"models\\a.ski", FileInfo{testsupport::Md5Of("x"), 1, 1}}};
+  int32_t from = 0;
+  int32_t to = 0;
+  const struct {
+    const char* resource;
+    std::function<bool()> failed;
+  } steps[] = {
+      {"version", [&] { return set_->FetchServerVersion() == -1; }},
+      {"list_2", [&] { return set_->GetList(5, 7) == -1; }},
+      {"fulllist", [&] { return set_->GetFullList() == -1; }},
+      {"patches\\list", [&] { return !set_->DownloadPatchPackage(5, 7, from, to); }},
+      {"files\\models\\a.ski", [&] { return set_->CheckFiles(false) == -1; }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.resource);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(step.failed());
+    // About a second each; far longer if a wait had no end.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 15.0);
+    EXPECT_FALSE(set_->busy);
+    EXPECT_NE(LogText().find(std::string("ERROR: Can't fetch ") + step.resource +
+                             " from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
+              std::string::npos)
+        << LogText();
+  }
+}
+
 TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
   set_->archives.erase(set_->archives.begin() + 4);  // gfx: as after a failed open
   ASSERT_EQ(set_->GetPackage(u"gfx"), nullptr);
@@ -385,6 +460,9 @@ class PackageTest : public EngineServerTest {
  protected:
   void WritePackage(const std::vector<uint8_t>& bytes) { WriteWholeFile(temp_ / "pkg.cup", bytes); }
   int32_t Apply() { return set_->ApplyPackage(temp_.U16("pkg.cup")); }
+#ifdef __linux__
+  [[noreturn]] void DownloadOntoASmallDisk();
+#endif
 };
 
 TEST_F(PackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
@@ -537,17 +615,31 @@ TEST_F(PackageTest, CancelledApplicationRecordsNoVersion) {
   std::vector<ListedFile> files;
   for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("k", i)});
   WritePackage(testsupport::PackageBytes(0, 8, files));
+  auto token = std::make_shared<CancelToken>();
+  set_->cancelToken = token;
   set_->itemsDone = 0;
   std::thread canceller([&] {
     while (set_->itemsDone < 1) std::this_thread::yield();
-    set_->cancelRequested = true;
+    token->Cancel();
   });
   const int32_t result = Apply();
   canceller.join();
   EXPECT_EQ(result, ClientArchiveSet::kApplyCancelled);
-  EXPECT_TRUE(set_->cancelRequested);
+  EXPECT_TRUE(set_->cancelRequested());
   EXPECT_EQ(set_->itemsDone, set_->itemsTotal);
   EXPECT_EQ(ClientFileText("k299.txt"), "<absent>");
+  EXPECT_EQ(set_->ReadLocalVersion(), 2);
+}
+
+TEST_F(PackageTest, CancelThatCameBeforeTheApplicationIsKept) {
+  ASSERT_TRUE(set_->WriteLocalVersion(2));
+  WritePackage(testsupport::PackageBytes(0, 8, {{u"early.txt", "early"}}));
+  auto token = std::make_shared<CancelToken>();
+  token->Cancel();
+  set_->cancelToken = token;
+  EXPECT_EQ(Apply(), ClientArchiveSet::kApplyCancelled);
+  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(ClientFileText("early.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
 }
 
@@ -569,7 +661,6 @@ TEST_F(PackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   // which the client is back on the update server.
   tree_->PutText(u"patches\\list", "17 20 http://localhost:1/packs/p1.cup\n");
   ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
-  EXPECT_EQ(set_->serverClient->host, u"127.0.0.1");
   EXPECT_EQ(set_->FetchServerVersion(), 20);
   const std::vector<std::string> requests = Requests(5);
   ASSERT_EQ(requests.size(), 5u) << ::testing::PrintToString(requests);
@@ -580,7 +671,66 @@ TEST_F(PackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   EXPECT_NE(ConnectionOf(requests[3]), ConnectionOf(requests[2]));
   EXPECT_EQ(PathOf(requests[4]), "/version");
   EXPECT_NE(ConnectionOf(requests[4]), ConnectionOf(requests[3])) << "connected to the update server again";
+  EXPECT_EQ(ConnectionOf(requests[4]), ConnectionOf(requests[2])) << "the update server's connection was kept";
 }
+
+#ifdef __linux__
+// Runs in the death test's child. The temporary package's folder gets a file system of
+// 100 MiB, mounted in a mount namespace of this thread alone, so nothing outlives the
+// child; the child removes its folder itself, as it ends with exit.
+void PackageTest::DownloadOntoASmallDisk() {
+  const std::filesystem::path folder = temp_ / "config" / "patcher";
+  const std::string why = [&]() -> std::string {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=100m") != 0)
+      return std::string("cannot mount a small file system: ") + std::strerror(errno);
+    testsupport::ScriptedHttpServer server;
+    const std::string at = Numbered("http://127.0.0.1:", server.port());
+    testsupport::ScriptedResponse list;
+    list.body = "5 7 " + at + "/fits.cup\n6 7 " + at + "/too-big.cup\n";
+    server.Serve("/patches\\list", list);
+    // 30 MiB and the 64 MiB kept for the archives fit into 100 MiB; 40 MiB do not.
+    testsupport::ScriptedResponse fits;
+    fits.body = std::string(30u << 20, 'f');
+    server.Serve("/fits.cup", fits);
+    testsupport::ScriptedResponse tooBig;
+    tooBig.declaredLength = uint64_t{40} << 20;
+    tooBig.body = "x";
+    server.Serve("/too-big.cup", tooBig);
+    MakeSet(u"127.0.0.1", server.port());
+    if (!set_->OpenArchives()) return "the archives did not open";
+    int32_t from = 0;
+    int32_t to = 0;
+    const std::filesystem::path package = folder / "tempfile.dat";
+    if (!set_->DownloadPatchPackage(5, 7, from, to)) return "the package that fits was not fetched: " + LogText();
+    if (std::filesystem::file_size(package) != fits.body.size()) return "the package that fits is not whole";
+    if (set_->DownloadPatchPackage(6, 7, from, to)) return "the package too large for the disk was fetched";
+    if (std::filesystem::file_size(package) != 0) return "bytes of the package too large for the disk were written";
+    const std::string log = LogText();
+    const std::string line =
+        "ERROR: Not enough disk space for the update package /too-big.cup: it needs 104 MiB with room for the "
+        "archives, ";
+    if (log.find(line) == std::string::npos || log.find(" MiB are free in ") == std::string::npos)
+      return "no clear log line: " + log;
+    const std::vector<std::string> lines = server.requestLines();
+    if (lines.size() != 4 || lines.back() != "GET /too-big.cup HTTP/1.1") return "unexpected requests";
+    return {};
+  }();
+  if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
+  set_.reset();
+  Log::Open(u"");
+  umount2(folder.c_str(), MNT_DETACH);
+  std::error_code ignored;
+  std::filesystem::remove_all(temp_.path(), ignored);
+  std::exit(why.empty() ? 0 : 1);
+}
+
+TEST_F(PackageTest, PackageThatDoesNotFitTheDiskIsNotFetched) {
+  if (geteuid() != 0) GTEST_SKIP() << "a small file system can be mounted only as root";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(DownloadOntoASmallDisk(), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(PackageTest, BrokenOrMissingPackageDownloadIsRejected) {
   testsupport::ScriptedHttpServer server;

@@ -68,7 +68,7 @@ TEST_F(NginxTest, EscapedNamesReachTheirFiles) {
   for (const std::u16string& name : names) {
     std::vector<uint8_t> buffer;
     const std::string expected = "content of " + platform::Utf8FromUtf16(name);
-    EXPECT_EQ(client_->FetchToBuffer(name, buffer), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(client_->FetchToBuffer(name, buffer).received, static_cast<int32_t>(expected.size()));
     EXPECT_EQ(buffer, Bytes(expected));
   }
 }
@@ -83,8 +83,8 @@ TEST_F(NginxTest, BackslashesInNames) {
   Put(u"files\\models\\x.ski", "named with backslashes");
 #endif
   std::vector<uint8_t> buffer;
-  const int32_t result = client_->FetchToBuffer(u"files\\models\\x.ski", buffer);
-  const int32_t folderOnly = client_->FetchToBuffer(u"files\\only_folder.txt", buffer);
+  const int32_t result = client_->FetchToBuffer(u"files\\models\\x.ski", buffer).received;
+  const int32_t folderOnly = client_->FetchToBuffer(u"files\\only_folder.txt", buffer).received;
 #ifdef _WIN32
   EXPECT_EQ(result, 11);
   EXPECT_EQ(folderOnly, 16);
@@ -102,12 +102,12 @@ TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
   TempFolder folder;
   for (int i = 0; i < 10; ++i) {
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(client_->FetchToBuffer(u"version", buffer), 2);
-    EXPECT_EQ(client_->FetchToBuffer(u"list_1", buffer), 100000);
+    EXPECT_EQ(client_->FetchToBuffer(u"version", buffer).received, 2);
+    EXPECT_EQ(client_->FetchToBuffer(u"list_1", buffer).received, 100000);
     EXPECT_EQ(buffer, Bytes(list));
     platform::File file;
     ASSERT_EQ(file.Open(folder.U16("list.bin"), platform::FileMode::kCreate), 0);
-    EXPECT_EQ(client_->FetchToFile(u"list_1", file), 100000);
+    EXPECT_EQ(client_->FetchToFile(u"list_1", file).received, 100000);
   }
   const std::vector<std::string> lines = AccessLog(before + 30);
   ASSERT_EQ(lines.size(), before + 30);
@@ -130,7 +130,7 @@ TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
   }
 
   std::vector<uint8_t> buffer = Bytes("keep me");
-  EXPECT_EQ(client_->FetchToBuffer(u"no_such_file", buffer), -1);
+  EXPECT_EQ(client_->FetchToBuffer(u"no_such_file", buffer).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 }
 
@@ -141,7 +141,7 @@ TEST_F(NginxTest, LargeFileStreamsToDisk) {
   TempFolder folder;
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
-  EXPECT_EQ(client_->FetchToFile(u"patches/big.cup", file), static_cast<int32_t>(body.size()));
+  EXPECT_EQ(client_->FetchToFile(u"patches/big.cup", file).received, static_cast<int32_t>(body.size()));
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes(body));
   EXPECT_EQ(client_->chunksTotal.load(), 1280);

@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/scripted_bodies.h"
 #include "platform/temp_folder.h"
+#include "platform/text.h"
 #include "support/scripted_http_server.h"
 
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
@@ -23,26 +25,6 @@ namespace {
 using testsupport::ScriptedHttpServer;
 using testsupport::ScriptedResponse;
 
-std::string Pattern(std::size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  uint32_t state = seed;
-  for (char& c : bytes) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-ScriptedResponse Ok(std::string body) {
-  ScriptedResponse response;
-  response.body = std::move(body);
-  return response;
-}
-
 class UpdateServerClientTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.listening()); }
@@ -53,10 +35,9 @@ class UpdateServerClientTest : public ::testing::Test {
 
 TEST_F(UpdateServerClientTest, BuiltInServerIsTheDefault) {
   UpdateServerClient client;
-  EXPECT_EQ(client.host, std::u16string(kUpdateServerHost));
   EXPECT_EQ(client.serverHost(), std::u16string(kUpdateServerHost));
   EXPECT_EQ(client.port(), kUpdateServerPort);
-  EXPECT_FALSE(client.host.empty());
+  EXPECT_FALSE(client.serverHost().empty());
 }
 
 TEST_F(UpdateServerClientTest, RequestLineCarriesTheEscapedNameAndTheUserAgent) {
@@ -101,7 +82,7 @@ TEST_F(UpdateServerClientTest, BodyArrivesWholeInReadsOfAtMost4096Bytes) {
 
   std::vector<uint8_t> buffer;
   int32_t result = 0;
-  std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer); });
+  std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer).received; });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (client_.bytesInSample.load() < 8192 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -132,7 +113,7 @@ TEST_F(UpdateServerClientTest, ExpectedReadCountRoundsToNearest) {
   for (const Case& c : cases) {
     server_.Serve("/r", Ok(Pattern(c.size)));
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer), static_cast<int32_t>(c.size));
+    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer).received, static_cast<int32_t>(c.size));
     EXPECT_EQ(client_.chunksTotal.load(), c.chunksTotal) << c.size;
     EXPECT_EQ(client_.chunksDone.load(), c.chunksTotal) << c.size;
   }
@@ -141,7 +122,7 @@ TEST_F(UpdateServerClientTest, ExpectedReadCountRoundsToNearest) {
 TEST_F(UpdateServerClientTest, EmptyResourceGivesAnEmptyBuffer) {
   server_.Serve("/version", Ok(""));
   std::vector<uint8_t> buffer = Bytes("stale");
-  EXPECT_EQ(client_.FetchToBuffer(u"version", buffer), 0);
+  EXPECT_EQ(client_.FetchToBuffer(u"version", buffer).received, 0);
   EXPECT_TRUE(buffer.empty());
   EXPECT_EQ(client_.chunksTotal.load(), 1);
   EXPECT_EQ(client_.chunksDone.load(), 1);
@@ -156,21 +137,36 @@ TEST_F(UpdateServerClientTest, RefusedResponsesLeaveBufferAndFileUntouched) {
   noLength.sendContentLength = false;
   ScriptedResponse created = Ok("created");
   created.status = 201;
-  const std::pair<const char*, ScriptedResponse> cases[] = {
-      {"NotFound", notFound}, {"ServerError", serverError}, {"NoContentLength", noLength}, {"Created", created}};
+  const struct {
+    const char* name;
+    ScriptedResponse response;
+    FetchFailure failure;
+    uint32_t status;
+  } cases[] = {
+      {"NotFound", notFound, FetchFailure::kHttpStatus, 404},
+      {"ServerError", serverError, FetchFailure::kHttpStatus, 500},
+      {"NoContentLength", noLength, FetchFailure::kNoContentLength, 200},
+      {"Created", created, FetchFailure::kHttpStatus, 201},
+  };
 
   TempFolder folder;
-  for (const auto& [name, response] : cases) {
-    SCOPED_TRACE(name);
-    server_.Serve("/r", response);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.Serve("/r", c.response);
     std::vector<uint8_t> buffer = Bytes("keep me");
-    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer), -1);
+    const FetchResult toBuffer = client_.FetchToBuffer(u"r", buffer);
+    EXPECT_EQ(toBuffer.received, -1);
+    EXPECT_EQ(toBuffer.failure, c.failure);
+    EXPECT_EQ(toBuffer.status, c.status);
+    EXPECT_FALSE(toBuffer.complete());
     EXPECT_EQ(buffer, Bytes("keep me"));
 
     platform::File file;
     ASSERT_EQ(file.Open(folder.U16("out.bin"), platform::FileMode::kCreate), 0);
     ASSERT_TRUE(file.Write("head", 4));
-    EXPECT_EQ(client_.FetchToFile(u"r", file), -1);
+    const FetchResult toFile = client_.FetchToFile(u"r", file);
+    EXPECT_EQ(toFile.received, -1);
+    EXPECT_EQ(toFile.failure, c.failure);
     file.Close();
     EXPECT_EQ(ReadWholeFile(folder / "out.bin"), Bytes("head"));
   }
@@ -184,7 +180,7 @@ TEST_F(UpdateServerClientTest, DroppedConnectionLeavesAZeroTail) {
 
   // Old contents must not survive in the tail either.
   std::vector<uint8_t> buffer(12000, 0xAB);
-  EXPECT_EQ(client_.FetchToBuffer(u"files/big.bin", buffer), 5000);
+  EXPECT_EQ(client_.FetchToBuffer(u"files/big.bin", buffer).received, 5000);
   ASSERT_EQ(buffer.size(), 10000u);
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5000), Bytes(body.substr(0, 5000)));
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 5000, buffer.end()), std::vector<uint8_t>(5000, 0));
@@ -193,7 +189,7 @@ TEST_F(UpdateServerClientTest, DroppedConnectionLeavesAZeroTail) {
   TempFolder folder;
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("package.bin"), platform::FileMode::kCreate), 0);
-  EXPECT_EQ(client_.FetchToFile(u"files/big.bin", file), 5000);
+  EXPECT_EQ(client_.FetchToFile(u"files/big.bin", file).received, 5000);
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "package.bin"), Bytes(body.substr(0, 5000)));
 }
@@ -205,7 +201,7 @@ TEST_F(UpdateServerClientTest, FetchToFileAppendsTheBody) {
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
   ASSERT_TRUE(file.Write("head", 4));
-  EXPECT_EQ(client_.FetchToFile(u"patches/p.cup", file), 123457);
+  EXPECT_EQ(client_.FetchToFile(u"patches/p.cup", file).received, 123457);
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes("head" + body));
   EXPECT_EQ(client_.chunksTotal.load(), 30);
@@ -219,17 +215,17 @@ TEST_F(UpdateServerClientTest, OneConnectionCarriesManyRequests) {
   TempFolder folder;
   for (int i = 0; i < 20; ++i) {
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(client_.FetchToBuffer(u"version", buffer), 4);
-    EXPECT_EQ(client_.FetchToBuffer(u"list_5", buffer), 20000);
+    EXPECT_EQ(client_.FetchToBuffer(u"version", buffer).received, 4);
+    EXPECT_EQ(client_.FetchToBuffer(u"list_5", buffer).received, 20000);
     platform::File file;
     ASSERT_EQ(file.Open(folder.U16("f.bin"), platform::FileMode::kCreate), 0);
-    EXPECT_EQ(client_.FetchToFile(u"list_5", file), 20000);
+    EXPECT_EQ(client_.FetchToFile(u"list_5", file).received, 20000);
   }
   EXPECT_EQ(server_.requestLines().size(), 60u);
   EXPECT_EQ(server_.connections(), 1);
 }
 
-TEST_F(UpdateServerClientTest, HostSwitchAndBack) {
+TEST_F(UpdateServerClientTest, PackageFromAnotherHostLeavesTheServerConnectionAlone) {
   // The other host listens on the same port at another loopback address.
   ScriptedHttpServer other("127.0.0.2", server_.port());
   ASSERT_TRUE(other.listening());
@@ -238,21 +234,26 @@ TEST_F(UpdateServerClientTest, HostSwitchAndBack) {
   ASSERT_TRUE(client_.Connect());
 
   std::vector<uint8_t> buffer;
-  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 13);
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer).received, 13);
   EXPECT_EQ(buffer, Bytes("update server"));
 
-  client_.host = u"127.0.0.2";
-  ASSERT_TRUE(client_.Connect());
-  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 12);
-  EXPECT_EQ(buffer, Bytes("package host"));
+  TempFolder folder;
+  for (const std::u16string host : {u"127.0.0.2", u"127.0.0.1", u""}) {
+    SCOPED_TRACE(platform::Utf8FromUtf16(host));
+    platform::File file;
+    ASSERT_EQ(file.Open(folder.U16("p.cup"), platform::FileMode::kCreate), 0);
+    UpdateServerClient::FileFetch fetch;
+    fetch.host = host;
+    EXPECT_TRUE(client_.FetchToFile(u"version", file, fetch).complete());
+    file.Close();
+    EXPECT_EQ(ReadWholeFile(folder / "p.cup"), Bytes(host == u"127.0.0.2" ? "package host" : "update server"));
+  }
 
-  client_.host = client_.serverHost();
-  ASSERT_TRUE(client_.Connect());
-  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer), 13);
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer).received, 13);
   EXPECT_EQ(buffer, Bytes("update server"));
-
-  EXPECT_EQ(server_.requestLines().size(), 2u);
+  EXPECT_EQ(server_.requestLines().size(), 4u);
   EXPECT_EQ(other.requestLines().size(), 1u);
+  EXPECT_EQ(server_.connections(), 1) << "the update server's connection was kept throughout";
 }
 
 TEST_F(UpdateServerClientTest, UnreachableServerFailsAndALaterFetchSucceeds) {
@@ -264,13 +265,13 @@ TEST_F(UpdateServerClientTest, UnreachableServerFailsAndALaterFetchSucceeds) {
   UpdateServerClient client(u"127.0.0.1", port);
   client.Connect();
   std::vector<uint8_t> buffer = Bytes("keep me");
-  EXPECT_EQ(client.FetchToBuffer(u"version", buffer), -1);
+  EXPECT_EQ(client.FetchToBuffer(u"version", buffer).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 
   ScriptedHttpServer back("127.0.0.1", port);
   ASSERT_TRUE(back.listening());
   back.Serve("/version", Ok("7"));
-  EXPECT_EQ(client.FetchToBuffer(u"version", buffer), 1);
+  EXPECT_EQ(client.FetchToBuffer(u"version", buffer).received, 1);
   EXPECT_EQ(buffer, Bytes("7"));
 }
 
@@ -289,7 +290,7 @@ TEST_F(UpdateServerClientTest, OverlongNamesAreNotRequested) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> buffer = Bytes("keep me");
-    EXPECT_EQ(client_.FetchToBuffer(c.path, buffer), c.result);
+    EXPECT_EQ(client_.FetchToBuffer(c.path, buffer).received, c.result);
     if (c.result < 0) {
       EXPECT_EQ(buffer, Bytes("keep me"));
     }
@@ -302,13 +303,13 @@ TEST_F(UpdateServerClientTest, DeclaredLengthAboveTheCapIsRefused) {
   response.declaredLength = uint64_t{UpdateServerClient::kMaxBufferLength} + 1;
   server_.Serve("/fulllist", response);
   std::vector<uint8_t> buffer = Bytes("keep me");
-  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer), -1);
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 
   // A length above 4 GiB does not fit the 32-bit length at all.
   response.declaredLength = uint64_t{5} << 30;
   server_.Serve("/fulllist", response);
-  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer), -1);
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 }
 
@@ -325,7 +326,7 @@ TEST_F(UpdateServerClientTest, DeclaredLengthAboveTheCapIsRefused) {
   setrlimit(RLIMIT_AS, &bound);
   UpdateServerClient client(u"127.0.0.1", server.port());
   std::vector<uint8_t> buffer = Bytes("keep me");
-  const int32_t result = client.FetchToBuffer(u"fulllist", buffer);
+  const int32_t result = client.FetchToBuffer(u"fulllist", buffer).received;
   const bool asked = server.requestLines() == std::vector<std::string>{"GET /fulllist HTTP/1.1"};
   std::exit(result == -1 && buffer == Bytes("keep me") && asked ? 0 : 1);
 }
@@ -356,7 +357,7 @@ TEST_F(UpdateServerClientTest, ConnectWaitsForRunningFetches) {
     fetchers.emplace_back([&] {
       for (int i = 0; i < 15; ++i) {
         std::vector<uint8_t> buffer;
-        const int32_t result = client_.FetchToBuffer(u"files/a.bin", buffer);
+        const int32_t result = client_.FetchToBuffer(u"files/a.bin", buffer).received;
         (result == 50000 && buffer == Bytes(body) ? good : bad)++;
       }
     });
@@ -382,8 +383,8 @@ TEST_F(UpdateServerClientTest, OverlappingFirstFetchesBothSucceed) {
     std::vector<uint8_t> first;
     std::vector<uint8_t> second;
     int32_t firstResult = 0;
-    std::thread worker([&] { firstResult = client.FetchToBuffer(u"version", first); });
-    const int32_t secondResult = client.FetchToBuffer(u"patcher_version_new", second);
+    std::thread worker([&] { firstResult = client.FetchToBuffer(u"version", first).received; });
+    const int32_t secondResult = client.FetchToBuffer(u"patcher_version_new", second).received;
     worker.join();
     EXPECT_EQ(firstResult, 1);
     EXPECT_EQ(secondResult, 1);

@@ -17,7 +17,9 @@ class TcpSocket {
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   // Listens on an IPv4 address; port 0 takes a free one. Invalid on failure.
-  static TcpSocket Listen(const std::string& address, uint16_t port);
+  static TcpSocket Listen(const std::string& address, uint16_t port, int backlog = 64);
+  // A connection to an IPv4 address, made within a few seconds or not at all.
+  static TcpSocket Connect(const std::string& address, uint16_t port);
 
   bool IsValid() const { return handle_ != kInvalid; }
   uint16_t LocalPort() const;

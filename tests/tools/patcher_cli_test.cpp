@@ -11,6 +11,7 @@
 #include "engine/server_tree.h"
 #include "platform/text.h"
 #include "support/nginx_server.h"
+#include "support/scripted_http_server.h"
 #include "tools/child_process.h"
 
 #ifndef _WIN32
@@ -244,6 +245,106 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
     ++written;
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, files.size()) << "the pass stopped early";
+}
+
+// patcher-cli started with no terminal, its output going to `out`.
+pid_t SpawnPatcherCli(std::vector<std::string> argv, const std::string& out) {
+  argv.insert(argv.begin(), PATCHER_CLI_PATH);
+  std::vector<char*> pointers;
+  for (std::string& argument : argv) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits for the program to end within `limit`; kills it and gives false when it did not.
+bool EndsWithin(pid_t pid, std::chrono::seconds limit, int* status) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, status, 0);
+  return false;
+}
+
+// Ctrl+C while an update package trickles in: the download stops at once and the
+// program ends as cancelled, with no version recorded.
+TEST_F(PatcherCliTest, InterruptDuringAPackageDownloadEndsItAtOnce) {
+  PrepareClient(5, {{u"configs\\kept.cfg", "five"}});
+  // Where the updater keeps its own files and the downloaded package.
+  std::filesystem::create_directories(temp_ / "config" / "patcher");
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedResponse version;
+  version.body = "6";
+  server.Serve("/version", version);
+  testsupport::ScriptedResponse list;
+  list.body = "5 6 http://127.0.0.1:" + std::to_string(server.port()) + "/big.cup\n";
+  server.Serve("/patches\\list", list);
+  testsupport::ScriptedResponse package;
+  package.body = std::string(4u << 20, 'p');
+  package.trickle = std::chrono::milliseconds(20);
+  server.Serve("/big.cup", package);
+
+  const std::string out = (temp_ / "run" / "interrupted.out").string();
+  const pid_t pid = SpawnPatcherCli(
+      {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"}, out);
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (server.bodyBytesSent() < 20 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(server.bodyBytesSent(), 20u) << "the package download did not begin: " << ReadWholeFile(out);
+  const auto interrupted = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_TRUE(EndsWithin(pid, std::chrono::seconds(60), &status)) << "Ctrl+C did not end it: " << ReadWholeFile(out);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
+  // Within about a second; the download alone would take a day.
+  EXPECT_LT(seconds, 5.0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5) << ReadWholeFile(out);
+  EXPECT_NE(ReadWholeFile(out).find("Операция отменена"), std::string::npos) << ReadWholeFile(out);
+  const std::string log = ProgramLog();
+  EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Загрузка списка"), std::string::npos) << "no file list after a cancelled package";
+  EXPECT_EQ(VersionOnDisk(), 5);
+  EXPECT_EQ(Archived(u"configs\\kept.cfg"), "five");
+}
+
+// A server that takes the connection and never answers: every attempt times out (30 s
+// each), the retries that --yes allows are used up, and the program ends as a server error.
+TEST_F(PatcherCliTest, StalledServerEndsInAServerErrorInBoundedTime) {
+  PrepareClient(5);
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedResponse silent;
+  silent.neverAnswer = true;
+  server.Serve("/version", silent);
+  const std::string out = (temp_ / "run" / "stalled.out").string();
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = SpawnPatcherCli(
+      {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"}, out);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_TRUE(EndsWithin(pid, std::chrono::seconds(400), &status)) << "still running: " << ReadWholeFile(out);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Four attempts of about 30 s.
+  EXPECT_LT(seconds, 300.0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3) << ReadWholeFile(out);
+  EXPECT_EQ(server.requestLines().size(), 4u);
+  const std::string log = ProgramLog();
+  EXPECT_NE(log.find("ERROR: Can't fetch version from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
+            std::string::npos)
+      << log;
 }
 
 // On a terminal the questions wait for the player: a declined offer ends with its own code.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,12 @@ class FakeWindow : public WorkflowWindow {
   }
   // Called on the workflow's thread after each event is recorded.
   void OnEvent(std::function<void(const std::string&)> hook) { hook_ = std::move(hook); }
+  // The first time `event` is shown, the window throws, as a window that runs out of
+  // memory would.
+  void ThrowOn(std::string event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    throwOn_ = std::move(event);
+  }
   // From now on any call is a fault: the workflow has been destroyed.
   void Close() { closed_ = true; }
 
@@ -106,6 +113,10 @@ class FakeWindow : public WorkflowWindow {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       events_.push_back(event);
+      if (!throwOn_.empty() && event == throwOn_) {
+        throwOn_.clear();
+        throw std::runtime_error("the window failed at " + event);
+      }
     }
     if (hook_) hook_(event);
   }
@@ -115,5 +126,6 @@ class FakeWindow : public WorkflowWindow {
   std::deque<Answer> answers_;
   std::deque<std::optional<std::u16string>> dialogs_;
   std::function<void(const std::string&)> hook_;
+  std::string throwOn_;
   std::atomic<bool> closed_{false};
 };

@@ -12,6 +12,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/server_tree.h"
 #include "support/nginx_server.h"
+#include "support/scripted_http_server.h"
 #include "workflow/fake_window.h"
 
 namespace {
@@ -504,6 +505,75 @@ TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
   const std::string log = Log();
   EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos);
   EXPECT_EQ(log.find("Обновление завершено"), std::string::npos);
+  EXPECT_EQ(VersionOnDisk(), 5);
+}
+
+TEST_F(WorkflowTest, CloseDuringAPackageDownloadCancelsItAtOnce) {
+  PrepareClient(5, {{u"configs\\kept.cfg", "five"}});
+  // The same client, updated from a server whose package stops coming after 512 KiB.
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  workflow_.reset();
+  MakeSet(u"127.0.0.1", server.port());
+  workflow_ = std::make_unique<UpdateWorkflow>(*set_, window_);
+  testsupport::ScriptedResponse version;
+  version.body = "7";
+  server.Serve("/version", version);
+  testsupport::ScriptedResponse list;
+  list.body = Numbered("5 7 http://127.0.0.1:", server.port(), "/packs/big.cup\n");
+  server.Serve("/patches\\list", list);
+  server.Serve("/patches/list", list);
+  testsupport::ScriptedResponse package;
+  package.body = std::string(8u << 20, 'p');
+  package.stallAfter = 512u << 10;
+  server.Serve("/packs/big.cup", package);
+
+  window_.Script({Answer::kYes, Answer::kYes});
+  ASSERT_TRUE(workflow_->StartStartup());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!(set_->busy && server.bodyBytesSent() >= (512u << 10))) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the package download did not begin";
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const auto closed = std::chrono::steady_clock::now();
+  EXPECT_TRUE(workflow_->RequestClose());
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count();
+  // Within about a second; the server would have held the download for 30 more.
+  EXPECT_LT(seconds, 5.0) << "close returns once the download has stopped";
+  EXPECT_FALSE(set_->busy);
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(window_.Events("ask: "),
+            (Events{kOffer,
+                    "ask: Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти? | 0"}));
+  EXPECT_EQ(window_.Events().back(), "step: Операция отменена");
+  EXPECT_EQ(workflow_->state(), WorkflowState::kCancelled);
+  const std::string all = Log();
+  // From the update on: the archives were created before it.
+  const std::string log = all.substr(std::min(all.size(), all.find("INFO: Обновление клиента...")));
+  EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos) << all;
+  EXPECT_EQ(log.find("ERROR"), std::string::npos) << "a cancel is no failure: " << log;
+  EXPECT_EQ(log.find("Загрузка списка"), std::string::npos) << "no file list after a cancelled package";
+  EXPECT_EQ(log.find("Обновление завершено"), std::string::npos);
+  // The archives open, unchanged, at the old version.
+  EXPECT_EQ(VersionOnDisk(), 5);
+  EXPECT_EQ(Archived(u"configs", u"configs\\kept.cfg"), "five");
+}
+
+TEST_F(WorkflowTest, FailureThrownInsideAnOperationEndsItAsAServerError) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  ASSERT_TRUE(workflow_->LoadArchives());
+  window_.ThrowOn("status: Обновление клиента...");
+  ASSERT_TRUE(workflow_->StartUpdate());
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(workflow_->state(), WorkflowState::kServerError);
+  const Events events = window_.Events();
+  EXPECT_EQ(Events(events.end() - 4, events.end()),
+            (Events{"close: on", "step: ", "buttons: Server error", "status: Ошибка сервера обновлений"}));
+  EXPECT_FALSE(set_->busy);
+  EXPECT_NE(Log().find("ERROR: Operation failed: the window failed at status: Обновление клиента..."),
+            std::string::npos)
+      << Log();
   EXPECT_EQ(VersionOnDisk(), 5);
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "net/update_server_address.h"
 #include "platform/console.h"
 #include "platform/terminal.h"
+#include "platform/text.h"
 #include "workflow/progress_thread.h"
 #include "workflow/string_table.h"
 #include "workflow/update_workflow.h"
@@ -57,19 +59,7 @@ int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& a
   return ExitCodeOf(workflow.state());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CliOptions options;
-  std::string error;
-  if (!ParseArguments(platform::CommandLineArguments(argc, argv), &options, &error)) {
-    std::fprintf(stderr, "patcher-cli: %s\n\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return kExitReady;
-  }
+int RunProgram(const CliOptions& options) {
   const bool outputIsTerminal = platform::StandardOutputIsTerminal();
   if (outputIsTerminal) platform::PrepareTerminalOutput();
   platform::CatchInterrupt();
@@ -99,4 +89,31 @@ int main(int argc, char** argv) {
   }
   Log::InfoText(Text(TextId::kPatcherClosed));
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions options;
+  std::string error;
+  if (!ParseArguments(platform::CommandLineArguments(argc, argv), &options, &error)) {
+    std::fprintf(stderr, "patcher-cli: %s\n\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return kExitReady;
+  }
+  // Nothing thrown ends the program unreported; the workers and the progress thread are
+  // stopped on the way out by their owners.
+  try {
+    return RunProgram(options);
+  } catch (const std::exception& failure) {
+    Log::Error(u"patcher-cli failed: %s", platform::Utf16FromUtf8(failure.what()));
+    std::fprintf(stderr, "patcher-cli: %s\n", failure.what());
+  } catch (...) {
+    Log::Error(u"patcher-cli failed");
+    std::fprintf(stderr, "patcher-cli: failed\n");
+  }
+  return kExitServerError;
 }

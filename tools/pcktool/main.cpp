@@ -85,5 +85,8 @@ int main(int argc, char** argv) {
     // Only allocation can throw here; it still ends as a message and an exit code.
     ReportError(std::string("error: ") + failure.what());
     return 1;
+  } catch (...) {
+    ReportError("error: an unexpected failure");
+    return 1;
   }
 }

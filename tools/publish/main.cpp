@@ -81,5 +81,8 @@ int main(int argc, char** argv) {
     // Allocation, or a path the platform cannot convert: still a message and an exit code.
     ReportError(std::string("error: ") + failure.what());
     return kFailedExit;
+  } catch (...) {
+    ReportError("error: an unexpected failure");
+    return kFailedExit;
   }
 }

@@ -3,6 +3,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "support/tcp_socket.h"
@@ -25,7 +26,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   return *this;
 }
 
-TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port) {
+TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port, int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return TcpSocket();
   TcpSocket socket(static_cast<std::uintptr_t>(fd));
@@ -33,7 +34,23 @@ TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port) {
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return TcpSocket();
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || ::listen(fd, 64) != 0) return TcpSocket();
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || ::listen(fd, backlog) != 0)
+    return TcpSocket();
+  return socket;
+}
+
+TcpSocket TcpSocket::Connect(const std::string& address, uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return TcpSocket();
+  TcpSocket socket(static_cast<std::uintptr_t>(fd));
+  // A connection that the server never takes must not hold the caller for long.
+  timeval wait{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(port);
+  if (::inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) return TcpSocket();
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0) return TcpSocket();
   return socket;
 }
 

@@ -29,7 +29,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   return *this;
 }
 
-TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port) {
+TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port, int backlog) {
   if (!StartWinsock()) return TcpSocket();
   SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (handle == INVALID_SOCKET) return TcpSocket();
@@ -41,9 +41,22 @@ TcpSocket TcpSocket::Listen(const std::string& address, uint16_t port) {
   local.sin_family = AF_INET;
   local.sin_port = ::htons(port);
   if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return TcpSocket();
-  if (::bind(handle, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || ::listen(handle, 64) != 0) {
+  if (::bind(handle, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 || ::listen(handle, backlog) != 0) {
     return TcpSocket();
   }
+  return socket;
+}
+
+TcpSocket TcpSocket::Connect(const std::string& address, uint16_t port) {
+  if (!StartWinsock()) return TcpSocket();
+  SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (handle == INVALID_SOCKET) return TcpSocket();
+  TcpSocket socket(static_cast<std::uintptr_t>(handle));
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = ::htons(port);
+  if (::inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) return TcpSocket();
+  if (::connect(handle, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != 0) return TcpSocket();
   return socket;
 }
 

@@ -1,0 +1,84 @@
+#pragma once
+// One resource fetched whole over one connection: the GET, the checks of its head,
+// the body read in pieces into a sink, and the remainder asked for again (a Range
+// request) when the body breaks off after some bytes arrived.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/fetch_result.h"
+#include "platform/http.h"
+
+// Where a body goes as it arrives.
+class BodySink {
+ public:
+  virtual ~BodySink() = default;
+  // The body (of `length` bytes) starts; called again when it starts over from its
+  // first byte. False when it cannot be held.
+  virtual bool Begin(uint32_t length) = 0;
+  // Where the read of the bytes from `offset` on is to land: room for the rest of the
+  // body, up to the read size.
+  virtual uint8_t* Target(uint32_t offset) = 0;
+  // Takes the `n` bytes a read put at Target(offset); false stops the transfer.
+  virtual bool Store(uint32_t offset, uint32_t n) = 0;
+  // The transfer is over with `received` bytes in place.
+  virtual void End(uint32_t received, bool complete) = 0;
+};
+
+// The progress figures a transfer advances (the update server client's).
+struct TransferCounters {
+  std::atomic<int32_t>& chunksTotal;
+  std::atomic<int32_t>& chunksDone;
+  std::atomic<uint32_t>& bytesInSample;
+};
+
+class BodyTransfer {
+ public:
+  // Bytes asked for per read.
+  static constexpr uint32_t kReadSize = 4096;
+  // Times a broken-off body is asked for again, each time only after the attempt before
+  // brought bytes no earlier attempt had.
+  static constexpr int kMaxResumes = 3;
+
+  BodyTransfer(platform::HttpConnection& connection, std::string objectName, uint32_t maxLength,
+               const std::atomic<bool>* cancel, TransferCounters counters)
+      : connection_(connection),
+        objectName_(std::move(objectName)),
+        maxLength_(maxLength),
+        cancel_(cancel),
+        counters_(counters) {}
+
+  FetchResult Run(BodySink& sink);
+
+ private:
+  bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
+  // Opens and sends a GET, from `rangeStart` on when it is above 0; null with the
+  // failure in `result` when no response came.
+  std::unique_ptr<platform::HttpRequest> Open(uint32_t rangeStart, FetchResult& result);
+  // The head of an answer with the whole body: status 200 and a length that fits.
+  bool AcceptWhole(platform::HttpRequest& request, FetchResult& result);
+  // The head of an answer with the remainder from `received` on.
+  bool AcceptRemainder(platform::HttpRequest& request, uint32_t received, FetchResult& result);
+  // The ETag or date of the answer in hand, for the If-Range of the next request.
+  void TakeValidator(platform::HttpRequest& request);
+  void StartBody(uint32_t length);
+  // Reads until the body is complete or the transfer fails; kNone when complete.
+  FetchFailure ReadBody(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
+
+  platform::HttpConnection& connection_;
+  const std::string objectName_;
+  const uint32_t maxLength_;
+  const std::atomic<bool>* cancel_;
+  TransferCounters counters_;
+  uint32_t declared_ = 0;
+  // The validator sent with If-Range; empty when the server gave none usable.
+  std::string validator_;
+};
+
+// A value the server sent that may be sent back as If-Range: a strong ETag or a
+// date, printable ASCII of reasonable length. Empty when none is usable.
+std::string UsableValidator(const std::string& etag, const std::string& lastModified);
+// True when `contentRange` reads "bytes START-(TOTAL-1)/TOTAL".
+bool ContentRangeMatches(const std::string& contentRange, uint64_t start, uint64_t total);
