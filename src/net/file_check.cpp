@@ -62,6 +62,7 @@ int32_t ClientArchiveSet::ProcessArchiveEntry(const std::u16string& path, const 
       Log::Error(u"SetFileCompressedData error");
       return -2;
     }
+    ++filesStored;
     return 0;
   }
   return 0;
@@ -86,6 +87,7 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
     Log::Error(u"Can't create file %s", fullPath);
     return -3;
   }
+  ++filesStored;
   return 0;
 }
 

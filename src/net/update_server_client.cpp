@@ -72,6 +72,7 @@ uint32_t UpdateServerClient::ReadBody(platform::HttpRequest& request, uint32_t d
     ++chunksDone;
     received += n;
     bytesInSample += n;
+    bytesReceived += n;
     if (n == 0 || received >= declared) break;
     want = std::min(declared - received, kReadSize);
   }

@@ -53,6 +53,8 @@ class UpdateServerClient {
   std::atomic<int32_t> chunksDone{0};
   // Content-Length of the most recent transfer, so a caller can tell a broken one.
   std::atomic<uint32_t> declaredLength{0};
+  // Body bytes received by every fetch since construction, for a console's summary.
+  std::atomic<uint64_t> bytesReceived{0};
   // Speed sample: written by the display thread alone; the client only adds to bytesInSample.
   uint64_t sampleStartTick = 0;
   std::atomic<uint32_t> bytesInSample{0};

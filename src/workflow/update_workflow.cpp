@@ -116,9 +116,10 @@ int32_t UpdateWorkflow::QueryServerVersion() {
   int32_t version = archives_.FetchServerVersion();
   while (version < 0) {
     Log::Error(u"%s", Text(TextId::kServerVersionError));
-    if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) return version;
+    if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) break;
     version = archives_.FetchServerVersion();
   }
+  serverVersion_ = version;
   return version;
 }
 

@@ -63,6 +63,9 @@ class UpdateWorkflow {
   void Stop();
 
   WorkflowState state() const { return state_.load(); }
+  // What QueryServerVersion returned last: the server version, negative when it could
+  // not be fetched, or when none was asked for yet.
+  int32_t serverVersion() const { return serverVersion_.load(); }
   std::u16string manualPackagePath() const;
 
   // The thread entries: what each worker runs. Each returns 0.
@@ -94,6 +97,7 @@ class UpdateWorkflow {
   WorkflowWindow& window_;
   std::atomic<WorkflowState> state_{WorkflowState::kStarting};
   std::atomic<bool> stopping_{false};
+  std::atomic<int32_t> serverVersion_{-1};
   mutable std::mutex manualMutex_;
   std::u16string manualPackagePath_;
   // Last: joined first when the workflow is destroyed.
