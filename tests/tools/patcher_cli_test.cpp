@@ -251,7 +251,16 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
   }
   ASSERT_EQ(kill(pid, SIGINT), 0);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "patcher-cli did not end within 60 s of Ctrl+C: " << ReadWholeFile(out);
   }
   ASSERT_TRUE(begun) << "the files step never showed within 30 s: " << ReadWholeFile(out);
   ASSERT_TRUE(WIFEXITED(status));
