@@ -503,7 +503,8 @@ TEST_F(PcktoolTest, PackWarnsAboutNamesTheUpdaterCannotPlace) {
       {"configs", "configs", ""},
       {"help/script", "help\\script", ""},
       {"mine", "mine", "NAME mine is not one of the updater's archive names (help\\script, building, configs,"},
-      {"Configs", "Configs", "NAME Configs is not one of the updater's archive names"},
+      // In a folder of its own: on a Windows disk Configs.pck is configs.pck.
+      {"upper/Configs", "Configs", "NAME Configs is not one of the updater's archive names"},
       {"other", "models",
        "the archive named models is written to " + At("other.pck") + ": the updater looks for it in models.pck"},
   };
