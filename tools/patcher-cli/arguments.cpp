@@ -84,18 +84,18 @@ bool ParseServer(const std::u16string& text, CliOptions* options) {
 
 // Options that take a value, and flags.
 enum class Kind { kValue, kFlag };
-struct OptionSpec {
+struct KnownOption {
   const char16_t* longName;
   char16_t shortName;
   Kind kind;
 };
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {u"root", 0, Kind::kValue}, {u"server", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},
     {u"json", 0, Kind::kFlag},  {u"help", u'h', Kind::kFlag}, {u"version", 0, Kind::kFlag},
 };
 
-bool Apply(const OptionSpec& spec, const std::u16string& value, CliOptions* options, std::string* error) {
-  const std::u16string name = spec.longName;
+bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* options, std::string* error) {
+  const std::u16string name = option.longName;
   if (name == u"root") {
     if (value.empty()) return Fail(error, "--root: нужна папка");
     options->root = value;
@@ -131,13 +131,13 @@ bool ParseArguments(const std::vector<std::u16string>& arguments, CliOptions* op
     const bool isLong = argument[1] == u'-';
     const std::size_t equals = isLong ? argument.find(u'=') : std::u16string::npos;
     const std::u16string name = isLong ? argument.substr(2, equals - 2) : argument.substr(1);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : kOptions)
-      if (isLong ? name == candidate.longName : (name.size() == 1 && name[0] == candidate.shortName)) spec = &candidate;
+    const KnownOption* known = nullptr;
+    for (const KnownOption& candidate : kOptions)
+      if (isLong ? name == candidate.longName : (name.size() == 1 && name[0] == candidate.shortName)) known = &candidate;
     const std::string shown = platform::Utf8FromUtf16(argument.substr(0, equals));
-    if (spec == nullptr) return Fail(error, "неизвестный параметр " + shown);
+    if (known == nullptr) return Fail(error, "неизвестный параметр " + shown);
     std::u16string value;
-    if (spec->kind == Kind::kValue) {
+    if (known->kind == Kind::kValue) {
       if (equals != std::u16string::npos) {
         value = argument.substr(equals + 1);
       } else if (i + 1 < arguments.size()) {
@@ -148,7 +148,7 @@ bool ParseArguments(const std::vector<std::u16string>& arguments, CliOptions* op
     } else if (equals != std::u16string::npos) {
       return Fail(error, shown + " не принимает значения");
     }
-    if (!Apply(*spec, value, options, error)) return false;
+    if (!Apply(*known, value, options, error)) return false;
   }
   if (words.empty()) return true;
   if (words[0] == u"check") {
