@@ -104,6 +104,9 @@ class ClientArchiveSet {
   std::atomic<int32_t> itemsTotal{0};
   std::atomic<int32_t> itemsDone{0};
   std::atomic<bool> busy{false};
+  // Files written into the client by file checks and packages since construction
+  // (downloaded or taken from a package because they differed), for a console's summary.
+  std::atomic<int32_t> filesStored{0};
 
  private:
   // One entry of the file table; 0 when handled.

@@ -5,7 +5,9 @@
 using platform::FileMode;
 using platform::SeekOrigin;
 
-DualFilesStream::~DualFilesStream() { CloseFiles(); }
+DualFilesStream::~DualFilesStream() {
+  CloseFiles();
+}
 
 int DualFilesStream::OpenFiles(const std::u16string& basePath, FileMode firstMode) {
   int error = first.Open(basePath + kFirstExtension, firstMode);
@@ -14,13 +16,15 @@ int DualFilesStream::OpenFiles(const std::u16string& basePath, FileMode firstMod
   length = first.length;
   position = 0;
   const std::u16string continuationPath = basePath + kContinuationExtension;
-  if (continuation.Open(continuationPath, FileMode::kReadWrite) == 0) {
+  // Read-only, the continuation is read-only too, and a missing one is never created.
+  const bool readOnly = firstMode == FileMode::kRead;
+  if (continuation.Open(continuationPath, readOnly ? FileMode::kRead : FileMode::kReadWrite) == 0) {
     length += continuation.length;
     continuationOpen = true;
     pendingContinuationPath.clear();
   } else {
     continuationOpen = false;
-    pendingContinuationPath = continuationPath;
+    pendingContinuationPath = readOnly ? std::u16string() : continuationPath;
   }
   return 0;
 }

@@ -19,7 +19,7 @@ class DualFilesStream {
   DualFilesStream& operator=(const DualFilesStream&) = delete;
 
   // Opens basePath + ".pck" with firstMode and, if present, basePath + ".pkx".
-  // Returns 0 or the ".pck" open error.
+  // Returns 0 or the ".pck" open error. With kRead nothing is ever written or created.
   int OpenFiles(const std::u16string& basePath, platform::FileMode firstMode);
   void CloseFiles();
   bool Read(void* buffer, uint32_t count);

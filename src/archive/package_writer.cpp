@@ -26,6 +26,8 @@ void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
 PackageResult TavrinFilePackage::Create(const std::u16string& basePath, const std::u16string& archiveName) {
   Close();
   name_ = archiveName;
+  readOnly_ = false;
+  committedLength_ = 0;
   // A continuation left from an earlier archive of that name would be counted into the
   // new one's length; a new archive starts without it.
   const std::u16string oldContinuation = basePath + kContinuationExtension;
@@ -184,6 +186,7 @@ PackageResult TavrinFilePackage::WriteIndex() {
   if (!Seek(kArchiveLengthOffset)) return PackageResult::kSeekFailed;
   if (!Write(commit, 4) || !Sync()) return PackageResult::kWriteFailed;
   Truncate(archiveLength);
+  committedLength_ = std::min<uint64_t>(archiveLength, DualFilesStream::length);
   if (!Seek(archiveLength)) return PackageResult::kSeekFailed;
   return PackageResult::kOk;
 }

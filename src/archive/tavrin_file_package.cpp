@@ -19,7 +19,9 @@ constexpr uint32_t kMaxCompressedRecord = 64 * 1024;
 
 }  // namespace
 
-TavrinFilePackage::TavrinFilePackage() { splitSize = kSplitSize; }
+TavrinFilePackage::TavrinFilePackage() {
+  splitSize = kSplitSize;
+}
 
 TavrinFilePackage::~TavrinFilePackage() {
   Close();
@@ -38,9 +40,20 @@ std::u16string TavrinFilePackage::NameOf(const EntryRecord& record) {
 }
 
 PackageResult TavrinFilePackage::Open(const std::u16string& basePath, const std::u16string& archiveName) {
+  return OpenWith(basePath, archiveName, platform::FileMode::kReadWrite);
+}
+
+PackageResult TavrinFilePackage::OpenReadOnly(const std::u16string& basePath, const std::u16string& archiveName) {
+  return OpenWith(basePath, archiveName, platform::FileMode::kRead);
+}
+
+PackageResult TavrinFilePackage::OpenWith(const std::u16string& basePath, const std::u16string& archiveName,
+                                          platform::FileMode mode) {
   Close();
   name_ = archiveName;
-  if (OpenFiles(basePath, platform::FileMode::kReadWrite) != 0) return PackageResult::kCannotOpen;
+  readOnly_ = mode == platform::FileMode::kRead;
+  committedLength_ = 0;
+  if (OpenFiles(basePath, mode) != 0) return PackageResult::kCannotOpen;
   isOpen_ = true;
   unsigned char magic1[4];
   unsigned char magic2[4];
@@ -110,7 +123,8 @@ PackageResult TavrinFilePackage::LoadIndex() {
       if (!Read(scratch_.data(), recordLength)) return PackageResult::kReadFailed;
       std::size_t inflated = 0;
       // A record that inflates to anything but 276 bytes is damaged.
-      if (inflater_.Decompress(scratch_.data(), recordLength, recordBytes, kRecordSize, &inflated) != CodecResult::kOk ||
+      if (inflater_.Decompress(scratch_.data(), recordLength, recordBytes, kRecordSize, &inflated) !=
+              CodecResult::kOk ||
           inflated != kRecordSize)
         return PackageResult::kDecompressionFailed;
     }
@@ -123,8 +137,10 @@ PackageResult TavrinFilePackage::LoadIndex() {
   }
   // Anything after the last committed index is an interrupted write: cut it away. Only an
   // index that loaded proves the header's length right; a damaged header must not cost the
-  // file its bytes.
-  if (archiveLength != DualFilesStream::length) Truncate(archiveLength);
+  // file its bytes. An archive opened for inspection keeps them, to be reported.
+  committedLength_ = archiveLength;
+  if (archiveLength != DualFilesStream::length && !readOnly_) Truncate(archiveLength);
+  committedLength_ = std::min<uint64_t>(committedLength_, DualFilesStream::length);
   return PackageResult::kOk;
 }
 

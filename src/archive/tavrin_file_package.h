@@ -24,6 +24,9 @@ class TavrinFilePackage : private DualFilesStream {
 
   // Reading.
   PackageResult Open(const std::u16string& basePath, const std::u16string& archiveName);
+  // Opens for inspection: the files are opened read-only and bytes after the last commit
+  // are left where they are (see uncommittedBytes); every write fails.
+  PackageResult OpenReadOnly(const std::u16string& basePath, const std::u16string& archiveName);
   PackageResult Close();
   // fullName uses "\" separators; letters A-Z match either case.
   EntryRecord* FindEntry(const std::u16string& fullName, bool create);
@@ -53,6 +56,9 @@ class TavrinFilePackage : private DualFilesStream {
   const Index& index() const { return index_; }
   // The logical length of the open archive.
   uint64_t streamLength() const { return DualFilesStream::length; }
+  // Bytes beyond the archive length of the header: what an interrupted write left. Open
+  // cuts them away, so only an archive opened read-only can have any.
+  uint64_t uncommittedBytes() const { return DualFilesStream::length - committedLength_; }
 
   // Entry key: A-Z lowered, every other unit unchanged.
   static std::u16string KeyOf(std::u16string_view fullName);
@@ -60,12 +66,16 @@ class TavrinFilePackage : private DualFilesStream {
   static std::u16string NameOf(const EntryRecord& record);
 
  private:
+  PackageResult OpenWith(const std::u16string& basePath, const std::u16string& archiveName, platform::FileMode mode);
   PackageResult LoadIndex();
   PackageResult FindOrCreateEntry(const std::u16string& fullName, EntryRecord** record);
   PackageResult PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored, uint32_t uncompressed);
 
   bool isOpen_ = false;
+  bool readOnly_ = false;
   bool indexChanged_ = false;
+  // The archive length of the header once the index loaded.
+  uint64_t committedLength_ = 0;
   std::u16string name_;
   uint32_t format_ = package_format::kFormat188;
   Index index_;

@@ -134,6 +134,7 @@ bool BodyTransfer::AcceptRemainder(platform::HttpRequest& request, uint32_t rece
 
 void BodyTransfer::StartBody(uint32_t length) {
   declared_ = length;
+  counters_.runningLength = length;
   const uint32_t chunk = std::min(length, kReadSize);
   counters_.chunksDone = 0;
   counters_.chunksTotal = chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(length) / chunk + 0.5);
@@ -215,6 +216,7 @@ FetchFailure BodyTransfer::ReadBody(platform::HttpRequest& request, BodySink& si
     ++counters_.chunksDone;
     received += n;
     counters_.bytesInSample += n;
+    counters_.bytesReceived += n;
   }
   return FetchFailure::kNone;
 }

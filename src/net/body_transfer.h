@@ -32,6 +32,9 @@ struct TransferCounters {
   std::atomic<int32_t>& chunksTotal;
   std::atomic<int32_t>& chunksDone;
   std::atomic<uint32_t>& bytesInSample;
+  // For displays and summaries only; callers take lengths from the FetchResult.
+  std::atomic<uint64_t>& bytesReceived;
+  std::atomic<uint32_t>& runningLength;
 };
 
 class BodyTransfer {

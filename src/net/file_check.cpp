@@ -68,6 +68,7 @@ int32_t ClientArchiveSet::ProcessArchiveEntry(const std::u16string& path, const 
       Log::Error(u"SetFileCompressedData error");
       return -2;
     }
+    ++filesStored;
     return 0;
   }
   return 0;
@@ -89,6 +90,7 @@ int32_t ClientArchiveSet::ProcessPlainEntry(const std::u16string& path, const Fi
   }
   switch (written) {
     case PlainFileResult::kWritten:
+      ++filesStored;
       return 0;
     case PlainFileResult::kContentMismatch:
       // Bytes that are short, do not inflate or do not match the list are never stored.

@@ -174,6 +174,7 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
           Log::Error(u"SetFileCompressedData error");
           return finish(-3);
         }
+        ++filesStored;
         break;
       }
     } else {
@@ -193,6 +194,7 @@ int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
           Log::Error(u"Can't create file %s", fullPath);
           return finish(-4);
         }
+        ++filesStored;
       }
     }
     ++itemsDone;

@@ -151,7 +151,7 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
     result.failure = FetchFailure::kFailed;
   } else {
     BodyTransfer transfer(*connection, objectName, maxLength, cancel != nullptr ? &cancel->flag() : nullptr,
-                          TransferCounters{chunksTotal, chunksDone, bytesInSample});
+                          TransferCounters{chunksTotal, chunksDone, bytesInSample, bytesReceived, runningLength});
     result = transfer.Run(sink);
   }
   Report(shownHost, path, result);

@@ -86,6 +86,10 @@ class UpdateServerClient {
   // Reads the current transfer is expected to take, and reads done so far.
   std::atomic<int32_t> chunksTotal{0};
   std::atomic<int32_t> chunksDone{0};
+  // Body bytes received by every fetch since construction, for a console's summary.
+  std::atomic<uint64_t> bytesReceived{0};
+  // The length the server declared for the transfer now running, for progress displays.
+  std::atomic<uint32_t> runningLength{0};
   // Speed sample: written by the display thread alone; the client only adds to bytesInSample.
   uint64_t sampleStartTick = 0;
   std::atomic<uint32_t> bytesInSample{0};

@@ -8,7 +8,9 @@ namespace platform {
 
 bool StandardInputIsTerminal();
 bool StandardOutputIsTerminal();
-// Output to the terminal is UTF-8 and understands the VT cursor sequences.
+bool StandardErrorIsTerminal();
+// Output to the terminal, on both output streams, is UTF-8 and understands the VT
+// cursor sequences.
 void PrepareTerminalOutput();
 // From now on Ctrl+C (and Ctrl+Break) sets a flag instead of ending the process.
 void CatchInterrupt();

@@ -171,9 +171,10 @@ int32_t UpdateWorkflow::QueryServerVersion() {
   // A cancelled operation asks nothing more.
   while (version < 0 && !archives_.cancelRequested()) {
     Log::Error(u"%s", Text(TextId::kServerVersionError));
-    if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) return version;
+    if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) break;
     version = archives_.FetchServerVersion();
   }
+  serverVersion_ = version;
   return version;
 }
 

@@ -70,6 +70,9 @@ class UpdateWorkflow {
   void Stop();
 
   WorkflowState state() const { return state_.load(); }
+  // What QueryServerVersion returned last: the server version, negative when it could
+  // not be fetched, or when none was asked for yet.
+  int32_t serverVersion() const { return serverVersion_.load(); }
   std::u16string manualPackagePath() const;
 
   // The thread entries: what each worker runs. Each returns 0; anything thrown inside is
@@ -124,6 +127,7 @@ class UpdateWorkflow {
   // by the one worker that runs the update.
   int updateDepth_ = 0;
   bool nextUpdateStep_ = false;
+  std::atomic<int32_t> serverVersion_{-1};
   mutable std::mutex manualMutex_;
   std::u16string manualPackagePath_;
   // Last: joined first when the workflow is destroyed.

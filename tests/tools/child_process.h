@@ -8,10 +8,13 @@
 
 struct ChildResult {
   bool started = false;
-  int exitCode = -1;  // -1 also when the child ended by a signal
+  int exitCode = -1;  // -1 also when the child ended by a signal or was stopped
   std::string out;
   std::string err;
 };
+
+// No child of a test runs longer than this: one that does is stopped, and its output says so.
+inline constexpr int kChildDeadlineSeconds = 300;
 
 // Arguments are UTF-8. Output is collected through two files in scratchFolder (which must
 // exist), so a chatty child can never block on a full pipe.

@@ -1,18 +1,9 @@
-// patcher-cli as a player or an operator runs it: the built program against nginx
-// serving a tree the tests write, with no terminal attached.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <random>
-
-#include "app/log.h"
-#include "archive/client_archive_set.h"
-#include "engine/server_tree.h"
-#include "platform/text.h"
-#include "support/nginx_server.h"
+// patcher-cli's main paths, and what it does with its client: apply without the server,
+// which client root it works on, and one updater per client.
+#include "platform/file.h"
+#include "platform/instance_marker.h"
 #include "support/scripted_http_server.h"
-#include "tools/child_process.h"
+#include "tools/patcher_cli_fixture.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -23,99 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <thread>
 
 extern char** environ;
 #endif
 
+namespace patcher_cli_test {
 namespace {
-
-using testsupport::ListedFile;
-
-void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-class PatcherCliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::random_device random;
-    temp_ = std::filesystem::temp_directory_path() / ("patcher_cli_test_" + std::to_string(random()));
-    std::filesystem::create_directories(temp_ / "patcher");
-    // The program writes log.txt into its working folder.
-    std::filesystem::create_directories(temp_ / "run");
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(temp_ / "run");
-    std::string why;
-    ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
-    tree_ = std::make_unique<testsupport::ServerTree>(std::filesystem::path(nginx_.root));
-    tree_->Clear();
-  }
-  void TearDown() override {
-    set_.reset();
-    std::filesystem::current_path(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(temp_, ignored);
-    if (tree_ != nullptr) tree_->Clear();
-  }
-
-  void OpenSet() {
-    set_ = std::make_unique<ClientArchiveSet>((temp_ / "patcher").u16string(), u"127.0.0.1", nginx_.port);
-    ASSERT_TRUE(set_->OpenArchives());
-  }
-  // A client at `version` holding `archived` (full archive names), saved and closed.
-  void PrepareClient(int32_t version, const std::vector<ListedFile>& archived = {}) {
-    OpenSet();
-    for (const ListedFile& file : archived) {
-      TavrinFilePackage* archive = set_->GetPackage(file.name.substr(0, file.name.find(u'\\')));
-      ASSERT_NE(archive, nullptr);
-      const auto size = static_cast<uint32_t>(file.content.size());
-      ASSERT_EQ(archive->SetFileCompressedData(file.name, file.content.data(), size, size), PackageResult::kOk);
-    }
-    ASSERT_TRUE(set_->WriteLocalVersion(version));
-    ASSERT_TRUE(set_->SaveArchives());
-    set_.reset();
-  }
-  int32_t VersionOnDisk() {
-    OpenSet();
-    const int32_t version = set_->ReadLocalVersion();
-    set_.reset();
-    return version;
-  }
-  std::string Archived(const std::u16string& name) {
-    OpenSet();
-    std::vector<uint8_t> content;
-    TavrinFilePackage* archive = set_->GetPackage(name.substr(0, name.find(u'\\')));
-    const bool found = archive != nullptr && archive->GetFileData(name, true, &content) == PackageResult::kOk;
-    set_.reset();
-    return found ? std::string(content.begin(), content.end()) : "<absent>";
-  }
-  std::string ClientFileText(const std::string& relative) const {
-    const std::filesystem::path path = temp_ / "velkar" / relative;
-    return std::filesystem::exists(path) ? ReadWholeFile(path) : "<absent>";
-  }
-  std::string Server() const { return "127.0.0.1:" + std::to_string(nginx_.port); }
-  ChildResult Run(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"--root", temp_.string()});
-    return RunChild(PATCHER_CLI_PATH, arguments, temp_ / "run");
-  }
-  // The program's log.txt (UTF-16LE) as UTF-8.
-  std::string ProgramLog() const {
-    const std::string bytes = ReadWholeFile(temp_ / "run" / "log.txt");
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
-    return platform::Utf8FromUtf16(text);
-  }
-
-  std::filesystem::path temp_;
-  std::filesystem::path previous_;
-  std::unique_ptr<ClientArchiveSet> set_;
-  testsupport::NginxServer nginx_;
-  std::unique_ptr<testsupport::ServerTree> tree_;
-};
 
 TEST_F(PatcherCliTest, BringsAnOlderClientToTheNewestRelease) {
   PrepareClient(5, {{u"models\\a.ski", "old model"}});
@@ -145,7 +50,10 @@ TEST_F(PatcherCliTest, UnattendedOfferIsAcceptedWhenItsCountDownEnds) {
   tree_->PutChangeList(1, {{u"late.txt", "late"}});
   const ChildResult run = Run({"--server", Server()});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("yes in 11 s"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("да через 11 с, если не нажать Ctrl+C"), std::string::npos) << run.out;
+  // The console's own words are Russian like the questions.
+  const std::vector<std::string> words = LatinWords(run.out + run.err, {temp_.string(), Server()});
+  EXPECT_TRUE(words.empty()) << Joined(words) << "\n" << run.out << run.err;
   EXPECT_EQ(VersionOnDisk(), 6);
   EXPECT_EQ(ClientFileText("late.txt"), "late");
 }
@@ -156,7 +64,7 @@ TEST_F(PatcherCliTest, CheckRepairsTheClientOnlyOnceConfirmed) {
   const std::vector<ListedFile> files = {{u"gfx\\damaged.tga", std::string(5000, 'g')}};
   tree_->PutFullList(7, files);
   const ChildResult declined = Run({"check", "--server", Server()});
-  EXPECT_EQ(declined.exitCode, 2) << declined.out << declined.err;
+  EXPECT_EQ(declined.exitCode, 1) << declined.out << declined.err;
   EXPECT_NE(declined.out.find("Вы действительно хотите выполнить проверку клиента?"), std::string::npos);
   EXPECT_EQ(VersionOnDisk(), 7);
   EXPECT_EQ(Archived(u"gfx\\damaged.tga"), "garbage");
@@ -169,25 +77,13 @@ TEST_F(PatcherCliTest, CheckRepairsTheClientOnlyOnceConfirmed) {
   EXPECT_EQ(Archived(u"gfx\\damaged.tga"), files[0].content);
 }
 
-TEST_F(PatcherCliTest, AppliesAPackageFromDisk) {
-  PrepareClient(5);
-  tree_->PutText(u"version", "9");
-  WriteBytes(temp_ / "update.cup", testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", "from the package"}}));
-  const ChildResult run = Run({"apply", (temp_ / "update.cup").string(), "--server", Server()});
-  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_EQ(VersionOnDisk(), 9);
-  EXPECT_EQ(Archived(u"configs\\m.cfg"), "from the package");
-}
-
 TEST_F(PatcherCliTest, EndsWithItsCodeWhenNothingCanBeDone) {
   PrepareClient(5);
-  // Nothing listens on port 1: every question is a retry of the server version.
+  // Nothing listens on port 1: the question is a retry of the server version, and
+  // without a terminal nobody answers it.
   const ChildResult unattended = Run({"--server", "127.0.0.1:1"});
   EXPECT_EQ(unattended.exitCode, 3) << unattended.out << unattended.err;
   EXPECT_NE(unattended.out.find("Ошибка сервера обновлений"), std::string::npos) << unattended.out;
-  const ChildResult yes = Run({"--server", "127.0.0.1:1", "--yes"});
-  EXPECT_EQ(yes.exitCode, 3) << yes.out << yes.err;
-  EXPECT_NE(yes.out.find("answered yes 3 times already"), std::string::npos) << yes.out;
   EXPECT_NE(ProgramLog().find("ERROR: Ошибка получения версии сервера обновлений"), std::string::npos);
 
   std::filesystem::remove(temp_ / "velkar" / "configs.pck");
@@ -195,13 +91,136 @@ TEST_F(PatcherCliTest, EndsWithItsCodeWhenNothingCanBeDone) {
   const ChildResult damaged = Run({"--server", Server()});
   EXPECT_EQ(damaged.exitCode, 4) << damaged.out << damaged.err;
   EXPECT_NE(damaged.out.find("Папка повреждена"), std::string::npos) << damaged.out;
-
-  EXPECT_EQ(Run({"--server", "127.0.0.1:0"}).exitCode, 1);
-  EXPECT_EQ(Run({"apply"}).exitCode, 1);
-  const ChildResult unknown = Run({"--frobnicate"});
-  EXPECT_EQ(unknown.exitCode, 1);
-  EXPECT_NE(unknown.err.find("unknown option --frobnicate"), std::string::npos) << unknown.err;
 }
+
+// apply FILE works on the disk alone: no request reaches the server, and a FILE that
+// cannot be applied ends the run without asking for another one nobody could choose.
+TEST_F(PatcherCliTest, ApplyWorksWithoutTheServer) {
+  PrepareClient(5);
+  const std::filesystem::path package = temp_ / "update.cup";
+  WriteBytes(package, testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", "from the package"}, {u"p.txt", "plain"}}));
+  const std::size_t requestsBefore = ServerRequests();
+  const ChildResult run = Run({"apply", package.string(), "--server", Server()});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(ServerRequests(), requestsBefore) << "apply asked the server";
+  EXPECT_EQ(run.out.find("Ошибка сервера"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Версия клиента: 9"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Обновление завершено"), std::string::npos) << run.out;
+  EXPECT_EQ(VersionOnDisk(), 9);
+  EXPECT_EQ(Archived(u"configs\\m.cfg"), "from the package");
+  EXPECT_EQ(ClientFileText("p.txt"), "plain");
+  // Nobody listens there, and apply does not care.
+  EXPECT_EQ(Run({"apply", package.string(), "--server", "127.0.0.1:1"}).exitCode, 0);
+}
+
+TEST_F(PatcherCliTest, ApplyRefusesWhatItCannotApply) {
+  PrepareClient(5);
+  WriteBytes(temp_ / "text.txt", std::vector<uint8_t>{'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't', '\n'});
+  WriteBytes(temp_ / "later.cup", testsupport::PackageBytes(9, 12, {{u"configs\\m.cfg", "for 9 and later"}}));
+  std::vector<uint8_t> cut = testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", std::string(400, 'c')}});
+  cut.resize(cut.size() - 10);
+  WriteBytes(temp_ / "cut.cup", cut);
+  struct Case {
+    std::string file;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {(temp_ / "missing.cup").string(), 2, "missing.cup: нет такого файла"},
+      {(temp_ / "text.txt").string(), 2, "text.txt: это не пакет обновления"},
+      {(temp_ / "cut.cup").string(), 2, "cut.cup: это не пакет обновления"},
+      {(temp_ / "later.cup").string(), 1, "later.cup: пакет для клиента версии 9 и выше, а у клиента 5"},
+  };
+  for (const Case& c : cases) {
+    const ChildResult run = Run({"apply", c.file, "--server", "127.0.0.1:1"});
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.file << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Выбрать другой файл?"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("Ошибка сервера"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(VersionOnDisk(), 5);
+  EXPECT_EQ(Archived(u"configs\\m.cfg"), "<absent>");
+}
+
+// A client root is never made up: --root must be a folder, and the default is the
+// working folder or its parent, whichever holds velkar.
+TEST_F(PatcherCliTest, WorksOnlyOnAClientRootThatIsThere) {
+  PrepareClient(5);
+  const std::filesystem::path missing = temp_ / "no" / "such" / "root";
+  for (const std::string& form : {std::string("--root=") + missing.string(), std::string("--root")}) {
+    std::vector<std::string> arguments = {form};
+    if (form == "--root") arguments.push_back(missing.string());
+    arguments.insert(arguments.end(), {"--server", Server(), "--yes"});
+    const ChildResult run = RunBare(arguments);
+    EXPECT_EQ(run.exitCode, 2) << form << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find("нет папки клиента " + missing.string()), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "no")) << "a missing root was made";
+
+  // From the root itself and from its patcher folder: the client at 5 is found.
+  for (const std::filesystem::path& working : {temp_, temp_ / "patcher"}) {
+    std::filesystem::current_path(working);
+    const ChildResult run = RunBare({"--server", "127.0.0.1:1"});
+    EXPECT_EQ(run.exitCode, 3) << working << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find("Версия клиента: 5"), std::string::npos) << working << "\n" << run.out;
+  }
+  // Elsewhere nothing is found, and nothing is made.
+  std::filesystem::create_directories(temp_ / "run" / "elsewhere");
+  std::filesystem::current_path(temp_ / "run" / "elsewhere");
+  const ChildResult lost = RunBare({"--server", Server()});
+  EXPECT_EQ(lost.exitCode, 2) << lost.out << lost.err;
+  EXPECT_NE(lost.err.find("нет папки клиента"), std::string::npos) << lost.err;
+  EXPECT_NE(lost.err.find("--root"), std::string::npos) << lost.err;
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "run" / "velkar"));
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "run" / "elsewhere" / "velkar"));
+  std::filesystem::current_path(temp_ / "run");
+}
+
+TEST_F(PatcherCliTest, EmptyRootIsInstalledFromTheFullList) {
+  const std::filesystem::path fresh = temp_ / "fresh";
+  std::filesystem::create_directories(fresh);
+  tree_->PutText(u"version", "3");
+  tree_->PutFullList(3, {{u"models\\a.ski", std::string(2000, 'a')}, {u"velkarclient.exe", "program"}});
+  const ChildResult run = RunBare({"--root", fresh.string(), "--server", Server(), "--yes"});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Версия клиента: 3"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadWholeFile(fresh / "velkar" / "velkarclient.exe"), "program");
+  EXPECT_TRUE(std::filesystem::exists(fresh / "velkar" / "models.pck"));
+}
+
+// A second updater on the same client says so and ends with its own code; it neither
+// touches the archives nor empties the log of the one that runs.
+TEST_F(PatcherCliTest, SecondUpdaterOnTheClientEndsWithItsOwnCode) {
+  PrepareClient(5);
+  WriteBytes(temp_ / "run" / "log.txt", {'f', '\0', 'i', '\0', 'r', '\0', 's', '\0', 't', '\0'});
+  {
+    // What a running updater holds.
+    platform::File held;
+    std::filesystem::create_directories(temp_ / "config" / "patcher");
+    ASSERT_EQ(held.Open((temp_ / "config" / "patcher" / "updater.lock").u16string(), platform::FileMode::kCreate), 0);
+    const ChildResult second = Run({"--server", Server(), "--yes"});
+    EXPECT_EQ(second.exitCode, 6) << second.out << second.err;
+    EXPECT_NE(second.err.find("уже использует другая программа обновления"), std::string::npos) << second.err;
+    EXPECT_EQ(second.out.find("Папка повреждена"), std::string::npos) << second.out;
+    EXPECT_EQ(second.out.find("Повторить попытку?"), std::string::npos) << second.out;
+    EXPECT_EQ(ProgramLog(), "first");
+  }
+  // Once it is gone, the next one runs.
+  EXPECT_EQ(Run({"--server", "127.0.0.1:1"}).exitCode, 3);
+}
+
+#ifdef _WIN32
+// On Windows the updater's named mutex says that some updater runs, whatever its client.
+TEST_F(PatcherCliTest, SingleInstanceMarkerOfTheUpdaterIsHonoured) {
+  PrepareClient(5);
+  platform::InstanceMarker marker;
+  ASSERT_TRUE(marker.Acquire(u"Solmere Classic Updater"));
+  const ChildResult second = Run({"--server", Server(), "--yes"});
+  EXPECT_EQ(second.exitCode, 6) << second.out << second.err;
+  EXPECT_NE(second.err.find("Программа уже запущена"), std::string::npos) << second.err;
+  EXPECT_EQ(second.out.find("Папка повреждена"), std::string::npos) << second.out;
+}
+#endif
 
 #ifndef _WIN32
 // Ctrl+C reaches a console program as SIGINT.
@@ -225,16 +244,30 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
   pid_t pid = -1;
   ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
-  // The pass has begun once the files step shows.
-  for (int i = 0; i < 3000 && ReadWholeFile(out).find("Обновление файлов") == std::string::npos; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The pass has begun once the files step shows some way.
+  bool begun = false;
+  for (int i = 0; i < 3000 && !begun; ++i) {
+    begun = ReadWholeFile(out).find("Обновление файлов: ") != std::string::npos;
+    if (!begun) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   ASSERT_EQ(kill(pid, SIGINT), 0);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "patcher-cli did not end within 60 s of Ctrl+C: " << ReadWholeFile(out);
+  }
+  ASSERT_TRUE(begun) << "the files step never showed within 30 s: " << ReadWholeFile(out);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 5) << ReadWholeFile(out);
-  EXPECT_NE(ReadWholeFile(out).find("Операция отменена"), std::string::npos) << ReadWholeFile(out);
+  const std::string shown = ReadWholeFile(out);
+  EXPECT_EQ(WEXITSTATUS(status), 5) << shown;
+  EXPECT_EQ(CountOf(shown, "Операция отменена"), 1u) << shown;
   EXPECT_NE(ProgramLog().find("INFO: Операция отменена"), std::string::npos);
   EXPECT_NE(ProgramLog().find("INFO: Патчер закрыт"), std::string::npos);
   EXPECT_EQ(VersionOnDisk(), 5);
@@ -245,6 +278,85 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
     ++written;
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, files.size()) << "the pass stopped early";
+}
+
+// Runs patcher-cli on a terminal of its own and answers its first question with `answer`.
+struct TerminalRun {
+  int status = -1;
+  bool answered = false;
+  std::string shown;
+};
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::string& answer) {
+  TerminalRun run;
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return run;
+  const std::string side = ptsname(terminal);
+  // Held open here too, so the terminal never hangs up while the program has yet to open it.
+  const int held = open(side.c_str(), O_RDWR | O_NOCTTY);
+  std::vector<std::string> argv = {PATCHER_CLI_PATH};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> pointers;
+  for (std::string& argument : argv) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd < 3; ++fd) posix_spawn_file_actions_addopen(&actions, fd, side.c_str(), O_RDWR, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned == 0) {
+    // Read everything the program shows (it would stop on a full terminal otherwise) and
+    // answer the question once it is asked.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{terminal, POLLIN, 0};
+      if (poll(&ready, 1, 100) > 0) {
+        char buffer[4096];
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got > 0) run.shown.append(buffer, static_cast<std::size_t>(got));
+      }
+      if (!run.answered && run.shown.find("[д/н] (") != std::string::npos) {
+        run.answered = write(terminal, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
+      }
+      if (waitpid(pid, &run.status, WNOHANG) == pid) {
+        pid = -1;
+        break;
+      }
+    }
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &run.status, 0);
+      run.status = -1;
+    }
+  }
+  close(held);
+  close(terminal);
+  return run;
+}
+
+// On a terminal the questions wait for the player, who answers in either alphabet.
+TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "7");
+  for (const std::string answer : {"n\n", "н\n", "Нет\n"}) {
+    const TerminalRun run = RunOnTerminal({"--root", temp_.string(), "--server", Server()}, answer);
+    ASSERT_NE(run.status, -1) << "patcher-cli did not end: " << run.shown;
+    ASSERT_TRUE(WIFEXITED(run.status));
+    EXPECT_TRUE(run.answered) << run.shown;
+    EXPECT_EQ(WEXITSTATUS(run.status), 1) << answer << run.shown;
+    EXPECT_NE(run.shown.find("Обновить клиент?"), std::string::npos) << run.shown;
+    EXPECT_NE(run.shown.find("[д/н] (10)"), std::string::npos) << "the count-down shows" << run.shown;
+    EXPECT_EQ(run.shown.find("[y/n]"), std::string::npos) << run.shown;
+  }
+  EXPECT_EQ(VersionOnDisk(), 5);
+
+  tree_->PutChangeList(2, {{u"fresh.txt", "fresh"}});
+  const TerminalRun accepted = RunOnTerminal({"--root", temp_.string(), "--server", Server()}, "д\n");
+  ASSERT_NE(accepted.status, -1) << "patcher-cli did not end: " << accepted.shown;
+  EXPECT_EQ(WEXITSTATUS(accepted.status), 0) << accepted.shown;
+  EXPECT_EQ(VersionOnDisk(), 7);
+  EXPECT_EQ(ClientFileText("fresh.txt"), "fresh");
 }
 
 // patcher-cli started with no terminal, its output going to `out`.
@@ -346,69 +458,7 @@ TEST_F(PatcherCliTest, StalledServerEndsInAServerErrorInBoundedTime) {
             std::string::npos)
       << log;
 }
-
-// On a terminal the questions wait for the player: a declined offer ends with its own code.
-TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
-  PrepareClient(5);
-  tree_->PutText(u"version", "7");
-  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  ASSERT_EQ(grantpt(terminal), 0);
-  ASSERT_EQ(unlockpt(terminal), 0);
-  const std::string side = ptsname(terminal);
-  // Held open here too, so the terminal never hangs up while the program has yet to open it.
-  const int held = open(side.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(held, 0);
-
-  std::vector<std::string> argv = {PATCHER_CLI_PATH, "--root", temp_.string(), "--server", Server()};
-  std::vector<char*> pointers;
-  for (std::string& argument : argv) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd < 3; ++fd) posix_spawn_file_actions_addopen(&actions, fd, side.c_str(), O_RDWR, 0);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-
-  // Read everything the program shows (it would stop on a full terminal otherwise) and
-  // answer the offer once it is asked.
-  std::string shown;
-  bool answered = false;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{terminal, POLLIN, 0};
-    if (poll(&ready, 1, 100) > 0) {
-      char buffer[4096];
-      const ssize_t got = read(terminal, buffer, sizeof buffer);
-      if (got > 0) shown.append(buffer, static_cast<std::size_t>(got));
-    }
-    if (!answered && shown.find("[y/n] (") != std::string::npos) {
-      ASSERT_EQ(write(terminal, "n\n", 2), 2);
-      answered = true;
-    }
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      pid = -1;
-      break;
-    }
-  }
-  if (pid > 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    close(held);
-    close(terminal);
-    FAIL() << "patcher-cli did not end: " << shown;
-  }
-  close(held);
-  close(terminal);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_TRUE(answered) << shown;
-  EXPECT_EQ(WEXITSTATUS(status), 2) << shown;
-  EXPECT_NE(shown.find("Обновить клиент?"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("[y/n] (10)"), std::string::npos) << "the count-down shows" << shown;
-  EXPECT_EQ(VersionOnDisk(), 5);
-}
 #endif
 
 }  // namespace
+}  // namespace patcher_cli_test

@@ -166,7 +166,9 @@ TEST_F(PcktoolTest, CatWritesTheEntryByteForByte) {
   const ChildResult missing = Pcktool({"cat", At("cfg"), "cfg\\nothing"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_NE(missing.err.find("code 11 (file not found)"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("cfg\\nothing in " + At("cfg.pck") + ": file not found"), std::string::npos)
+      << missing.err;
+  EXPECT_EQ(missing.err.find("code"), std::string::npos) << "results are told in words: " << missing.err;
 }
 
 TEST_F(PcktoolTest, ExtractGivesBackWhatWasPacked) {
@@ -232,7 +234,7 @@ TEST_F(PcktoolTest, PackThatCannotStoreAFileLeavesNoArchive) {
   WriteFile("src/\xF0\x9F\x98\x80.txt", "no code page 936 name");
   const ChildResult packed = Pcktool({"pack", At("src"), At("cfg"), "cfg"});
   EXPECT_EQ(packed.exitCode, 1);
-  EXPECT_NE(packed.err.find("code 15"), std::string::npos) << packed.err;
+  EXPECT_NE(packed.err.find("the name cannot be stored"), std::string::npos) << packed.err;
   EXPECT_FALSE(fs::exists(work_ / "cfg.pck"));
 
   // An existing archive is never replaced.
@@ -283,9 +285,8 @@ TEST_F(PcktoolTest, VerifyReportsEachDamagedEntryOnItsOwnLine) {
   const ChildResult damaged = Pcktool({"verify", At("cfg")});
   EXPECT_EQ(damaged.exitCode, 1);
   EXPECT_EQ(CountLines(damaged.err), 2u) << damaged.err;
-  EXPECT_NE(damaged.err.find("cfg\\bad-header.txt: code 9 (decompression failed)\n"), std::string::npos) << damaged.err;
-  EXPECT_NE(damaged.err.find("cfg\\bad-checksum.txt: code 9 (decompression failed)\n"), std::string::npos)
-      << damaged.err;
+  EXPECT_NE(damaged.err.find("cfg\\bad-header.txt: decompression failed\n"), std::string::npos) << damaged.err;
+  EXPECT_NE(damaged.err.find("cfg\\bad-checksum.txt: decompression failed\n"), std::string::npos) << damaged.err;
   EXPECT_NE(damaged.out.find("4 entries, 2 damaged"), std::string::npos) << damaged.out;
 }
 
@@ -313,8 +314,10 @@ TEST_F(PcktoolTest, ArchiveThatCannotBeOpenedIsReportedAndLeftAsItIs) {
     damage.apply(work_ / "arc.pck");
     const bool existed = fs::exists(work_ / "arc.pck");
     const std::string before = ReadWholeFile(work_ / "arc.pck");
-    const std::string expected =
-        "code " + std::to_string(static_cast<int>(damage.expected)) + " (" + PackageResultText(damage.expected) + ")";
+    // In words: a missing archive is "no such file", not "code 14".
+    const std::string expected = damage.expected == PackageResult::kCannotOpen
+                                     ? std::string("arc.pck: no such file")
+                                     : std::string("arc.pck: ") + PackageResultText(damage.expected);
 
     const std::vector<std::vector<std::string>> commands = {
         {"list", At("arc")},
@@ -408,6 +411,180 @@ TEST_F(PcktoolTest, ExtractRefusesNamesThatLeaveTheFolder) {
   std::set<std::string> added;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::inserter(added, added.end()));
   EXPECT_EQ(added, (std::set<std::string>{U8String(out / "cfg"), U8String(out / "cfg" / "ok.txt")}));
+}
+
+}  // namespace
+
+namespace {
+
+// Reading commands leave every byte as it was, an uncommitted tail included, and say it
+// is there; repair and the writing commands cut it.
+TEST_F(PcktoolTest, ReadingNeverChangesTheArchive) {
+  Pack({{"a.txt", RepeatedText("a ", 100)}, {"b.txt", "b"}}, "cfg", "cfg");
+  const uint64_t committed = fs::file_size(work_ / "cfg.pck");
+  // What a writer killed after storing data but before its commit leaves.
+  std::ofstream(work_ / "cfg.pck", std::ios::binary | std::ios::app) << RandomBytes(777, 9);
+  const std::string before = ReadWholeFile(work_ / "cfg.pck");
+  const std::vector<std::vector<std::string>> reads = {
+      {"list", At("cfg")},
+      {"cat", At("cfg"), "cfg\\b.txt"},
+      {"verify", At("cfg.pck")},
+      {"extract", At("cfg"), At("out")},
+      {"extract", At("cfg"), At("out2"), "cfg\\a.txt"},
+  };
+  for (const auto& command : reads) {
+    const ChildResult result = Pcktool(command);
+    EXPECT_EQ(result.exitCode, 0) << command[0] << ": " << result.err;
+    EXPECT_NE(result.err.find("cfg.pck: 777 bytes after the last commit: an interrupted write (left as it is"),
+              std::string::npos)
+        << command[0] << ": " << result.err;
+    EXPECT_TRUE(ReadWholeFile(work_ / "cfg.pck") == before) << command[0] << " changed the archive";
+  }
+  EXPECT_EQ(Pcktool({"cat", At("cfg"), "cfg\\b.txt"}).out, "b");
+
+  const ChildResult repaired = Pcktool({"repair", At("cfg")});
+  EXPECT_EQ(repaired.exitCode, 0) << repaired.err;
+  EXPECT_NE(repaired.out.find("cut 777 bytes after the last commit"), std::string::npos) << repaired.out;
+  EXPECT_EQ(fs::file_size(work_ / "cfg.pck"), committed);
+  const ChildResult again = Pcktool({"repair", At("cfg")});
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_NE(again.out.find("nothing to repair"), std::string::npos) << again.out;
+  EXPECT_EQ(fs::file_size(work_ / "cfg.pck"), committed);
+
+  // A change cuts the tail first, and says so.
+  std::ofstream(work_ / "cfg.pck", std::ios::binary | std::ios::app) << RandomBytes(55, 10);
+  WriteFile("c.txt", "c");
+  const ChildResult added = Pcktool({"add", At("cfg"), "cfg\\c.txt", At("c.txt")});
+  EXPECT_EQ(added.exitCode, 0) << added.err;
+  EXPECT_NE(added.err.find("55 bytes after the last commit: an interrupted write, cut away"), std::string::npos)
+      << added.err;
+  const ChildResult listed = Pcktool({"list", At("cfg")});
+  EXPECT_EQ(listed.err, "") << "the change committed with no tail left";
+  EXPECT_EQ(CountLines(listed.out), 3u) << listed.out;
+}
+
+// An ARCHIVE is NAME.pck, NAME.pkx or NAME: a path with another extension is some other
+// file, never "readme.txt.pck".
+TEST_F(PcktoolTest, ArchiveNamesAreNotExtendedAgain) {
+  Pack({{"a.txt", "a"}}, "cfg", "cfg");
+  WriteFile("readme.txt", "just a text");
+  WriteFile("src/x.txt", "x");
+  for (const std::string& archive : {At("cfg"), At("cfg.pck"), At("cfg.PCK"), At("cfg.pkx")}) {
+    const ChildResult listed = Pcktool({"list", archive});
+    EXPECT_EQ(listed.exitCode, 0) << archive << ": " << listed.err;
+    EXPECT_EQ(listed.out, "cfg\\a.txt\t1\t1\n") << archive;
+  }
+  const std::vector<std::vector<std::string>> refused = {
+      {"list", At("readme.txt")},
+      {"verify", At("readme.txt")},
+      {"extract", At("readme.txt"), At("out")},
+      {"repair", At("readme.txt")},
+      {"pack", At("src"), At("readme.txt"), "configs"},
+      {"add", At("readme.txt"), "cfg\\x.txt", At("src/x.txt")},
+  };
+  for (const auto& command : refused) {
+    const ChildResult result = Pcktool(command);
+    EXPECT_EQ(result.exitCode, 2) << command[0];
+    EXPECT_NE(result.err.find("readme.txt: not an archive name"), std::string::npos) << result.err;
+  }
+  EXPECT_FALSE(fs::exists(work_ / "readme.txt.pck"));
+  EXPECT_EQ(ReadWholeFile(work_ / "readme.txt"), "just a text");
+}
+
+// pack says when the updater would never read what it packs.
+TEST_F(PcktoolTest, PackWarnsAboutNamesTheUpdaterCannotPlace) {
+  WriteFile("src/a.txt", "a");
+  struct Case {
+    std::string archive;
+    std::string name;
+    std::string warning;  // empty: none
+  };
+  const Case cases[] = {
+      {"configs", "configs", ""},
+      {"help/script", "help\\script", ""},
+      {"mine", "mine", "NAME mine is not one of the updater's archive names (help\\script, building, configs,"},
+      // In a folder of its own: on a Windows disk Configs.pck is configs.pck.
+      {"upper/Configs", "Configs", "NAME Configs is not one of the updater's archive names"},
+      {"other", "models",
+       "the archive named models is written to " + At("other.pck") + ": the updater looks for it in models.pck"},
+  };
+  for (const Case& c : cases) {
+    fs::create_directories((work_ / U8Path(c.archive)).parent_path());
+    const ChildResult packed = Pcktool({"pack", At("src"), At(c.archive), c.name});
+    EXPECT_EQ(packed.exitCode, 0) << c.name << ": " << packed.err;
+    if (c.warning.empty()) {
+      EXPECT_EQ(packed.err, "") << c.name;
+    } else {
+      EXPECT_NE(packed.err.find("pcktool: warning: " + c.warning), std::string::npos) << packed.err;
+    }
+    EXPECT_TRUE(fs::exists(work_ / U8Path(c.archive + ".pck"))) << c.name;
+  }
+}
+
+// extract takes the entries to write, and --no-overwrite keeps what is there.
+TEST_F(PcktoolTest, ExtractChosenEntriesAndKeepWhatIsThere) {
+  Pack({{"a.txt", "a"}, {"Sub/B.txt", "b"}, {"c.txt", "c"}}, "cfg", "cfg");
+  const ChildResult chosen = Pcktool({"extract", At("cfg"), At("out"), "cfg\\a.txt", "CFG/sub/b.TXT", "cfg\\a.txt"});
+  EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
+  EXPECT_EQ(ReadTree(work_ / "out"), (std::map<std::string, std::string>{{"cfg/a.txt", "a"}, {"cfg/Sub/B.txt", "b"}}));
+  EXPECT_NE(chosen.out.find("2 of 2 entries extracted"), std::string::npos) << chosen.out;
+
+  const ChildResult missing = Pcktool({"extract", At("cfg"), At("some"), "cfg\\c.txt", "cfg\\none.txt"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("cfg\\none.txt: no such entry"), std::string::npos) << missing.err;
+  EXPECT_EQ(ReadTree(work_ / "some"), (std::map<std::string, std::string>{{"cfg/c.txt", "c"}}));
+
+  WriteFile("out/cfg/a.txt", "mine");
+  const ChildResult kept = Pcktool({"extract", "--no-overwrite", At("cfg"), At("out")});
+  EXPECT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_NE(kept.err.find("a.txt: it is there already (--no-overwrite)"), std::string::npos) << kept.err;
+  // a.txt and Sub/B.txt are there from before.
+  EXPECT_NE(kept.out.find("1 of 3 entries extracted, 2 kept"), std::string::npos) << kept.out;
+  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "a.txt"), "mine");
+  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "c.txt"), "c");
+  const ChildResult replaced = Pcktool({"extract", At("cfg"), At("out")});
+  EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "a.txt"), "a");
+}
+
+// --version, options anywhere, "--", a short usage line for a usage error and code 2.
+TEST_F(PcktoolTest, CommandLineFollowsGnuConventions) {
+  const ChildResult version = Pcktool({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("pcktool (Solmere Classic Updater) ", 0), 0u) << version.out;
+
+  struct Misuse {
+    std::vector<std::string> arguments;
+    std::string message;
+    std::string usage;
+  };
+  const Misuse misuses[] = {
+      {{"list"}, "list takes 1 argument(s), got 0", "usage: pcktool list ARCHIVE"},
+      {{"extract", "a"},
+       "extract takes 2 or more arguments, got 1",
+       "usage: pcktool extract ARCHIVE DIR [FULLNAME...]"},
+      {{"list", "a", "--no-overwrite"}, "--no-overwrite is an option of extract", "usage: pcktool list ARCHIVE"},
+      {{"extract", "a", "b", "--no-overwrite=yes"}, "option --no-overwrite takes no value", "usage: pcktool list|cat"},
+      {{"list", "a", "--frobnicate"}, "unknown option --frobnicate", "usage: pcktool list|cat"},
+      {{"frobnicate"}, "unknown command frobnicate", "usage: pcktool list|cat"},
+  };
+  for (const Misuse& misuse : misuses) {
+    const ChildResult result = Pcktool(misuse.arguments);
+    EXPECT_EQ(result.exitCode, 2) << misuse.message;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("pcktool: " + misuse.message, 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(misuse.usage), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Try \"pcktool --help\""), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("Exit codes"), std::string::npos) << "the whole help on a usage error";
+  }
+  // After "--" an argument that starts with "-" is a name.
+  Pack({{"a.txt", "a"}}, "cfg", "cfg");
+  const fs::path working = fs::current_path();
+  fs::current_path(work_);
+  const ChildResult dashed = Pcktool({"extract", "cfg.pck", "--", "-out"});
+  fs::current_path(working);
+  EXPECT_EQ(dashed.exitCode, 0) << dashed.err;
+  EXPECT_EQ(ReadWholeFile(work_ / "-out" / "cfg" / "a.txt"), "a");
 }
 
 }  // namespace

@@ -11,53 +11,6 @@ namespace {
 
 constexpr uint32_t kDeleted = 0xFFFFFFFF;
 
-// A client folder with exactly these files: names that begin with an archive's name go
-// into that archive, the rest are plain files. Every archive holds version.sw.
-void MakeClient(const fs::path& folder, const std::map<std::u16string, std::string>& files,
-                const std::string& version = "1") {
-  for (std::u16string_view archiveName : kArchiveNames) {
-    const std::u16string name(archiveName);
-    fs::path base = folder;
-    for (std::size_t start = 0;;) {
-      const std::size_t end = name.find(u'\\', start);
-      base /= fs::path(name.substr(start, end - start));
-      if (end == std::u16string::npos) break;
-      start = end + 1;
-    }
-    fs::create_directories(base.parent_path());
-    TavrinFilePackage archive;
-    ASSERT_EQ(archive.Create(base.u16string(), name), PackageResult::kOk);
-    for (const auto& [path, contents] : files)
-      if (path.compare(0, name.size() + 1, name + u"\\") == 0) {
-        ASSERT_EQ(archive.SetFileCompressedData(path, contents.data(), static_cast<uint32_t>(contents.size()),
-                                                static_cast<uint32_t>(contents.size())),
-                  PackageResult::kOk);
-      }
-    ASSERT_EQ(archive.SetFileData(u"version.sw", version.data(), static_cast<uint32_t>(version.size())),
-              PackageResult::kOk);
-    ASSERT_EQ(archive.Save(), PackageResult::kOk);
-    archive.clearIndexChanged();
-  }
-  for (const auto& [path, contents] : files) {
-    bool inArchive = false;
-    for (std::u16string_view archiveName : kArchiveNames)
-      inArchive = inArchive || path.compare(0, archiveName.size() + 1, std::u16string(archiveName) + u"\\") == 0;
-    if (inArchive) continue;
-    fs::path file = folder;
-    std::u16string part;
-    for (char16_t unit : path + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      file /= fs::path(part);
-      part.clear();
-    }
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary).write(contents.data(), static_cast<std::streamsize>(contents.size()));
-  }
-}
-
 class PublishRelease : public PublishFixture {
  protected:
   // Applies list or package entries to a client image the way the updater does, taking

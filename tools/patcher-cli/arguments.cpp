@@ -2,29 +2,60 @@
 
 #include "platform/text.h"
 
-const char kUsage[] =
-    "usage: patcher-cli [OPTIONS] [check | apply FILE]\n"
+const char kHelpText[] =
+    "Использование: patcher-cli [ПАРАМЕТРЫ] [check | apply ФАЙЛ]\n"
+    "Обновление клиента Solmere Classic в консоли: тот же порядок работы, что у patcher.exe,\n"
+    "только без окна.\n"
     "\n"
-    "  (no command)        open the client's archives, compare its version with the update\n"
-    "                      server's and, after the offer's count-down, update it\n"
-    "  check               check every client file against the server's full list (asks first)\n"
-    "  apply FILE          apply an update package file from disk\n"
+    "  (без команды)         открыть архивы клиента, сравнить его версию с версией сервера\n"
+    "                        обновлений и, когда кончится отсчёт предложения, обновить клиент\n"
+    "  check                 проверить все файлы клиента по полному списку сервера\n"
+    "                        (после подтверждения)\n"
+    "  apply ФАЙЛ            применить пакет обновления с диска, не обращаясь к серверу\n"
     "\n"
-    "  --root DIR          the client root (holding velkar and config); default: the parent\n"
-    "                      of this program's folder\n"
-    "  --server HOST[:PORT]  the update server; default: the built-in one\n"
-    "  --yes               answer every question yes at once\n"
-    "  --help              this text\n"
+    "  --root ПАПКА          корневая папка клиента (в ней velkar и config). Она должна\n"
+    "                        существовать; в пустой папке клиент ставится с нуля по полному\n"
+    "                        списку сервера. По умолчанию: рабочая папка, если в ней есть\n"
+    "                        папка velkar, иначе её родительская, если velkar есть там\n"
+    "                        (так программу можно запускать и из корня клиента, и из его\n"
+    "                        папки patcher)\n"
+    "  --server УЗЕЛ[:ПОРТ]  сервер обновлений; по умолчанию встроенный адрес. Порт нужен\n"
+    "                        для проверок на своём сервере: patcher.exe всегда работает со\n"
+    "                        встроенным адресом и портом 80\n"
+    "  -y, --yes             отвечать «да» на все вопросы; повтор после ошибки начинается\n"
+    "                        после отсчёта вопроса или, если отсчёта нет, после паузы в\n"
+    "                        1, 2, 4 с\n"
+    "      --json            в конце вывести на стандартный вывод один объект JSON с итогом;\n"
+    "                        всё остальное тогда идёт в стандартный поток ошибок\n"
+    "  -h, --help            показать эту справку\n"
+    "      --version         показать версию программы\n"
+    "  --                    дальше нет параметров (для ФАЙЛА, имя которого начинается с «-»)\n"
     "\n"
-    "Questions are asked on the terminal, with their count-downs. Without a terminal a\n"
-    "question without a count-down is answered no, one with a count-down yes when it runs\n"
-    "out; unattended (no terminal, or --yes) the same question is answered yes at most three\n"
-    "times. Ctrl+C while files are checked or a package is applied cancels it, as the\n"
-    "updater's close button does. The log is written to log.txt in the working folder.\n"
+    "Вопросы задаются в терминале, с обратным отсчётом, если он есть; ответ: д или н (y или n).\n"
+    "Без терминала вопрос без отсчёта получает ответ «нет», вопрос с отсчётом — «да», когда\n"
+    "отсчёт кончится. Без человека у терминала (нет терминала или --yes) один и тот же вопрос\n"
+    "получает «да» не больше трёх раз. Ctrl+C во время проверки файлов или применения пакета\n"
+    "отменяет операцию, как кнопка закрытия окна. Журнал пишется в log.txt в рабочей папке.\n"
+    "Итог (проверено и загружено файлов, байты, время) выводится в стандартный поток ошибок,\n"
+    "туда же — ошибки с их причиной.\n"
     "\n"
-    "Exit codes: 0 the client is ready to play, 1 bad usage, 2 the client still needs an\n"
-    "update (declined, or it kept failing) or the check was declined, 3 update server error,\n"
-    "4 damaged client folder (try check), 5 cancelled.\n";
+    "Коды выхода:\n"
+    "  0  клиент готов к запуску (для apply: пакет применён)\n"
+    "  1  клиенту ещё нужно обновление (отказ, повторяющаяся ошибка, пакет не подходит)\n"
+    "     или проверка отклонена\n"
+    "  2  неверный вызов (параметры, нет ФАЙЛА или папки клиента, ФАЙЛ не пакет обновления)\n"
+    "  3  ошибка сервера обновлений\n"
+    "  4  папка клиента повреждена (поможет check)\n"
+    "  5  операция отменена\n"
+    "  6  папку клиента уже использует другая программа обновления\n";
+
+const char kUsageHint[] =
+    "Использование: patcher-cli [ПАРАМЕТРЫ] [check | apply ФАЙЛ]\n"
+    "Подробнее: patcher-cli --help\n";
+
+std::string VersionText() {
+  return std::string("patcher-cli (Solmere Classic Updater) ") + SOLMERE_VERSION + "\n";
+}
 
 namespace {
 
@@ -51,40 +82,85 @@ bool ParseServer(const std::u16string& text, CliOptions* options) {
   return !options->serverHost.empty();
 }
 
+// Options that take a value, and flags.
+enum class Kind { kValue, kFlag };
+struct KnownOption {
+  const char16_t* longName;
+  char16_t shortName;
+  Kind kind;
+};
+constexpr KnownOption kOptions[] = {
+    {u"root", 0, Kind::kValue}, {u"server", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},
+    {u"json", 0, Kind::kFlag},  {u"help", u'h', Kind::kFlag}, {u"version", 0, Kind::kFlag},
+};
+
+bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* options, std::string* error) {
+  const std::u16string name = option.longName;
+  if (name == u"root") {
+    if (value.empty()) return Fail(error, "--root: нужна папка");
+    options->root = value;
+  } else if (name == u"server") {
+    if (!ParseServer(value, options)) return Fail(error, "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535");
+  } else if (name == u"yes") {
+    options->yes = true;
+  } else if (name == u"json") {
+    options->json = true;
+  } else if (name == u"help") {
+    options->help = true;
+  } else if (name == u"version") {
+    options->version = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseArguments(const std::vector<std::u16string>& arguments, CliOptions* options, std::string* error) {
   std::vector<std::u16string> words;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::u16string& argument = arguments[i];
-    const bool hasValue = i + 1 < arguments.size();
-    if (argument == u"--yes") {
-      options->yes = true;
-    } else if (argument == u"--help" || argument == u"-h") {
-      options->help = true;
-    } else if (argument == u"--root") {
-      if (!hasValue) return Fail(error, "--root needs a folder");
-      options->root = arguments[++i];
-      if (options->root.empty()) return Fail(error, "--root needs a folder");
-    } else if (argument == u"--server") {
-      if (!hasValue || !ParseServer(arguments[++i], options))
-        return Fail(error, "--server needs HOST or HOST:PORT with a port from 1 to 65535");
-    } else if (argument.size() > 1 && argument[0] == u'-') {
-      return Fail(error, "unknown option " + platform::Utf8FromUtf16(argument));
-    } else {
+    if (optionsEnded || argument.size() < 2 || argument[0] != u'-') {
       words.push_back(argument);
+      continue;
     }
+    if (argument == u"--") {
+      optionsEnded = true;
+      continue;
+    }
+    const bool isLong = argument[1] == u'-';
+    const std::size_t equals = isLong ? argument.find(u'=') : std::u16string::npos;
+    const std::u16string name = isLong ? argument.substr(2, equals - 2) : argument.substr(1);
+    const KnownOption* known = nullptr;
+    for (const KnownOption& candidate : kOptions)
+      if (isLong ? name == candidate.longName : (name.size() == 1 && name[0] == candidate.shortName)) known = &candidate;
+    const std::string shown = platform::Utf8FromUtf16(argument.substr(0, equals));
+    if (known == nullptr) return Fail(error, "неизвестный параметр " + shown);
+    std::u16string value;
+    if (known->kind == Kind::kValue) {
+      if (equals != std::u16string::npos) {
+        value = argument.substr(equals + 1);
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return Fail(error, shown + ": нужно значение");
+      }
+    } else if (equals != std::u16string::npos) {
+      return Fail(error, shown + " не принимает значения");
+    }
+    if (!Apply(*known, value, options, error)) return false;
   }
   if (words.empty()) return true;
-  if (words[0] == u"check" && words.size() == 1) {
+  if (words[0] == u"check") {
+    if (words.size() != 1) return Fail(error, "check не принимает аргументов");
     options->command = CliCommand::kCheck;
     return true;
   }
-  if (words[0] == u"apply" && words.size() == 2) {
+  if (words[0] == u"apply") {
+    if (words.size() != 2) return Fail(error, "apply: нужен ровно один ФАЙЛ");
     options->command = CliCommand::kApply;
     options->packagePath = words[1];
     return true;
   }
-  if (words[0] == u"apply") return Fail(error, "apply needs exactly one FILE");
-  return Fail(error, "unknown command " + platform::Utf8FromUtf16(words[0]));
+  return Fail(error, "неизвестная команда " + platform::Utf8FromUtf16(words[0]));
 }

@@ -1,5 +1,6 @@
 #pragma once
-// patcher-cli's command line.
+// patcher-cli's command line, read the GNU way: "--opt value" or "--opt=value", options
+// anywhere, and "--" before a FILE that begins with "-".
 
 #include <cstdint>
 #include <string>
@@ -11,16 +12,22 @@ struct CliOptions {
   CliCommand command = CliCommand::kUpdate;
   // The package of "apply".
   std::u16string packagePath;
-  // The client root; empty: the parent of the program's own folder, as the updater has it.
+  // The client root as given; empty: found from the working folder (client_root.h).
   std::u16string root;
   // Empty: the built-in update server.
   std::u16string serverHost;
   uint16_t port = 0;
   bool yes = false;
+  bool json = false;
   bool help = false;
+  bool version = false;
 };
 
-// False with the reason in `error` for a command line that makes no sense.
+// False with the reason in `error` (Russian, one line) for a command line that makes no sense.
 bool ParseArguments(const std::vector<std::u16string>& arguments, CliOptions* options, std::string* error);
 
-extern const char kUsage[];
+// The whole help (--help), the short usage line with its pointer to --help (after a usage
+// error), and the --version text.
+extern const char kHelpText[];
+extern const char kUsageHint[];
+std::string VersionText();

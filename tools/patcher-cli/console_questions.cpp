@@ -1,19 +1,15 @@
 #include "console_questions.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "workflow/string_table.h"
 #include "workflow/workflow_window.h"
 
 namespace {
-
-void Print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 std::string Utf8(std::u16string_view text) {
   return platform::Utf8FromUtf16(text);
@@ -28,6 +24,12 @@ bool ReadLine(std::string& line) {
   return true;
 }
 
+// Questions whose yes means "try the failed step again".
+bool IsRetry(std::u16string_view secondLine) {
+  return secondLine == Text(TextId::kServerErrorRetry) || secondLine == Text(TextId::kListErrorRetry) ||
+         secondLine == Text(TextId::kFileErrorRetry) || secondLine == kManualWriteFailed;
+}
+
 }  // namespace
 
 int ParseAnswer(std::string line) {
@@ -35,9 +37,29 @@ int ParseAnswer(std::string line) {
   while (!line.empty() && line.front() == ' ') line.erase(line.begin());
   for (char& c : line)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (line == "y" || line == "yes" || line == "д" || line == "Д" || line == "да" || line == "Да") return 1;
-  if (line == "n" || line == "no" || line == "н" || line == "Н" || line == "нет" || line == "Нет") return 0;
+  if (line == "y" || line == "yes" || line == "д" || line == "Д" || line == "да" || line == "Да" || line == "ДА")
+    return 1;
+  if (line == "n" || line == "no" || line == "н" || line == "Н" || line == "нет" || line == "Нет" || line == "НЕТ")
+    return 0;
   return -1;
+}
+
+std::string TimesText(int count) {
+  const int lastTwo = count % 100;
+  const int last = count % 10;
+  const bool few = last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14);
+  return std::to_string(count) + (few ? " раза" : " раз");
+}
+
+int ConsoleQuestions::PauseBeforeRetry(std::u16string_view secondLine, int seconds, int answeredYes) {
+  if (!IsRetry(secondLine)) return 0;
+  if (seconds > 0) return seconds;
+  return 1 << std::min(answeredYes, 2);
+}
+
+void ConsoleQuestions::Print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
 }
 
 int ConsoleQuestions::Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds) {
@@ -45,7 +67,8 @@ int ConsoleQuestions::Ask(std::u16string_view firstLine, std::u16string_view sec
   std::u16string_view rest = secondLine;
   while (!rest.empty()) {
     const std::size_t end = rest.find(u'\n');
-    text += "  " + Utf8(rest.substr(0, end)) + "\n";
+    const std::u16string_view line = rest.substr(0, end);
+    text += (line.empty() ? "" : "  ") + Utf8(line) + "\n";
     rest = end == std::u16string_view::npos ? std::u16string_view() : rest.substr(end + 1);
   }
   Print(text);
@@ -53,28 +76,40 @@ int ConsoleQuestions::Ask(std::u16string_view firstLine, std::u16string_view sec
     Print("  -> нет (Ctrl+C)\n");
     return kAnswerNo;
   }
-  if (rules_.answerYes) return UnattendedYes(secondLine);
+  if (rules_.answerYes)
+    return UnattendedYes(secondLine, PauseBeforeRetry(secondLine, seconds, AnsweredYes(secondLine)));
   if (rules_.interactive) return AskTerminal(seconds);
   if (seconds <= 0) {
-    Print("  -> нет (no terminal to answer)\n");
+    Print("  -> нет (ответить некому: нет терминала)\n");
     return kAnswerNo;
   }
-  Print("  -> yes in " + std::to_string(seconds + 1) + " s unless Ctrl+C\n");
-  if (!WaitSeconds(seconds + 1)) {
-    Print("  -> нет (Ctrl+C)\n");
-    return kAnswerNo;
-  }
-  return UnattendedYes(secondLine);
+  // Like the window's box, whose count-down shows N, N-1, ... 0 and then answers yes.
+  return UnattendedYes(secondLine, seconds + 1);
 }
 
-int ConsoleQuestions::UnattendedYes(std::u16string_view secondLine) {
+int ConsoleQuestions::AnsweredYes(std::u16string_view secondLine) {
   std::lock_guard<std::mutex> lock(mutex_);
-  int& count = yesCount_[std::u16string(secondLine)];
+  const auto found = yesCount_.find(secondLine);
+  return found == yesCount_.end() ? 0 : found->second;
+}
+
+int ConsoleQuestions::UnattendedYes(std::u16string_view secondLine, int pauseSeconds) {
+  const int count = AnsweredYes(secondLine);
   if (count >= kMaxUnattendedYes) {
-    Print("  -> нет (answered yes " + std::to_string(count) + " times already)\n");
+    Print("  -> нет (на этот вопрос уже " + TimesText(count) + " ответили «да»)\n");
     return kAnswerNo;
   }
-  ++count;
+  if (pauseSeconds > 0) {
+    Print("  -> да через " + std::to_string(pauseSeconds) + " с, если не нажать Ctrl+C\n");
+    if (!WaitSeconds(pauseSeconds)) {
+      Print("  -> нет (Ctrl+C)\n");
+      return kAnswerNo;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++yesCount_[std::u16string(secondLine)];
+  }
   Print("  -> да\n");
   return kAnswerYes;
 }
@@ -82,7 +117,7 @@ int ConsoleQuestions::UnattendedYes(std::u16string_view secondLine) {
 int ConsoleQuestions::AskTerminal(int seconds) {
   int remaining = seconds;
   for (;;) {
-    std::string prompt = "\r\x1b[2K  [y/n]";
+    std::string prompt = "\r\x1b[2K  [д/н]";
     if (seconds > 0) prompt += " (" + std::to_string(remaining) + ")";
     Print(prompt + ": ");
     // One second in short waits, so Ctrl+C is noticed at once.
@@ -94,18 +129,18 @@ int ConsoleQuestions::AskTerminal(int seconds) {
       if (!platform::WaitForInput(100)) continue;
       std::string line;
       if (!ReadLine(line)) {
-        Print("\n  -> нет (end of input)\n");
+        Print("\n  -> нет (ввод закончился)\n");
         return kAnswerNo;
       }
       const int answer = ParseAnswer(line);
       if (answer >= 0) return answer == 1 ? kAnswerYes : kAnswerNo;
-      Print("  y or n, please\n");
+      Print("  ответьте д или н (y или n)\n");
       tenth = -1;
       Print(prompt + ": ");
     }
     if (seconds > 0) {
       if (remaining == 0) {
-        Print("\n  -> да (count-down ended)\n");
+        Print("\n  -> да (отсчёт закончился)\n");
         return kAnswerYes;
       }
       --remaining;
@@ -115,10 +150,10 @@ int ConsoleQuestions::AskTerminal(int seconds) {
 
 bool ConsoleQuestions::AskPath(std::u16string& path) {
   if (!rules_.interactive || rules_.answerYes) {
-    Print("  (no package file chosen: nobody at the terminal)\n");
+    Print("  (файл пакета не выбран: выбрать его некому)\n");
     return false;
   }
-  Print("  Update package file (empty: none): ");
+  Print("  Файл пакета обновления (пустая строка — не выбирать): ");
   for (;;) {
     if (platform::InterruptRequested()) return false;
     if (!platform::WaitForInput(100)) continue;

@@ -1,14 +1,16 @@
 #pragma once
-// patcher-cli's exit codes (listed in the usage text).
+// patcher-cli's exit codes (listed in the help text and the README). The usage code is
+// the one every tool of the project uses.
 
 #include "workflow/update_workflow.h"
 
 inline constexpr int kExitReady = 0;
-inline constexpr int kExitUsage = 1;
-inline constexpr int kExitDeclined = 2;
+inline constexpr int kExitNotUpdated = 1;
+inline constexpr int kExitUsage = 2;
 inline constexpr int kExitServerError = 3;
 inline constexpr int kExitDamagedFolder = 4;
 inline constexpr int kExitCancelled = 5;
+inline constexpr int kExitBusy = 6;
 
 // The code for where the workflow ended.
 inline int ExitCodeOf(WorkflowState state) {
@@ -16,7 +18,7 @@ inline int ExitCodeOf(WorkflowState state) {
     case WorkflowState::kReady:
       return kExitReady;
     case WorkflowState::kUpdateNeeded:
-      return kExitDeclined;
+      return kExitNotUpdated;
     case WorkflowState::kServerError:
       return kExitServerError;
     case WorkflowState::kDamagedFolder:
@@ -27,4 +29,25 @@ inline int ExitCodeOf(WorkflowState state) {
       break;
   }
   return kExitCancelled;
+}
+
+// A word for each code, for the --json summary.
+inline const char* OutcomeOf(int code) {
+  switch (code) {
+    case kExitReady:
+      return "ready";
+    case kExitNotUpdated:
+      return "not-updated";
+    case kExitUsage:
+      return "usage-error";
+    case kExitServerError:
+      return "server-error";
+    case kExitDamagedFolder:
+      return "damaged-folder";
+    case kExitCancelled:
+      return "cancelled";
+    case kExitBusy:
+      return "busy";
+  }
+  return "unknown";
 }

@@ -10,17 +10,55 @@
 #include "app/log.h"
 #include "archive/client_archive_set.h"
 #include "arguments.h"
+#include "client_root.h"
 #include "console_window.h"
 #include "exit_codes.h"
+#include "failure_notes.h"
 #include "net/update_server_address.h"
+#include "offline_apply.h"
+#include "package_file.h"
 #include "platform/console.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "run_report.h"
+#include "updater_lock.h"
 #include "workflow/progress_thread.h"
 #include "workflow/string_table.h"
 #include "workflow/update_workflow.h"
+#include "workflow/worker_threads.h"
 
 namespace {
+
+void Error(const std::string& text) {
+  std::fprintf(stderr, "patcher-cli: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+const char* CommandName(CliCommand command) {
+  switch (command) {
+    case CliCommand::kCheck:
+      return "check";
+    case CliCommand::kApply:
+      return "apply";
+    case CliCommand::kUpdate:
+      break;
+  }
+  return "update";
+}
+
+// Ends a run that never reached the client: the usage line or the reason, and with
+// --json the object all the same.
+int EndEarly(const CliOptions& options, int code, const std::string& message, bool withUsage) {
+  Error(message);
+  if (withUsage) std::fputs(kUsageHint, stderr);
+  if (options.json) {
+    RunReport report;
+    report.command = CommandName(options.command);
+    report.exitCode = code;
+    std::fputs(JsonObject(report).c_str(), stdout);
+  }
+  return code;
+}
 
 // Waits for the workflow's workers. Ctrl+C cancels a running pass as the close button
 // does, and otherwise ends the run at once; true when it came.
@@ -38,7 +76,30 @@ bool WaitForWorkflow(UpdateWorkflow& workflow, ClientArchiveSet& archives, Conso
   return platform::InterruptRequested();
 }
 
-int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& archives, ConsoleWindow& window) {
+// apply runs on a worker of its own, so that Ctrl+C can reach the package application
+// between its records.
+int RunApply(const CliOptions& options, ClientArchiveSet& archives, ConsoleWindow& window, OfflineApply& apply) {
+  int code = kExitCancelled;
+  // The operation's own token, set before the worker starts so that no cancel is lost.
+  const auto token = std::make_shared<CancelToken>();
+  archives.cancelToken = token;
+  WorkerThreads worker;
+  worker.Start([&] { code = apply.Run(options.packagePath); });
+  bool noted = false;
+  while (worker.Running()) {
+    if (platform::InterruptRequested()) {
+      if (!noted) window.Note("Ctrl+C");
+      noted = true;
+      token->Cancel();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  worker.Close();
+  return code;
+}
+
+int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& archives, ConsoleWindow& window,
+        OfflineApply& apply) {
   switch (options.command) {
     case CliCommand::kUpdate:
       workflow.StartStartup();
@@ -47,61 +108,111 @@ int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& a
       workflow.ShowPreparing();
       // A folder whose archives could not all be opened can still be checked.
       workflow.LoadArchives();
-      if (!workflow.ConfirmCheck()) return platform::InterruptRequested() ? kExitCancelled : kExitDeclined;
+      window.SetStepFormat(u"");
+      if (!workflow.ConfirmCheck()) return platform::InterruptRequested() ? kExitCancelled : kExitNotUpdated;
       break;
     case CliCommand::kApply:
-      workflow.ShowPreparing();
-      if (!workflow.LoadArchives()) return kExitDamagedFolder;
-      workflow.StartManualUpdate(options.packagePath);
-      break;
+      return RunApply(options, archives, window, apply);
   }
   if (WaitForWorkflow(workflow, archives, window)) return kExitCancelled;
   return ExitCodeOf(workflow.state());
 }
 
 int RunProgram(const CliOptions& options) {
-  const bool outputIsTerminal = platform::StandardOutputIsTerminal();
-  if (outputIsTerminal) platform::PrepareTerminalOutput();
+  std::string error;
+  std::u16string root;
+  if (!FindClientRoot(options.root, &root, &error)) return EndEarly(options, kExitUsage, error, false);
+  if (options.command == CliCommand::kApply && !CheckPackageFile(options.packagePath, &error))
+    return EndEarly(options, kExitUsage, error, false);
+
+  // With --json the standard output carries the JSON object alone.
+  std::FILE* const out = options.json ? stderr : stdout;
+  const bool outIsTerminal = options.json ? platform::StandardErrorIsTerminal() : platform::StandardOutputIsTerminal();
+  if (outIsTerminal) platform::PrepareTerminalOutput();
   platform::CatchInterrupt();
 
+  // Before the log: a second updater must not empty the first one's log.
+  UpdaterLock lock;
+  switch (lock.Acquire(root)) {
+    case UpdaterLock::Result::kAcquired:
+      break;
+    case UpdaterLock::Result::kOtherUpdaterRunning:
+      return EndEarly(options, kExitBusy,
+                      "Программа уже запущена: работает другая программа обновления Solmere Classic", false);
+    case UpdaterLock::Result::kFolderInUse:
+      return EndEarly(options, kExitBusy,
+                      "папку клиента " + DisplayPath(root) + " уже использует другая программа обновления (занят " +
+                          DisplayPath(lock.lockPath()) + ")",
+                      false);
+  }
+
+  const auto started = std::chrono::steady_clock::now();
   Log::Open(u"log.txt");
   Log::Write(u"");
   Log::InfoText(Text(TextId::kPatcherStarted));
   // The updater lives in a folder of the client root; any name does.
-  const std::u16string programFolder = options.root.empty() ? platform::ProgramFolder() : options.root + u"/patcher";
+  const std::u16string programFolder = root + u"/patcher";
   const std::u16string host = options.serverHost.empty() ? std::u16string(kUpdateServerHost) : options.serverHost;
   const uint16_t port = options.serverHost.empty() ? kUpdateServerPort : options.port;
 
-  int code = kExitCancelled;
+  RunReport report;
+  report.command = CommandName(options.command);
   {
     ClientArchiveSet archives(programFolder, host, port);
-    ConsoleWindow window(outputIsTerminal, {platform::StandardInputIsTerminal(), options.yes});
+    const bool interactive = platform::StandardInputIsTerminal() && !options.yes;
+    ConsoleWindow window(archives, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
+    FailureNotes notes(archives, host, port);
+    window.SetQuestionHook([&notes](std::u16string_view secondLine) {
+      for (const std::string& line : notes.ForQuestion(secondLine)) Error(line);
+    });
     {
       // Destroyed in reverse order: the progress thread and the workers end before the
       // window and the archive set they use.
       UpdateWorkflow workflow(archives, window);
+      OfflineApply apply(archives, workflow, window, interactive);
       ProgressThread progress(archives, window);
-      code = Run(options, workflow, archives, window);
+      report.exitCode = Run(options, workflow, archives, window, apply);
       workflow.Stop();
       progress.Stop();
+      const int32_t server = workflow.serverVersion();
+      if (options.command != CliCommand::kApply && server >= 0) report.serverVersion = server;
+      report.clientVersionBefore =
+          options.command == CliCommand::kApply ? apply.versionBefore() : window.firstClientVersion();
     }
     window.Finish();
+    // Reading the version of a folder that is not all there would write a version file.
+    if (archives.archives.size() == archives.archiveNames.size()) {
+      report.clientVersion = archives.ReadLocalVersion();
+      if (report.exitCode == kExitServerError && report.serverVersion && *report.serverVersion < *report.clientVersion)
+        Error(notes.ServerBehind(*report.serverVersion, *report.clientVersion));
+    }
+    report.filesChecked = window.filesChecked();
+    report.filesUpdated = archives.filesStored.load();
+    report.bytesReceived = archives.serverClient->bytesReceived.load();
   }
   Log::InfoText(Text(TextId::kPatcherClosed));
-  return code;
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::fputs(SummaryLine(report).c_str(), stderr);
+  if (options.json) std::fputs(JsonObject(report).c_str(), stdout);
+  std::fflush(stdout);
+  return report.exitCode;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Messages and JSON read the same on every platform (no "\r\n" on Windows).
+  platform::SetBinaryStandardStreams();
   CliOptions options;
   std::string error;
-  if (!ParseArguments(platform::CommandLineArguments(argc, argv), &options, &error)) {
-    std::fprintf(stderr, "patcher-cli: %s\n\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
+  if (!ParseArguments(platform::CommandLineArguments(argc, argv), &options, &error))
+    return EndEarly(options, kExitUsage, error, true);
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kHelpText, stdout);
+    return kExitReady;
+  }
+  if (options.version) {
+    std::fputs(VersionText().c_str(), stdout);
     return kExitReady;
   }
   // Nothing thrown ends the program unreported; the workers and the progress thread are
@@ -110,10 +221,10 @@ int main(int argc, char** argv) {
     return RunProgram(options);
   } catch (const std::exception& failure) {
     Log::Error(u"patcher-cli failed: %s", platform::Utf16FromUtf8(failure.what()));
-    std::fprintf(stderr, "patcher-cli: %s\n", failure.what());
+    Error(failure.what());
   } catch (...) {
     Log::Error(u"patcher-cli failed");
-    std::fprintf(stderr, "patcher-cli: failed\n");
+    Error("failed");
   }
   return kExitServerError;
 }

@@ -12,12 +12,18 @@ struct ArchiveLocation {
   std::u16string pckPath() const { return basePath + u".pck"; }
 };
 
-// ARCHIVE as given on the command line, with or without ".pck".
-ArchiveLocation LocateArchive(const std::u16string& argument);
+// ARCHIVE as given on the command line: with ".pck" or ".pkx" (either file of the pair),
+// or without an extension. False, reported, for a name with any other extension, which
+// names some other file ("readme.txt" is not made "readme.txt.pck").
+bool LocateArchive(const std::u16string& argument, ArchiveLocation* location);
 
-// Opens an existing archive; a failure is reported with its code and nothing is created.
-// As with every open, bytes after the archive's last commit are cut away.
-bool OpenArchive(const ArchiveLocation& location, const std::u16string& name, TavrinFilePackage* archive);
+// Opens an existing archive for reading only: nothing in its files changes, and bytes
+// an interrupted write left after the last commit are reported, not cut.
+bool OpenArchiveToRead(const ArchiveLocation& location, TavrinFilePackage* archive);
+// Opens an existing archive to change it. Like every open for writing (the updater's too)
+// this cuts what an interrupted write left after the last commit, which is reported.
+// A failure is reported and nothing is created.
+bool OpenArchiveToWrite(const ArchiveLocation& location, const std::u16string& name, TavrinFilePackage* archive);
 
 // Writes the index and closes the archive; a failed commit is reported.
 bool CommitArchive(const ArchiveLocation& location, TavrinFilePackage* archive);
@@ -30,3 +36,6 @@ struct ListedEntry {
 
 // Every entry of the index, sorted by full name (UTF-8 byte order).
 std::vector<ListedEntry> SortedEntries(const TavrinFilePackage& archive);
+
+// The words for an archive that would not open: why, for the operator.
+std::string OpenFailureText(const ArchiveLocation& location, PackageResult result);

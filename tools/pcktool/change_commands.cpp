@@ -1,4 +1,7 @@
-// Commands that change an existing archive: add, rm. Each change is committed before exit.
+// Commands that change an existing archive: add, rm, repair. Each change is committed
+// before exit.
+
+#include <cstdio>
 
 #include "archive_access.h"
 #include "commands.h"
@@ -12,34 +15,61 @@ int RunAdd(const std::u16string& archiveArgument, const std::u16string& fullName
   const std::size_t separator = fullName.find(u'\\');
   if (separator == 0 || separator == std::u16string::npos || separator + 1 == fullName.size()) {
     ReportError("the full name must be ARCHIVENAME\\PATH, got " + Utf8(fullName));
-    return 1;
+    return kFailedExit;
   }
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   std::vector<uint8_t> contents;
-  if (!ReadLocalFile(file, &contents)) return 1;
+  if (!ReadLocalFile(file, &contents)) return kFailedExit;
 
-  const ArchiveLocation location = LocateArchive(archiveArgument);
   TavrinFilePackage archive;
-  if (!OpenArchive(location, fullName.substr(0, separator), &archive)) return 1;
+  if (!OpenArchiveToWrite(location, fullName.substr(0, separator), &archive)) return kFailedExit;
   const PackageResult result =
       archive.SetFileData(fullName.substr(separator + 1), contents.data(), static_cast<uint32_t>(contents.size()));
   if (result != PackageResult::kOk) {
     ReportResult("cannot store " + Utf8(fullName), result);
     archive.clearIndexChanged();
-    return 1;
+    return kFailedExit;
   }
-  return CommitArchive(location, &archive) ? 0 : 1;
+  return CommitArchive(location, &archive) ? 0 : kFailedExit;
 }
 
 int RunRemove(const std::u16string& archiveArgument, const std::u16string& fullNameArgument) {
   const std::u16string fullName = ArchiveSeparators(fullNameArgument);
-  const ArchiveLocation location = LocateArchive(archiveArgument);
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
-  if (!OpenArchive(location, location.name, &archive)) return 1;
+  if (!OpenArchiveToWrite(location, location.name, &archive)) return kFailedExit;
   if (archive.FindEntry(fullName, false) == nullptr) {
     ReportResult(Utf8(fullName) + " in " + Utf8(location.pckPath()), PackageResult::kFileNotFound);
-    return 1;
+    return kFailedExit;
   }
   // RemoveFile compares keys as given, and keys are lower case.
   archive.RemoveFile(TavrinFilePackage::KeyOf(fullName));
-  return CommitArchive(location, &archive) ? 0 : 1;
+  return CommitArchive(location, &archive) ? 0 : kFailedExit;
+}
+
+int RunRepair(const std::u16string& archiveArgument) {
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
+  TavrinFilePackage archive;
+  if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
+  const uint64_t uncommitted = archive.uncommittedBytes();
+  archive.Close();
+  if (uncommitted == 0) {
+    std::printf("%s: nothing to repair, it ends at its last commit\n", Utf8(location.pckPath()).c_str());
+    return std::fflush(stdout) == 0 ? 0 : kFailedExit;
+  }
+  // Opening to write cuts the tail, as the updater's open does.
+  const PackageResult result = archive.Open(location.basePath, location.name);
+  const uint64_t left = archive.uncommittedBytes();
+  archive.Close();
+  if (result != PackageResult::kOk || left != 0) {
+    ReportError("cannot cut " + Utf8(location.pckPath()) + " back to its last commit: " +
+                (result != PackageResult::kOk ? OpenFailureText(location, result) : "the file cannot be shortened"));
+    return kFailedExit;
+  }
+  std::printf("%s: cut %llu bytes after the last commit (an interrupted write)\n", Utf8(location.pckPath()).c_str(),
+              static_cast<unsigned long long>(uncommitted));
+  return std::fflush(stdout) == 0 ? 0 : kFailedExit;
 }

@@ -23,9 +23,10 @@ std::u16string ArchiveSeparators(std::u16string fullName) {
 }
 
 int RunList(const std::u16string& archiveArgument) {
-  const ArchiveLocation location = LocateArchive(archiveArgument);
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
-  if (!OpenArchive(location, location.name, &archive)) return 1;
+  if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
   for (const ListedEntry& entry : SortedEntries(archive))
     std::printf("%s\t%lu\t%lu\n", entry.name.c_str(), static_cast<unsigned long>(entry.record->uncompressedLength),
                 static_cast<unsigned long>(entry.record->storedLength));
@@ -33,27 +34,29 @@ int RunList(const std::u16string& archiveArgument) {
 }
 
 int RunCat(const std::u16string& archiveArgument, const std::u16string& fullName) {
-  const ArchiveLocation location = LocateArchive(archiveArgument);
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
-  if (!OpenArchive(location, location.name, &archive)) return 1;
+  if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
   std::vector<uint8_t> contents;
   const std::u16string name = ArchiveSeparators(fullName);
   const PackageResult result = archive.GetFileData(name, true, &contents);
   if (result != PackageResult::kOk) {
     ReportResult(Utf8(name) + " in " + Utf8(location.pckPath()), result);
-    return 1;
+    return kFailedExit;
   }
   if (!contents.empty() && std::fwrite(contents.data(), contents.size(), 1, stdout) != 1) {
     ReportError("cannot write to standard output");
-    return 1;
+    return kFailedExit;
   }
   return FlushStandardOutput() ? 0 : 1;
 }
 
 int RunVerify(const std::u16string& archiveArgument) {
-  const ArchiveLocation location = LocateArchive(archiveArgument);
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
-  if (!OpenArchive(location, location.name, &archive)) return 1;
+  if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
   const std::vector<ListedEntry> entries = SortedEntries(archive);
   std::size_t damaged = 0;
   std::vector<uint8_t> contents;

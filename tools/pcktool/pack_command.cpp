@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "archive/archive_names.h"
 #include "archive_access.h"
 #include "commands.h"
 #include "entry_path.h"
@@ -69,6 +70,27 @@ bool StoreFiles(const std::u16string& name, const std::vector<SourceFile>& files
   return true;
 }
 
+// The updater opens fifteen archives by their names and finds each entry in the archive
+// its name begins with: an archive of any other name, or filed under another name, is
+// never read by it. Packing one is fine for other uses, but worth a word.
+void WarnAboutName(const std::u16string& name, const ArchiveLocation& location) {
+  // The updater matches archive names exactly, letter case included.
+  const std::u16string key = ArchiveSeparators(name);
+  bool known = false;
+  std::string names;
+  for (std::u16string_view archiveName : kArchiveNames) {
+    known = known || key == archiveName;
+    names += (names.empty() ? "" : ", ") + Utf8(archiveName);
+  }
+  if (!known)
+    ReportWarning("NAME " + Utf8(name) + " is not one of the updater's archive names (" + names +
+                  "): the updater will not read this archive");
+  const std::u16string leaf = key.substr(key.find_last_of(u'\\') + 1);
+  if (known && TavrinFilePackage::KeyOf(location.name) != TavrinFilePackage::KeyOf(leaf))
+    ReportWarning("the archive named " + Utf8(name) + " is written to " + Utf8(location.pckPath()) +
+                  ": the updater looks for it in " + Utf8(leaf) + ".pck");
+}
+
 }  // namespace
 
 int RunPack(const std::u16string& folder, const std::u16string& archiveArgument, const std::u16string& name) {
@@ -78,7 +100,9 @@ int RunPack(const std::u16string& folder, const std::u16string& archiveArgument,
     ReportError("unusable archive name " + Utf8(name) + ": " + reason);
     return 1;
   }
-  const ArchiveLocation location = LocateArchive(archiveArgument);
+  ArchiveLocation location;
+  if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
+  WarnAboutName(name, location);
   const std::u16string continuationPath = location.basePath + u".pkx";
   // Never replace an archive by accident: pack only creates.
   if (platform::FileExists(location.pckPath()) || platform::FileExists(continuationPath)) {

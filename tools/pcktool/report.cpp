@@ -4,13 +4,31 @@
 
 #include "platform/text.h"
 
+namespace {
+
+void Line(std::string_view prefix, std::string_view message) {
+  std::fprintf(stderr, "pcktool: %.*s%.*s\n", static_cast<int>(prefix.size()), prefix.data(),
+               static_cast<int>(message.size()), message.data());
+}
+
+}  // namespace
+
 void ReportError(std::string_view message) {
-  std::fprintf(stderr, "pcktool: %.*s\n", static_cast<int>(message.size()), message.data());
+  Line("", message);
+}
+
+void ReportWarning(std::string_view message) {
+  Line("warning: ", message);
+}
+
+void ReportNote(std::string_view message) {
+  Line("note: ", message);
 }
 
 void ReportResult(std::string_view what, PackageResult result) {
   std::string message(what);
-  message += ": code " + std::to_string(static_cast<int>(result)) + " (" + PackageResultText(result) + ")";
+  message += ": ";
+  message += PackageResultText(result);
   ReportError(message);
 }
 

@@ -7,7 +7,9 @@
 #include "archive/package_result.h"
 
 void ReportError(std::string_view message);
-// "<what>: code N (text)", the form every failed archive operation is reported in.
+void ReportWarning(std::string_view message);
+void ReportNote(std::string_view message);
+// "<what>: <the result in words>", the form every failed archive operation is reported in.
 void ReportResult(std::string_view what, PackageResult result);
 
 std::string Utf8(std::u16string_view text);

@@ -4,19 +4,32 @@
 
 #include "report.h"
 
-bool SplitArguments(const std::vector<std::u16string>& arguments, const std::vector<std::string>& known,
-                    ParsedArguments* parsed, std::string* why) {
+bool SplitArguments(const std::vector<std::u16string>& arguments, const std::vector<std::string>& valued,
+                    const std::vector<std::string>& flags, ParsedArguments* parsed, std::string* why) {
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string text = Utf8(arguments[i]);
-    if (text.size() < 2 || text.compare(0, 2, "--") != 0) {
+    if (optionsEnded || text.size() < 2 || text.compare(0, 2, "--") != 0) {
       parsed->positionals.push_back(arguments[i]);
+      continue;
+    }
+    if (text == "--") {
+      optionsEnded = true;
       continue;
     }
     const std::size_t equals = text.find('=');
     // Kept with its dashes: gcc 12 misreports a copy warning for "--" + a substring.
     const std::string option = text.substr(0, equals);
     const std::string name = option.substr(2);
-    if (std::find(known.begin(), known.end(), name) == known.end()) {
+    if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+      if (equals != std::string::npos) {
+        *why = "option " + option + " takes no value";
+        return false;
+      }
+      parsed->flags.insert(name);
+      continue;
+    }
+    if (std::find(valued.begin(), valued.end(), name) == valued.end()) {
       *why = "unknown option " + option;
       return false;
     }

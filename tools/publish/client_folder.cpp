@@ -26,6 +26,14 @@ fs::path ArchiveBase(const fs::path& folder, std::u16string_view name) {
   }
 }
 
+// Files no client needs: names starting with "." (.DS_Store, .git, the lock of publish),
+// the litter of file managers, and what an interrupted publish left.
+bool IsLitter(const std::u16string& component) {
+  const std::u16string name = IdentityOf(component);
+  return name.empty() || name[0] == u'.' || name == u"thumbs.db" || name == u"desktop.ini" ||
+         (name.size() > 12 && name.compare(name.size() - 12, 12, u".publish-tmp") == 0);
+}
+
 bool SortByName(std::vector<ClientFile>::iterator begin, std::vector<ClientFile>::iterator end) {
   std::sort(begin, end, [](const ClientFile& a, const ClientFile& b) { return a.name < b.name; });
   return true;
@@ -35,6 +43,7 @@ bool SortByName(std::vector<ClientFile>::iterator begin, std::vector<ClientFile>
 
 bool ClientFolder::Open(const fs::path& folder, std::vector<ClientFile>* files) {
   folder_ = folder;
+  versions_.clear();
   files->clear();
   bool good = true;
   for (std::size_t i = 0; i < kArchiveNames.size(); ++i) good = ListArchive(i, files) && good;
@@ -69,14 +78,22 @@ bool ClientFolder::ListArchive(std::size_t archive, std::vector<ClientFile>* fil
   archives_[archive] = std::make_unique<TavrinFilePackage>();
   const PackageResult opened = archives_[archive]->Open(base.u16string(), name);
   if (opened != PackageResult::kOk) {
-    ReportError("cannot open archive " + PathText(pck) + ": code " + std::to_string(static_cast<int>(opened)) + " (" +
-                PackageResultText(opened) + ")");
+    ReportError("cannot open archive " + PathText(pck) + ": " + PackageResultText(opened));
     return false;
   }
   const std::u16string prefix = name + u"\\";
   const std::u16string versionKey = TavrinFilePackage::KeyOf(prefix + std::u16string(kVersionEntryName));
   const std::size_t first = files->size();
   bool good = true;
+  ArchiveVersion version;
+  version.archive = archive;
+  std::vector<uint8_t> versionBytes;
+  if (archives_[archive]->GetFileData(prefix + std::u16string(kVersionEntryName), true, &versionBytes) ==
+      PackageResult::kOk) {
+    version.present = true;
+    version.text.assign(versionBytes.begin(), versionBytes.end());
+  }
+  versions_.push_back(version);
   for (const auto& [key, record] : archives_[archive]->index()) {
     if (key == versionKey) continue;  // the updater's own copy of the client version
     const std::u16string fullName = TavrinFilePackage::NameOf(record);
@@ -109,6 +126,14 @@ bool ClientFolder::ListPlainFiles(std::vector<ClientFile>* files) {
   fs::recursive_directory_iterator walker(folder_, error);
   try {
     for (; !error && walker != fs::recursive_directory_iterator(); walker.increment(error)) {
+      const std::u16string leaf = walker->path().filename().u16string();
+      if (IsLitter(leaf)) {
+        const bool folder = walker->is_directory(error);
+        if (folder) walker.disable_recursion_pending();
+        ReportNote(std::string("skipped ") + (folder ? "the folder " : "") + PathText(walker->path()) +
+                   ": hidden, system or temporary; the updater never needs it");
+        continue;
+      }
       if (!walker->is_regular_file(error) || error) continue;
       std::u16string name;
       bool usable = true;
@@ -155,7 +180,7 @@ bool ClientFolder::Read(const ClientFile& file, std::vector<uint8_t>* contents, 
   const PackageResult result =
       archives_[static_cast<std::size_t>(file.archive)]->GetFileData(file.name, true, contents);
   if (result != PackageResult::kOk) {
-    *why = "code " + std::to_string(static_cast<int>(result)) + " (" + PackageResultText(result) + ")";
+    *why = PackageResultText(result);
     return false;
   }
   return true;

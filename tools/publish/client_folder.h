@@ -12,6 +12,13 @@
 
 #include "archive/tavrin_file_package.h"
 
+// An archive's "version.sw" entry, the updater's copy of the client version.
+struct ArchiveVersion {
+  std::size_t archive = 0;  // index into kArchiveNames
+  bool present = false;
+  std::string text;  // the entry's bytes
+};
+
 struct ClientFile {
   std::u16string name;  // the list name: full entry name or "\"-separated relative path
   int archive = -1;     // index into kArchiveNames, -1 for a plain file
@@ -22,7 +29,11 @@ class ClientFolder {
  public:
   // Opens the archives and lists every file, sorted by name within each archive and among
   // the plain files. Each problem is reported on its own line; false when there was any.
+  // Hidden plain files and folders (a name starting with "."), system litter (Thumbs.db,
+  // desktop.ini, .DS_Store) and publish's own temporary files are left out, each with a note.
   bool Open(const std::filesystem::path& folder, std::vector<ClientFile>* files);
+  // The version entries of the archives that opened, after Open.
+  const std::vector<ArchiveVersion>& versions() const { return versions_; }
   // The file's contents; false with the reason.
   bool Read(const ClientFile& file, std::vector<uint8_t>* contents, std::string* why);
 
@@ -31,5 +42,6 @@ class ClientFolder {
   bool ListPlainFiles(std::vector<ClientFile>* files);
 
   std::filesystem::path folder_;
+  std::vector<ArchiveVersion> versions_;
   std::array<std::unique_ptr<TavrinFilePackage>, 15> archives_;
 };

@@ -20,13 +20,23 @@ constexpr char kUsage[] =
     "      form of every file under files\\, fulllist, list_N for every client N releases behind\n"
     "      (back to the oldest release in the tree), the release's manifest under manifests\\,\n"
     "      and last the file version. VERSION must be above every release already published.\n"
+    "      Every argument is checked before anything is written: SERVER_DIR must be new, empty\n"
+    "      or a tree publish made (so swapped arguments are refused), and CLIENT_DIR a client\n"
+    "      folder with all fifteen archives. Hidden files and folders (names starting with \".\")\n"
+    "      and system litter (Thumbs.db, desktop.ini, .DS_Store) among the plain files are\n"
+    "      skipped with a note. Warns when an archive has no version.sw entry, when the version\n"
+    "      files disagree with VERSION, and when the release changes nothing.\n"
     "      --package-from V       also an update package from release V (repeatable), stored\n"
     "                             as patches\\V-VERSION.cup and named in patches\\list\n"
     "      --package-url-base U   where the updater downloads packages: http://HOST/PATH; the\n"
     "                             updater always uses port 80 and ignores any port in U\n"
     "      --patcher-version M    writes patcher_version_new, the updater version the server expects\n"
+    "      --dry-run              prints what the release would add, change and delete (per archive\n"
+    "                             and for the plain files) and the packages it would build;\n"
+    "                             writes nothing\n"
+    "      --json                 one JSON object with the outcome on stdout; the report goes to stderr\n"
     "\n"
-    "  verify SERVER_DIR\n"
+    "  verify SERVER_DIR [--json]\n"
     "      Checks every stored file of fulllist (present, inflates to its size, has its MD5),\n"
     "      every list_N against fulllist, and every package of patches\\list against the releases\n"
     "      it joins; one line on stderr per problem.\n"
@@ -39,18 +49,29 @@ constexpr char kUsage[] =
     "      by changing, deleting and adding files in archives and plain files. The same\n"
     "      arguments give the same bytes on every machine.\n"
     "\n"
+    "Options may come before, between or after the arguments, as --opt VALUE or --opt=VALUE;\n"
+    "after \"--\" every argument is taken as it stands. --help shows this text, --version the\n"
+    "program's version.\n"
     "Serving the tree: tools/publish/nginx/solmere-update.conf (see the README).\n"
     "Exit codes: 0 done, 1 failed (reasons on stderr), 2 bad usage.\n";
 
+// The line shown with a usage error: the command's own, or the tool's.
+constexpr char kToolUsage[] = "usage: publish release|verify|sample ARGUMENTS...";
+const char* usageLine = kToolUsage;
+
 struct Command {
   const char* name;
+  const char* usage;
   int (*run)(const std::vector<std::u16string>& arguments);
 };
 
 const Command kCommands[] = {
-    {"release", RunRelease},
-    {"verify", RunVerify},
-    {"sample", RunSample},
+    {"release",
+     "usage: publish release SERVER_DIR CLIENT_DIR VERSION [--package-from V]... [--package-url-base U]"
+     " [--patcher-version M] [--dry-run] [--json]",
+     RunRelease},
+    {"verify", "usage: publish verify SERVER_DIR [--json]", RunVerify},
+    {"sample", "usage: publish sample ROOT VERSION [--files N] [--size-mb M] [--seed S]", RunSample},
 };
 
 int Run(const std::vector<std::u16string>& arguments) {
@@ -60,8 +81,15 @@ int Run(const std::vector<std::u16string>& arguments) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (command == "--version") {
+    std::printf("publish (Solmere Classic Updater) %s\n", SOLMERE_VERSION);
+    return 0;
+  }
   for (const Command& candidate : kCommands)
-    if (command == candidate.name) return candidate.run({arguments.begin() + 1, arguments.end()});
+    if (command == candidate.name) {
+      usageLine = candidate.usage;
+      return candidate.run({arguments.begin() + 1, arguments.end()});
+    }
   return BadUsage("unknown command " + command);
 }
 
@@ -69,20 +97,21 @@ int Run(const std::vector<std::u16string>& arguments) {
 
 int BadUsage(const std::string& message) {
   ReportError(message);
-  std::fputs("Run \"publish --help\" for the commands and their arguments.\n", stderr);
+  std::fprintf(stderr, "%s\nTry \"publish --help\" for more information.\n", usageLine);
   return kUsageExit;
 }
 
 int main(int argc, char** argv) {
   platform::SetBinaryStandardStreams();
+  int code = kFailedExit;
   try {
-    return Run(platform::CommandLineArguments(argc, argv));
+    code = Run(platform::CommandLineArguments(argc, argv));
   } catch (const std::exception& failure) {
     // Allocation, or a path the platform cannot convert: still a message and an exit code.
     ReportError(std::string("error: ") + failure.what());
-    return kFailedExit;
   } catch (...) {
     ReportError("error: an unexpected failure");
-    return kFailedExit;
   }
+  if (JsonOutput()) std::fputs(JsonObject(code).c_str(), stdout);
+  return std::fflush(stdout) == 0 ? code : kFailedExit;
 }

@@ -100,3 +100,13 @@ bool WritePackage(const fs::path& path, int32_t minimumVersion, int32_t targetVe
   fs::remove(temporary, error);
   return false;
 }
+
+uint64_t PackageSize(const std::vector<ListEntry>& records) {
+  // Header, every record's stored bytes, the count, and each index record with its name.
+  uint64_t size = kPackageHeaderSize + 4;
+  for (const ListEntry& record : records) {
+    if (record.info.size != kDeletedSize) size += record.info.storedSize;
+    size += kPackageRecordFixedSize + 2 * record.name.size();
+  }
+  return size;
+}

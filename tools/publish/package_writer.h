@@ -14,3 +14,6 @@
 bool WritePackage(const std::filesystem::path& path, int32_t minimumVersion, int32_t targetVersion,
                   const std::vector<ListEntry>& records, const std::filesystem::path& storedFiles,
                   uint64_t* packageBytes, std::string* why);
+
+// The size WritePackage gives a package of these records (stored sizes as listed).
+uint64_t PackageSize(const std::vector<ListEntry>& records);

@@ -1,12 +1,14 @@
 // release: adds one release of a client folder to the server tree.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <system_error>
 
 #include "archive/archive_names.h"
+#include "archive/version_text.h"
 #include "arguments.h"
 #include "client_folder.h"
 #include "client_paths.h"
@@ -24,6 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char kLockName[] = ".publish-lock";
+
 struct ReleaseRequest {
   fs::path serverRoot;
   fs::path clientFolder;
@@ -31,14 +35,18 @@ struct ReleaseRequest {
   std::vector<int32_t> packageFrom;
   std::string packageUrlBase;
   std::optional<int32_t> patcherVersion;
+  bool dryRun = false;
 };
 
 // 0 when the request is complete, else the exit code already reported.
 int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* request) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version"}, &parsed, &why))
+  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version"}, {"dry-run", "json"}, &parsed,
+                      &why))
     return BadUsage(why);
+  if (parsed.flags.count("json") != 0) SetJsonOutput();
+  request->dryRun = parsed.flags.count("dry-run") != 0;
   if (parsed.positionals.size() != 3)
     return BadUsage("release takes SERVER_DIR CLIENT_DIR VERSION, got " + std::to_string(parsed.positionals.size()) +
                     " argument(s)");
@@ -72,6 +80,86 @@ int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* r
   return 0;
 }
 
+bool Within(const fs::path& inner, const fs::path& outer) {
+  const auto mismatch = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return mismatch.first == outer.end();
+}
+
+// The server folder is new, empty or a tree publish made, and apart from the client
+// folder: nothing of the client is ever written into, and no lock file is left in it.
+bool CheckServerFolder(const ReleaseRequest& request) {
+  std::error_code error;
+  const fs::path server = fs::weakly_canonical(request.serverRoot, error);
+  const fs::path client = fs::weakly_canonical(request.clientFolder, error);
+  if (!error && (Within(server, client) || Within(client, server))) {
+    ReportError("the server folder " + PathText(request.serverRoot) + " and the client folder " +
+                PathText(request.clientFolder) + " lie one inside the other");
+    return false;
+  }
+  if (!fs::exists(request.serverRoot, error)) return true;
+  if (!fs::is_directory(request.serverRoot, error)) {
+    ReportError(PathText(request.serverRoot) + " is not a folder");
+    return false;
+  }
+  if (fs::exists(request.serverRoot / "version", error) || fs::is_directory(request.serverRoot / "manifests", error) ||
+      fs::exists(request.serverRoot / kLockName, error) || fs::is_empty(request.serverRoot, error))
+    return true;
+  bool holdsArchives = false;
+  for (fs::directory_iterator item(request.serverRoot, error), end; !error && item != end; item.increment(error)) {
+    const fs::path extension = item->path().extension();
+    holdsArchives = holdsArchives || extension == ".pck" || extension == ".pkx";
+  }
+  ReportError(PathText(request.serverRoot) + " is not empty and no server tree (it has no version file)" +
+              (holdsArchives ? "; it holds client archives: are SERVER_DIR and CLIENT_DIR swapped?"
+                             : "; give a new or empty folder, or the tree of the earlier releases"));
+  return false;
+}
+
+// The updater reads the client version as the lowest of the version file and every
+// archive's version entry: a client built from this folder must read the release.
+void WarnAboutVersions(const ClientFolder& client, const ReleaseRequest& request) {
+  // Archives by the value their entry holds, when it is not the release.
+  std::map<int32_t, std::vector<std::string>> differing;
+  int32_t lowest = request.version;
+  for (const ArchiveVersion& version : client.versions()) {
+    const std::string archive = Utf8(kArchiveNames[version.archive]) + ".pck";
+    if (!version.present) {
+      ReportWarning(archive + " has no version.sw entry: the updater takes a client with these files for version 0");
+      lowest = 0;
+      continue;
+    }
+    const int32_t value = version.text.empty() ? 0 : ScanDecimal(version.text.data(), version.text.size());
+    if (value != request.version) differing[value].push_back(archive);
+    lowest = std::min(lowest, value);
+  }
+  std::vector<std::string> says;
+  for (const auto& [value, archives] : differing) {
+    std::string text;
+    if (archives.size() == kArchiveNames.size()) {
+      text = "every archive's version.sw";
+    } else {
+      for (const std::string& archive : archives) text += (text.empty() ? "" : ", ") + archive;
+    }
+    const bool one = archives.size() == 1 || archives.size() == kArchiveNames.size();
+    says.push_back(text + (one ? " says " : " say ") + std::to_string(value));
+  }
+  const fs::path versionFile = request.clientFolder.parent_path() / "config" / "velkar" / "version.sw";
+  std::vector<uint8_t> bytes;
+  std::string why;
+  std::error_code error;
+  if (fs::exists(versionFile, error) && ReadFileBytes(versionFile, 64, &bytes, &why)) {
+    const int32_t value = ScanDecimal(bytes.data(), bytes.size());
+    if (value != request.version) says.push_back(PathText(versionFile) + " says " + std::to_string(value));
+    lowest = std::min(lowest, value);
+  }
+  if (says.empty()) return;
+  std::string text = "the version files disagree with release " + std::to_string(request.version) + ":";
+  for (std::size_t i = 0; i < says.size(); ++i) text += (i == 0 ? " " : "; ") + says[i];
+  text += "; the updater reads the lowest, " + std::to_string(lowest) + ", as the client's version";
+  if (lowest == 0) text += ", so such a client updates from 0 with a full check";
+  ReportWarning(text);
+}
+
 std::string Megabytes(uint64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -83,26 +171,13 @@ struct Totals {
 };
 
 // Reads, hashes and stores every file; a stored file is rewritten only when the file
-// differs from the newest release.
+// differs from the newest release. A dry run makes the stored forms and writes none.
 bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client, const Manifest& previous,
-                      const fs::path& storedRoot, Manifest* current, Totals* totals) {
+                      const fs::path& storedRoot, bool dryRun, Manifest* current, Totals* totals) {
   StoredFormMaker maker;
   std::vector<uint8_t> contents;
   std::string why;
-  int group = -2;
-  uint64_t groupFiles = 0;
-  auto reportGroup = [&] {
-    if (group == -2) return;
-    const std::string name = group < 0 ? "plain files" : Utf8(kArchiveNames[static_cast<std::size_t>(group)]);
-    ReportError(name + ": " + std::to_string(groupFiles) + " files");
-  };
   for (const ClientFile& file : files) {
-    if (file.archive != group) {
-      reportGroup();
-      group = file.archive;
-      groupFiles = 0;
-    }
-    ++groupFiles;
     if (!client->Read(file, &contents, &why)) {
       ReportError("cannot read " + Utf8(file.name) + ": " + why);
       return false;
@@ -125,20 +200,22 @@ bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client
         !error) {
       entry.info.storedSize = old->second.info.storedSize;
     } else {
-      if (old != previous.files.end() && old->second.name != file.name) {
-        // Only the letter case changed: on a case-blind disk the old file is this one.
-        fs::path oldResource;
-        if (ResourcePath(storedRoot, old->second.name, &oldResource, &why)) fs::remove(oldResource, error);
-      }
       const std::vector<uint8_t>* stored = nullptr;
       if (!maker.Make(contents, &stored)) {
         ReportError("cannot compress " + Utf8(file.name));
         return false;
       }
       entry.info.storedSize = static_cast<uint32_t>(stored->size());
-      if (!WriteFileAtomically(resource, *stored, &why)) {
-        ReportError(why);
-        return false;
+      if (!dryRun) {
+        if (old != previous.files.end() && old->second.name != file.name) {
+          // Only the letter case changed: on a case-blind disk the old file is this one.
+          fs::path oldResource;
+          if (ResourcePath(storedRoot, old->second.name, &oldResource, &why)) fs::remove(oldResource, error);
+        }
+        if (!WriteFileAtomically(resource, *stored, &why)) {
+          ReportError(why);
+          return false;
+        }
       }
       ++totals->written;
     }
@@ -147,8 +224,58 @@ bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client
     totals->storedBytes += entry.info.storedSize;
     AddToManifest(entry, current);
   }
-  reportGroup();
   return true;
+}
+
+std::string Files(uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+// What the release adds, changes and deletes, per archive and among the plain files.
+struct ChangeCounts {
+  uint64_t files = 0, added = 0, changed = 0, deleted = 0;
+};
+
+ChangeCounts ReportChanges(const Manifest& previous, const Manifest& current, bool listEveryFile) {
+  // Index kArchiveNames.size() stands for the plain files.
+  const std::size_t plain = kArchiveNames.size();
+  std::vector<ChangeCounts> groups(plain + 1);
+  std::vector<std::vector<std::string>> lines(plain + 1);
+  const auto groupOf = [&](const std::u16string& name) {
+    const int archive = ArchiveOfPath(name);
+    return archive < 0 ? plain : static_cast<std::size_t>(archive);
+  };
+  for (const auto& [identity, entry] : current.files) ++groups[groupOf(entry.name)].files;
+  for (const ListEntry& change : ChangesBetween(previous, current)) {
+    const std::size_t group = groupOf(change.name);
+    char mark = '+';
+    if (change.info.size == kDeletedSize) {
+      mark = '-';
+      ++groups[group].deleted;
+    } else if (previous.files.count(IdentityOf(change.name)) != 0) {
+      mark = '~';
+      ++groups[group].changed;
+    } else {
+      ++groups[group].added;
+    }
+    lines[group].push_back(std::string("  ") + mark + " " + Utf8(change.name));
+  }
+  ChangeCounts total;
+  for (std::size_t group = 0; group <= plain; ++group) {
+    const ChangeCounts& counts = groups[group];
+    total.files += counts.files;
+    total.added += counts.added;
+    total.changed += counts.changed;
+    total.deleted += counts.deleted;
+    // Only what changes: a release usually touches a few archives of the fifteen.
+    if (counts.added + counts.changed + counts.deleted == 0) continue;
+    ReportLine((group == plain ? std::string("plain files") : Utf8(kArchiveNames[group])) + ": " + Files(counts.files) +
+               "; " + std::to_string(counts.added) + " added, " + std::to_string(counts.changed) + " changed, " +
+               std::to_string(counts.deleted) + " deleted");
+    if (listEveryFile)
+      for (const std::string& line : lines[group]) ReportLine(line);
+  }
+  return total;
 }
 
 class ReleaseWriter {
@@ -159,18 +286,23 @@ class ReleaseWriter {
   bool Write(const Manifest& current, const Manifest& previous);
   // Once the new version is out: the packages of the lines the release dropped.
   void RemoveDroppedPackages() const;
+  // What Write would write, reported without writing.
+  bool Plan(const Manifest& current, const Manifest& previous);
 
  private:
   const Manifest* Release(int32_t version);
   bool WriteResource(const std::string& name, const std::vector<uint8_t>& bytes);
   bool WriteChangeLists(const Manifest& current);
   bool WritePackages(const Manifest& current);
+  int64_t ListCount() const;
+  void ReportPackage(const std::string& fileName, const std::string& url, std::size_t records, uint64_t bytes);
 
   const ReleaseRequest& request_;
   const std::vector<int32_t>& releases_;
   std::map<int32_t, Manifest> loaded_;
   std::vector<PatchLine> keptLines_;
   std::vector<PatchLine> droppedLines_;
+  std::string packagesJson_;
 };
 
 const Manifest* ReleaseWriter::Release(int32_t version) {
@@ -192,12 +324,25 @@ bool ReleaseWriter::WriteResource(const std::string& name, const std::vector<uin
   return false;
 }
 
-bool ReleaseWriter::WriteChangeLists(const Manifest& current) {
+int64_t ReleaseWriter::ListCount() const {
   const int32_t oldest = releases_.empty() ? request_.version : releases_.front();
+  return int64_t{request_.version} - oldest;
+}
+
+void ReleaseWriter::ReportPackage(const std::string& fileName, const std::string& url, std::size_t records,
+                                  uint64_t bytes) {
+  ReportLine("package " + fileName + ": " + std::to_string(records) + " records, " + std::to_string(bytes) +
+             " bytes, at " + url);
+  if (!packagesJson_.empty()) packagesJson_ += ',';
+  packagesJson_ += "{\"file\":" + JsonString(fileName) + ",\"url\":" + JsonString(url) +
+                   ",\"records\":" + std::to_string(records) + ",\"bytes\":" + std::to_string(bytes) + "}";
+}
+
+bool ReleaseWriter::WriteChangeLists(const Manifest& current) {
   // Many N share a base release: a version that was never published lists from the
   // nearest older release, a superset the updater's digest check makes safe.
   std::map<int32_t, std::vector<uint8_t>> listOfBase;
-  for (int64_t n = 1; n <= int64_t{request_.version} - oldest; ++n) {
+  for (int64_t n = 1; n <= ListCount(); ++n) {
     const auto base = static_cast<int32_t>(request_.version - n);
     const int32_t release = *(std::upper_bound(releases_.begin(), releases_.end(), base) - 1);
     auto list = listOfBase.find(release);
@@ -207,8 +352,8 @@ bool ReleaseWriter::WriteChangeLists(const Manifest& current) {
       list = listOfBase.emplace(release, EncodeList(ChangesBetween(*from, current))).first;
     }
     if (!WriteResource("list_" + std::to_string(n), list->second)) return false;
-    std::printf("list_%lld: %zu bytes, changes since release %d\n", static_cast<long long>(n), list->second.size(),
-                static_cast<int>(release));
+    ReportLine("list_" + std::to_string(n) + ": " + std::to_string(list->second.size()) +
+               " bytes, changes since release " + std::to_string(release));
   }
   return true;
 }
@@ -240,8 +385,7 @@ bool ReleaseWriter::WritePackages(const Manifest& current) {
       ReportError("package " + fileName + ": " + why);
       return false;
     }
-    std::printf("package %s: %zu records, %llu bytes\n", fileName.c_str(), changes.size(),
-                static_cast<unsigned long long>(bytes));
+    ReportPackage(fileName, url, changes.size(), bytes);
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [&](const PatchLine& line) { return line.from == from && line.to == request_.version; }),
                 lines.end());
@@ -254,8 +398,8 @@ bool ReleaseWriter::WritePackages(const Manifest& current) {
     if (LineCanHelpAClient(lines, i, request_.version)) {
       kept.push_back(lines[i]);
     } else {
-      std::printf("patches\\list: dropped %d %d %s, no client would take it\n", static_cast<int>(lines[i].from),
-                  static_cast<int>(lines[i].to), lines[i].url.c_str());
+      ReportLine("patches\\list: dropped " + std::to_string(lines[i].from) + " " + std::to_string(lines[i].to) + " " +
+                 lines[i].url + ", no client would take it");
       droppedLines_.push_back(lines[i]);
     }
   }
@@ -280,15 +424,18 @@ void ReleaseWriter::RemoveDroppedPackages() const {
 
 bool ReleaseWriter::Write(const Manifest& current, const Manifest& previous) {
   loaded_[previous.version] = previous;
+  JsonField("lists", std::to_string(ListCount()));
   std::string why;
   const std::vector<uint8_t> fullList = EncodeFullList(current.version, ManifestEntries(current));
   if (!WriteChangeLists(current) || !WriteResource("fulllist", fullList)) return false;
-  std::printf("fulllist: %zu bytes\n", fullList.size());
+  ReportLine("fulllist: " + std::to_string(fullList.size()) + " bytes");
   if (!SaveManifest(request_.serverRoot, current, &why)) {
     ReportError(why);
     return false;
   }
-  if (!WritePackages(current)) return false;
+  const bool packaged = WritePackages(current);
+  JsonField("packages", "[" + packagesJson_ + "]");
+  if (!packaged) return false;
   if (request_.patcherVersion) {
     const std::string text = std::to_string(*request_.patcherVersion);
     if (!WriteResource("patcher_version_new", std::vector<uint8_t>(text.begin(), text.end()))) return false;
@@ -296,6 +443,30 @@ bool ReleaseWriter::Write(const Manifest& current, const Manifest& previous) {
   // Last: a client that reads this version finds every list and file of it in place.
   const std::string text = std::to_string(current.version);
   return WriteResource("version", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool ReleaseWriter::Plan(const Manifest& current, const Manifest& previous) {
+  loaded_[previous.version] = previous;
+  JsonField("lists", std::to_string(ListCount()));
+  const std::string lists = ListCount() == 0   ? std::string()
+                            : ListCount() == 1 ? std::string("list_1, ")
+                                               : "list_1 to list_" + std::to_string(ListCount()) + ", ";
+  ReportLine("would write " + lists + "fulllist and version " + std::to_string(request_.version));
+  for (int32_t from : request_.packageFrom) {
+    const Manifest* base = Release(from);
+    if (base == nullptr) return false;
+    const std::vector<ListEntry> changes = ChangesBetween(*base, current);
+    const std::string fileName = std::to_string(from) + "-" + std::to_string(request_.version) + ".cup";
+    std::string url;
+    std::string why;
+    if (!PackageUrl(request_.packageUrlBase, fileName, &url, &why)) {
+      ReportError("package " + fileName + ": " + why);
+      return false;
+    }
+    ReportPackage(fileName, url, changes.size(), PackageSize(changes));
+  }
+  JsonField("packages", "[" + packagesJson_ + "]");
+  return true;
 }
 
 // Stored files of files the new release no longer has; no list of it names them.
@@ -309,27 +480,51 @@ void RemoveDeletedFiles(const Manifest& previous, const Manifest& current, const
   }
 }
 
+// Two publishes into one tree would mix their files. A dry run makes no lock file; it
+// only looks whether a publish holds one.
+bool TakeLock(const ReleaseRequest& request, platform::File* lock) {
+  const std::u16string path = (request.serverRoot / kLockName).u16string();
+  std::error_code error;
+  if (request.dryRun) {
+    if (!platform::FileExists(path) || lock->Open(path, platform::FileMode::kRead) != EACCES) return true;
+  } else {
+    fs::create_directories(request.serverRoot, error);
+    if (!fs::is_directory(request.serverRoot, error)) {
+      ReportError("cannot create the server folder " + PathText(request.serverRoot));
+      return false;
+    }
+    if (lock->Open(path, platform::FileMode::kCreate) == 0) return true;
+  }
+  ReportError("another publish is working on " + PathText(request.serverRoot) + " (or it is not writable)");
+  return false;
+}
+
 }  // namespace
 
 int RunRelease(const std::vector<std::u16string>& arguments) {
   ReleaseRequest request;
   if (const int usage = ParseRequest(arguments, &request); usage != 0) return usage;
+  JsonField("release", std::to_string(request.version));
+  JsonField("dryRun", request.dryRun ? "true" : "false");
+  JsonField("server", JsonString(PathText(request.serverRoot)));
+  JsonField("client", JsonString(PathText(request.clientFolder)));
   std::error_code error;
   if (!fs::is_directory(request.clientFolder, error)) {
     ReportError(PathText(request.clientFolder) + " is not a folder");
     return kFailedExit;
   }
-  fs::create_directories(request.serverRoot, error);
-  if (!fs::is_directory(request.serverRoot, error)) {
-    ReportError("cannot create the server folder " + PathText(request.serverRoot));
+  // Everything is checked before the first write.
+  if (!CheckServerFolder(request)) return kFailedExit;
+  ClientFolder client;
+  std::vector<ClientFile> files;
+  if (!client.Open(request.clientFolder, &files)) {
+    ReportError("nothing published: the client folder has the problems above");
     return kFailedExit;
   }
-  // Two publishes into one tree would mix their files.
+  WarnAboutVersions(client, request);
+
   platform::File lock;
-  if (lock.Open((request.serverRoot / ".publish-lock").u16string(), platform::FileMode::kCreate) != 0) {
-    ReportError("another publish is working on " + PathText(request.serverRoot) + " (or it is not writable)");
-    return kFailedExit;
-  }
+  if (!TakeLock(request, &lock)) return kFailedExit;
   const std::vector<int32_t> releases = PublishedReleases(request.serverRoot);
   if (!releases.empty() && request.version <= releases.back()) {
     ReportError("release " + std::to_string(releases.back()) + " is published; the next one must be above it");
@@ -347,31 +542,38 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
     return kFailedExit;
   }
 
-  ClientFolder client;
-  std::vector<ClientFile> files;
-  if (!client.Open(request.clientFolder, &files)) {
-    ReportError("nothing published: the client folder has the problems above");
-    return kFailedExit;
-  }
+  if (request.dryRun) ReportLine("release " + std::to_string(request.version) + ", dry run: nothing is written");
   Manifest current;
   current.version = request.version;
   Totals totals;
   const fs::path storedRoot = request.serverRoot / "files";
-  if (!StoreClientFiles(files, &client, previous, storedRoot, &current, &totals)) {
+  if (!StoreClientFiles(files, &client, previous, storedRoot, request.dryRun, &current, &totals)) {
     ReportError("release " + std::to_string(request.version) +
                 " not published; files written so far belong to it, run the release again");
     return kFailedExit;
   }
-  std::printf("release %d: %llu files, %s, stored %s; %llu stored files written\n", static_cast<int>(request.version),
-              static_cast<unsigned long long>(totals.files), Megabytes(totals.bytes).c_str(),
-              Megabytes(totals.storedBytes).c_str(), static_cast<unsigned long long>(totals.written));
+  const ChangeCounts changes = ReportChanges(previous, current, request.dryRun);
+  if (!releases.empty() && changes.added + changes.changed + changes.deleted == 0)
+    ReportWarning("release " + std::to_string(request.version) + " changes nothing since release " +
+                  std::to_string(releases.back()));
+  JsonField("files", std::to_string(totals.files));
+  JsonField("bytes", std::to_string(totals.bytes));
+  JsonField("storedBytes", std::to_string(totals.storedBytes));
+  JsonField("storedFilesWritten", std::to_string(request.dryRun ? 0 : totals.written));
+  JsonField("added", std::to_string(changes.added));
+  JsonField("changed", std::to_string(changes.changed));
+  JsonField("deleted", std::to_string(changes.deleted));
+  ReportLine("release " + std::to_string(request.version) + ": " + Files(totals.files) + ", " +
+             Megabytes(totals.bytes) + ", stored " + Megabytes(totals.storedBytes) + "; " +
+             std::to_string(totals.written) + " stored files " + (request.dryRun ? "to write" : "written"));
   ReleaseWriter writer(request, releases);
+  if (request.dryRun) return writer.Plan(current, previous) ? 0 : kFailedExit;
   if (!writer.Write(current, previous)) {
     ReportError("release " + std::to_string(request.version) + " not published");
     return kFailedExit;
   }
   RemoveDeletedFiles(previous, current, storedRoot);
   writer.RemoveDroppedPackages();
-  std::printf("version %d published in %s\n", static_cast<int>(request.version), PathText(request.serverRoot).c_str());
-  return std::fflush(stdout) == 0 ? 0 : kFailedExit;
+  ReportLine("version " + std::to_string(request.version) + " published in " + PathText(request.serverRoot));
+  return 0;
 }

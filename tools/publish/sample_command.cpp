@@ -56,7 +56,7 @@ bool WriteArchive(const fs::path& clientFolder, std::u16string_view archiveName,
 int RunSample(const std::vector<std::u16string>& arguments) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {"files", "size-mb", "seed"}, &parsed, &why)) return BadUsage(why);
+  if (!SplitArguments(arguments, {"files", "size-mb", "seed"}, {}, &parsed, &why)) return BadUsage(why);
   if (parsed.positionals.size() != 2)
     return BadUsage("sample takes ROOT VERSION, got " + std::to_string(parsed.positionals.size()) + " argument(s)");
   int64_t version = 0;

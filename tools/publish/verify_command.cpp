@@ -230,21 +230,35 @@ std::size_t TreeVerifier::Run() {
   std::error_code error;
   int32_t patcher = 0;
   if (fs::exists(root_ / "patcher_version_new", error)) ReadVersionText("patcher_version_new", &patcher);
-  std::printf("version %d: %zu files, %zu problems\n", static_cast<int>(version_), fullList_.size(), problems_);
+  ReportLine("version " + std::to_string(version_) + ": " + std::to_string(fullList_.size()) + " files, " +
+             std::to_string(problems_) + " problems");
+  JsonField("version", std::to_string(version_));
+  JsonField("files", std::to_string(fullList_.size()));
+  JsonField("problems", std::to_string(problems_));
   return problems_;
 }
 
 }  // namespace
 
 int RunVerify(const std::vector<std::u16string>& arguments) {
-  if (arguments.size() != 1) return BadUsage("verify takes SERVER_DIR");
+  ParsedArguments parsed;
+  std::string why;
+  if (!SplitArguments(arguments, {}, {"json"}, &parsed, &why)) return BadUsage(why);
+  if (parsed.flags.count("json") != 0) SetJsonOutput();
+  if (parsed.positionals.size() != 1) return BadUsage("verify takes SERVER_DIR");
+  const fs::path root(parsed.positionals[0]);
+  JsonField("server", JsonString(PathText(root)));
   std::error_code error;
-  if (!fs::is_directory(fs::path(arguments[0]), error)) {
-    ReportError(Utf8(arguments[0]) + " is not a folder");
+  if (!fs::is_directory(root, error)) {
+    ReportError(PathText(root) + " is not a folder");
     return kFailedExit;
   }
-  TreeVerifier verifier{fs::path(arguments[0])};
+  // Without its version file nothing else of a tree can be judged: one line, not a cascade.
+  if (!fs::exists(root / "version", error) && !fs::is_directory(root / "manifests", error)) {
+    ReportError(PathText(root) + " is not a server tree: it has no version file (publish release makes one)");
+    return kFailedExit;
+  }
+  TreeVerifier verifier{root};
   const std::size_t problems = verifier.Run();
-  std::fflush(stdout);
   return problems == 0 ? 0 : kFailedExit;
 }

@@ -28,6 +28,10 @@ bool StandardOutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
+
 void PrepareTerminalOutput() {}
 
 void CatchInterrupt() {

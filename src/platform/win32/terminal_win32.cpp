@@ -38,11 +38,17 @@ bool StandardOutputIsTerminal() {
   return IsConsole(STD_OUTPUT_HANDLE);
 }
 
+bool StandardErrorIsTerminal() {
+  return IsConsole(STD_ERROR_HANDLE);
+}
+
 void PrepareTerminalOutput() {
   ::SetConsoleOutputCP(CP_UTF8);
-  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (::GetConsoleMode(output, &mode)) ::SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE output = ::GetStdHandle(which);
+    DWORD mode = 0;
+    if (::GetConsoleMode(output, &mode)) ::SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
 }
 
 void CatchInterrupt() {

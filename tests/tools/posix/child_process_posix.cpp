@@ -1,7 +1,11 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "tools/child_process.h"
 
@@ -29,10 +33,19 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
   if (spawned != 0) return result;
   result.started = true;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kChildDeadlineSeconds);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  if (ended && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   result.out = ReadWholeFile(outFile);
   result.err = ReadWholeFile(errFile);
+  if (!ended) result.err += "\n(stopped: still running after " + std::to_string(kChildDeadlineSeconds) + " s)\n";
   return result;
 }

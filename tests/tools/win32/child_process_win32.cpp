@@ -58,6 +58,7 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
     line.push_back(u' ');
     AppendQuoted(&line, platform::Utf16FromUtf8(argument));
   }
+  bool stopped = false;
   {
     Handle in(CreateInheritable("NUL", GENERIC_READ, OPEN_EXISTING));
     Handle out(CreateInheritable(outFile, GENERIC_WRITE, CREATE_ALWAYS));
@@ -76,11 +77,16 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
     Handle processHandle(process.hProcess);
     Handle threadHandle(process.hThread);
     result.started = true;
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    stopped = ::WaitForSingleObject(process.hProcess, kChildDeadlineSeconds * 1000) != WAIT_OBJECT_0;
+    if (stopped) {
+      ::TerminateProcess(process.hProcess, 1);
+      ::WaitForSingleObject(process.hProcess, 10000);
+    }
     DWORD code = 0;
-    if (::GetExitCodeProcess(process.hProcess, &code)) result.exitCode = static_cast<int>(code);
+    if (!stopped && ::GetExitCodeProcess(process.hProcess, &code)) result.exitCode = static_cast<int>(code);
   }
   result.out = ReadWholeFile(outFile);
   result.err = ReadWholeFile(errFile);
+  if (stopped) result.err += "\n(stopped: still running after " + std::to_string(kChildDeadlineSeconds) + " s)\n";
   return result;
 }

@@ -1,0 +1,88 @@
+// Opening an archive for inspection: everything reads as after the last commit, and not
+// one byte of the files changes, not even the tail an interrupted write left.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/dual_files_stream.h"
+#include "archive/tavrin_file_package.h"
+#include "package_fixture.h"
+
+namespace {
+
+using archive_image::Bytes;
+using archive_image::ToBytes;
+
+class ReadOnlyOpenTest : public PackageTest {
+ protected:
+  // A committed archive with one entry, then a second entry stored but never committed.
+  void WriteInterruptedArchive() {
+    TavrinFilePackage package;
+    ASSERT_EQ(package.Create(Base(), u"configs"), PackageResult::kOk);
+    ASSERT_EQ(package.SetFileData(u"a.txt", "committed", 9), PackageResult::kOk);
+    ASSERT_EQ(package.Save(), PackageResult::kOk);
+    committedSize_ = std::filesystem::file_size(Pck());
+    ASSERT_EQ(package.SetFileData(u"b.txt", "never committed", 15), PackageResult::kOk);
+    // Dropped without a commit, as a killed writer leaves it: the data is on disk, the index is not.
+    package.clearIndexChanged();
+    ASSERT_EQ(package.Close(), PackageResult::kOk);
+    ASSERT_GT(std::filesystem::file_size(Pck()), committedSize_);
+  }
+
+  uint64_t committedSize_ = 0;
+};
+
+TEST_F(ReadOnlyOpenTest, ReadsTheLastCommitAndLeavesTheTailInPlace) {
+  WriteInterruptedArchive();
+  const Bytes before = ReadWholeFile(Pck());
+  {
+    TavrinFilePackage package;
+    ASSERT_EQ(package.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
+    EXPECT_EQ(package.uncommittedBytes(), before.size() - committedSize_);
+    EXPECT_EQ(Contents(package, u"configs\\a.txt"), ToBytes("committed"));
+    EXPECT_EQ(package.FindEntry(u"configs\\b.txt", false), nullptr);
+    // Nothing can be written through it.
+    EXPECT_NE(package.SetFileData(u"c.txt", "refused", 7), PackageResult::kOk);
+    EXPECT_NE(package.Save(), PackageResult::kOk);
+    package.clearIndexChanged();
+  }
+  EXPECT_EQ(ReadWholeFile(Pck()), before);
+  EXPECT_FALSE(std::filesystem::exists(Pkx()));
+
+  // The ordinary open cuts the tail, as the updater's does.
+  TavrinFilePackage package;
+  ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
+  EXPECT_EQ(package.uncommittedBytes(), 0u);
+  EXPECT_EQ(std::filesystem::file_size(Pck()), committedSize_);
+}
+
+TEST_F(ReadOnlyOpenTest, CommittedArchiveHasNoUncommittedBytes) {
+  TavrinFilePackage package;
+  ASSERT_EQ(package.Create(Base(), u"configs"), PackageResult::kOk);
+  ASSERT_EQ(package.SetFileData(u"a.txt", "x", 1), PackageResult::kOk);
+  ASSERT_EQ(package.Save(), PackageResult::kOk);
+  EXPECT_EQ(package.uncommittedBytes(), 0u);
+  package.clearIndexChanged();
+  ASSERT_EQ(package.Close(), PackageResult::kOk);
+  ASSERT_EQ(package.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
+  EXPECT_EQ(package.uncommittedBytes(), 0u);
+}
+
+// A read past the split point of a stream opened read-only must not create the continuation.
+TEST_F(ReadOnlyOpenTest, StreamOpenedReadOnlyNeverCreatesItsContinuation) {
+  WriteWholeFile(Pck(), ToBytes("0123456789"));
+  DualFilesStream stream;
+  stream.splitSize = 4;
+  ASSERT_EQ(stream.OpenFiles(Base(), platform::FileMode::kRead), 0);
+  char bytes[4];
+  EXPECT_TRUE(stream.Seek(0) && stream.Read(bytes, 4));
+  stream.Seek(6);
+  EXPECT_FALSE(stream.Read(bytes, 2));
+  EXPECT_FALSE(stream.Write("xy", 2));
+  stream.CloseFiles();
+  EXPECT_FALSE(std::filesystem::exists(Pkx()));
+  EXPECT_EQ(ReadWholeFile(Pck()), ToBytes("0123456789"));
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#include "client_root.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Shown(const fs::path& path) {
+  return platform::Utf8FromUtf16(path.u16string());
+}
+
+bool HoldsClient(const fs::path& folder) {
+  std::error_code error;
+  return fs::is_directory(folder / "velkar", error);
+}
+
+}  // namespace
+
+bool FindClientRoot(const std::u16string& given, std::u16string* root, std::string* error) {
+  std::error_code failure;
+  if (!given.empty()) {
+    // An existing empty folder is a client still to be installed; a missing one is a typo.
+    if (!fs::is_directory(fs::path(given), failure)) {
+      *error = "нет папки клиента " + platform::Utf8FromUtf16(given);
+      return false;
+    }
+    *root = given;
+    return true;
+  }
+  const fs::path working = fs::current_path(failure);
+  if (failure) {
+    *error = "рабочая папка недоступна: " + failure.message();
+    return false;
+  }
+  for (const fs::path& candidate : {working, working.parent_path()}) {
+    if (HoldsClient(candidate)) {
+      *root = candidate.u16string();
+      return true;
+    }
+  }
+  *error = "нет папки клиента: ни в рабочей папке " + Shown(working) +
+           ", ни в её родительской нет папки velkar; укажите --root ПАПКА";
+  return false;
+}
