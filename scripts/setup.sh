@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   wine wine64 xvfb xauth
   xdotool x11-apps imagemagick fonts-dejavu-core fonts-liberation dpkg-dev
-  nginx-light curl
+  nginx-light curl zip unzip
 )
 
 missing=()

@@ -256,6 +256,15 @@ if [ -n "${built[native]:-}" ]; then
   quiet_step "main job (sample update)" main-job.log bash "$root/tools/patcher-cli/sample-update.sh" \
     "$build_root/native" && tail -n 8 "$logs/main-job.log"
 fi
+# The operators' shipping folder and zip, from the 32-bit build.
+if [ -n "${built[win32]:-}" ]; then
+  quiet_step "shipping folder and zip (win32)" ship.log bash "$root/scripts/ship.sh" "$build_root/win32" &&
+    tail -n 2 "$logs/ship.log"
+else
+  section "shipping folder and zip (win32)"
+  echo "skipped: the win32 build failed"
+  record "shipping folder and zip (win32)" 0 FAILED
+fi
 [ $quick = 1 ] || run_ctest asan 2 900
 run_windows_suite
 stop_headless_windows

@@ -14,6 +14,8 @@ class BrowserHost {
   virtual void SetRect(int left, int top, int right, int bottom) = 0;
   virtual void Navigate(std::u16string_view address) = 0;
   virtual void SetEnabled(bool enabled) = 0;
+  // The host window is shown when it is made; a form shown later hides it until then.
+  virtual void SetVisible(bool visible) = 0;
 };
 
 }  // namespace Ormel

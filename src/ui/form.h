@@ -41,6 +41,9 @@ class Form {
   virtual void OnDisable() {}
   virtual void OnShow() {}
   virtual void OnHide() {}
+  // The system asks the window to close (another program, the task list). True when the form
+  // took care of it; false lets the window be destroyed, as it is by default.
+  virtual bool OnClose() { return false; }
   // Button events where no control is hit.
   virtual void OnMouseDown(int /*button*/, int /*x*/, int /*y*/) {}
   virtual void OnMouseUp(int /*button*/, int /*x*/, int /*y*/) {}

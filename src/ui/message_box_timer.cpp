@@ -127,6 +127,11 @@ void MessageBoxTimer::OnHide() {
   answer_.compare_exchange_strong(unanswered, kMessageBoxYes);
 }
 
+bool MessageBoxTimer::OnClose() {
+  Answer(kMessageBoxNo);
+  return true;
+}
+
 void MessageBoxTimer::OnMouseDown(int button, int x, int y) {
   DragFromBackground(button, x, y);
 }

@@ -45,6 +45,8 @@ class MessageBoxTimer : public Ormel::SkinForm {
   bool usable() const;
 
   void OnHide() override;
+  // Closing the box from outside answers no; the box stays for later questions.
+  bool OnClose() override;
   void OnMouseDown(int button, int x, int y) override;
 
  private:

@@ -54,16 +54,21 @@ void FakeFormWindow::Place(int newX, int newY, int newWidth, int newHeight) {
 
 bool FakeFormWindow::Show() {
   ++showCalls;
-  visible = true;
+  if (!visible.exchange(true) && owner != nullptr) owner->OnShow();
   return true;
 }
 
 void FakeFormWindow::Hide() {
-  visible = false;
+  if (visible.exchange(false) && owner != nullptr) owner->OnHide();
 }
 
 void FakeFormWindow::SetEnabled(bool value) {
-  enabled = value;
+  if (enabled.exchange(value) == value || owner == nullptr) return;
+  if (value) {
+    owner->OnEnable();
+  } else {
+    owner->OnDisable();
+  }
 }
 
 void FakeFormWindow::BringToFront() {
@@ -105,6 +110,10 @@ void FakeBrowserHost::SetEnabled(bool enabled) {
   calls.push_back(enabled ? "enable" : "disable");
 }
 
+void FakeBrowserHost::SetVisible(bool visible) {
+  calls.push_back(visible ? "show" : "hide");
+}
+
 void FakeBackend::AddPicture(const std::string& path, int width, int height) {
   pictures_[path] = {width, height};
 }
@@ -121,11 +130,12 @@ std::unique_ptr<Font> FakeBackend::MakeFont(float sizePx) {
   return std::make_unique<FakeFont>(sizePx, fontsUsable);
 }
 
-std::unique_ptr<FormWindow> FakeBackend::CreateFormWindow(Form& /*form*/, std::u16string_view className, int width,
+std::unique_ptr<FormWindow> FakeBackend::CreateFormWindow(Form& form, std::u16string_view className, int width,
                                                           int height) {
   windowClasses.emplace_back(className);
   if (windowsFail) return nullptr;
   auto window = std::make_unique<FakeFormWindow>();
+  window->owner = &form;
   window->width = width;
   window->height = height;
   lastWindow = window.get();

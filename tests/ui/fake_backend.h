@@ -83,6 +83,9 @@ class FakeFormWindow : public FormWindow {
   std::atomic<int> drags{0};
   // Called inside each composition, after drawing: tests hold a composition open with it.
   std::function<void()> duringPresent;
+  // Set by the backend: showing, hiding, enabling and disabling call the form's hooks, as
+  // the system's messages do.
+  Form* owner = nullptr;
 
  private:
   mutable std::mutex mutex_;
@@ -96,6 +99,7 @@ class FakeBrowserHost : public BrowserHost {
   void SetRect(int left, int top, int right, int bottom) override;
   void Navigate(std::u16string_view address) override;
   void SetEnabled(bool enabled) override;
+  void SetVisible(bool visible) override;
   std::vector<std::string> calls;
 };
 

@@ -154,6 +154,21 @@ TEST_F(MessageBoxTest, HidingTheBoxAnswersYes) {
   EXPECT_EQ(answer.get(), kMessageBoxYes);
 }
 
+TEST_F(MessageBoxTest, ASystemCloseAnswersNoAndTheBoxStaysForTheNextQuestion) {
+  auto answer = AskAsync(u"a", u"b", 10);
+  ASSERT_TRUE(clock.AwaitWaits(1));
+  bool handled = false;
+  backend.Post([&] { handled = box->OnClose(); });
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), kMessageBoxNo) << "not the count-down's yes";
+  EXPECT_TRUE(handled) << "the box's window is not destroyed";
+  auto next = AskAsync(u"c", u"d", 0);
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  PostClick("ButtonYes");
+  ASSERT_EQ(next.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(next.get(), kMessageBoxYes);
+}
+
 TEST_F(MessageBoxTest, AnswerFromOutsideEndsTheQuestion) {
   box->Answer(kMessageBoxYes);  // nothing open: no effect on the next question
   auto answer = AskAsync(u"a", u"b", 10);

@@ -59,4 +59,9 @@ void BrowserHostWindow::SetEnabled(bool enabled) {
   EnableWindow(window_.get(), enabled ? TRUE : FALSE);
 }
 
+void BrowserHostWindow::SetVisible(bool visible) {
+  // Shown without taking the focus from the form.
+  ShowWindow(window_.get(), visible ? SW_SHOWNOACTIVATE : SW_HIDE);
+}
+
 }  // namespace Ormel::win32

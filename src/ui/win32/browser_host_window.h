@@ -22,6 +22,7 @@ class BrowserHostWindow : public BrowserHost {
   void SetRect(int left, int top, int right, int bottom) override;
   void Navigate(std::u16string_view address) override;
   void SetEnabled(bool enabled) override;
+  void SetVisible(bool visible) override;
 
   HWND handle() const { return window_.get(); }
   WebBrowser& browser() { return *browser_; }

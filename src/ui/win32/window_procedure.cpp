@@ -28,6 +28,9 @@ LRESULT CALLBACK FormWindowProcedure(HWND window, UINT message, WPARAM wParam, L
       }
       return 0;
     }
+    case WM_CLOSE:
+      if (form->OnClose()) return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_ENABLE:
       if (wParam) {
         form->OnEnable();

@@ -1,0 +1,25 @@
+#pragma once
+// The real desktop of the Windows programs (platform/desktop.h). Windows only.
+
+#include "app/desktop.h"
+#include "platform/desktop.h"
+
+class SystemDesktop : public Desktop {
+ public:
+  bool ClaimSingleInstance(const std::u16string& name) override { return platform::ClaimSingleInstance(name); }
+  bool WindowOfClassExists(const std::u16string& className) override {
+    return platform::TopLevelWindowExists(className);
+  }
+  void ShowSystemMessage(const std::u16string& text, const std::u16string& caption) override {
+    platform::ShowSystemMessage(text, caption);
+  }
+  bool StartProgram(const std::u16string& program, const std::u16string& commandLine,
+                    const std::u16string& folder) override {
+    return platform::StartDetachedProcess(program, commandLine, folder);
+  }
+  bool ChooseFile(const std::u16string& label, const std::u16string& pattern, std::u16string& path) override {
+    return platform::ChooseFileToOpen(label, pattern, path);
+  }
+  void OpenAddress(const std::string& address) override { platform::OpenWithShell(address); }
+  int RunMessageLoop() override { return platform::RunMessageLoop(); }
+};

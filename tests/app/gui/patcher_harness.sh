@@ -1,0 +1,271 @@
+#!/usr/bin/env bash
+# The updater's end-to-end harness: a client root made by publish with the real patcher.exe
+# (and stand-ins for the programs it starts), a server tree made by publish and served by a
+# private nginx on loopback, and patcher.exe run under Wine on the test run's Xvfb. Sourced by
+# the tests in tests/app/gui after tests/ui/gui_harness.sh; every wait has a deadline.
+#
+# The updater knows its update server only by the built-in name. Wine's WinINet takes its
+# proxy from http_proxy, so the nginx here is the proxy for that name, the way a player
+# behind a proxy reaches the real server; nothing in the program is changed for the test.
+
+# The screen places of the default skin's window (860 x 540) and question box (440 x 190),
+# both centred on the 1280 x 1024 screen.
+WX=210 WY=242 WW=860 WH=540
+BX=420 BY=417 BW=440 BH=190
+# Centres of the controls, on the screen.
+CLOSE_AT=(1026 274)
+PLAY_AT=(930 344)
+UPDATE_AT=(930 412)
+MANUAL_AT=(930 508)
+NOGFX_AT=(419 662)
+YES_AT=(560 570)
+NO_AT=(720 570)
+
+patcher_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+wine_run=$patcher_root/scripts/wine-run.sh
+patcher_status=
+
+# patcher_init BUILD_DIR OUT_DIR: tools of the build, the Xvfb, the output folder.
+patcher_init() {
+  GUI_BUILD=$(cd "$1" && pwd)
+  rm -rf "$2"
+  mkdir -p "$2"
+  GUI_OUT=$(cd "$2" && pwd)
+  gui_init
+  publish_exe=$GUI_BUILD/tools/publish/publish.exe
+  pcktool_exe=$GUI_BUILD/tools/pcktool/pcktool.exe
+  patcher_exe=$GUI_BUILD/src/app/win32/patcher.exe
+  launcher_exe=$GUI_BUILD/src/launcher/launcher.exe
+  stand_in_exe=$GUI_BUILD/tests/app/win32/stand_in_program.exe
+  for program in "$publish_exe" "$pcktool_exe" "$patcher_exe"; do
+    [ -f "$program" ] || gui_fail "$program is not built"
+  done
+  trap patcher_cleanup EXIT
+}
+
+patcher_cleanup() {
+  gui_cleanup
+}
+
+# Runs again beside a private nginx (tests/support/with_nginx.sh) whose server block takes the
+# shipped configuration plus `limit_rate RATE`, so that a download lasts long enough to be
+# seen, and PATCHER_NGINX_EXTRA when set. Call first in a test script:
+# patcher_with_nginx RATE "$0" "$@".
+patcher_with_nginx() {
+  local rate=$1
+  shift
+  if [ -n "${SOLMERE_NGINX_ROOT:-}" ]; then return 0; fi
+  local include
+  include=$(mktemp "${TMPDIR:-/tmp}/solmere-gui-nginx.XXXXXX")
+  printf 'include %s;\nlimit_rate %s;\n%s\n' "$patcher_root/tools/publish/nginx/solmere-update.conf" "$rate" \
+    "${PATCHER_NGINX_EXTRA:-}" >"$include"
+  local status=0
+  SOLMERE_NGINX_INCLUDE=$include bash "$patcher_root/tests/support/with_nginx.sh" bash "$@" || status=$?
+  rm -f "$include"
+  exit $status
+}
+
+# The Windows path of a path of this machine.
+win_path() {
+  echo "Z:${1//\//\\}"
+}
+
+# publish ARGS...: publish.exe under Wine, its output in the test's folder.
+publish() {
+  timeout 300 "$wine_run" "$publish_exe" "$@" >>"$GUI_OUT/publish.log" 2>&1 </dev/null ||
+    gui_fail "publish $* failed (see $GUI_OUT/publish.log)"
+}
+
+# The sample's size: small enough to publish quickly, large enough to download for a while.
+SAMPLE_OPTIONS=(--files 400 --size-mb 4)
+
+# patcher_client ROOT RELEASE: a client root at RELEASE (publish sample) with patcher\patcher.exe
+# and its skin, updater version 1, and stand-ins for the game client and the launcher program.
+patcher_client() {
+  local root=$1 release=$2
+  rm -rf "$root"
+  publish sample "$(win_path "$root")" "$release" "${SAMPLE_OPTIONS[@]}"
+  mkdir -p "$root/patcher" "$root/launcher" "$root/config/patcher"
+  cp "$patcher_exe" "$root/patcher/"
+  cp -r "$GUI_BUILD/skin" "$root/patcher/"
+  printf 1 >"$root/config/patcher/version.sw"
+  if [ -f "$stand_in_exe" ]; then
+    cp "$stand_in_exe" "$root/velkar/velkarclient.exe"
+    cp "$stand_in_exe" "$root/launcher/Launcher.exe"
+  fi
+}
+
+# patcher_server RELEASE... : every release, in order, published into the server tree from a
+# sample client of its own (updater version 1); extra publish options after "--".
+patcher_server() {
+  local releases=() options=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    releases+=("$1")
+    shift
+  done
+  [ $# -gt 0 ] && shift && options=("$@")
+  local release
+  for release in "${releases[@]}"; do
+    local source=$GUI_OUT/release-$release
+    patcher_sample_release "$release"
+    local extra=()
+    [ "$release" = "${releases[-1]}" ] && extra=("${options[@]}")
+    publish release "$(win_path "$SOLMERE_NGINX_ROOT")" "$(win_path "$source/velkar")" "$release" \
+      --patcher-version 1 "${extra[@]}"
+  done
+}
+
+# patcher_sample_release RELEASE: the sample client of RELEASE that patcher_server publishes.
+patcher_sample_release() {
+  local source=$GUI_OUT/release-$1
+  [ -d "$source" ] || publish sample "$(win_path "$source")" "$1" "${SAMPLE_OPTIONS[@]}"
+}
+
+# patcher_add_files RELEASE COUNT KILOBYTES: COUNT more plain files of random bytes in that
+# release's client (call before patcher_server): with the server's rate limit each takes a
+# while to download, so an update of them lasts long enough to be interrupted.
+patcher_add_files() {
+  patcher_sample_release "$1"
+  mkdir -p "$GUI_OUT/release-$1/velkar/video"
+  local i
+  for i in $(seq 1 "$2"); do
+    head -c "$(($3 * 1024))" /dev/urandom >"$GUI_OUT/release-$1/velkar/video/part$i.bin"
+  done
+}
+
+# patcher_start ROOT [WORKING_FOLDER]: patcher.exe of ROOT under Wine, by default in its own
+# folder; its exit status lands in patcher_status (patcher_wait_exit).
+patcher_start() {
+  local root=$1 folder=${2:-$1/patcher}
+  patcher_status=
+  (cd "$folder" && exec env http_proxy="http://127.0.0.1:$SOLMERE_NGINX_PORT" \
+    "$wine_run" "$(win_path "$root/patcher/patcher.exe")" >>"$GUI_OUT/program-output.txt" 2>&1 </dev/null) &
+  gui_pid=$!
+}
+
+# patcher_wait_exit SECONDS: waits for the updater to end and keeps its exit status.
+patcher_wait_exit() {
+  local deadline=$((SECONDS + $1))
+  while kill -0 "$gui_pid" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || gui_fail "the updater did not end within $1 s"
+    sleep 0.1
+  done
+  patcher_status=0
+  wait "$gui_pid" || patcher_status=$?
+  gui_pid=
+}
+
+# The run's log as UTF-8 (the file is UTF-16LE); nothing while there is none.
+patcher_log() {
+  if [ -f "$1" ]; then iconv -f UTF-16LE -t UTF-8 "$1" | tr -d '\r'; fi
+}
+
+# patcher_log_has LOG_FILE PATTERN: whether a line of the log matches PATTERN.
+patcher_log_has() {
+  patcher_log "$1" >"$GUI_OUT/.log-now.txt"
+  grep -Eq "$2" "$GUI_OUT/.log-now.txt"
+}
+
+# patcher_wait_log LOG_FILE PATTERN SECONDS: waits for a log line matching PATTERN.
+patcher_wait_log() {
+  local log=$1 pattern=$2 limit=$3
+  local deadline=$((SECONDS + limit))
+  until patcher_log_has "$log" "$pattern"; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "--- log so far:" >&2
+      patcher_log "$log" >&2 || true
+      gui_fail "no log line matching '$pattern' within $limit s"
+    fi
+    sleep 0.2
+  done
+}
+
+# patcher_region_mean X Y W H: the mean brightness of a screen rectangle, 0 to 1000.
+patcher_region_mean() {
+  timeout 20 xwd -root -silent >"$GUI_OUT/.mean.xwd" || gui_fail "xwd failed or hung"
+  timeout 20 convert "xwd:$GUI_OUT/.mean.xwd" -crop "${3}x${4}+${1}+${2}" +repage -format '%[fx:int(mean*1000)]' info:
+  rm -f "$GUI_OUT/.mean.xwd"
+}
+
+# patcher_wait_mean X Y W H above|below LIMIT SECONDS WHAT: waits until the rectangle's mean
+# brightness is above or below LIMIT.
+patcher_wait_mean() {
+  local x=$1 y=$2 w=$3 h=$4 side=$5 limit=$6 seconds=$7 what=$8
+  local deadline=$((SECONDS + seconds)) mean
+  while :; do
+    mean=$(patcher_region_mean "$x" "$y" "$w" "$h")
+    if [ "$side" = above ] && [ "$mean" -gt "$limit" ]; then return 0; fi
+    if [ "$side" = below ] && [ "$mean" -lt "$limit" ]; then return 0; fi
+    [ $SECONDS -lt $deadline ] || gui_fail "$what: not seen within $seconds s (brightness $mean)"
+    sleep 0.2
+  done
+}
+
+# patcher_wait_visible TITLE yes|no SECONDS WHAT: waits until a window of that title is shown
+# (mapped) or gone from the screen.
+patcher_wait_visible() {
+  local title=$1 wanted=$2 seconds=$3 what=$4
+  local deadline=$((SECONDS + seconds))
+  while :; do
+    local shown=no
+    timeout 10 xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 && shown=yes
+    [ "$shown" = "$wanted" ] && return 0
+    [ $SECONDS -lt $deadline ] || gui_fail "$what: not seen within $seconds s"
+    sleep 0.1
+  done
+}
+
+MAIN_TITLE='Solmere 3 Classic Updater'
+BOX_TITLE='Solmere Classic Updater MessageBox'
+
+# The window is shown (and drawn), the question box is up or gone, the play button is
+# enabled (bright orange).
+patcher_wait_window() {
+  patcher_wait_visible "$MAIN_TITLE" yes "$1" "the updater's window"
+  gui_wait_drawn "$WX" "$WY" "$WW" "$WH" 20
+}
+patcher_wait_question() {
+  patcher_wait_visible "$BOX_TITLE" yes "$1" "the question box"
+  gui_wait_drawn "$BX" "$BY" "$BW" "$BH" 20
+}
+patcher_wait_no_question() { patcher_wait_visible "$BOX_TITLE" no "$1" "the question box closing"; }
+patcher_window_shown() { timeout 10 xdotool search --onlyvisible --name "^$MAIN_TITLE\$" >/dev/null 2>&1; }
+patcher_wait_play_enabled() { patcher_wait_mean 820 312 220 64 above 300 "$1" "the enabled play button"; }
+
+patcher_click() { gui_click_at "$1" "$2"; }
+
+# patcher_same_client ROOT_A ROOT_B: both clients hold the same files, entry by entry in every
+# archive (pcktool extract) and file by file outside them.
+patcher_same_client() {
+  local a=$1/velkar b=$2/velkar out=$GUI_OUT/compare
+  rm -rf "$out"
+  mkdir -p "$out/a" "$out/b"
+  local archive
+  while IFS= read -r archive; do
+    local name=${archive%.pck}
+    for side in a b; do
+      local client=$a
+      [ $side = b ] && client=$b
+      mkdir -p "$out/$side/$name"
+      timeout 120 "$wine_run" "$pcktool_exe" extract "$(win_path "$client/$name.pck")" "$(win_path "$out/$side/$name")" \
+        >>"$GUI_OUT/pcktool.log" 2>&1 </dev/null || gui_fail "pcktool extract $client/$name.pck failed"
+    done
+  done < <(cd "$a" && find . -name '*.pck' | sed 's|^\./||' | sort)
+  # Plain files, without the archives and the stand-in client program.
+  for side in a b; do
+    local client=$a
+    [ $side = b ] && client=$b
+    (cd "$client" && find . -type f ! -name '*.pck' ! -name '*.pkx' ! -name 'velkarclient.exe*' -print0 |
+      xargs -0 -I{} cp --parents {} "$out/$side/") || gui_fail "copying the plain files of $client failed"
+  done
+  diff -r "$out/a" "$out/b" >"$GUI_OUT/compare.diff" || gui_fail "the clients differ (see $GUI_OUT/compare.diff)"
+}
+
+# patcher_verify_archives ROOT: every archive of the client opens and verifies.
+patcher_verify_archives() {
+  local archive
+  while IFS= read -r archive; do
+    timeout 120 "$wine_run" "$pcktool_exe" verify "$(win_path "$1/velkar/$archive")" >>"$GUI_OUT/pcktool.log" 2>&1 \
+      </dev/null || gui_fail "the archive $archive does not verify (see $GUI_OUT/pcktool.log)"
+  done < <(cd "$1/velkar" && find . -name '*.pck' | sed 's|^\./||' | sort)
+}
