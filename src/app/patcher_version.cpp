@@ -13,11 +13,10 @@ int32_t ReadPatcherVersion(const std::u16string& path) {
 
 int32_t FetchServerPatcherVersion(UpdateServerClient& client) {
   std::vector<uint8_t> received;
-  const int32_t count = client.FetchToBuffer(kServerPatcherVersionResource, received);
-  if (count < 0 || static_cast<std::size_t>(count) != received.size()) {
+  if (!client.FetchToBuffer(kServerPatcherVersionResource, received).complete()) {
     Log::Error(u"Can't load file from server: %s\n", u"launcher version");
     return -1;
   }
-  if (count == 0) return 0;
+  if (received.empty()) return 0;
   return ScanDecimal(received.data(), received.size());
 }
