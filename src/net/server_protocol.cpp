@@ -16,7 +16,9 @@ int32_t ClientArchiveSet::FetchServerVersion() {
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(u"version", buffer, cancelToken.get());
   if (!fetched.complete()) {
-    Log::Error(u"Can't load file from server: %s\n", u"version");
+    // A cancel that ended the fetch is no failure of the server's.
+    if (!cancelRequested())
+      Log::Error(u"Can't load file from server: %s\n", u"version");
     return -1;
   }
   return ScanDecimal(buffer.data(), buffer.size());
@@ -29,7 +31,8 @@ int32_t ClientArchiveSet::GetList(int32_t clientVersion, int32_t serverVersion) 
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
   if (!fetched.complete()) {
-    Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
+    if (!cancelRequested())
+      Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
     return -1;
   }
   if (buffer.empty()) {
@@ -47,7 +50,8 @@ int32_t ClientArchiveSet::GetFullList() {
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(u"fulllist", buffer, cancelToken.get());
   if (!fetched.complete()) {
-    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
+    if (!cancelRequested())
+      Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
     return -1;
   }
   if (buffer.size() < 4) {
@@ -77,7 +81,8 @@ std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
   if (!fetched.complete()) {
-    Log::Error(u"Can't get file from server: %s", path);
+    if (!cancelRequested())
+      Log::Error(u"Can't get file from server: %s", path);
     return {};
   }
   return ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &from, &to);
