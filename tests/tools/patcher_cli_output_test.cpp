@@ -40,7 +40,8 @@ TEST_F(PatcherCliTest, ErrorsNameWhatFailed) {
   }
   const ChildResult server = Run({"--server", "127.0.0.1:1"});
   EXPECT_EQ(server.exitCode, 3) << server.out << server.err;
-  EXPECT_NE(server.err.find("patcher-cli: сервер обновлений 127.0.0.1:1: не удалось получить версию"),
+  EXPECT_NE(server.err.find("patcher-cli: сервер обновлений 127.0.0.1:1: не удалось получить версию (version): "
+                            "соединение отклонено"),
             std::string::npos)
       << server.err;
   EXPECT_EQ(server.out.find("сервер обновлений 127.0.0.1"), std::string::npos) << "errors go to stderr";
@@ -72,7 +73,9 @@ TEST_F(PatcherCliTest, UnattendedRetriesWait) {
   EXPECT_EQ(file.exitCode, 1) << file.out << file.err;
   EXPECT_NE(file.out.find("Ошибка обновления файла."), std::string::npos) << file.out;
   EXPECT_NE(file.out.find("да через 3 с"), std::string::npos) << file.out;
-  EXPECT_NE(file.err.find("файл lost.txt: не удалось получить его (сервер обновлений " + Server()), std::string::npos)
+  EXPECT_NE(file.err.find("файл lost.txt: не удалось получить его (сервер обновлений " + Server() +
+                          ": сервер ответил кодом 404 (нет такого файла))"),
+            std::string::npos)
       << file.err;
   EXPECT_GE(seconds, 9.0) << "the file retries did not wait";
   EXPECT_EQ(VersionOnDisk(), 5);

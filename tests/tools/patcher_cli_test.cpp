@@ -359,7 +359,7 @@ TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
   EXPECT_EQ(ClientFileText("fresh.txt"), "fresh");
 }
 
-// patcher-cli started with no terminal, its output going to `out`.
+// patcher-cli started with no terminal, its output and its errors going to `out`.
 pid_t SpawnPatcherCli(std::vector<std::string> argv, const std::string& out) {
   argv.insert(argv.begin(), PATCHER_CLI_PATH);
   std::vector<char*> pointers;
@@ -369,6 +369,7 @@ pid_t SpawnPatcherCli(std::vector<std::string> argv, const std::string& out) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -457,6 +458,9 @@ TEST_F(PatcherCliTest, StalledServerEndsInAServerErrorInBoundedTime) {
   EXPECT_NE(log.find("ERROR: Can't fetch version from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
             std::string::npos)
       << log;
+  // The console names the cause too, on stderr (here in the output file with the rest).
+  const std::string shown = ReadWholeFile(out);
+  EXPECT_NE(shown.find("не удалось получить версию (version): сервер не ответил вовремя"), std::string::npos) << shown;
 }
 #endif
 

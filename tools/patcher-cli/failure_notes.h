@@ -20,14 +20,17 @@ class FailureNotes {
   std::vector<std::string> ForQuestion(std::u16string_view secondLine) const;
   // One line per archive that could be neither opened nor created, with the cause.
   std::vector<std::string> DamagedArchives() const;
-  // "сервер обновлений HOST:PORT: не удалось получить <what>", with the cause of the
-  // last failed request when the transfer layer tells it.
-  std::string ServerFailure(std::string_view what) const;
+  // "сервер обновлений HOST:PORT: не удалось получить <what>[: <cause>]".
+  std::string ServerFailure(std::string_view what, std::string_view cause) const;
   // A server version below the client's: the server cannot be right.
   std::string ServerBehind(int32_t server, int32_t client) const;
 
  private:
   std::string Server() const;
+  // The cause of the last failed request, in words, when it asked for the resource that
+  // `matches` accepts; empty otherwise (the failure was a write, or is not known).
+  std::string Cause(bool (*matches)(std::u16string_view path, std::u16string_view wanted),
+                    std::u16string_view wanted) const;
 
   ClientArchiveSet& archives_;
   const std::u16string host_;
