@@ -26,15 +26,15 @@ std::unique_ptr<LoggingButton> MakeButton(TestForm& form, FakeBackend& backend, 
 struct HitCase {
   const char* what;
   // Controls in creation order: box, z (nullopt keeps the automatic one), disabled, visible.
-  struct Spec {
-    Spec(Box b, std::optional<int> zValue = std::nullopt, bool isDisabled = false, bool isVisible = true)
+  struct Placement {
+    Placement(Box b, std::optional<int> zValue = std::nullopt, bool isDisabled = false, bool isVisible = true)
         : box(b), z(zValue), disabled(isDisabled), visible(isVisible) {}
     Box box;
     std::optional<int> z;
     bool disabled;
     bool visible;
   };
-  std::vector<Spec> controls;
+  std::vector<Placement> controls;
   int x, y;
   int expected;  // index into controls, -1 for none
 };
@@ -52,14 +52,14 @@ TEST_P(HitTestTable, FindsTheControlThatTakesTheMouse) {
   TestForm form(backend);
   std::vector<std::unique_ptr<LoggingButton>> buttons;
   for (std::size_t i = 0; i < c.controls.size(); ++i) {
-    const auto& spec = c.controls[i];
+    const auto& placement = c.controls[i];
     // At most ten controls: "c0" to "c9".
     std::string name(1, 'c');
     name.push_back(static_cast<char>('0' + i));
-    buttons.push_back(MakeButton(form, backend, name, spec.box));
-    if (spec.z) buttons.back()->SetZ(*spec.z);
-    buttons.back()->SetDisabled(spec.disabled);
-    buttons.back()->SetVisible(spec.visible);
+    buttons.push_back(MakeButton(form, backend, name, placement.box));
+    if (placement.z) buttons.back()->SetZ(*placement.z);
+    buttons.back()->SetDisabled(placement.disabled);
+    buttons.back()->SetVisible(placement.visible);
   }
   Control* hit = form.HitTest(c.x, c.y);
   Control* expected = c.expected < 0 ? nullptr : buttons[static_cast<std::size_t>(c.expected)].get();
