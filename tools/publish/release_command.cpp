@@ -45,7 +45,7 @@ struct ReleaseRequest {
 // Compression takes nearly all of a release's time: by default every core works on it.
 unsigned DefaultJobs() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : cores;
+  return cores == 0 ? 1 : std::min(cores, static_cast<unsigned>(kMaxJobs));
 }
 
 // 0 when the request is complete, else the exit code already reported.
