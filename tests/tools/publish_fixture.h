@@ -43,6 +43,20 @@ inline uint16_t U16At(const std::string& bytes, std::size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(bytes.at(at)) | static_cast<uint8_t>(bytes.at(at + 1)) << 8);
 }
 
+// Every file and folder under a folder, named with "/" on every platform, with its bytes
+// ("/" for a folder), but for the scratch folder where the child's output lands.
+inline std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  std::error_code error;
+  if (!fs::exists(folder, error)) return files;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    const std::u8string generic = item.path().lexically_relative(folder).generic_u8string();
+    const std::string name(generic.begin(), generic.end());
+    if (name.rfind("scratch", 0) != 0) files[name] = item.is_regular_file() ? ReadWholeFile(item.path()) : "/";
+  }
+  return files;
+}
+
 struct Listed {
   std::u16string name;
   std::string digest;  // 16 raw bytes

@@ -9,19 +9,6 @@
 namespace publish_test {
 namespace {
 
-// Every file and folder under a folder with its bytes, but for the scratch folder where the
-// child's output lands: what "nothing was written" is checked against.
-std::map<std::string, std::string> Snapshot(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  std::error_code error;
-  if (!fs::exists(folder, error)) return files;
-  for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    const std::string name = U8String(item.path().lexically_relative(folder));
-    if (name.rfind("scratch", 0) != 0) files[name] = item.is_regular_file() ? ReadWholeFile(item.path()) : "/";
-  }
-  return files;
-}
-
 std::size_t LineCount(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }

@@ -177,8 +177,12 @@ bool ClientFolder::ListPlainFiles(std::vector<ClientFile>* files) {
 
 bool ClientFolder::Read(const ClientFile& file, std::vector<uint8_t>* contents, std::string* why) {
   if (file.archive < 0) return ReadFileBytes(file.plainPath, kDeletedSize - 1, contents, why);
-  const PackageResult result =
-      archives_[static_cast<std::size_t>(file.archive)]->GetFileData(file.name, true, contents);
+  const auto archive = static_cast<std::size_t>(file.archive);
+  PackageResult result = PackageResult::kOk;
+  {
+    const std::lock_guard<std::mutex> turn(archiveLocks_[archive]);
+    result = archives_[archive]->GetFileData(file.name, true, contents);
+  }
   if (result != PackageResult::kOk) {
     *why = PackageResultText(result);
     return false;

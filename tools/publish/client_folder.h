@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,8 @@ class ClientFolder {
   bool Open(const std::filesystem::path& folder, std::vector<ClientFile>* files);
   // The version entries of the archives that opened, after Open.
   const std::vector<ArchiveVersion>& versions() const { return versions_; }
-  // The file's contents; false with the reason.
+  // The file's contents; false with the reason. Safe to call from several threads at once:
+  // reads from one archive take turns, since an archive has one file position.
   bool Read(const ClientFile& file, std::vector<uint8_t>* contents, std::string* why);
 
  private:
@@ -44,4 +46,5 @@ class ClientFolder {
   std::filesystem::path folder_;
   std::vector<ArchiveVersion> versions_;
   std::array<std::unique_ptr<TavrinFilePackage>, 15> archives_;
+  std::array<std::mutex, 15> archiveLocks_;
 };

@@ -31,6 +31,8 @@ constexpr char kUsage[] =
     "      --package-url-base U   where the updater downloads packages: http://HOST/PATH; the\n"
     "                             updater always uses port 80 and ignores any port in U\n"
     "      --patcher-version M    writes patcher_version_new, the updater version the server expects\n"
+    "      --jobs N               threads that read, hash and compress the files (default: one per\n"
+    "                             core); the release is the same, byte for byte, for any N\n"
     "      --dry-run              prints what the release would add, change and delete (per archive\n"
     "                             and for the plain files) and the packages it would build;\n"
     "                             writes nothing\n"
@@ -68,7 +70,7 @@ struct Command {
 const Command kCommands[] = {
     {"release",
      "usage: publish release SERVER_DIR CLIENT_DIR VERSION [--package-from V]... [--package-url-base U]"
-     " [--patcher-version M] [--dry-run] [--json]",
+     " [--patcher-version M] [--jobs N] [--dry-run] [--json]",
      RunRelease},
     {"verify", "usage: publish verify SERVER_DIR [--json]", RunVerify},
     {"sample", "usage: publish sample ROOT VERSION [--files N] [--size-mb M] [--seed S]", RunSample},

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "archive/archive_names.h"
 #include "archive/version_text.h"
@@ -18,8 +19,8 @@
 #include "package_writer.h"
 #include "patch_list.h"
 #include "platform/file.h"
+#include "release_files.h"
 #include "report.h"
-#include "stored_form.h"
 #include "tree_files.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +28,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kLockName[] = ".publish-lock";
+// More threads than this would only hold more files in memory at once.
+constexpr int64_t kMaxJobs = 256;
 
 struct ReleaseRequest {
   fs::path serverRoot;
@@ -36,14 +39,21 @@ struct ReleaseRequest {
   std::string packageUrlBase;
   std::optional<int32_t> patcherVersion;
   bool dryRun = false;
+  unsigned jobs = 1;
 };
+
+// Compression takes nearly all of a release's time: by default every core works on it.
+unsigned DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : std::min(cores, static_cast<unsigned>(kMaxJobs));
+}
 
 // 0 when the request is complete, else the exit code already reported.
 int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* request) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version"}, {"dry-run", "json"}, &parsed,
-                      &why))
+  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version", "jobs"}, {"dry-run", "json"},
+                      &parsed, &why))
     return BadUsage(why);
   if (parsed.flags.count("json") != 0) SetJsonOutput();
   request->dryRun = parsed.flags.count("dry-run") != 0;
@@ -72,6 +82,13 @@ int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* r
   if (!patcher.empty()) {
     if (!ParseNumber(patcher[0], 0, INT32_MAX, &number, &why)) return BadUsage("--patcher-version: " + why);
     request->patcherVersion = static_cast<int32_t>(number);
+  }
+  const auto& jobs = parsed.options["jobs"];
+  if (jobs.size() > 1) return BadUsage("--jobs given more than once");
+  request->jobs = DefaultJobs();
+  if (!jobs.empty()) {
+    if (!ParseNumber(jobs[0], 1, kMaxJobs, &number, &why)) return BadUsage("--jobs: " + why);
+    request->jobs = static_cast<unsigned>(number);
   }
   if (!request->packageFrom.empty()) {
     std::string url;
@@ -164,67 +181,6 @@ std::string Megabytes(uint64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
   return text;
-}
-
-struct Totals {
-  uint64_t files = 0, bytes = 0, storedBytes = 0, written = 0;
-};
-
-// Reads, hashes and stores every file; a stored file is rewritten only when the file
-// differs from the newest release. A dry run makes the stored forms and writes none.
-bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client, const Manifest& previous,
-                      const fs::path& storedRoot, bool dryRun, Manifest* current, Totals* totals) {
-  StoredFormMaker maker;
-  std::vector<uint8_t> contents;
-  std::string why;
-  for (const ClientFile& file : files) {
-    if (!client->Read(file, &contents, &why)) {
-      ReportError("cannot read " + Utf8(file.name) + ": " + why);
-      return false;
-    }
-    ListEntry entry{file.name, {}};
-    entry.info.size = static_cast<uint32_t>(contents.size());
-    if (!platform::ComputeMd5(contents.data(), contents.size(), &entry.info.digest)) {
-      ReportError("cannot compute the MD5 of " + Utf8(file.name));
-      return false;
-    }
-    fs::path resource;
-    if (!ResourcePath(storedRoot, file.name, &resource, &why)) {
-      ReportError(Utf8(file.name) + ": " + why);
-      return false;
-    }
-    const auto old = previous.files.find(IdentityOf(file.name));
-    std::error_code error;
-    if (old != previous.files.end() && old->second.name == file.name && old->second.info.digest == entry.info.digest &&
-        old->second.info.size == entry.info.size && fs::file_size(resource, error) == old->second.info.storedSize &&
-        !error) {
-      entry.info.storedSize = old->second.info.storedSize;
-    } else {
-      const std::vector<uint8_t>* stored = nullptr;
-      if (!maker.Make(contents, &stored)) {
-        ReportError("cannot compress " + Utf8(file.name));
-        return false;
-      }
-      entry.info.storedSize = static_cast<uint32_t>(stored->size());
-      if (!dryRun) {
-        if (old != previous.files.end() && old->second.name != file.name) {
-          // Only the letter case changed: on a case-blind disk the old file is this one.
-          fs::path oldResource;
-          if (ResourcePath(storedRoot, old->second.name, &oldResource, &why)) fs::remove(oldResource, error);
-        }
-        if (!WriteFileAtomically(resource, *stored, &why)) {
-          ReportError(why);
-          return false;
-        }
-      }
-      ++totals->written;
-    }
-    ++totals->files;
-    totals->bytes += entry.info.size;
-    totals->storedBytes += entry.info.storedSize;
-    AddToManifest(entry, current);
-  }
-  return true;
 }
 
 std::string Files(uint64_t count) {
@@ -545,9 +501,9 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
   if (request.dryRun) ReportLine("release " + std::to_string(request.version) + ", dry run: nothing is written");
   Manifest current;
   current.version = request.version;
-  Totals totals;
+  ReleaseTotals totals;
   const fs::path storedRoot = request.serverRoot / "files";
-  if (!StoreClientFiles(files, &client, previous, storedRoot, request.dryRun, &current, &totals)) {
+  if (!StoreClientFiles(files, &client, previous, storedRoot, request.dryRun, request.jobs, &current, &totals)) {
     ReportError("release " + std::to_string(request.version) +
                 " not published; files written so far belong to it, run the release again");
     return kFailedExit;
