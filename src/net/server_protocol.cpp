@@ -16,7 +16,8 @@ int32_t ClientArchiveSet::FetchServerVersion() {
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(u"version", buffer, cancelToken.get());
   if (!fetched.complete()) {
-    Log::Error(u"Can't load file from server: %s\n", u"version");
+    // A cancel (the window closing while start-up still runs) is no failure of the server's.
+    if (fetched.failure != FetchFailure::kCancelled) Log::Error(u"Can't load file from server: %s\n", u"version");
     return -1;
   }
   return ScanDecimal(buffer.data(), buffer.size());

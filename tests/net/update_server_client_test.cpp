@@ -11,12 +11,17 @@
 #include <vector>
 
 #include "net/scripted_bodies.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
 #include "support/scripted_http_server.h"
 
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #include <sys/resource.h>
+
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+
 #define SOLMERE_CAN_LIMIT_MEMORY 1
 #endif
 

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,22 @@
 #include "archive/tavrin_file_package.h"
 #include "platform/md5.h"
 #include "platform/text.h"
-#include "tools/child_process.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+#include "support/utf8_path.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
+using testsupport::TempFolder;
 
 namespace publish_test {
 
 namespace fs = std::filesystem;
 
-inline fs::path U8Path(std::string_view text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-inline std::string U8String(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+using testsupport::U8Path;
+using testsupport::U8String;
 
 inline uint32_t U32At(const std::string& bytes, std::size_t at) {
   uint32_t value = 0;
@@ -156,7 +157,7 @@ inline ClientImage ReadClient(const fs::path& clientFolder) {
     }
     const std::u16string extension = name.size() > 4 ? name.substr(name.size() - 4) : u"";
     if (extension == u".pck" || extension == u".pkx") continue;
-    image.files[Lowered(name)] = {name, ReadWholeFile(item.path())};
+    image.files[Lowered(name)] = {name, ReadFileText(item.path())};
   }
   return image;
 }
@@ -211,13 +212,8 @@ inline void MakeClient(const fs::path& folder, const std::map<std::u16string, st
 class PublishFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("publish_test_" + std::to_string(random()) + std::to_string(random()));
+    ASSERT_TRUE(folder_.made()) << "no temporary folder";
     fs::create_directories(root_ / "scratch");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   ChildResult Publish(const std::vector<std::string>& arguments) {
@@ -246,10 +242,11 @@ class PublishFixture : public ::testing::Test {
       path /= fs::path(part);
       part.clear();
     }
-    return ReadWholeFile(path);
+    return ReadFileText(path);
   }
 
-  fs::path root_;
+  TempFolder folder_;
+  const fs::path root_ = folder_.path();
 };
 
 }  // namespace publish_test

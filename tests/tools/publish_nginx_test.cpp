@@ -7,8 +7,11 @@
 
 #include "net/update_server_client.h"
 #include "publish_fixture.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/tcp_socket.h"
+
+using testsupport::ReadFileText;
 
 namespace publish_test {
 namespace {
@@ -95,10 +98,10 @@ TEST_F(PublishNginx, EveryResourceReachesItsBytesWithEitherSeparator) {
   EXPECT_EQ(Fetch(u"version"), "2");
   EXPECT_EQ(Fetch(u"patcher_version_new"), "1");
   EXPECT_EQ(Fetch(u"patches\\list"), "1 2 http://127.0.0.1/patches/1-2.cup\n");
-  EXPECT_EQ(Fetch(u"/patches/1-2.cup"), ReadWholeFile(fs::path(nginx_.root) / "patches" / "1-2.cup"));
+  EXPECT_EQ(Fetch(u"/patches/1-2.cup"), ReadFileText(fs::path(nginx_.root) / "patches" / "1-2.cup"));
   const std::string fullList = Fetch(u"fulllist");
-  EXPECT_EQ(fullList, ReadWholeFile(fs::path(nginx_.root) / "fulllist"));
-  EXPECT_EQ(Fetch(u"list_1"), ReadWholeFile(fs::path(nginx_.root) / "list_1"));
+  EXPECT_EQ(fullList, ReadFileText(fs::path(nginx_.root) / "fulllist"));
+  EXPECT_EQ(Fetch(u"list_1"), ReadFileText(fs::path(nginx_.root) / "list_1"));
 
   bool sawDeep = false;
   for (const Listed& entry : ParseList(fullList, 4)) {
@@ -135,7 +138,7 @@ TEST_F(PublishNginx, EveryResourceIsAnsweredWithNoCache) {
   std::vector<std::string> targets = {"/version",       "/patcher_version_new", "/fulllist",        "/list_1",
                                       "/patches\\list", "/patches/list",        "/patches/1-2.cup", "/no_such_file",
                                       "/manifests/2",   "/files\\..\\version"};
-  const std::string fullList = ReadWholeFile(fs::path(nginx_.root) / "fulllist");
+  const std::string fullList = ReadFileText(fs::path(nginx_.root) / "fulllist");
   const std::vector<Listed> entries = ParseList(fullList, 4);
   ASSERT_FALSE(entries.empty());
   std::string stored = "/files\\" + platform::Utf8FromUtf16(entries.front().name);

@@ -7,11 +7,15 @@
 
 #include <future>
 
-#include "platform/temp_folder.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
 #include "ui/button.h"
 #include "ui/label.h"
 #include "ui/manual_clock.h"
 #include "ui/test_form.h"
+
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 namespace Ormel::testing {
 namespace {

@@ -7,9 +7,14 @@
 #include <filesystem>
 
 #include "archive/client_archive_set.h"
+#include "support/file_bytes.h"
 #include "ui/browser.h"
 #include "workflow/main_form_fixture.h"
 #include "workflow/update_workflow.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 
@@ -98,38 +103,42 @@ TEST_F(MainFormTest, CloseWhileIdleEndsAtOnceWithoutAQuestion) {
   EXPECT_EQ(BoxWindow().showCalls, 0);
 }
 
-// A client at 1 whose update to 2 holds a download half-way for a while: the pass is busy.
+// A client at 1 whose update to 2 holds one download half-way until the test lets it go:
+// the pass is busy, and cannot end before the test acts.
 class CloseDuringUpdateTest : public MainFormTest {
  protected:
-  void StartSlowUpdate() {
+  void StartHeldUpdate() {
     PrepareClient(1, {{u"models\\a.ski", "old model"}});
     release_.Version(2);
     files_ = {{u"models\\a.ski", std::string(20000, 'm')},
-              {u"models\\slow.ski", std::string(50000, 's')},
+              {u"models\\held.ski", std::string(50000, 'h')},
               {u"models\\z.ski", "last"}};
-    release_.ChangeList(1, files_, u"models\\slow.ski", std::chrono::milliseconds(1500));
+    release_.ChangeList(1, files_, held_, u"models\\held.ski");
     MakeForm();
     std::future<std::string> offer = AnswerNextQuestion(kYes);
     form_->Show();
-    ASSERT_TRUE(PumpUntil([&] { return form_->archiveSet().busy.load(); })) << "status: " << TextOf("Label1");
+    ASSERT_TRUE(PumpUntil([&] { return held_->holding(); })) << "no download was held; status: " << TextOf("Label1");
+    EXPECT_TRUE(form_->archiveSet().busy);
     EXPECT_EQ(offer.get(), "Требуется обновление | Обновить клиент?");
   }
   std::vector<ListedFile> files_;
+  std::shared_ptr<testsupport::Gate> held_ = std::make_shared<testsupport::Gate>();
 };
 
 TEST_F(CloseDuringUpdateTest, NoLetsTheUpdateGoOn) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   std::future<std::string> question = AnswerNextQuestion(kNo);
   form_->OnCloseClick();
   EXPECT_EQ(question.get(), "Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти?");
   EXPECT_FALSE(backend_.repostedQuit.has_value());
+  held_->Open();
   ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску"); })) << TextOf("Label1");
   form_.reset();
   EXPECT_EQ(VersionOnDisk(), 2);
 }
 
 TEST_F(CloseDuringUpdateTest, YesCancelsKeepsTheWindowDrawingAndEnds) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   auto& window = *backend_.lastWindow;
   std::future<std::string> question = AnswerNextQuestion(kYes);
   const int presentsBefore = window.presents();
@@ -148,7 +157,7 @@ TEST_F(CloseDuringUpdateTest, YesCancelsKeepsTheWindowDrawingAndEnds) {
 }
 
 TEST_F(CloseDuringUpdateTest, TheEndWhileAPassRunsStopsItFirst) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   // The window goes at once (the system ends the program): the pass is stopped and joined
   // before the archive set goes.
   form_.reset();
