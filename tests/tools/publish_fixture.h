@@ -119,6 +119,17 @@ inline std::string Contents(const std::string& stored, uint32_t size) {
   return contents;
 }
 
+// The file a name with "\\" between folders ("data\\a.txt") stands for below `folder`.
+inline fs::path Below(fs::path folder, const std::u16string& name) {
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string::npos) end = name.size();
+    folder /= fs::path(name.substr(start, end - start));
+    start = end + 1;
+  }
+  return folder;
+}
+
 // A client as the updater would find it: archive entries and plain files by the identity
 // the updater gives them (A-Z lowered), with the name and contents.
 struct ClientImage {
@@ -194,16 +205,7 @@ inline void MakeClient(const fs::path& folder, const std::map<std::u16string, st
     for (std::u16string_view archiveName : kArchiveNames)
       inArchive = inArchive || path.compare(0, archiveName.size() + 1, std::u16string(archiveName) + u"\\") == 0;
     if (inArchive) continue;
-    fs::path file = folder;
-    std::u16string part;
-    for (char16_t unit : path + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      file /= fs::path(part);
-      part.clear();
-    }
+    const fs::path file = Below(folder, path);
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary).write(contents.data(), static_cast<std::streamsize>(contents.size()));
   }
@@ -232,17 +234,7 @@ class PublishFixture : public ::testing::Test {
   fs::path PathOf(std::string_view relative) const { return root_ / U8Path(relative); }
 
   std::string Resource(std::string_view server, const std::u16string& name) const {
-    fs::path path = PathOf(server);
-    std::u16string part;
-    for (char16_t unit : name + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      path /= fs::path(part);
-      part.clear();
-    }
-    return ReadFileText(path);
+    return ReadFileText(Below(PathOf(server), name));
   }
 
   TempFolder folder_;

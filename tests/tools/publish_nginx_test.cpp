@@ -76,16 +76,7 @@ TEST_F(PublishNginx, EveryResourceReachesItsBytesWithEitherSeparator) {
   }
   deep += u"\\\u0434\u043e\u043c \u0438 \u0441\u0430\u0434+1.txt";
   {
-    fs::path file = PathOf("c2/velkar");
-    std::u16string part;
-    for (char16_t unit : deep + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      file /= fs::path(part);
-      part.clear();
-    }
+    const fs::path file = publish_test::Below(PathOf("c2/velkar"), deep);
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << "deep file";
   }

@@ -488,21 +488,35 @@ std::vector<ListedFile> ManyFiles(int count) {
   return files;
 }
 
+// A client at 5 whose update to 7, from the scripted server, is held at its second file.
+class HeldPassTest : public WorkflowTest {
+ protected:
+  void StartHeldUpdate() {
+    PrepareClient(5);
+    ASSERT_TRUE(server_.listening());
+    ServeFrom(server_.port());
+    testsupport::ScriptedRelease release(server_);
+    release.Version(7);
+    release.ChangeList(2, ManyFiles(20), secondFile_);
+    ASSERT_TRUE(workflow_->LoadArchives());
+    ASSERT_TRUE(workflow_->StartUpdate());
+    ASSERT_TRUE(secondFile_->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a second file";
+  }
+  // The first file was handled, the held one and those after it were not.
+  void ExpectStoppedAtTheHeldFile() {
+    EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
+    EXPECT_LT(set_->fileTable.size(), 20u);
+  }
+
+  testsupport::ScriptedHttpServer server_;
+  const std::shared_ptr<testsupport::Gate> secondFile_ = std::make_shared<testsupport::Gate>(1);
+};
+
 // The pass is held at its second file until the close has been asked for: it cannot end
 // first, and the close cancels it in the middle.
-TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
-  PrepareClient(5);
-  testsupport::ScriptedHttpServer server;
-  ASSERT_TRUE(server.listening());
-  ServeFrom(server.port());
-  testsupport::ScriptedRelease release(server);
-  release.Version(7);
-  const auto secondFile = std::make_shared<testsupport::Gate>(1);
-  release.ChangeList(2, ManyFiles(20), secondFile);
-  ASSERT_TRUE(workflow_->LoadArchives());
+TEST_F(HeldPassTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
   window_.Script({Answer::kYes});
-  ASSERT_TRUE(workflow_->StartUpdate());
-  ASSERT_TRUE(secondFile->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a second file";
+  ASSERT_NO_FATAL_FAILURE(StartHeldUpdate());
   EXPECT_TRUE(workflow_->RequestClose());
   EXPECT_FALSE(set_->busy) << "close returns once the pass has stopped";
   workflow_->WaitForWorkers();
@@ -510,9 +524,7 @@ TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
             (Events{"ask: Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти? | 0"}));
   EXPECT_EQ(window_.Events().back(), "step: Операция отменена");
   EXPECT_EQ(workflow_->state(), WorkflowState::kCancelled);
-  // The first file was handled, the held one and those after it were not.
-  EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
-  EXPECT_LT(set_->fileTable.size(), 20u);
+  ExpectStoppedAtTheHeldFile();
   const std::string log = Log();
   EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos);
   EXPECT_EQ(log.find("Обновление завершено"), std::string::npos);
@@ -591,24 +603,12 @@ TEST_F(WorkflowTest, CloseWhileIdleEndsAtOnce) {
   EXPECT_TRUE(window_.Events("ask: ").empty());
 }
 
-TEST_F(WorkflowTest, StopJoinsAWorkerInTheMiddleOfAPass) {
-  PrepareClient(5);
-  testsupport::ScriptedHttpServer server;
-  ASSERT_TRUE(server.listening());
-  ServeFrom(server.port());
-  testsupport::ScriptedRelease release(server);
-  release.Version(7);
-  const auto secondFile = std::make_shared<testsupport::Gate>(1);
-  release.ChangeList(2, ManyFiles(20), secondFile);
-  ASSERT_TRUE(workflow_->LoadArchives());
-  ASSERT_TRUE(workflow_->StartUpdate());
-  ASSERT_TRUE(secondFile->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a second file";
+TEST_F(HeldPassTest, StopJoinsAWorkerInTheMiddleOfAPass) {
+  ASSERT_NO_FATAL_FAILURE(StartHeldUpdate());
   workflow_.reset();
   window_.Close();
   EXPECT_FALSE(set_->busy);
-  // The first file was handled, the held one and those after it were not.
-  EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
-  EXPECT_LT(set_->fileTable.size(), 20u);
+  ExpectStoppedAtTheHeldFile();
   // Nothing reaches the window once the workflow is gone.
   const std::size_t events = window_.Events().size();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -634,7 +634,12 @@ TEST_F(WorkflowTest, ManualPackageResults) {
     int32_t version;
     WorkflowState state;
   } cases[] = {
-      {.name = "applied", .path = good, .answers = {}, .dialogs = {}, .questions = {}, .version = 9,
+      {.name = "applied",
+       .path = good,
+       .answers = {},
+       .dialogs = {},
+       .questions = {},
+       .version = 9,
        .state = WorkflowState::kReady},
       {.name = "cannot open, no",
        .path = missing,
