@@ -224,7 +224,8 @@ TEST_F(UpdaterStartupTest, ANormalRunLogsFromTheEmptyLineToTheEndAndReturnsTheLo
   release_.Version(2);
   desktop_.messageLoop = [this] {
     // The loop ends with the quit code the close button posts.
-    EXPECT_TRUE(PumpUntil([&] { return backend_.lastWindow != nullptr && backend_.lastWindow->visible; }));
+    EXPECT_TRUE(PumpUntil([&] { return backend_.lastWindow != nullptr && backend_.lastWindow->visible; }))
+        << "the window was not shown";
     return 0;
   };
   EXPECT_EQ(Run(), 0);

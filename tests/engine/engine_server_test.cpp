@@ -13,6 +13,7 @@
 #include "net/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
 #include "support/wait_until.h"
@@ -24,8 +25,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "support/file_bytes.h"
 #endif
 
 using testsupport::ReadWholeFile;

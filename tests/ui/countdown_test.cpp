@@ -56,7 +56,7 @@ TEST_F(CountdownTest, ShowsEverySecondDownToZeroThenAnswers) {
 
 TEST_F(CountdownTest, NegativeSecondsAnswerAtOnce) {
   Start(-1);
-  ASSERT_TRUE(WaitUntil([&] { return done == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return done == 1; })) << "no answer after the last second";
   EXPECT_TRUE(Shown().empty());
   EXPECT_EQ(clock.waitsBegun(), 0);
 }
@@ -117,7 +117,7 @@ TEST_F(CountdownTest, StartingAgainCancelsTheRunningOne) {
   clock.Advance(1s);
   ASSERT_TRUE(clock.AwaitWaits(4));
   clock.Advance(1s);
-  ASSERT_TRUE(WaitUntil([&] { return done == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return done == 1; })) << "no answer after the last second";
   EXPECT_EQ(Shown(), (std::vector<int>{10, 2, 1, 0}));
 }
 

@@ -66,7 +66,8 @@ TEST_F(MainFormTest, StartsHiddenThenShowsTheClientReady) {
   EXPECT_EQ(BrowserHost().calls.back(), "hide");
   form_->Show();
   EXPECT_EQ(BrowserHost().calls.back(), "show");
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }))
+      << "status: " << TextOf("Label1");
   EXPECT_EQ(TextOf("Label2"), "Версия клиента: 5");
   EXPECT_EQ(TextOf("TotalProgress"), "");
   EXPECT_TRUE(Enabled("PlayButton"));
@@ -87,7 +88,7 @@ TEST_F(MainFormTest, AWindowNeverShownAsksNothingAndEndsItsWork) {
   PrepareClient(1);
   release_.Version(2);
   MakeForm();
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Требуется обновление"); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Требуется обновление"); })) << "status: " << TextOf("Label1");
   // What a hand-over to the launcher program does: the window goes without being shown.
   form_.reset();
   EXPECT_FALSE(questions_->asking());
@@ -170,10 +171,11 @@ TEST_F(MainFormTest, ASystemCloseWhileAWorkersQuestionIsOpenAnswersNoAndEnds) {
   release_.Version(2);
   MakeForm();
   form_->Show();
-  ASSERT_TRUE(PumpUntil([&] { return questions_->asking(); }));
+  ASSERT_TRUE(PumpUntil([&] { return questions_->asking(); })) << "no question was asked";
   EXPECT_EQ(BrowserHost().calls.back(), "disable") << "the page takes no input while a question is open";
   EXPECT_TRUE(form_->OnClose());
-  ASSERT_TRUE(PumpUntil([&] { return !questions_->asking() && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !questions_->asking() && !form_->workflow().Running(); }))
+      << "the question or the workflow did not end";
   EXPECT_EQ(backend_.repostedQuit, 0);
   EXPECT_EQ(BrowserHost().calls.back(), "enable");
   form_.reset();
@@ -210,7 +212,8 @@ TEST_F(MainFormTest, AFailedPlayOpensTheArchivesAgain) {
   desktop_.startsFail = true;
   form_->OnPlayClick();
   EXPECT_FALSE(backend_.repostedQuit.has_value()) << "the window stays";
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }))
+      << "status: " << TextOf("Label1");
   EXPECT_EQ(form_->archiveSet().archives.size(), 15u);
   EXPECT_EQ(form_->archiveSet().ReadLocalVersion(), 3) << "a later check or update finds the client as it is";
 }
@@ -276,7 +279,7 @@ TEST_F(MainFormTest, ManualButtonsDialogUsesOnePatternAndStartsOnlyOnAChoice) {
   std::future<std::string> question = AnswerNextQuestion(kNo);
   form_->OnManualClick();
   EXPECT_EQ(question.get(), "Ошибка обновления | Не удалось открыть файл ручного обновления.\nВыбрать другой файл?");
-  ASSERT_TRUE(PumpUntil([&] { return !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !form_->workflow().Running(); })) << "the workflow did not end";
   EXPECT_EQ(form_->workflow().manualPackagePath(), temp_.U16("not-a-package.cup"));
   desktop_.chosenFile.reset();
   form_->OnManualClick();
