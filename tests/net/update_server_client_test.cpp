@@ -12,20 +12,20 @@
 
 #include "net/scripted_bodies.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
 #include "support/gate.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_folder.h"
 #include "support/wait_until.h"
 
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #include <sys/resource.h>
 
-#include "support/file_bytes.h"
-#include "support/temp_folder.h"
-using testsupport::ReadWholeFile;
-using testsupport::TempFolder;
-
 #define SOLMERE_CAN_LIMIT_MEMORY 1
 #endif
+
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
