@@ -16,7 +16,7 @@ include(GoogleTest)
 # One ctest entry per test case natively; one per executable under an emulator,
 # where every start of Wine costs a second.
 function(solmere_add_gtest target)
-  target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE test_support GTest::gtest GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target})

@@ -14,7 +14,7 @@
 #include "archive/tavrin_file_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
-#include "scratch_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -34,8 +34,9 @@ void Require(bool condition, const char* what) {
 }
 
 const std::u16string& BasePath() {
-  static ScratchFolder folder;
-  static const std::u16string base = platform::Utf16FromUtf8(folder.path() + "/archive");
+  static const testsupport::TempFolder folder("fuzz", testsupport::TempFolder::InMemoryParent());
+  Require(folder.made(), "cannot make a folder for the input file");
+  static const std::u16string base = folder.U16("archive");
   return base;
 }
 

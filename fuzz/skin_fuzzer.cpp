@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scratch_folder.h"
+#include "support/temp_folder.h"
 #include "ui/fake_backend.h"
 #include "ui/skin_document.h"
 #include "ui/skin_form.h"
@@ -27,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The whole loader, on pictures of fixed sizes: every control built and drawn once.
-  static ScratchFolder folder;
-  const std::string path = folder.path() + "/skin.xml";
+  static const testsupport::TempFolder folder("fuzz", testsupport::TempFolder::InMemoryParent());
+  if (!folder.made()) std::abort();
+  const std::string path = (folder / "skin.xml").string();
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();
   if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git ca-certificates
+  build-essential cmake ninja-build pkg-config git ca-certificates ccache
   zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   libgtest-dev libgmock-dev googletest libbenchmark-dev

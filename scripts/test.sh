@@ -7,6 +7,12 @@
 #   bash scripts/test.sh                    the full run
 #   bash scripts/test.sh --quick            native and Windows only: no asan, no fuzz
 #   bash scripts/test.sh --build-root DIR   build folders DIR/<preset> instead of build/<preset>
+#   bash scripts/test.sh --only PRESET      one build and what runs on it: native, asan, win64
+#                                           (the Windows suite under Wine), win32 (the shipping
+#                                           folder) or fuzz
+#   bash scripts/test.sh --tests REGEX      only the ctest entries that match (ctest -R)
+#   bash scripts/test.sh --fuzz-seconds N   every fuzz target for N seconds instead of a fixed
+#                                           number of inputs (a longer hunt; the seed still fixed)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +20,9 @@ cd "$root"
 
 quick=0
 build_root=$root/build
+fuzz_seconds=
+only=
+tests_regex=
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) quick=1 ;;
@@ -21,7 +30,20 @@ while [ $# -gt 0 ]; do
       [ $# -ge 2 ] || { echo "test.sh: --build-root needs a folder" >&2; exit 2; }
       build_root=$(mkdir -p "$2" && cd "$2" && pwd)
       shift ;;
-    -h | --help) sed -n '2,10p' "$0"; exit 0 ;;
+    --only)
+      [[ $# -ge 2 && $2 =~ ^(native|asan|win64|win32|fuzz)$ ]] ||
+        { echo "test.sh: --only needs one of native, asan, win64, win32, fuzz" >&2; exit 2; }
+      only=$2
+      shift ;;
+    --tests)
+      [ $# -ge 2 ] || { echo "test.sh: --tests needs a regular expression" >&2; exit 2; }
+      tests_regex=$2
+      shift ;;
+    --fuzz-seconds)
+      [[ $# -ge 2 && $2 =~ ^[1-9][0-9]*$ ]] || { echo "test.sh: --fuzz-seconds needs a number of seconds" >&2; exit 2; }
+      fuzz_seconds=$2
+      shift ;;
+    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -82,10 +104,11 @@ build_preset() {
     built[$preset]=1
 }
 
-# run_ctest <preset> <jobs> <timeout>: the options of the test preset of that name, against
-# this run's build folder.
+# run_ctest <preset>: ctest with the parallelism and timeout of the test preset of that name
+# (CMakePresets.json, the one place for them), against this run's build folder.
 run_ctest() {
-  local preset=$1 jobs=$2 timeout=$3
+  local preset=$1 jobs timeout
+  read -r jobs timeout < <(cmake -DPRESET="$preset" -P "$root/cmake/TestPresetExecution.cmake")
   local name="ctest $preset"
   section "$name"
   if [ -z "${built[$preset]:-}" ]; then
@@ -95,8 +118,10 @@ run_ctest() {
     return
   fi
   local log=$logs/ctest-$preset.log start=$SECONDS status=0
+  local filter=()
+  [ -n "$tests_regex" ] && filter=(-R "$tests_regex")
   ctest --test-dir "$build_root/$preset" --output-on-failure --no-tests=error -j "$jobs" --timeout "$timeout" \
-    2>&1 | tee "$log" || status=$?
+    "${filter[@]}" 2>&1 | tee "$log" || status=$?
   local summary
   summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   if [ -n "$summary" ]; then
@@ -183,7 +208,7 @@ run_windows_suite() {
   fi
   echo "ok ($((SECONDS - start)) s)"
   record "Xvfb and Wine prefix" $((SECONDS - start)) ok
-  run_ctest win64 1 900
+  run_ctest win64
 }
 
 fuzz_targets=()
@@ -202,7 +227,9 @@ run_fuzzers() {
     local name
     name=$(basename "$fuzzer" _fuzzer)
     fuzz_targets+=("$name")
-    section "fuzz $name ($fuzz_runs inputs, seed $fuzz_seed)"
+    local length=(-runs="$fuzz_runs") length_text="$fuzz_runs inputs"
+    [ -n "$fuzz_seconds" ] && length=(-max_total_time="$fuzz_seconds") length_text="$fuzz_seconds s"
+    section "fuzz $name ($length_text, seed $fuzz_seed)"
     local start=$SECONDS corpus=$build_root/fuzz/corpus/$name log=$logs/fuzz-$name.log
     # A fresh corpus every run: the same seeds and the same inputs each time.
     rm -rf "$corpus"
@@ -216,7 +243,7 @@ run_fuzzers() {
     echo "seed corpus: $(find "$corpus" -type f | wc -l) files"
     # No single allocation may approach 256 MiB for inputs of a few KiB: one that does was
     # sized by an untrusted count.
-    if "$fuzzer" -runs=$fuzz_runs -seed=$fuzz_seed -timeout=30 -malloc_limit_mb=256 -rss_limit_mb=2048 \
+    if "$fuzzer" "${length[@]}" -seed=$fuzz_seed -timeout=30 -malloc_limit_mb=256 -rss_limit_mb=2048 \
       -artifact_prefix="$logs/fuzz-$name-" "$corpus" >"$log" 2>&1; then
       grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)' "$log" || tail -n 3 "$log"
       echo "ok ($((SECONDS - start)) s)"
@@ -246,29 +273,40 @@ quiet_step "set-up (scripts/setup.sh)" setup.log bash "$root/scripts/setup.sh" |
 
 presets=(native win64 win32)
 [ $quick = 1 ] || presets=(native asan win64 win32 fuzz)
+[ -n "$only" ] && presets=("$only")
 for preset in "${presets[@]}"; do
   build_preset "$preset"
 done
+# Whether this run includes the steps of a preset.
+runs() {
+  [[ " ${presets[*]} " == *" $1 "* ]]
+}
 
-run_ctest native 2 600
-# The README's first command's job: publish, nginx and patcher-cli bring a sample client up to date.
-if [ -n "${built[native]:-}" ]; then
-  quiet_step "main job (sample update)" main-job.log bash "$root/tools/patcher-cli/sample-update.sh" \
-    "$build_root/native" && tail -n 8 "$logs/main-job.log"
+if runs native; then
+  run_ctest native
+  # The README's first command's job: publish, nginx and patcher-cli bring a sample client up to date.
+  if [ -n "${built[native]:-}" ]; then
+    quiet_step "main job (sample update)" main-job.log bash "$root/tools/patcher-cli/sample-update.sh" \
+      "$build_root/native" && tail -n 8 "$logs/main-job.log"
+  fi
 fi
 # The operators' shipping folder and zip, from the 32-bit build.
-if [ -n "${built[win32]:-}" ]; then
-  quiet_step "shipping folder and zip (win32)" ship.log bash "$root/scripts/ship.sh" "$build_root/win32" &&
-    tail -n 2 "$logs/ship.log"
-else
-  section "shipping folder and zip (win32)"
-  echo "skipped: the win32 build failed"
-  record "shipping folder and zip (win32)" 0 FAILED
+if runs win32; then
+  if [ -n "${built[win32]:-}" ]; then
+    quiet_step "shipping folder and zip (win32)" ship.log bash "$root/scripts/ship.sh" "$build_root/win32" &&
+      tail -n 2 "$logs/ship.log"
+  else
+    section "shipping folder and zip (win32)"
+    echo "skipped: the win32 build failed"
+    record "shipping folder and zip (win32)" 0 FAILED
+  fi
 fi
-[ $quick = 1 ] || run_ctest asan 2 900
-run_windows_suite
-stop_headless_windows
-[ $quick = 1 ] || run_fuzzers
+runs asan && run_ctest asan
+if runs win64; then
+  run_windows_suite
+  stop_headless_windows
+fi
+runs fuzz && run_fuzzers
 
 section "summary"
 for i in "${!step_names[@]}"; do
@@ -279,7 +317,8 @@ echo
 for line in "${suite_lines[@]}"; do
   echo "$line"
 done
-[ $quick = 1 ] && echo "quick run: asan and the fuzz targets were skipped"
+[ $quick = 1 ] && [ -z "$only" ] && echo "quick run: asan and the fuzz targets were skipped"
+[ -n "$only" ] && echo "only $only was built and run"
 echo
 if [ $failures -eq 0 ]; then
   echo "ALL PASSED"

@@ -7,9 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "log_file.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::DecodeUtf16le;
+using testsupport::EncodeUtf16le;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 

@@ -4,8 +4,13 @@
 #include <filesystem>
 
 #include "app/log.h"
-#include "log_file.h"
-#include "platform/temp_folder.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::DecodeUtf16le;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 

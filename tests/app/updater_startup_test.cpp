@@ -4,10 +4,17 @@
 
 #include "app/updater_startup.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/client_paths.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "workflow/main_form_fixture.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 
@@ -20,7 +27,7 @@ class UpdaterStartupTest : public MainFormFixture {
     std::filesystem::create_directories(temp_ / "patcher" / "skin");
     std::filesystem::current_path(temp_ / "patcher");
     // The log of the run goes to the working folder.
-    Log::Open(u"");
+    testsupport::ProcessLog::Close();
     std::filesystem::remove(temp_ / "log.txt");
   }
   void TearDown() override {
@@ -40,12 +47,20 @@ class UpdaterStartupTest : public MainFormFixture {
   int Run() { return Run(temp_ / "patcher"); }
   // The run's log, as UTF-8.
   std::string RunLog(const std::filesystem::path& folder) {
-    Log::Open(u"");
-    return platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(folder / "log.txt")));
+    testsupport::ProcessLog::Close();
+    return testsupport::ReadLogUtf8(folder / "log.txt");
   }
   std::u16string Normal(const std::filesystem::path& path) const { return path.lexically_normal().u16string(); }
   std::string FileText(const std::filesystem::path& path) const {
     return std::filesystem::exists(path) ? AsText(ReadWholeFile(path)) : "<absent>";
+  }
+
+  // Whether the window's last composition drew this text.
+  bool Shows(const std::string& text) const {
+    if (backend_.lastWindow == nullptr) return false;
+    const std::vector<std::string> drawn = backend_.lastWindow->lastDrawing();
+    return std::any_of(drawn.begin(), drawn.end(),
+                       [&](const std::string& line) { return line.find("'" + text + "'") != std::string::npos; });
   }
 
   std::filesystem::path previousFolder_;
@@ -122,6 +137,12 @@ TEST_F(UpdaterStartupTest, TheUpdatersOwnVersionDecidesBetweenTheWindowAndTheLau
   };
   const auto versionFile = temp_ / "config" / "patcher" / "version.sw";
   PrepareClient(1);
+  // The window's loop lasts until the start-up chain has ended (the client is at the server's
+  // version): ending it at once would cancel the chain's version request half-way.
+  desktop_.messageLoop = [this] {
+    EXPECT_TRUE(PumpUntil([&] { return Shows("Клиент готов к запуску"); })) << "the start-up chain did not end";
+    return 0;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(temp_ / "config" / "patcher");
@@ -203,7 +224,8 @@ TEST_F(UpdaterStartupTest, ANormalRunLogsFromTheEmptyLineToTheEndAndReturnsTheLo
   release_.Version(2);
   desktop_.messageLoop = [this] {
     // The loop ends with the quit code the close button posts.
-    EXPECT_TRUE(PumpUntil([&] { return backend_.lastWindow != nullptr && backend_.lastWindow->visible; }));
+    EXPECT_TRUE(PumpUntil([&] { return backend_.lastWindow != nullptr && backend_.lastWindow->visible; }))
+        << "the window was not shown";
     return 0;
   };
   EXPECT_EQ(Run(), 0);

@@ -9,7 +9,13 @@
 #include "archive/file_stream.h"
 #include "archive/package_format.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 namespace {
 

@@ -11,8 +11,12 @@
 #include "archive/package_result.h"
 #include "archive/tavrin_file_package.h"
 #include "archive_image.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 inline std::ostream& operator<<(std::ostream& out, PackageResult result) {
   return out << static_cast<int>(result) << " (" << PackageResultText(result) << ")";

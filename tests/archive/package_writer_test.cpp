@@ -10,6 +10,10 @@
 #include "archive_image.h"
 #include "package_fixture.h"
 #include "platform/file.h"
+#include "support/file_bytes.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 

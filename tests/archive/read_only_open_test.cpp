@@ -8,6 +8,10 @@
 #include "archive/dual_files_stream.h"
 #include "archive/tavrin_file_package.h"
 #include "package_fixture.h"
+#include "support/file_bytes.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 

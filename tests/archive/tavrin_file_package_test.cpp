@@ -10,6 +10,10 @@
 
 #include "archive_image.h"
 #include "package_fixture.h"
+#include "support/file_bytes.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
 
 namespace {
 

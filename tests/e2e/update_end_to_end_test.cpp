@@ -3,14 +3,20 @@
 // configuration; clients at every older release are brought to the latest one the ways
 // the workflow does it, and must then hold exactly what the latest release holds.
 
-#include <chrono>
 #include <memory>
-#include <thread>
 
 #include "app/log.h"
 #include "archive/client_archive_set.h"
+#include "support/child_process.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
+#include "support/temp_folder.h"
 #include "tools/publish_fixture.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
 
 namespace {
 
@@ -60,6 +66,7 @@ std::string FirstLines(const std::vector<std::string>& lines) {
 // the sample clients of every release. Published once per process.
 struct PublishedReleases {
   testsupport::NginxServer nginx;
+  std::unique_ptr<testsupport::TempFolder> folder;
   fs::path root;  // sample clients c1, c2, c3 and each test's own clients
   ClientImage latest;
   std::string failure;  // why the releases are not there
@@ -72,8 +79,6 @@ class UpdateEndToEnd : public ::testing::Test {
     shared_->failure = Publish();
   }
   static void TearDownTestSuite() {
-    std::error_code ignored;
-    fs::remove_all(shared_->root, ignored);
     delete shared_;
     shared_ = nullptr;
   }
@@ -82,8 +87,9 @@ class UpdateEndToEnd : public ::testing::Test {
     PublishedReleases* shared = shared_;
     std::string why;
     if (!testsupport::NginxFromEnvironment(&shared->nginx, &why)) return why;
-    std::random_device random;
-    shared->root = fs::temp_directory_path() / ("solmere-e2e-" + std::to_string(random()) + std::to_string(random()));
+    shared->folder = std::make_unique<testsupport::TempFolder>("e2e");
+    if (!shared->folder->made()) return "no temporary folder";
+    shared->root = shared->folder->path();
     fs::create_directories(shared->root / "scratch");
     const std::string server = U8String(fs::path(shared->nginx.root));
     std::vector<std::vector<std::string>> runs;
@@ -118,9 +124,9 @@ class UpdateEndToEnd : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(shared_->failure.empty()) << shared_->failure;
     ASSERT_GT(shared_->latest.files.size(), 300u) << "the latest release was not read";
-    logStart_ = AccessLog().size();
+    logStart_ = testsupport::ReadAccessLog(shared_->nginx).size();
   }
-  void TearDown() override { Log::Open(u""); }
+  void TearDown() override { testsupport::ProcessLog::Close(); }
 
   // A client root (patcher, velkar, config) at the given release: the sample client of
   // that release, or for 0 nothing at all. The engine's log goes into it.
@@ -129,62 +135,23 @@ class UpdateEndToEnd : public ::testing::Test {
     if (version > 0) fs::copy(fs::path(Sample(version)), client, fs::copy_options::recursive);
     fs::create_directories(client / "patcher");
     fs::create_directories(client / "config" / "patcher");
-    logPath_ = (client / "log.txt").u16string();
-    logSoFar_.clear();
-    Log::Open(logPath_);
+    log_.Open(client / "log.txt");
     return client;
   }
   std::unique_ptr<ClientArchiveSet> Engine(const fs::path& client) const {
     return std::make_unique<ClientArchiveSet>((client / "patcher").u16string(), u"127.0.0.1", shared_->nginx.port);
   }
 
-  // Everything the engine logged so far. The log holds its file for exclusive use, so it
-  // is closed, read and started afresh.
-  std::string EngineLog() {
-    Log::Open(u"");
-    const std::string bytes = ReadWholeFile(fs::path(logPath_));
-    std::u16string text;
-    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2)
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8));
-    logSoFar_ += Utf8(text);
-    Log::Open(logPath_);
-    return logSoFar_;
-  }
+  // Everything the engine logged so far, as UTF-8.
+  std::string EngineLog() { return log_.Text(); }
 
-  static std::vector<std::string> AccessLog() {
-    std::vector<std::string> lines;
-    std::ifstream in{fs::path(shared_->nginx.accessLog)};
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // This test's requests as "path status", every "\" as "/" (nginx logs a "\" as "\x5C"),
-  // once there are at least `count`: nginx writes each line just after its response.
+  // This test's requests as "path status", every "\\" as "/", once there are `count`.
   std::vector<std::string> Requests(std::size_t count) const {
+    const std::vector<testsupport::AccessLogLine> lines =
+        testsupport::WaitForAccessLog(shared_->nginx, logStart_ + count);
     std::vector<std::string> requests;
-    for (int attempt = 0; attempt < 300 && requests.size() < count; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      const std::vector<std::string> lines = AccessLog();
-      requests.clear();
-      for (std::size_t i = logStart_; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        const std::size_t get = line.find("\"GET ");
-        const std::size_t end = line.find(' ', get + 5);
-        const std::size_t status = line.find("\" ", end);
-        if (get == std::string::npos || end == std::string::npos || status == std::string::npos) {
-          requests.push_back("unreadable: " + line);
-          continue;
-        }
-        const std::string target = line.substr(get + 5, end - get - 5);
-        std::string path;
-        for (std::size_t at = 0; at < target.size(); ++at) {
-          const bool backslash = target.compare(at, 4, "\\x5C") == 0;
-          if (backslash) at += 3;
-          const char unit = backslash ? '/' : target[at];
-          if (unit != '/' || path.empty() || path.back() != '/') path.push_back(unit);
-        }
-        requests.push_back(path + " " + line.substr(status + 2, 3));
-      }
-    }
+    for (std::size_t i = logStart_; i < lines.size(); ++i)
+      requests.push_back(testsupport::ServedPath(lines[i].target) + " " + std::to_string(lines[i].status));
     return requests;
   }
 
@@ -200,7 +167,7 @@ class UpdateEndToEnd : public ::testing::Test {
     const std::string list = version == 0 ? "fulllist" : "list_" + std::to_string(kLatest - version);
     std::size_t downloads = 0;
     for (const publish_test::Listed& entry :
-         publish_test::ParseList(ReadWholeFile(fs::path(shared_->nginx.root) / list), version == 0 ? 4 : 0))
+         publish_test::ParseList(ReadFileText(fs::path(shared_->nginx.root) / list), version == 0 ? 4 : 0))
       if (entry.size != kDeleteSize) ++downloads;
     const std::vector<std::string> requests = Requests(2 + downloads);
     ASSERT_EQ(requests.size(), 2 + downloads) << FirstLines(requests);
@@ -214,8 +181,7 @@ class UpdateEndToEnd : public ::testing::Test {
 
   static PublishedReleases* shared_;
   std::size_t logStart_ = 0;
-  std::u16string logPath_;
-  std::string logSoFar_;
+  testsupport::ProcessLog log_;
 };
 
 PublishedReleases* UpdateEndToEnd::shared_ = nullptr;
@@ -233,7 +199,7 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    logStart_ = AccessLog().size();
+    logStart_ = testsupport::ReadAccessLog(shared_->nginx).size();
     const fs::path client = MakeClient(c.name, c.version);
     if (c.version > 0) {
       ASSERT_FALSE(Differences(ReadClient(client / "velkar"), shared_->latest).empty()) << "nothing to update";
@@ -267,7 +233,7 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
     // Read back from disk once the engine has let go of the archives.
     const std::vector<std::string> differences = Differences(ReadClient(client / "velkar"), shared_->latest);
     EXPECT_TRUE(differences.empty()) << differences.size() << " differences:\n" << FirstLines(differences);
-    EXPECT_EQ(ReadWholeFile(client / "config" / "velkar" / "version.sw"), std::to_string(kLatest));
+    EXPECT_EQ(ReadFileText(client / "config" / "velkar" / "version.sw"), std::to_string(kLatest));
     std::unique_ptr<ClientArchiveSet> reopened = Engine(client);
     ASSERT_TRUE(reopened->OpenArchives());
     EXPECT_EQ(reopened->ReadLocalVersion(), kLatest) << "every archive's version entry";

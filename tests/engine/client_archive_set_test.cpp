@@ -4,6 +4,11 @@
 
 #include "engine/engine_fixture.h"
 #include "platform/file.h"
+#include "support/file_bytes.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 

@@ -9,12 +9,20 @@
 #include <string>
 
 #include "app/log.h"
-#include "app/log_file.h"
 #include "archive/client_archive_set.h"
-#include "platform/temp_folder.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 // ASCII text as UTF-16, for names and paths written in tests.
-inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+inline std::u16string Wide(const std::string& text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 // prefix, number, suffix (built with += : gcc 12 warns falsely about "literal" + string).
 inline std::string Numbered(const char* prefix, int number, const char* suffix = "") {
@@ -24,18 +32,17 @@ inline std::string Numbered(const char* prefix, int number, const char* suffix =
   return text;
 }
 
-
 class ClientFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(temp_ / "patcher");
     std::filesystem::create_directories(temp_ / "config" / "patcher");
-    Log::Open(temp_.U16("log.txt"));
+    log_.Open(temp_ / "log.txt");
   }
   void TearDown() override {
     set_.reset();
-    // An open that fails closes the log, so the folder can go.
-    Log::Open(u"");
+    // A closed log lets the folder go.
+    testsupport::ProcessLog::Close();
   }
 
   void MakeSet(const std::u16string& host, uint16_t port) {
@@ -66,17 +73,10 @@ class ClientFixture : public ::testing::Test {
   std::string ClientFileText(const std::string& relative) const {
     return std::filesystem::exists(ClientFile(relative)) ? AsText(ReadWholeFile(ClientFile(relative))) : "<absent>";
   }
-  // Everything logged so far. The log holds its file for exclusive use (on Windows no
-  // one else can read it meanwhile), so it is closed, read and started afresh.
-  std::string LogText() {
-    Log::Open(u"");
-    const std::u16string text = DecodeUtf16le(ReadWholeFile(temp_ / "log.txt"));
-    for (char16_t unit : text) logSoFar_.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-    Log::Open(temp_.U16("log.txt"));
-    return logSoFar_;
-  }
+  // Everything logged so far, as UTF-8.
+  std::string LogText() { return log_.Text(); }
 
   TempFolder temp_;
   std::unique_ptr<ClientArchiveSet> set_;
-  std::string logSoFar_;
+  testsupport::ProcessLog log_;
 };

@@ -8,12 +8,15 @@
 #include <thread>
 
 #include "engine/engine_fixture.h"
+#include "engine/scripted_release.h"
 #include "engine/server_tree.h"
 #include "net/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
+#include "support/wait_until.h"
 
 #ifdef __linux__
 #include <sched.h>
@@ -23,6 +26,9 @@
 #include <cerrno>
 #include <cstring>
 #endif
+
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 
@@ -36,7 +42,7 @@ class EngineServerTest : public ClientFixture {
     ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
     tree_ = std::make_unique<testsupport::ServerTree>(std::filesystem::path(nginx_.root));
     tree_->Clear();
-    logStart_ = ReadLines().size();
+    logStart_ = testsupport::ReadAccessLog(nginx_).size();
     MakeSet(u"127.0.0.1", nginx_.port);
     ASSERT_TRUE(set_->OpenArchives());
   }
@@ -45,42 +51,12 @@ class EngineServerTest : public ClientFixture {
     if (tree_ != nullptr) tree_->Clear();
   }
 
-  std::vector<std::string> ReadLines() const {
-    std::vector<std::string> lines;
-    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // This test's requests as "connection path" with "/" for every "\"; nginx writes a
-  // line just after its response, so wait until there are `count`.
+  // This test's requests as "connection path", every "\\" as "/", once there are `count`.
   std::vector<std::string> Requests(std::size_t count) const {
+    const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, logStart_ + count);
     std::vector<std::string> requests;
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      const std::vector<std::string> lines = ReadLines();
-      requests.clear();
-      for (std::size_t i = logStart_; i < lines.size(); ++i) {
-        std::string line = lines[i];
-        const std::size_t get = line.find("\"GET ");
-        const std::string connection = line.substr(0, line.find(' '));
-        std::string target = line.substr(get + 5, line.find(' ', get + 5) - get - 5);
-        // nginx logs a "\" as "\x5C".
-        std::string path;
-        for (std::size_t at = 0; at < target.size(); ++at) {
-          if (target.compare(at, 4, "\\x5C") == 0) {
-            path.push_back('/');
-            at += 3;
-          } else if (target[at] != '/' || path != "/") {
-            path.push_back(target[at]);
-          }
-        }
-        std::string request = connection;
-        request += ' ';
-        request += path;
-        requests.push_back(request);
-      }
-      if (requests.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    for (std::size_t i = logStart_; i < lines.size(); ++i)
+      requests.push_back(lines[i].connection + " " + testsupport::ServedPath(lines[i].target));
     return requests;
   }
   static std::string PathOf(const std::string& request) { return request.substr(request.find(' ') + 1); }
@@ -221,24 +197,30 @@ TEST_F(EngineServerTest, FailedDownloadStopsTheRunAndResumeFinishesIt) {
     EXPECT_EQ(ClientFileText(Numbered("f", i, ".txt")), files[static_cast<std::size_t>(i)].content);
 }
 
+// The pass is held at its third file while the cancel comes: the two files before it
+// were handled, each completely, and nothing after it.
 TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedRelease release(server);
   std::vector<ListedFile> files;
-  for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("c", i, ".txt")), Numbered("text ", i)});
-  tree_->PutChangeList(1, files);
+  for (int i = 0; i < 30; ++i) files.push_back({Wide(Numbered("c", i, ".txt")), Numbered("text ", i)});
+  const auto thirdFile = std::make_shared<testsupport::Gate>(2);
+  release.ChangeList(1, files, thirdFile);
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives());
   ASSERT_EQ(set_->GetList(1, 2), 2);
   auto token = std::make_shared<CancelToken>();
   set_->cancelToken = token;
-  set_->itemsDone = 0;
   std::thread canceller([&] {
-    while (set_->itemsDone < 2) std::this_thread::yield();
+    EXPECT_TRUE(thirdFile->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a third file";
     token->Cancel();
   });
   const int32_t result = set_->CheckFiles(false);
   canceller.join();
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(set_->cancelRequested());
-  const std::size_t left = set_->fileTable.size();
-  EXPECT_GT(left, 0u);
+  EXPECT_EQ(set_->fileTable.size(), files.size() - 2) << "the held file and those after it are left";
   EXPECT_EQ(set_->itemsDone, set_->itemsTotal) << "a cancelled run still reports its end";
   // Exactly the entries that left the table were handled, each completely.
   for (const ListedFile& file : files) {
@@ -264,6 +246,20 @@ TEST_F(EngineServerTest, CancelThatCameBeforeThePassIsKept) {
   }
   EXPECT_EQ(Requests(1).size(), 1u) << "only the list was fetched";
   EXPECT_EQ(ClientFileText("k0.txt"), "<absent>");
+}
+
+// The window that closes while start-up still runs cancels its version request: no error
+// of the server's is logged for it.
+TEST_F(EngineServerTest, CancelledVersionRequestLogsNoError) {
+  tree_->PutText(u"version", "20");
+  auto token = std::make_shared<CancelToken>();
+  token->Cancel();
+  set_->cancelToken = token;
+  const std::size_t logged = LogText().size();
+  EXPECT_EQ(set_->FetchServerVersion(), -1);
+  EXPECT_EQ(LogText().find("ERROR", logged), std::string::npos) << LogText().substr(logged);
+  set_->cancelToken = std::make_shared<CancelToken>();
+  EXPECT_EQ(set_->FetchServerVersion(), 20);
 }
 
 TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
@@ -618,8 +614,12 @@ TEST_F(PackageTest, CancelledApplicationRecordsNoVersion) {
   auto token = std::make_shared<CancelToken>();
   set_->cancelToken = token;
   set_->itemsDone = 0;
+  // Application reads from the disk alone, so nothing outside can hold it: the cancel
+  // follows the first applied record as closely as a spinning thread can.
   std::thread canceller([&] {
-    while (set_->itemsDone < 1) std::this_thread::yield();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return set_->itemsDone >= 1; }, testsupport::kWaitLimit,
+                                       std::chrono::milliseconds(0)))
+        << "no record was applied";
     token->Cancel();
   });
   const int32_t result = Apply();
@@ -718,7 +718,7 @@ void PackageTest::DownloadOntoASmallDisk() {
   }();
   if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
   set_.reset();
-  Log::Open(u"");
+  testsupport::ProcessLog::Close();
   umount2(folder.c_str(), MNT_DETACH);
   std::error_code ignored;
   std::filesystem::remove_all(temp_.path(), ignored);

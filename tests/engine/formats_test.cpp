@@ -151,15 +151,24 @@ TEST(PatchListTest, LinesThatCanNeverHelpAClient) {
 
 TEST(ParseUrlTest, SplitsTheParts) {
   const struct {
-    std::u16string url, scheme, host, port, path, query;
+    // Parts not named are empty.
+    std::u16string url, scheme{}, host{}, port{}, path{}, query{};
   } cases[] = {
-      {u"http://h.example/p/a.cup?x=1", u"http", u"h.example", u"", u"/p/a.cup", u"?x=1"},
-      {u"host:81/x", u"", u"host", u"81", u"/x", u""},
-      {u"http://h:8080", u"http", u"h", u"8080", u"", u""},
-      {u"http://h?q=/z", u"http", u"h", u"", u"", u"?q=/z"},
-      {u"/only/path", u"", u"", u"", u"/only/path", u""},
-      {u"http://", u"", u"http", u"", u"//", u""},
-      {u"", u"", u"", u"", u"", u""},
+      {.url = u"http://h.example/p/a.cup?x=1",
+       .scheme = u"http",
+       .host = u"h.example",
+       .path = u"/p/a.cup",
+       .query = u"?x=1"},
+      {.url = u"host:81/x", .host = u"host", .port = u"81", .path = u"/x"},
+      {.url = u"http://h:8080", .scheme = u"http", .host = u"h", .port = u"8080"},
+      {.url = u"http://h?q=/z", .scheme = u"http", .host = u"h", .query = u"?q=/z"},
+      {.url = u"/only/path", .path = u"/only/path"},
+      {.url = u"http://", .host = u"http", .path = u"//"},
+      {.url = u""},
+      // Nothing in the query splits: a "?" before "://" leaves no scheme.
+      {.url = u"a?b://c/d", .host = u"a", .query = u"?b://c/d"},
+      {.url = u"h/p?u=http://x:1/y", .host = u"h", .path = u"/p", .query = u"?u=http://x:1/y"},
+      {.url = u"http://?x", .scheme = u"http", .query = u"?x"},
   };
   for (const auto& c : cases) {
     const UrlParts parts = ParseUrl(c.url);

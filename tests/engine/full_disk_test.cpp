@@ -9,7 +9,14 @@
 #include "engine/engine_fixture.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "support/local_path.h"
+#include "support/temp_folder.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -30,11 +37,11 @@ class FullDiskTest : public ::testing::Test {
     fs::remove_all(root_);
     fs::create_directories(root_ / "patcher");
     fs::create_directories(root_ / "config" / "patcher");
-    Log::Open(log_.U16("log.txt"));
+    log_.Open(logFolder_ / "log.txt");
   }
   void TearDown() override {
     set_.reset();
-    Log::Open(u"");
+    testsupport::ProcessLog::Close();
     std::error_code ignored;
     fs::remove_all(root_, ignored);
   }
@@ -43,12 +50,7 @@ class FullDiskTest : public ::testing::Test {
     set_.reset();
     set_ = std::make_unique<ClientArchiveSet>((root_ / "patcher").u16string(), kNoServer, kNoPort);
   }
-  std::string LogText() {
-    Log::Open(u"");
-    logSoFar_ += platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(log_ / "log.txt")));
-    Log::Open(log_.U16("log.txt"));
-    return logSoFar_;
-  }
+  std::string LogText() { return log_.Text(); }
   std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }
   std::string BasePath(const char* archive) const {
     return platform::Utf8FromUtf16(set_->clientFolder) + "\\" + archive;
@@ -64,10 +66,10 @@ class FullDiskTest : public ::testing::Test {
   }
   void FreeDisk() { fs::remove(root_ / "filler"); }
 
-  TempFolder log_;
+  TempFolder logFolder_;
+  testsupport::ProcessLog log_;
   fs::path root_;
   std::unique_ptr<ClientArchiveSet> set_;
-  std::string logSoFar_;
 };
 
 TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) {
@@ -82,10 +84,10 @@ TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) 
   TavrinFilePackage* models = set_->GetPackage(u"models");
   for (int i = 0; i < 200; ++i) {
     const std::string content = Numbered("model ", i);
-    ASSERT_EQ(models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
-                                            static_cast<uint32_t>(content.size()),
-                                            static_cast<uint32_t>(content.size())),
-              PackageResult::kOk);
+    ASSERT_EQ(
+        models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
+                                      static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())),
+        PackageResult::kOk);
   }
   TavrinFilePackage* trees = set_->GetPackage(u"trees");
   const std::string padding(static_cast<std::size_t>(kPage - trees->streamLength() % kPage), 't');
@@ -132,10 +134,10 @@ TEST_F(FullDiskTest, SaveSucceedsOnceThereIsRoomAgain) {
   TavrinFilePackage* models = set_->GetPackage(u"models");
   for (int i = 0; i < 200; ++i) {
     const std::string content = Numbered("model ", i);
-    ASSERT_EQ(models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
-                                            static_cast<uint32_t>(content.size()),
-                                            static_cast<uint32_t>(content.size())),
-              PackageResult::kOk);
+    ASSERT_EQ(
+        models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
+                                      static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())),
+        PackageResult::kOk);
   }
   FillDisk();
   EXPECT_FALSE(set_->SaveArchives());

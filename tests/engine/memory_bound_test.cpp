@@ -11,8 +11,12 @@
 #include "archive/client_archive_set.h"
 #include "engine/server_tree.h"
 #include "platform/text.h"
+#include "support/child_process.h"
 #include "support/nginx_server.h"
-#include "tools/child_process.h"
+#include "support/temp_folder.h"
+
+using testsupport::ChildResult;
+using testsupport::RunChild;
 
 namespace {
 
@@ -63,8 +67,7 @@ platform::Md5Digest ZerosMd5(uint64_t size) {
 class MemoryBoundTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("solmere-memory-" + std::to_string(random()) + std::to_string(random()));
+    ASSERT_TRUE(folder_.made()) << "no temporary folder";
     fs::create_directories(root_ / "patcher");
     fs::create_directories(root_ / "config" / "patcher");
     fs::create_directories(root_ / "scratch");
@@ -79,8 +82,6 @@ class MemoryBoundTest : public ::testing::Test {
     ASSERT_TRUE(set.SaveArchives());
   }
   void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
     if (tree_ != nullptr) tree_->Clear();
   }
 
@@ -116,7 +117,8 @@ class MemoryBoundTest : public ::testing::Test {
     return true;
   }
 
-  fs::path root_;
+  testsupport::TempFolder folder_;
+  const fs::path root_ = folder_.path();
   testsupport::NginxServer nginx_;
   std::unique_ptr<testsupport::ServerTree> tree_;
 };
@@ -140,9 +142,8 @@ TEST_F(MemoryBoundTest, SizeTheListClaimsSizesNoBuffer) {
 TEST_F(MemoryBoundTest, LargeFilesAreCheckedAndWrittenInPieces) {
   // 160 MiB of content each, as a plain file and inside an archive.
   constexpr uint64_t kSize = 160 * kMiB;
-  const std::vector<uint8_t> stored = Deflated(kSize, [](uint8_t* piece, std::size_t count) {
-    std::fill_n(piece, count, uint8_t{0});
-  });
+  const std::vector<uint8_t> stored =
+      Deflated(kSize, [](uint8_t* piece, std::size_t count) { std::fill_n(piece, count, uint8_t{0}); });
   const platform::Md5Digest digest = ZerosMd5(kSize);
   const auto storedSize = static_cast<uint32_t>(stored.size());
   Serve({{{u"big.bin", digest, static_cast<uint32_t>(kSize), storedSize}, stored},

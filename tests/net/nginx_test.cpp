@@ -2,18 +2,19 @@
 // name reaches, and keep-alive with an ordinary server.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/update_server_client.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
+#include "support/temp_folder.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -40,20 +41,6 @@ class NginxTest : public ::testing::Test {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
     made_.push_back(std::filesystem::path(nginx_.root) / *std::filesystem::path(name).begin());
-  }
-
-  // The access log lines once there are at least `count`; nginx writes a line just
-  // after the response has gone out.
-  std::vector<std::string> AccessLog(std::size_t count) {
-    std::vector<std::string> lines;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-      lines.clear();
-      std::ifstream in{std::filesystem::path(nginx_.accessLog)};
-      for (std::string line; std::getline(in, line);) lines.push_back(line);
-      if (lines.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return lines;
   }
 
   testsupport::NginxServer nginx_;
@@ -98,7 +85,7 @@ TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
   Put(u"version", "42");
   const std::string list(100000, 'L');
   Put(u"list_1", list);
-  const std::size_t before = AccessLog(0).size();
+  const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
   TempFolder folder;
   for (int i = 0; i < 10; ++i) {
     std::vector<uint8_t> buffer;
@@ -109,7 +96,7 @@ TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
     ASSERT_EQ(file.Open(folder.U16("list.bin"), platform::FileMode::kCreate), 0);
     EXPECT_EQ(client_->FetchToFile(u"list_1", file).received, 100000);
   }
-  const std::vector<std::string> lines = AccessLog(before + 30);
+  const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 30);
   ASSERT_EQ(lines.size(), before + 30);
   // "<connection serial> <request number on it> ...": one connection, one request
   // after the other. (WinINet keeps connections in a pool of its own, so the first
@@ -117,16 +104,12 @@ TEST_F(NginxTest, OneConnectionForManyRequestsAndAMissingFile) {
   std::string connection;
   int first = 0;
   for (std::size_t i = before; i < lines.size(); ++i) {
-    std::istringstream fields(lines[i]);
-    std::string serial;
-    int number = 0;
-    fields >> serial >> number;
     if (i == before) {
-      connection = serial;
-      first = number;
+      connection = lines[i].connection;
+      first = lines[i].requestOnConnection;
     }
-    EXPECT_EQ(serial, connection) << lines[i];
-    EXPECT_EQ(number, first + static_cast<int>(i - before)) << lines[i];
+    EXPECT_EQ(lines[i].connection, connection) << lines[i].line;
+    EXPECT_EQ(lines[i].requestOnConnection, first + static_cast<int>(i - before)) << lines[i].line;
   }
 
   std::vector<uint8_t> buffer = Bytes("keep me");

@@ -11,12 +11,17 @@
 #include <vector>
 
 #include "app/log.h"
-#include "app/log_file.h"
 #include "net/scripted_bodies.h"
 #include "net/update_server_client.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -60,34 +65,15 @@ std::vector<std::string> HeaderValues(const std::string& head, std::string name)
   return values;
 }
 
-// Waits until `ready` holds; false when it did not within 10 seconds.
-template <typename Ready>
-bool WaitFor(Ready ready) {
-  const auto deadline = Clock::now() + 10s;
-  while (!ready()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
 class TransferFaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.listening());
-    Log::Open(temp_.U16("log.txt"));
+    log_.Open(temp_ / "log.txt");
   }
-  void TearDown() override { Log::Open(u""); }
+  void TearDown() override { testsupport::ProcessLog::Close(); }
 
-  // The log so far, as ASCII. The log holds its file for exclusive use, so it is closed,
-  // read and started afresh.
-  std::string LogText() {
-    Log::Open(u"");
-    for (char16_t unit : DecodeUtf16le(ReadWholeFile(temp_ / "log.txt")))
-      logSoFar_.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-    Log::Open(temp_.U16("log.txt"));
-    return logSoFar_;
-  }
+  std::string LogText() { return log_.Text(); }
   std::string FailureLine(const std::string& path, const std::string& cause) const {
     return "ERROR: Can't fetch " + path + " from 127.0.0.1:" + std::to_string(server_.port()) + ": " + cause;
   }
@@ -116,7 +102,7 @@ class TransferFaultsTest : public ::testing::Test {
   ScriptedHttpServer server_;
   TempFolder temp_;
   UpdateServerClient client_{u"127.0.0.1", server_.port(), ShortLimits()};
-  std::string logSoFar_;
+  testsupport::ProcessLog log_;
 };
 
 TEST_F(TransferFaultsTest, StalledServersFailWithinTheirBound) {
@@ -367,9 +353,10 @@ TEST_F(TransferFaultsTest, CancelEndsATransferWithinAMoment) {
       auto cancelled = Clock::now();
       std::thread fetch([&] { result = Fetch(client, toFile, u"patches/big.cup", &received, &token); });
       if (c.when == When::kWaitingForTheAnswer) {
-        EXPECT_TRUE(WaitFor([&] { return server_.requestLines().size() > requests; })) << "no request came";
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return server_.requestLines().size() > requests; }))
+            << "no request came";
       } else if (c.when == When::kDuringTheBody) {
-        EXPECT_TRUE(WaitFor([&] { return server_.bodyBytesSent() > sent + 3; })) << "no body came";
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return server_.bodyBytesSent() > sent + 3; })) << "no body came";
       }
       cancelled = Clock::now();
       token.Cancel();

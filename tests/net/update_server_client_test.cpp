@@ -11,14 +11,21 @@
 #include <vector>
 
 #include "net/scripted_bodies.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
+#include "support/gate.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #include <sys/resource.h>
+
 #define SOLMERE_CAN_LIMIT_MEMORY 1
 #endif
+
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -74,24 +81,24 @@ TEST_F(UpdateServerClientTest, RequestLineCarriesTheEscapedNameAndTheUserAgent) 
 TEST_F(UpdateServerClientTest, BodyArrivesWholeInReadsOfAtMost4096Bytes) {
   const std::string body = Pattern(10000);
   ScriptedResponse response = Ok(body);
-  // Holding back the last 808 bytes leaves the third read waiting for them: by then
-  // exactly two full reads must have been counted.
+  // Holding back the last 808 bytes until the test lets them go leaves the third read
+  // waiting for them: by then exactly two full reads must have been counted.
   response.pauseAfter = 9192;
-  response.pauseFor = std::chrono::milliseconds(700);
+  response.gate = std::make_shared<testsupport::Gate>();
   server_.Serve("/list_1", response);
 
   std::vector<uint8_t> buffer;
   int32_t result = 0;
   std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer).received; });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (client_.bytesInSample.load() < 8192 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  const bool twoReads = testsupport::WaitUntil([&] { return client_.bytesInSample.load() >= 8192; });
+  // Nothing more may be counted while the rest is held back.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const uint32_t bytesWhilePaused = client_.bytesInSample.load();
   const int32_t readsWhilePaused = client_.chunksDone.load();
   const int32_t totalWhilePaused = client_.chunksTotal.load();
+  response.gate->Open();
   fetch.join();
+  ASSERT_TRUE(twoReads) << "the first 8192 bytes were not counted within 10 s";
 
   EXPECT_EQ(bytesWhilePaused, 8192u);
   EXPECT_EQ(readsWhilePaused, 2);

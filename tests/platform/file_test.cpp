@@ -6,7 +6,13 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/temp_folder.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 namespace {
 

@@ -7,6 +7,8 @@ namespace testsupport {
 namespace {
 
 constexpr int kPollMs = 20;
+// A gate holds a response until the test opens it; the server's end lets it go sooner.
+constexpr std::chrono::hours kGateLimit{1};
 // A request head larger than this is not one of ours: the connection is dropped.
 constexpr std::size_t kMaxHead = 64 * 1024;
 
@@ -146,6 +148,7 @@ bool ScriptedHttpServer::Respond(const TcpSocket& socket, const std::string& tar
     HoldOpen(socket);
     return false;
   }
+  if (response.gate != nullptr && !response.pauseAfter && !response.gate->Pass(kGateLimit, &stop_)) return false;
   int status = response.status;
   std::string body = response.body;
   std::string rangeLine;
@@ -190,7 +193,8 @@ bool ScriptedHttpServer::SendBody(const TcpSocket& socket, const ScriptedRespons
   if (!socket.SendAll(body.data(), firstPart)) return false;
   bodyBytesSent_ += firstPart;
   if (firstPart < bodyBytes) {
-    if (!Sleep(response.pauseFor) || !socket.SendAll(body.data() + firstPart, bodyBytes - firstPart)) return false;
+    const bool resumed = response.gate != nullptr ? response.gate->Pass(kGateLimit, &stop_) : Sleep(response.pauseFor);
+    if (!resumed || !socket.SendAll(body.data() + firstPart, bodyBytes - firstPart)) return false;
     bodyBytesSent_ += bodyBytes - firstPart;
   }
   return true;

@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/gate.h"
 #include "support/tcp_socket.h"
 
 namespace testsupport {
@@ -36,6 +38,9 @@ struct ScriptedResponse {
   // Sends this many body bytes, waits `pauseFor`, then sends the rest.
   std::optional<std::size_t> pauseAfter;
   std::chrono::milliseconds pauseFor{0};
+  // Held at this gate before anything is sent (with `pauseAfter`: after that many body
+  // bytes, instead of waiting `pauseFor`) until the test opens it or the server stops.
+  std::shared_ptr<Gate> gate;
   // Reads the request and then says nothing, keeping the connection open.
   bool neverAnswer = false;
   // Sends this many body bytes (0: the head alone), then nothing more, keeping the

@@ -11,23 +11,14 @@
 # With SOLMERE_NGINX_INCLUDE set, that configuration file is included in the server block.
 set -euo pipefail
 
+source "$(dirname "${BASH_SOURCE[0]}")/private_nginx.sh"
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 work=$(mktemp -d "${TMPDIR:-/tmp}/solmere-nginx.XXXXXX")
 chmod 755 "$work"
 mkdir -p "$work/root" "$work/temp"
 
 stop_nginx() {
-  if [ -s "$work/nginx.pid" ]; then
-    local pid
-    pid=$(cat "$work/nginx.pid")
-    kill -TERM "$pid" 2>/dev/null || true
-    # nginx removes its pid file as it exits; the process itself can linger as a
-    # zombie until init reaps it, so "kill -0" would wait for nothing.
-    for _ in $(seq 1 200); do
-      [ -e "$work/nginx.pid" ] || break
-      sleep 0.02
-    done
-  fi
+  private_nginx_stop "$work"
   rm -rf "$work"
 }
 trap stop_nginx EXIT
@@ -36,20 +27,11 @@ started=
 for _ in $(seq 1 20); do
   port=$((20000 + RANDOM % 40000))
   cat >"$work/nginx.conf" <<CONF
-$( [ "$(id -u)" -eq 0 ] && echo "user root;" )
-worker_processes 1;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 256; }
+$(private_nginx_main "$work" 256)
 http {
   log_format wire '\$connection \$connection_requests "\$request" \$status \$body_bytes_sent';
   access_log $work/access.log wire;
-  client_body_temp_path $work/temp/body;
-  proxy_temp_path $work/temp/proxy;
-  fastcgi_temp_path $work/temp/fastcgi;
-  uwsgi_temp_path $work/temp/uwsgi;
-  scgi_temp_path $work/temp/scgi;
+$(private_nginx_temp_paths "$work")
   default_type application/octet-stream;
   sendfile on;
   # One connection carries every request of a test run or benchmark.

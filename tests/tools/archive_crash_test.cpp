@@ -2,18 +2,16 @@
 // left it: the writer child commits a known sequence and is killed with SIGKILL over and
 // over, at random delays and inside Save.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -21,13 +19,20 @@
 
 #include "archive/tavrin_file_package.h"
 #include "platform/text.h"
-#include "tools/child_process.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "tools/commit_sequence.h"
+
+using testsupport::ChildExit;
+using testsupport::ChildProcess;
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
 
 namespace fs = std::filesystem;
 using namespace commit_sequence;
-
-extern char** environ;
 
 namespace {
 
@@ -45,67 +50,6 @@ uint64_t Seed() {
   const char* text = std::getenv("SOLMERE_CRASH_SEED");
   return text != nullptr ? std::strtoull(text, nullptr, 10) : kDefaultSeed;
 }
-
-// One run of the writer with its standard output on a pipe; killed and reaped when dropped.
-class Writer {
- public:
-  ~Writer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-
-  bool Start(const std::string& base, bool pause, const fs::path& errFile) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return false;
-    out_ = pipeEnds[0];
-    std::vector<std::string> argv{WRITER_PATH, base, std::to_string(kScale)};
-    if (pause) argv.push_back("--pause");
-    std::vector<char*> pointers;
-    for (std::string& argument : argv) pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int spawned = posix_spawn(&pid_, WRITER_PATH, &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    if (spawned != 0) pid_ = -1;
-    return spawned == 0;
-  }
-
-  // One line the writer printed, without its "\n"; empty once the writer is gone.
-  std::string ReadLine() {
-    std::string line;
-    char c = 0;
-    while (::read(out_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-
-  bool WaitStopped() {
-    int status = 0;
-    return ::waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
-  }
-  void Signal(int signal) { ::kill(pid_, signal); }
-
-  // The wait status once the writer has ended.
-  int Reap() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0) {
-    }
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
 
 uint64_t FileSize(const fs::path& file) {
   struct stat info {};
@@ -151,19 +95,11 @@ uint32_t CommitOf(const State& state) {
 
 class ArchiveCrashTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    folder_ = fs::temp_directory_path() / ("archive_crash_test_" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(folder_);
-    base_ = folder_ / "crash";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  void SetUp() override { ASSERT_TRUE(temp_.made()) << "no temporary folder"; }
 
-  fs::path folder_;
-  fs::path base_;
+  testsupport::TempFolder temp_;
+  const fs::path folder_ = temp_.path();
+  const fs::path base_ = folder_ / "crash";
 };
 
 TEST_F(ArchiveCrashTest, EveryKillLeavesTheArchiveAtOneOfItsCommits) {
@@ -195,34 +131,39 @@ TEST_F(ArchiveCrashTest, EveryKillLeavesTheArchiveAtOneOfItsCommits) {
     const bool pause = kill % 3 == 2;
     const fs::path errFile = folder_ / "writer.err";
     uint32_t saving = 0;
-    Writer writer;
-    ASSERT_TRUE(writer.Start(base_.string(), pause, errFile));
-    ASSERT_EQ(writer.ReadLine().rfind("open ", 0), 0u) << ReadWholeFile(errFile);
+    std::vector<std::string> arguments{base_.string(), std::to_string(kScale)};
+    if (pause) arguments.push_back("--pause");
+    ChildProcess writer;
+    ASSERT_TRUE(writer.Start(WRITER_PATH, arguments, {.error = errFile, .outputToPipe = true}));
+    const std::optional<std::string> opened = writer.ReadLine(testsupport::kWaitLimit);
+    ASSERT_TRUE(opened && opened->rfind("open ", 0) == 0) << "the writer did not open: " << ReadFileText(errFile);
     if (!pause) {
       SleepMicroseconds(
           std::exp(std::uniform_real_distribution<double>(0, std::log(kLongestDelayMicroseconds))(random)));
     } else {
-      std::istringstream line(writer.ReadLine());
+      const std::optional<std::string> saveLine = writer.ReadLine(testsupport::kWaitLimit);
+      ASSERT_TRUE(saveLine) << "the writer never came to its Save: " << ReadFileText(errFile);
+      std::istringstream line(*saveLine);
       std::string word;
       uint64_t lengthBeforeSave = 0;
-      ASSERT_TRUE(line >> word >> saving >> lengthBeforeSave && word == "save") << ReadWholeFile(errFile);
-      ASSERT_TRUE(writer.WaitStopped());
+      ASSERT_TRUE(line >> word >> saving >> lengthBeforeSave && word == "save") << *saveLine;
+      ASSERT_TRUE(writer.WaitStopped(testsupport::kWaitLimit)) << "the writer did not stop before its Save";
       const bool waitForIndex = random() % 2 == 0;
       const double delay = std::uniform_real_distribution<double>(0, 2000)(random);
       writer.Signal(SIGCONT);
       if (waitForIndex) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (FileSize(base_.string() + ".pck") <= lengthBeforeSave && std::chrono::steady_clock::now() < giveUp) {
-        }
+        // Killed as soon as the index reaches the file, or after 5 s whatever happened.
+        testsupport::WaitUntil([&] { return FileSize(base_.string() + ".pck") > lengthBeforeSave; },
+                               std::chrono::seconds(5), std::chrono::milliseconds(0));
       } else {
         SleepMicroseconds(delay);
       }
       ++aroundSave;
     }
     writer.Signal(SIGKILL);
-    const int status = writer.Reap();
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        << "the writer ended by itself: " << ReadWholeFile(errFile);
+    const std::optional<ChildExit> exit = writer.Wait(testsupport::kWaitLimit);
+    ASSERT_TRUE(exit) << "the writer did not end after SIGKILL";
+    ASSERT_EQ(exit->signal, SIGKILL) << "the writer ended by itself: " << ReadFileText(errFile);
 
     State found;
     ASSERT_NO_FATAL_FAILURE(ReadArchive(base_, &found));

@@ -7,26 +7,26 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "archive/client_archive_set.h"
 #include "engine/server_tree.h"
 #include "platform/text.h"
+#include "support/child_process.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
-#include "tools/child_process.h"
+#include "support/temp_folder.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
+using testsupport::WriteWholeFile;
 
 namespace patcher_cli_test {
 
 using testsupport::ListedFile;
-
-inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -88,8 +88,7 @@ inline std::string Joined(const std::vector<std::string>& words) {
 class PatcherCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    temp_ = std::filesystem::temp_directory_path() / ("patcher_cli_test_" + std::to_string(random()));
+    ASSERT_TRUE(folder_.made()) << "no temporary folder";
     std::filesystem::create_directories(temp_ / "patcher");
     // The program writes log.txt into its working folder.
     std::filesystem::create_directories(temp_ / "run");
@@ -103,8 +102,6 @@ class PatcherCliTest : public ::testing::Test {
   void TearDown() override {
     set_.reset();
     std::filesystem::current_path(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(temp_, ignored);
     if (tree_ != nullptr) tree_->Clear();
   }
 
@@ -141,7 +138,7 @@ class PatcherCliTest : public ::testing::Test {
   }
   std::string ClientFileText(const std::string& relative) const {
     const std::filesystem::path path = temp_ / "velkar" / relative;
-    return std::filesystem::exists(path) ? ReadWholeFile(path) : "<absent>";
+    return std::filesystem::exists(path) ? ReadFileText(path) : "<absent>";
   }
   std::string Server() const { return "127.0.0.1:" + std::to_string(nginx_.port); }
   // The program with exactly these arguments, in the current working folder.
@@ -164,16 +161,13 @@ class PatcherCliTest : public ::testing::Test {
   }
   // The program's log.txt (UTF-16LE) as UTF-8.
   std::string ProgramLog(const std::filesystem::path& folder = {}) const {
-    const std::string bytes = ReadWholeFile((folder.empty() ? temp_ / "run" : folder) / "log.txt");
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
-    return platform::Utf8FromUtf16(text);
+    return testsupport::ReadLogUtf8((folder.empty() ? temp_ / "run" : folder) / "log.txt");
   }
   // Requests nginx has logged so far.
-  std::size_t ServerRequests() const { return Lines(ReadWholeFile(std::filesystem::path(nginx_.accessLog))).size(); }
+  std::size_t ServerRequests() const { return testsupport::ReadAccessLog(nginx_).size(); }
 
-  std::filesystem::path temp_;
+  testsupport::TempFolder folder_;
+  const std::filesystem::path temp_ = folder_.path();
   std::filesystem::path previous_;
   std::unique_ptr<ClientArchiveSet> set_;
   testsupport::NginxServer nginx_;

@@ -2,8 +2,11 @@
 // language, pipe output with whole steps and downloads, the closing summary and JSON, and
 // the command-line conventions of GNU tools.
 #include "platform/file.h"
+#include "support/child_process.h"
 #include "support/scripted_http_server.h"
 #include "tools/patcher_cli_fixture.h"
+
+using testsupport::ChildResult;
 
 namespace patcher_cli_test {
 namespace {
@@ -90,7 +93,7 @@ TEST_F(PatcherCliTest, UnattendedRetriesWait) {
 // count-down and the retries are looked at where they are tested).
 TEST_F(PatcherCliTest, ConsoleSpeaksOneLanguage) {
   PrepareClient(5);
-  WriteBytes(temp_ / "text.txt", {'t', 'e', 'x', 't'});
+  WriteWholeFile(temp_ / "text.txt", "text");
   // Names the user typed or will type: the program's own commands and options.
   const std::vector<std::string> allowed = {temp_.string(), Server(), "127.0.0.1:1", "--frobnicate", "check",
                                             "apply",        "--help", "text.txt",    "none"};
@@ -171,7 +174,7 @@ TEST_F(PatcherCliTest, SummaryAndJsonTellWhatTheRunDid) {
   const std::vector<ListedFile> files = {
       {u"models\\a.ski", std::string(3000, 'm')}, {u"same.txt", "same"}, {u"new.txt", "new"}};
   tree_->PutChangeList(2, files);
-  WriteBytes(temp_ / "velkar" / "same.txt", {'s', 'a', 'm', 'e'});
+  WriteWholeFile(temp_ / "velkar" / "same.txt", "same");
   const ChildResult update = Run({"--server", Server(), "--yes", "--json"});
   ASSERT_EQ(update.exitCode, 0) << update.out << update.err;
   // stdout is the object alone; the run's lines went to stderr.
@@ -195,7 +198,7 @@ TEST_F(PatcherCliTest, SummaryAndJsonTellWhatTheRunDid) {
   EXPECT_EQ(again.out.find("Итог"), std::string::npos) << again.out;
 
   // apply, and a run that ends early, tell theirs too.
-  WriteBytes(temp_ / "p.cup", testsupport::PackageBytes(7, 8, {{u"configs\\c.cfg", "c"}}));
+  WriteWholeFile(temp_ / "p.cup", testsupport::PackageBytes(7, 8, {{u"configs\\c.cfg", "c"}}));
   const ChildResult apply = Run({"apply", (temp_ / "p.cup").string(), "--json"});
   EXPECT_EQ(apply.exitCode, 0) << apply.err;
   EXPECT_EQ(JsonValue(apply.out, "command"), "\"apply\"");
@@ -249,7 +252,7 @@ TEST_F(PatcherCliTest, CommandLineFollowsGnuConventions) {
   tree_->PutText(u"version", "5");
   EXPECT_EQ(RunBare({"--root=" + temp_.string(), "--server=" + Server()}).exitCode, 0);
   std::filesystem::current_path(temp_);
-  WriteBytes(temp_ / "-dash.cup", testsupport::PackageBytes(0, 6, {{u"dash.txt", "dash"}}));
+  WriteWholeFile(temp_ / "-dash.cup", testsupport::PackageBytes(0, 6, {{u"dash.txt", "dash"}}));
   const ChildResult dashed = RunBare({"apply", "--", "-dash.cup"});
   EXPECT_EQ(dashed.exitCode, 0) << dashed.out << dashed.err;
   EXPECT_EQ(ClientFileText("dash.txt"), "dash");

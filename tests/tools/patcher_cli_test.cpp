@@ -1,22 +1,20 @@
 // patcher-cli's main paths, and what it does with its client: apply without the server,
 // which client root it works on, and one updater per client.
+#include "engine/scripted_release.h"
 #include "platform/file.h"
 #include "platform/instance_marker.h"
+#include "support/child_process.h"
+#include "support/gate.h"
 #include "support/scripted_http_server.h"
+#include "support/wait_until.h"
 #include "tools/patcher_cli_fixture.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <thread>
-
-extern char** environ;
 #endif
 
 namespace patcher_cli_test {
@@ -98,7 +96,8 @@ TEST_F(PatcherCliTest, EndsWithItsCodeWhenNothingCanBeDone) {
 TEST_F(PatcherCliTest, ApplyWorksWithoutTheServer) {
   PrepareClient(5);
   const std::filesystem::path package = temp_ / "update.cup";
-  WriteBytes(package, testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", "from the package"}, {u"p.txt", "plain"}}));
+  WriteWholeFile(package,
+                 testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", "from the package"}, {u"p.txt", "plain"}}));
   const std::size_t requestsBefore = ServerRequests();
   const ChildResult run = Run({"apply", package.string(), "--server", Server()});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -115,11 +114,11 @@ TEST_F(PatcherCliTest, ApplyWorksWithoutTheServer) {
 
 TEST_F(PatcherCliTest, ApplyRefusesWhatItCannotApply) {
   PrepareClient(5);
-  WriteBytes(temp_ / "text.txt", std::vector<uint8_t>{'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't', '\n'});
-  WriteBytes(temp_ / "later.cup", testsupport::PackageBytes(9, 12, {{u"configs\\m.cfg", "for 9 and later"}}));
+  WriteWholeFile(temp_ / "text.txt", std::vector<uint8_t>{'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't', '\n'});
+  WriteWholeFile(temp_ / "later.cup", testsupport::PackageBytes(9, 12, {{u"configs\\m.cfg", "for 9 and later"}}));
   std::vector<uint8_t> cut = testsupport::PackageBytes(0, 9, {{u"configs\\m.cfg", std::string(400, 'c')}});
   cut.resize(cut.size() - 10);
-  WriteBytes(temp_ / "cut.cup", cut);
+  WriteWholeFile(temp_ / "cut.cup", cut);
   struct Case {
     std::string file;
     int exitCode;
@@ -184,7 +183,7 @@ TEST_F(PatcherCliTest, EmptyRootIsInstalledFromTheFullList) {
   const ChildResult run = RunBare({"--root", fresh.string(), "--server", Server(), "--yes"});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("Версия клиента: 3"), std::string::npos) << run.out;
-  EXPECT_EQ(ReadWholeFile(fresh / "velkar" / "velkarclient.exe"), "program");
+  EXPECT_EQ(ReadFileText(fresh / "velkar" / "velkarclient.exe"), "program");
   EXPECT_TRUE(std::filesystem::exists(fresh / "velkar" / "models.pck"));
 }
 
@@ -192,7 +191,7 @@ TEST_F(PatcherCliTest, EmptyRootIsInstalledFromTheFullList) {
 // touches the archives nor empties the log of the one that runs.
 TEST_F(PatcherCliTest, SecondUpdaterOnTheClientEndsWithItsOwnCode) {
   PrepareClient(5);
-  WriteBytes(temp_ / "run" / "log.txt", {'f', '\0', 'i', '\0', 'r', '\0', 's', '\0', 't', '\0'});
+  WriteWholeFile(temp_ / "run" / "log.txt", std::string("f\0i\0r\0s\0t\0", 10));
   {
     // What a running updater holds.
     platform::File held;
@@ -223,50 +222,37 @@ TEST_F(PatcherCliTest, SingleInstanceMarkerOfTheUpdaterIsHonoured) {
 #endif
 
 #ifndef _WIN32
-// Ctrl+C reaches a console program as SIGINT.
+using testsupport::ChildExit;
+using testsupport::ChildProcess;
+
+constexpr std::chrono::seconds kEndAfterInterrupt{60};
+
+// Ctrl+C reaches a console program as SIGINT. The pass is held at its fourth file, so
+// the interrupt comes in its middle however fast the machine is.
 TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
   PrepareClient(5);
-  tree_->PutText(u"version", "6");
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedRelease release(server);
+  release.Version(6);
   std::vector<ListedFile> files;
-  for (int i = 0; i < 4000; ++i)
+  for (int i = 0; i < 40; ++i)
     files.push_back({u"many\\f" + platform::Utf16FromUtf8(std::to_string(i)) + u".txt", "text"});
-  tree_->PutChangeList(1, files);
+  const auto fourthFile = std::make_shared<testsupport::Gate>(3);
+  release.ChangeList(1, files, fourthFile);
 
-  const std::string out = (temp_ / "run" / "interrupted.out").string();
-  std::vector<std::string> argv = {PATCHER_CLI_PATH, "--root", temp_.string(), "--server", Server(), "--yes"};
-  std::vector<char*> pointers;
-  for (std::string& argument : argv) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  // The pass has begun once the files step shows some way.
-  bool begun = false;
-  for (int i = 0; i < 3000 && !begun; ++i) {
-    begun = ReadWholeFile(out).find("Обновление файлов: ") != std::string::npos;
-    if (!begun) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(kill(pid, SIGINT), 0);
-  int status = 0;
-  bool ended = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!ended && std::chrono::steady_clock::now() < deadline) {
-    ended = waitpid(pid, &status, WNOHANG) == pid;
-    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    FAIL() << "patcher-cli did not end within 60 s of Ctrl+C: " << ReadWholeFile(out);
-  }
-  ASSERT_TRUE(begun) << "the files step never showed within 30 s: " << ReadWholeFile(out);
-  ASSERT_TRUE(WIFEXITED(status));
-  const std::string shown = ReadWholeFile(out);
-  EXPECT_EQ(WEXITSTATUS(status), 5) << shown;
+  const std::filesystem::path out = temp_ / "run" / "interrupted.out";
+  ChildProcess cli;
+  ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH,
+                        {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"},
+                        {.output = out, .error = temp_ / "run" / "interrupted.err"}));
+  ASSERT_TRUE(fourthFile->WaitHolding(std::chrono::seconds(30)))
+      << "the pass never asked for a fourth file: " << ReadFileText(out);
+  cli.Signal(SIGINT);
+  const std::optional<ChildExit> exit = cli.Wait(kEndAfterInterrupt);
+  ASSERT_TRUE(exit) << "patcher-cli did not end within 60 s of Ctrl+C: " << ReadFileText(out);
+  const std::string shown = ReadFileText(out);
+  EXPECT_EQ(exit->exitCode, 5) << shown;
   EXPECT_EQ(CountOf(shown, "Операция отменена"), 1u) << shown;
   EXPECT_NE(ProgramLog().find("INFO: Операция отменена"), std::string::npos);
   EXPECT_NE(ProgramLog().find("INFO: Патчер закрыт"), std::string::npos);
@@ -282,7 +268,7 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
 
 // Runs patcher-cli on a terminal of its own and answers its first question with `answer`.
 struct TerminalRun {
-  int status = -1;
+  std::optional<ChildExit> exit;  // nothing when it did not end in time
   bool answered = false;
   std::string shown;
 };
@@ -294,22 +280,12 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
   const std::string side = ptsname(terminal);
   // Held open here too, so the terminal never hangs up while the program has yet to open it.
   const int held = open(side.c_str(), O_RDWR | O_NOCTTY);
-  std::vector<std::string> argv = {PATCHER_CLI_PATH};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<char*> pointers;
-  for (std::string& argument : argv) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int fd = 0; fd < 3; ++fd) posix_spawn_file_actions_addopen(&actions, fd, side.c_str(), O_RDWR, 0);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned == 0) {
+  ChildProcess cli;
+  if (cli.Start(PATCHER_CLI_PATH, arguments, {.terminal = side})) {
     // Read everything the program shows (it would stop on a full terminal otherwise) and
     // answer the question once it is asked.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (!run.exit && std::chrono::steady_clock::now() < deadline) {
       pollfd ready{terminal, POLLIN, 0};
       if (poll(&ready, 1, 100) > 0) {
         char buffer[4096];
@@ -319,15 +295,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
       if (!run.answered && run.shown.find("[д/н] (") != std::string::npos) {
         run.answered = write(terminal, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
       }
-      if (waitpid(pid, &run.status, WNOHANG) == pid) {
-        pid = -1;
-        break;
-      }
-    }
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &run.status, 0);
-      run.status = -1;
+      run.exit = cli.Wait(std::chrono::milliseconds(0));
     }
   }
   close(held);
@@ -341,10 +309,9 @@ TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
   tree_->PutText(u"version", "7");
   for (const std::string answer : {"n\n", "н\n", "Нет\n"}) {
     const TerminalRun run = RunOnTerminal({"--root", temp_.string(), "--server", Server()}, answer);
-    ASSERT_NE(run.status, -1) << "patcher-cli did not end: " << run.shown;
-    ASSERT_TRUE(WIFEXITED(run.status));
+    ASSERT_TRUE(run.exit) << "patcher-cli did not end: " << run.shown;
     EXPECT_TRUE(run.answered) << run.shown;
-    EXPECT_EQ(WEXITSTATUS(run.status), 1) << answer << run.shown;
+    EXPECT_EQ(run.exit->exitCode, 1) << answer << run.shown;
     EXPECT_NE(run.shown.find("Обновить клиент?"), std::string::npos) << run.shown;
     EXPECT_NE(run.shown.find("[д/н] (10)"), std::string::npos) << "the count-down shows" << run.shown;
     EXPECT_EQ(run.shown.find("[y/n]"), std::string::npos) << run.shown;
@@ -353,39 +320,10 @@ TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
 
   tree_->PutChangeList(2, {{u"fresh.txt", "fresh"}});
   const TerminalRun accepted = RunOnTerminal({"--root", temp_.string(), "--server", Server()}, "д\n");
-  ASSERT_NE(accepted.status, -1) << "patcher-cli did not end: " << accepted.shown;
-  EXPECT_EQ(WEXITSTATUS(accepted.status), 0) << accepted.shown;
+  ASSERT_TRUE(accepted.exit) << "patcher-cli did not end: " << accepted.shown;
+  EXPECT_EQ(accepted.exit->exitCode, 0) << accepted.shown;
   EXPECT_EQ(VersionOnDisk(), 7);
   EXPECT_EQ(ClientFileText("fresh.txt"), "fresh");
-}
-
-// patcher-cli started with no terminal, its output and its errors going to `out`.
-pid_t SpawnPatcherCli(std::vector<std::string> argv, const std::string& out) {
-  argv.insert(argv.begin(), PATCHER_CLI_PATH);
-  std::vector<char*> pointers;
-  for (std::string& argument : argv) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Waits for the program to end within `limit`; kills it and gives false when it did not.
-bool EndsWithin(pid_t pid, std::chrono::seconds limit, int* status) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(pid, status, WNOHANG) == pid) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, status, 0);
-  return false;
 }
 
 // Ctrl+C while an update package trickles in: the download stops at once and the
@@ -407,24 +345,22 @@ TEST_F(PatcherCliTest, InterruptDuringAPackageDownloadEndsItAtOnce) {
   package.trickle = std::chrono::milliseconds(20);
   server.Serve("/big.cup", package);
 
-  const std::string out = (temp_ / "run" / "interrupted.out").string();
-  const pid_t pid = SpawnPatcherCli(
-      {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"}, out);
-  ASSERT_GT(pid, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (server.bodyBytesSent() < 20 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_GE(server.bodyBytesSent(), 20u) << "the package download did not begin: " << ReadWholeFile(out);
+  const std::filesystem::path out = temp_ / "run" / "interrupted.out";
+  ChildProcess cli;
+  ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH,
+                        {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"},
+                        {.output = out, .error = temp_ / "run" / "interrupted.err"}));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return server.bodyBytesSent() >= 20; }, std::chrono::seconds(30)))
+      << "the package download did not begin: " << ReadFileText(out);
   const auto interrupted = std::chrono::steady_clock::now();
-  ASSERT_EQ(kill(pid, SIGINT), 0);
-  int status = 0;
-  ASSERT_TRUE(EndsWithin(pid, std::chrono::seconds(60), &status)) << "Ctrl+C did not end it: " << ReadWholeFile(out);
+  cli.Signal(SIGINT);
+  const std::optional<ChildExit> exit = cli.Wait(kEndAfterInterrupt);
+  ASSERT_TRUE(exit) << "Ctrl+C did not end it: " << ReadFileText(out);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
   // Within about a second; the download alone would take a day.
   EXPECT_LT(seconds, 5.0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 5) << ReadWholeFile(out);
-  EXPECT_NE(ReadWholeFile(out).find("Операция отменена"), std::string::npos) << ReadWholeFile(out);
+  EXPECT_EQ(exit->exitCode, 5) << ReadFileText(out);
+  EXPECT_NE(ReadFileText(out).find("Операция отменена"), std::string::npos) << ReadFileText(out);
   const std::string log = ProgramLog();
   EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos) << log;
   EXPECT_EQ(log.find("Загрузка списка"), std::string::npos) << "no file list after a cancelled package";
@@ -441,25 +377,25 @@ TEST_F(PatcherCliTest, StalledServerEndsInAServerErrorInBoundedTime) {
   testsupport::ScriptedResponse silent;
   silent.neverAnswer = true;
   server.Serve("/version", silent);
-  const std::string out = (temp_ / "run" / "stalled.out").string();
+  const std::filesystem::path out = temp_ / "run" / "stalled.out";
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = SpawnPatcherCli(
-      {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"}, out);
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ASSERT_TRUE(EndsWithin(pid, std::chrono::seconds(400), &status)) << "still running: " << ReadWholeFile(out);
+  ChildProcess cli;
+  ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH,
+                        {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"},
+                        {.output = out, .error = temp_ / "run" / "stalled.err"}));
+  const std::optional<ChildExit> exit = cli.Wait(std::chrono::seconds(400));
+  ASSERT_TRUE(exit) << "still running: " << ReadFileText(out);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Four attempts of about 30 s.
   EXPECT_LT(seconds, 300.0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3) << ReadWholeFile(out);
+  EXPECT_EQ(exit->exitCode, 3) << ReadFileText(out);
   EXPECT_EQ(server.requestLines().size(), 4u);
   const std::string log = ProgramLog();
   EXPECT_NE(log.find("ERROR: Can't fetch version from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
             std::string::npos)
       << log;
-  // The console names the cause too, on stderr (here in the output file with the rest).
-  const std::string shown = ReadWholeFile(out);
+  // The console names the cause too, on stderr.
+  const std::string shown = ReadFileText(temp_ / "run" / "stalled.err");
   EXPECT_NE(shown.find("не удалось получить версию (version): сервер не ответил вовремя"), std::string::npos) << shown;
 }
 #endif

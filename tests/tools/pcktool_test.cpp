@@ -14,20 +14,22 @@
 #include <vector>
 
 #include "archive/tavrin_file_package.h"
-#include "tools/child_process.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+#include "support/utf8_path.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
+using testsupport::TempFolder;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path U8Path(std::string_view text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string U8String(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+using testsupport::U8Path;
+using testsupport::U8String;
 
 std::string RandomBytes(std::size_t count, unsigned seed) {
   std::mt19937 random(seed);
@@ -58,7 +60,7 @@ std::map<std::string, std::string> ReadTree(const fs::path& folder) {
   for (const auto& item : fs::recursive_directory_iterator(folder))
     if (item.is_regular_file()) {
       const std::u8string relative = item.path().lexically_relative(folder).generic_u8string();
-      tree[std::string(relative.begin(), relative.end())] = ReadWholeFile(item.path());
+      tree[std::string(relative.begin(), relative.end())] = ReadFileText(item.path());
     }
   return tree;
 }
@@ -66,15 +68,9 @@ std::map<std::string, std::string> ReadTree(const fs::path& folder) {
 class PcktoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("pcktool_test_" + std::to_string(random()) + std::to_string(random()));
-    work_ = root_ / "work";
+    ASSERT_TRUE(folder_.made()) << "no temporary folder";
     fs::create_directories(root_ / "scratch");
     fs::create_directories(work_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   ChildResult Pcktool(const std::vector<std::string>& arguments) {
@@ -100,8 +96,9 @@ class PcktoolTest : public ::testing::Test {
     ASSERT_EQ(packed.exitCode, 0) << packed.err;
   }
 
-  fs::path root_;
-  fs::path work_;
+  TempFolder folder_;
+  const fs::path root_ = folder_.path();
+  const fs::path work_ = root_ / "work";
 };
 
 std::size_t CountLines(const std::string& text) {
@@ -241,7 +238,7 @@ TEST_F(PcktoolTest, PackThatCannotStoreAFileLeavesNoArchive) {
   WriteFile("taken.pck", "not ours");
   const ChildResult refused = Pcktool({"pack", At("src"), At("taken"), "taken"});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(ReadWholeFile(work_ / "taken.pck"), "not ours");
+  EXPECT_EQ(ReadFileText(work_ / "taken.pck"), "not ours");
 }
 
 // Overwrites bytes of the archive file in place.
@@ -280,7 +277,7 @@ TEST_F(PcktoolTest, VerifyReportsEachDamagedEntryOnItsOwnLine) {
   }
   Patch(work_ / "cfg.pck", headerAt, "\xFF\xFF");
   Patch(work_ / "cfg.pck", checksumAt,
-        std::string(1, static_cast<char>(ReadWholeFile(work_ / "cfg.pck")[checksumAt] ^ 0x55)));
+        std::string(1, static_cast<char>(ReadFileText(work_ / "cfg.pck")[checksumAt] ^ 0x55)));
 
   const ChildResult damaged = Pcktool({"verify", At("cfg")});
   EXPECT_EQ(damaged.exitCode, 1);
@@ -313,7 +310,7 @@ TEST_F(PcktoolTest, ArchiveThatCannotBeOpenedIsReportedAndLeftAsItIs) {
     Pack({{"a.txt", "a"}, {"b.txt", "b"}}, "arc", "arc");
     damage.apply(work_ / "arc.pck");
     const bool existed = fs::exists(work_ / "arc.pck");
-    const std::string before = ReadWholeFile(work_ / "arc.pck");
+    const std::string before = ReadFileText(work_ / "arc.pck");
     // In words: a missing archive is "no such file", not "code 14".
     const std::string expected = damage.expected == PackageResult::kCannotOpen
                                      ? std::string("arc.pck: no such file")
@@ -333,7 +330,7 @@ TEST_F(PcktoolTest, ArchiveThatCannotBeOpenedIsReportedAndLeftAsItIs) {
       EXPECT_NE(result.err.find("cannot open archive"), std::string::npos) << command[0] << ": " << result.err;
       EXPECT_NE(result.err.find(expected), std::string::npos) << command[0] << ": " << result.err;
       EXPECT_EQ(fs::exists(work_ / "arc.pck"), existed) << command[0];
-      EXPECT_TRUE(ReadWholeFile(work_ / "arc.pck") == before) << command[0] << " changed the archive";
+      EXPECT_TRUE(ReadFileText(work_ / "arc.pck") == before) << command[0] << " changed the archive";
       EXPECT_FALSE(fs::exists(work_ / "arc.pkx")) << command[0];
     }
   }
@@ -406,7 +403,7 @@ TEST_F(PcktoolTest, ExtractRefusesNamesThatLeaveTheFolder) {
     std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
     EXPECT_FALSE(fs::exists((out / fs::path(slashed)).lexically_normal())) << shown;
   }
-  EXPECT_EQ(ReadWholeFile(out / "cfg" / "ok.txt"), "fine");
+  EXPECT_EQ(ReadFileText(out / "cfg" / "ok.txt"), "fine");
   std::set<std::string> after = FilesUnder(work_);
   std::set<std::string> added;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::inserter(added, added.end()));
@@ -424,7 +421,7 @@ TEST_F(PcktoolTest, ReadingNeverChangesTheArchive) {
   const uint64_t committed = fs::file_size(work_ / "cfg.pck");
   // What a writer killed after storing data but before its commit leaves.
   std::ofstream(work_ / "cfg.pck", std::ios::binary | std::ios::app) << RandomBytes(777, 9);
-  const std::string before = ReadWholeFile(work_ / "cfg.pck");
+  const std::string before = ReadFileText(work_ / "cfg.pck");
   const std::vector<std::vector<std::string>> reads = {
       {"list", At("cfg")},
       {"cat", At("cfg"), "cfg\\b.txt"},
@@ -438,7 +435,7 @@ TEST_F(PcktoolTest, ReadingNeverChangesTheArchive) {
     EXPECT_NE(result.err.find("cfg.pck: 777 bytes after the last commit: an interrupted write (left as it is"),
               std::string::npos)
         << command[0] << ": " << result.err;
-    EXPECT_TRUE(ReadWholeFile(work_ / "cfg.pck") == before) << command[0] << " changed the archive";
+    EXPECT_TRUE(ReadFileText(work_ / "cfg.pck") == before) << command[0] << " changed the archive";
   }
   EXPECT_EQ(Pcktool({"cat", At("cfg"), "cfg\\b.txt"}).out, "b");
 
@@ -488,7 +485,7 @@ TEST_F(PcktoolTest, ArchiveNamesAreNotExtendedAgain) {
     EXPECT_NE(result.err.find("readme.txt: not an archive name"), std::string::npos) << result.err;
   }
   EXPECT_FALSE(fs::exists(work_ / "readme.txt.pck"));
-  EXPECT_EQ(ReadWholeFile(work_ / "readme.txt"), "just a text");
+  EXPECT_EQ(ReadFileText(work_ / "readme.txt"), "just a text");
 }
 
 // pack says when the updater would never read what it packs.
@@ -540,11 +537,11 @@ TEST_F(PcktoolTest, ExtractChosenEntriesAndKeepWhatIsThere) {
   EXPECT_NE(kept.err.find("a.txt: it is there already (--no-overwrite)"), std::string::npos) << kept.err;
   // a.txt and Sub/B.txt are there from before.
   EXPECT_NE(kept.out.find("1 of 3 entries extracted, 2 kept"), std::string::npos) << kept.out;
-  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "a.txt"), "mine");
-  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "c.txt"), "c");
+  EXPECT_EQ(ReadFileText(work_ / "out" / "cfg" / "a.txt"), "mine");
+  EXPECT_EQ(ReadFileText(work_ / "out" / "cfg" / "c.txt"), "c");
   const ChildResult replaced = Pcktool({"extract", At("cfg"), At("out")});
   EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
-  EXPECT_EQ(ReadWholeFile(work_ / "out" / "cfg" / "a.txt"), "a");
+  EXPECT_EQ(ReadFileText(work_ / "out" / "cfg" / "a.txt"), "a");
 }
 
 // --version, options anywhere, "--", a short usage line for a usage error and code 2.
@@ -584,7 +581,7 @@ TEST_F(PcktoolTest, CommandLineFollowsGnuConventions) {
   const ChildResult dashed = Pcktool({"extract", "cfg.pck", "--", "-out"});
   fs::current_path(working);
   EXPECT_EQ(dashed.exitCode, 0) << dashed.err;
-  EXPECT_EQ(ReadWholeFile(work_ / "-out" / "cfg" / "a.txt"), "a");
+  EXPECT_EQ(ReadFileText(work_ / "-out" / "cfg" / "a.txt"), "a");
 }
 
 }  // namespace

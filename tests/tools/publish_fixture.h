@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,22 @@
 #include "archive/tavrin_file_package.h"
 #include "platform/md5.h"
 #include "platform/text.h"
-#include "tools/child_process.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+#include "support/utf8_path.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
+using testsupport::RunChild;
+using testsupport::TempFolder;
 
 namespace publish_test {
 
 namespace fs = std::filesystem;
 
-inline fs::path U8Path(std::string_view text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-inline std::string U8String(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+using testsupport::U8Path;
+using testsupport::U8String;
 
 inline uint32_t U32At(const std::string& bytes, std::size_t at) {
   uint32_t value = 0;
@@ -52,7 +53,7 @@ inline std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   for (const auto& item : fs::recursive_directory_iterator(folder)) {
     const std::u8string generic = item.path().lexically_relative(folder).generic_u8string();
     const std::string name(generic.begin(), generic.end());
-    if (name.rfind("scratch", 0) != 0) files[name] = item.is_regular_file() ? ReadWholeFile(item.path()) : "/";
+    if (name.rfind("scratch", 0) != 0) files[name] = item.is_regular_file() ? ReadFileText(item.path()) : "/";
   }
   return files;
 }
@@ -132,6 +133,17 @@ inline std::string Contents(const std::string& stored, uint32_t size) {
   return contents;
 }
 
+// The file a name with "\\" between folders ("data\\a.txt") stands for below `folder`.
+inline fs::path Below(fs::path folder, const std::u16string& name) {
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string::npos) end = name.size();
+    folder /= fs::path(name.substr(start, end - start));
+    start = end + 1;
+  }
+  return folder;
+}
+
 // A client as the updater would find it: archive entries and plain files by the identity
 // the updater gives them (A-Z lowered), with the name and contents.
 struct ClientImage {
@@ -170,7 +182,7 @@ inline ClientImage ReadClient(const fs::path& clientFolder) {
     }
     const std::u16string extension = name.size() > 4 ? name.substr(name.size() - 4) : u"";
     if (extension == u".pck" || extension == u".pkx") continue;
-    image.files[Lowered(name)] = {name, ReadWholeFile(item.path())};
+    image.files[Lowered(name)] = {name, ReadFileText(item.path())};
   }
   return image;
 }
@@ -207,16 +219,7 @@ inline void MakeClient(const fs::path& folder, const std::map<std::u16string, st
     for (std::u16string_view archiveName : kArchiveNames)
       inArchive = inArchive || path.compare(0, archiveName.size() + 1, std::u16string(archiveName) + u"\\") == 0;
     if (inArchive) continue;
-    fs::path file = folder;
-    std::u16string part;
-    for (char16_t unit : path + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      file /= fs::path(part);
-      part.clear();
-    }
+    const fs::path file = Below(folder, path);
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary).write(contents.data(), static_cast<std::streamsize>(contents.size()));
   }
@@ -225,13 +228,8 @@ inline void MakeClient(const fs::path& folder, const std::map<std::u16string, st
 class PublishFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("publish_test_" + std::to_string(random()) + std::to_string(random()));
+    ASSERT_TRUE(folder_.made()) << "no temporary folder";
     fs::create_directories(root_ / "scratch");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   ChildResult Publish(const std::vector<std::string>& arguments) {
@@ -250,20 +248,11 @@ class PublishFixture : public ::testing::Test {
   fs::path PathOf(std::string_view relative) const { return root_ / U8Path(relative); }
 
   std::string Resource(std::string_view server, const std::u16string& name) const {
-    fs::path path = PathOf(server);
-    std::u16string part;
-    for (char16_t unit : name + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      path /= fs::path(part);
-      part.clear();
-    }
-    return ReadWholeFile(path);
+    return ReadFileText(Below(PathOf(server), name));
   }
 
-  fs::path root_;
+  TempFolder folder_;
+  const fs::path root_ = folder_.path();
 };
 
 }  // namespace publish_test

@@ -7,8 +7,11 @@
 
 #include "net/update_server_client.h"
 #include "publish_fixture.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/tcp_socket.h"
+
+using testsupport::ReadFileText;
 
 namespace publish_test {
 namespace {
@@ -73,16 +76,7 @@ TEST_F(PublishNginx, EveryResourceReachesItsBytesWithEitherSeparator) {
   }
   deep += u"\\\u0434\u043e\u043c \u0438 \u0441\u0430\u0434+1.txt";
   {
-    fs::path file = PathOf("c2/velkar");
-    std::u16string part;
-    for (char16_t unit : deep + u"\\") {
-      if (unit != u'\\') {
-        part += unit;
-        continue;
-      }
-      file /= fs::path(part);
-      part.clear();
-    }
+    const fs::path file = publish_test::Below(PathOf("c2/velkar"), deep);
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << "deep file";
   }
@@ -95,10 +89,10 @@ TEST_F(PublishNginx, EveryResourceReachesItsBytesWithEitherSeparator) {
   EXPECT_EQ(Fetch(u"version"), "2");
   EXPECT_EQ(Fetch(u"patcher_version_new"), "1");
   EXPECT_EQ(Fetch(u"patches\\list"), "1 2 http://127.0.0.1/patches/1-2.cup\n");
-  EXPECT_EQ(Fetch(u"/patches/1-2.cup"), ReadWholeFile(fs::path(nginx_.root) / "patches" / "1-2.cup"));
+  EXPECT_EQ(Fetch(u"/patches/1-2.cup"), ReadFileText(fs::path(nginx_.root) / "patches" / "1-2.cup"));
   const std::string fullList = Fetch(u"fulllist");
-  EXPECT_EQ(fullList, ReadWholeFile(fs::path(nginx_.root) / "fulllist"));
-  EXPECT_EQ(Fetch(u"list_1"), ReadWholeFile(fs::path(nginx_.root) / "list_1"));
+  EXPECT_EQ(fullList, ReadFileText(fs::path(nginx_.root) / "fulllist"));
+  EXPECT_EQ(Fetch(u"list_1"), ReadFileText(fs::path(nginx_.root) / "list_1"));
 
   bool sawDeep = false;
   for (const Listed& entry : ParseList(fullList, 4)) {
@@ -135,7 +129,7 @@ TEST_F(PublishNginx, EveryResourceIsAnsweredWithNoCache) {
   std::vector<std::string> targets = {"/version",       "/patcher_version_new", "/fulllist",        "/list_1",
                                       "/patches\\list", "/patches/list",        "/patches/1-2.cup", "/no_such_file",
                                       "/manifests/2",   "/files\\..\\version"};
-  const std::string fullList = ReadWholeFile(fs::path(nginx_.root) / "fulllist");
+  const std::string fullList = ReadFileText(fs::path(nginx_.root) / "fulllist");
   const std::vector<Listed> entries = ParseList(fullList, 4);
   ASSERT_FALSE(entries.empty());
   std::string stored = "/files\\" + platform::Utf8FromUtf16(entries.front().name);

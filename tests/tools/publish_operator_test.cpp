@@ -5,6 +5,11 @@
 #include <set>
 
 #include "publish_fixture.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
 
 namespace publish_test {
 namespace {
@@ -84,7 +89,7 @@ TEST_F(PublishOperator, HiddenAndSystemFilesAreSkippedWithANote) {
     EXPECT_NE(result.err.find(name + ": hidden, system or temporary"), std::string::npos) << name << "\n" << result.err;
   EXPECT_EQ(result.err.find("config:"), std::string::npos) << "a hidden folder is skipped whole";
   std::set<std::u16string> listed;
-  for (const Listed& entry : ParseList(ReadWholeFile(PathOf("srv/fulllist")), 4)) listed.insert(entry.name);
+  for (const Listed& entry : ParseList(ReadFileText(PathOf("srv/fulllist")), 4)) listed.insert(entry.name);
   EXPECT_EQ(listed, (std::set<std::u16string>{u"configs\\a.txt", u"real.txt"}));
 }
 
@@ -281,7 +286,7 @@ TEST_F(PublishOperator, CommandLineFollowsGnuConventions) {
   const ChildResult dashed = Publish({"release", "--", "--tree", client, "1"});
   fs::current_path(working);
   EXPECT_EQ(dashed.exitCode, 0) << dashed.err;
-  EXPECT_EQ(ReadWholeFile(PathOf("--tree/version")), "1");
+  EXPECT_EQ(ReadFileText(PathOf("--tree/version")), "1");
 }
 
 }  // namespace

@@ -5,6 +5,11 @@
 #include <set>
 
 #include "publish_fixture.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
 
 namespace publish_test {
 namespace {
@@ -37,12 +42,12 @@ class PublishRelease : public PublishFixture {
 
   void ApplyList(const std::string& server, const std::string& list, ClientImage* image) {
     Apply(
-        ParseList(ReadWholeFile(PathOf(server + "/" + list)), 0),
+        ParseList(ReadFileText(PathOf(server + "/" + list)), 0),
         [&](const Listed& entry) { return Resource(server, u"files\\" + entry.name); }, image);
   }
 
   void ApplyPackage(const std::string& packagePath, int32_t from, int32_t to, ClientImage* image) {
-    const std::string bytes = ReadWholeFile(PathOf(packagePath));
+    const std::string bytes = ReadFileText(PathOf(packagePath));
     const Package package = ParsePackage(bytes);
     EXPECT_EQ(package.minimumVersion, from);
     EXPECT_EQ(package.targetVersion, to);
@@ -79,11 +84,11 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
   const ChildResult verified = Publish({"verify", At("srv")});
   EXPECT_EQ(verified.exitCode, 0) << verified.err;
   EXPECT_EQ(verified.err, "");
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "3");
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patcher_version_new")), "7");
+  EXPECT_EQ(ReadFileText(PathOf("srv/version")), "3");
+  EXPECT_EQ(ReadFileText(PathOf("srv/patcher_version_new")), "7");
 
   // fulllist: version 3, then every file of release 3 with its stored form under files\.
-  const std::string fullList = ReadWholeFile(PathOf("srv/fulllist"));
+  const std::string fullList = ReadFileText(PathOf("srv/fulllist"));
   EXPECT_EQ(U32At(fullList, 0), 3u);
   ClientImage fromFullList;
   Apply(
@@ -99,7 +104,7 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
   client = release1;
   ApplyList("srv", "list_2", &client);
   ExpectSameClient(client, release3);
-  for (const Listed& entry : ParseList(ReadWholeFile(PathOf("srv/list_1")), 0)) {
+  for (const Listed& entry : ParseList(ReadFileText(PathOf("srv/list_1")), 0)) {
     const auto old = release2.files.find(Lowered(entry.name));
     if (entry.size != kDeleted && old != release2.files.end()) {
       EXPECT_NE(Md5(old->second.second), entry.digest);
@@ -109,7 +114,7 @@ TEST_F(PublishRelease, ThreeSampleReleasesBringEveryOlderClientToTheLatest) {
 
   // Packages and their list. A client at 1 now takes 1-3, so no client would be given 1-2
   // any more: its line and its package are gone.
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 3 " + url + "/1-3.cup\n2 3 " + url + "/2-3.cup\n");
+  EXPECT_EQ(ReadFileText(PathOf("srv/patches/list")), "1 3 " + url + "/1-3.cup\n2 3 " + url + "/2-3.cup\n");
   EXPECT_FALSE(fs::exists(PathOf("srv/patches/1-2.cup")));
   client = release1;
   ApplyPackage("srv/patches/1-3.cup", 1, 3, &client);
@@ -161,10 +166,10 @@ TEST_F(PublishRelease, ListAndPackageBytesFollowTheirLayouts) {
                                    entry(u"\u0434\u043e\u043c\\\u5730.txt", Md5("xyz"), 3, 3) +
                                    entry(u"models\\b.ski", std::string(16, '\0'), kDeleted, 0) +
                                    entry(u"readme.txt", std::string(16, '\0'), kDeleted, 0);
-  EXPECT_TRUE(ReadWholeFile(PathOf("srv/list_1")) == expectedList);
+  EXPECT_TRUE(ReadFileText(PathOf("srv/list_1")) == expectedList);
 
   // Package: header, stored bytes, index at the end.
-  const std::string package = ReadWholeFile(PathOf("srv/patches/1-2.cup"));
+  const std::string package = ReadFileText(PathOf("srv/patches/1-2.cup"));
   const std::size_t indexOffset = 12 + packed.size() + 3;
   std::string expectedPackage =
       u32(1) + u32(2) + u32(static_cast<uint32_t>(indexOffset) ^ 0x3E7A19C5u) + packed + "xyz" + u32(4 ^ 0x71D04B2Eu);
@@ -179,13 +184,13 @@ TEST_F(PublishRelease, ListAndPackageBytesFollowTheirLayouts) {
   expectedPackage += record(u"models\\b.ski", std::string(16, '\0'), kDeleted, 0, 0);
   expectedPackage += record(u"readme.txt", std::string(16, '\0'), kDeleted, 0, 0);
   EXPECT_TRUE(package == expectedPackage);
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
+  EXPECT_EQ(ReadFileText(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
 
   // fulllist: the version, then release 2's files by name; version.sw is the updater's own.
   const std::string expectedFull = u32(2) + u32(2) +
                                    entry(u"configs\\a.txt", Md5(text), 300, static_cast<uint32_t>(packed.size())) +
                                    entry(u"\u0434\u043e\u043c\\\u5730.txt", Md5("xyz"), 3, 3);
-  EXPECT_TRUE(ReadWholeFile(PathOf("srv/fulllist")) == expectedFull);
+  EXPECT_TRUE(ReadFileText(PathOf("srv/fulllist")) == expectedFull);
   EXPECT_EQ(Resource("srv", u"files\\readme.txt"), "");
   EXPECT_EQ(Resource("srv", u"files\\models\\B.ski"), "");
 }
@@ -198,12 +203,12 @@ TEST_F(PublishRelease, UnpublishedVersionsListFromTheNearestOlderRelease) {
   PublishOk({"release", At("srv"), At("r5"), "5"});
   PublishOk({"release", At("srv"), At("r6"), "6"});
   // Clients at 5 and at 2 get exact lists; at 3 and 4 that of release 2, a safe superset.
-  const std::string since5 = ReadWholeFile(PathOf("srv/list_1"));
-  const std::string since2 = ReadWholeFile(PathOf("srv/list_4"));
+  const std::string since5 = ReadFileText(PathOf("srv/list_1"));
+  const std::string since2 = ReadFileText(PathOf("srv/list_4"));
   EXPECT_EQ(ParseList(since5, 0).size(), 1u);
   EXPECT_EQ(ParseList(since2, 0).size(), 3u);  // a.txt, y.bin, deletion of x.bin
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/list_3")), since2);
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/list_2")), since2);
+  EXPECT_EQ(ReadFileText(PathOf("srv/list_3")), since2);
+  EXPECT_EQ(ReadFileText(PathOf("srv/list_2")), since2);
   EXPECT_FALSE(fs::exists(PathOf("srv/list_5")));
   EXPECT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
 }
@@ -251,14 +256,14 @@ TEST_F(PublishRelease, PatchListKeepsOnlyLinesAClientCanTake) {
   PublishOk({"release", At("srv"), At("r2"), "2", "--package-from", "1", "--package-url-base", url});
   // Without a package: a client at 1 still takes 1-2, then the change list to 3.
   PublishOk({"release", At("srv"), At("r3"), "3"});
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
+  EXPECT_EQ(ReadFileText(PathOf("srv/patches/list")), "1 2 http://h/p/1-2.cup\n");
   EXPECT_EQ(Publish({"verify", At("srv")}).err, "");
   // 1-4 serves a client at 1 from now on; 2-4 and 3-4 those at 2 and 3.
   const ChildResult fourth = Publish(
       {"release", At("srv"), At("r4"), "4", "--package-from", "1", "--package-from", "3", "--package-url-base", url});
   ASSERT_EQ(fourth.exitCode, 0) << fourth.err;
   EXPECT_NE(fourth.out.find("dropped 1 2 http://h/p/1-2.cup"), std::string::npos) << fourth.out;
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/patches/list")), "1 4 http://h/p/1-4.cup\n3 4 http://h/p/3-4.cup\n");
+  EXPECT_EQ(ReadFileText(PathOf("srv/patches/list")), "1 4 http://h/p/1-4.cup\n3 4 http://h/p/3-4.cup\n");
   EXPECT_FALSE(fs::exists(PathOf("srv/patches/1-2.cup")));
   EXPECT_TRUE(fs::exists(PathOf("srv/patches/1-4.cup")));
   EXPECT_EQ(Publish({"verify", At("srv")}).err, "");
@@ -321,7 +326,7 @@ TEST_F(PublishRelease, BadRequestsAreRefusedAndPublishNothing) {
     EXPECT_EQ(result.exitCode, c.exitCode) << shown << "\n" << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << shown << "\n" << result.err;
   }
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "2");
+  EXPECT_EQ(ReadFileText(PathOf("srv/version")), "2");
   EXPECT_FALSE(fs::exists(PathOf("srv/manifests/3")));
   EXPECT_FALSE(fs::exists(PathOf("s")));
 
@@ -330,7 +335,7 @@ TEST_F(PublishRelease, BadRequestsAreRefusedAndPublishNothing) {
   const ChildResult damaged = Publish({"release", At("srv"), At("good"), "3"});
   EXPECT_EQ(damaged.exitCode, 1);
   EXPECT_NE(damaged.err.find("manifest"), std::string::npos) << damaged.err;
-  EXPECT_EQ(ReadWholeFile(PathOf("srv/version")), "2");
+  EXPECT_EQ(ReadFileText(PathOf("srv/version")), "2");
 }
 
 // Files the updater would look for in the wrong place are refused, all of them, and the

@@ -4,6 +4,11 @@
 #include <set>
 
 #include "publish_fixture.h"
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
+using testsupport::ChildResult;
+using testsupport::ReadFileText;
 
 namespace publish_test {
 namespace {
@@ -69,7 +74,7 @@ TEST_F(PublishSample, EachReleaseChangesDeletesAndAddsInArchivesAndPlainFiles) {
   EXPECT_EQ(archivesUsed.size(), kArchiveNames.size());
 
   // The release is in the client version file and in every archive's version entry.
-  EXPECT_EQ(ReadWholeFile(PathOf("r2/config/velkar/version.sw")), "2");
+  EXPECT_EQ(ReadFileText(PathOf("r2/config/velkar/version.sw")), "2");
   for (std::u16string_view archiveName : kArchiveNames) {
     std::u16string base = PathOf("r2/velkar").u16string() + u"/";
     for (char16_t unit : archiveName) base += unit == u'\\' ? u'/' : unit;

@@ -13,6 +13,7 @@ set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 build_dir=$(cd "$2" && pwd)
 readme=$source_dir/README.md
+source "$(dirname "${BASH_SOURCE[0]}")/../support/private_nginx.sh"
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 work=$(mktemp -d "${TMPDIR:-/tmp}/solmere-readme.XXXXXX")
 chmod 755 "$work"
@@ -20,14 +21,7 @@ conf=$work/etc/nginx/nginx.conf
 prefix=$work/nginx
 
 stop_nginx() {
-  if [ -s "$prefix/nginx.pid" ]; then
-    kill -TERM "$(cat "$prefix/nginx.pid")" 2>/dev/null || true
-    # nginx removes its pid file as it exits; 4 s at most.
-    for _ in $(seq 1 200); do
-      [ -e "$prefix/nginx.pid" ] || break
-      sleep 0.02
-    done
-  fi
+  private_nginx_stop "$prefix"
   rm -rf "$work"
 }
 trap stop_nginx EXIT
@@ -62,19 +56,10 @@ done
 # nginx as installed, but private: the main configuration includes the sites, none yet.
 mkdir -p "$work/etc/nginx/snippets" "$work/etc/nginx/sites-enabled" "$prefix/temp" "$work/run" "$work/tmp" "$work/srv"
 cat >"$conf" <<CONF
-$( [ "$(id -u)" -eq 0 ] && echo "user root;" )
-worker_processes 1;
-daemon on;
-pid $prefix/nginx.pid;
-error_log $prefix/error.log;
-events { worker_connections 64; }
+$(private_nginx_main "$prefix" 64)
 http {
   access_log $prefix/access.log;
-  client_body_temp_path $prefix/temp/body;
-  proxy_temp_path $prefix/temp/proxy;
-  fastcgi_temp_path $prefix/temp/fastcgi;
-  uwsgi_temp_path $prefix/temp/uwsgi;
-  scgi_temp_path $prefix/temp/scgi;
+$(private_nginx_temp_paths "$prefix")
   default_type application/octet-stream;
   include $work/etc/nginx/sites-enabled/*;
 }

@@ -230,10 +230,16 @@ TEST_F(ProgressBarTest, FillIsWholeSqueezedOrAbsent) {
 TEST_F(ProgressBarTest, ProgressIsClampedAndFormatsTheWholePercentage) {
   bar.SetText(u"Чтение архивов: %d%%");
   EXPECT_EQ(bar.text(), u"Чтение архивов: 0%");
-  const std::tuple<double, double, int, std::u16string> cases[] = {
-      {-0.3, 0.0, 0, u"Чтение архивов: 0%"},       {7.0, 1.0, 200, u"Чтение архивов: 100%"},
-      {0.999, 0.999, 199, u"Чтение архивов: 99%"}, {0.5, 0.5, 100, u"Чтение архивов: 50%"},
-      {0.0049, 0.0049, 0, u"Чтение архивов: 0%"},
+  const struct {
+    double requested, stored;
+    int filled;
+    std::u16string text;
+  } cases[] = {
+      {.requested = -0.3, .stored = 0.0, .filled = 0, .text = u"Чтение архивов: 0%"},
+      {.requested = 7.0, .stored = 1.0, .filled = 200, .text = u"Чтение архивов: 100%"},
+      {.requested = 0.999, .stored = 0.999, .filled = 199, .text = u"Чтение архивов: 99%"},
+      {.requested = 0.5, .stored = 0.5, .filled = 100, .text = u"Чтение архивов: 50%"},
+      {.requested = 0.0049, .stored = 0.0049, .filled = 0, .text = u"Чтение архивов: 0%"},
   };
   for (const auto& [requested, stored, filled, text] : cases) {
     bar.SetProgress(requested);

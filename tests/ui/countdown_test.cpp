@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
+#include "support/gate.h"
 #include "ui/fake_backend.h"
 #include "ui/manual_clock.h"
 
@@ -54,7 +56,7 @@ TEST_F(CountdownTest, ShowsEverySecondDownToZeroThenAnswers) {
 
 TEST_F(CountdownTest, NegativeSecondsAnswerAtOnce) {
   Start(-1);
-  ASSERT_TRUE(WaitUntil([&] { return done == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return done == 1; })) << "no answer after the last second";
   EXPECT_TRUE(Shown().empty());
   EXPECT_EQ(clock.waitsBegun(), 0);
 }
@@ -75,17 +77,17 @@ TEST_F(CountdownTest, CancelDuringTheWaitStopsEverything) {
 }
 
 TEST_F(CountdownTest, CancelWhileACaptionIsBeingShownWaitsForIt) {
-  std::atomic<bool> inShow{false}, release{false};
+  // The caption is held half shown until the test lets it go.
+  const auto showing = std::make_shared<testsupport::Gate>();
   countdown.Start(
       5,
-      [&](int remaining) {
-        inShow = true;
-        while (!release) std::this_thread::yield();
+      [this, showing](int remaining) {
+        EXPECT_TRUE(showing->Pass(testsupport::kWaitLimit)) << "the caption was never let go";
         std::lock_guard lock(mutex);
         shown.push_back(remaining);
       },
       [&] { ++done; });
-  ASSERT_TRUE(WaitUntil([&] { return inShow.load(); }));
+  ASSERT_TRUE(showing->WaitHolding(testsupport::kWaitLimit)) << "no caption was shown";
   std::atomic<bool> cancelled{false};
   std::thread canceller([&] {
     countdown.Cancel();
@@ -94,7 +96,7 @@ TEST_F(CountdownTest, CancelWhileACaptionIsBeingShownWaitsForIt) {
   // Cancel cannot return while the caption is half shown.
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(cancelled);
-  release = true;
+  showing->Open();
   canceller.join();
   const std::vector<int> afterCancel = Shown();
   clock.Advance(60s);
@@ -115,7 +117,7 @@ TEST_F(CountdownTest, StartingAgainCancelsTheRunningOne) {
   clock.Advance(1s);
   ASSERT_TRUE(clock.AwaitWaits(4));
   clock.Advance(1s);
-  ASSERT_TRUE(WaitUntil([&] { return done == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return done == 1; })) << "no answer after the last second";
   EXPECT_EQ(Shown(), (std::vector<int>{10, 2, 1, 0}));
 }
 

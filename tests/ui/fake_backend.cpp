@@ -179,13 +179,4 @@ int FakeBackend::pumpsOf(std::thread::id thread) const {
   return found != pumps_.end() ? found->second : 0;
 }
 
-bool WaitUntil(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 }  // namespace Ormel::testing

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait_until.h"
 #include "ui/backend.h"
 #include "ui/form.h"
 
@@ -141,7 +142,6 @@ class FakeBackend : public Backend {
   std::map<std::thread::id, int> pumps_;
 };
 
-// Waits until `done` holds, at most `seconds`; false when the deadline passed.
-bool WaitUntil(const std::function<bool()>& done, double seconds = 10);
+using testsupport::WaitUntil;
 
 }  // namespace Ormel::testing

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
+#include "support/gate.h"
 #include "ui/browser.h"
 #include "ui/label.h"
 #include "ui/test_form.h"
@@ -74,22 +76,22 @@ TEST(FormRedraw, ARedrawDuringACompositionIsComposedBeforeItEnds) {
   TestForm form(backend);
   Label status(form);
   status.SetShadow(false);
-  std::atomic<bool> first{true}, inside{false}, release{false};
-  // Only the first composition is held open.
-  form.fakeWindow().duringPresent = [&] {
+  std::atomic<bool> first{true};
+  // Only the first composition is held open, until the test lets it go.
+  const auto composing = std::make_shared<testsupport::Gate>();
+  form.fakeWindow().duringPresent = [&first, composing] {
     if (!first.exchange(false)) return;
-    inside = true;
-    while (!release) std::this_thread::yield();
+    EXPECT_TRUE(composing->Pass(testsupport::kWaitLimit)) << "the composition was never let go";
   };
   const int before = form.fakeWindow().presents();
   std::thread composer([&] { status.SetText(u"50%"); });
-  ASSERT_TRUE(WaitUntil([&] { return inside.load(); })) << "the first composition never started";
+  ASSERT_TRUE(composing->WaitHolding(testsupport::kWaitLimit)) << "the first composition never started";
 
   // A worker's last change while the composition runs: it must not wait, and must not be lost.
   std::thread worker([&] { status.SetText(u"100%"); });
   worker.join();
   EXPECT_EQ(form.fakeWindow().presents(), before);
-  release = true;
+  composing->Open();
   composer.join();
   EXPECT_EQ(form.fakeWindow().presents(), before + 2);
   const auto drawn = form.fakeWindow().lastDrawing();

@@ -7,11 +7,15 @@
 
 #include <future>
 
-#include "platform/temp_folder.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
 #include "ui/button.h"
 #include "ui/label.h"
 #include "ui/manual_clock.h"
 #include "ui/test_form.h"
+
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 namespace Ormel::testing {
 namespace {
@@ -126,7 +130,7 @@ TEST_F(MessageBoxTest, ZeroSecondsAfterACountedQuestionShowsThePlainCaption) {
   PostClick("ButtonYes");
   ASSERT_EQ(counted.wait_for(10s), std::future_status::ready);
   auto plain = AskAsync(u"c", u"d", 0);
-  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); })) << "the box was not shown";
   EXPECT_EQ(YesCaption(), u"Да");
   PostClick("ButtonNo");
   ASSERT_EQ(plain.wait_for(10s), std::future_status::ready);
@@ -136,7 +140,7 @@ TEST_F(MessageBoxTest, ZeroSecondsAfterACountedQuestionShowsThePlainCaption) {
 TEST_F(MessageBoxTest, OwnerIsDisabledExactlyWhileTheBoxIsUp) {
   ASSERT_TRUE(owner.fakeWindow().enabled);
   auto answer = AskAsync(u"Обновление не завершено", u"Выйти?", 0, &owner);
-  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return backend.lastWindow->visible.load(); })) << "the box was not shown";
   EXPECT_FALSE(owner.fakeWindow().enabled);
   EXPECT_EQ(box->Find("Label1")->text(), u"Обновление не завершено");
   EXPECT_EQ(box->Find("Label2")->text(), u"Выйти?");
@@ -148,7 +152,7 @@ TEST_F(MessageBoxTest, OwnerIsDisabledExactlyWhileTheBoxIsUp) {
 
 TEST_F(MessageBoxTest, HidingTheBoxAnswersYes) {
   auto answer = AskAsync(u"a", u"b", 0);
-  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); })) << "no question was asked";
   backend.Post([this] { box->OnHide(); });
   ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(answer.get(), kMessageBoxYes);
@@ -163,7 +167,7 @@ TEST_F(MessageBoxTest, ASystemCloseAnswersNoAndTheBoxStaysForTheNextQuestion) {
   EXPECT_EQ(answer.get(), kMessageBoxNo) << "not the count-down's yes";
   EXPECT_TRUE(handled) << "the box's window is not destroyed";
   auto next = AskAsync(u"c", u"d", 0);
-  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); })) << "no question was asked";
   PostClick("ButtonYes");
   ASSERT_EQ(next.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(next.get(), kMessageBoxYes);
@@ -180,7 +184,7 @@ TEST_F(MessageBoxTest, AnswerFromOutsideEndsTheQuestion) {
 
 TEST_F(MessageBoxTest, ASecondQuestionWaitsForTheFirst) {
   auto first = AskAsync(u"первый", u"1", 0);
-  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); })) << "no question was asked";
   std::thread::id secondThread;
   std::atomic<bool> started{false};
   auto second = std::async(std::launch::async, [&] {
@@ -188,7 +192,7 @@ TEST_F(MessageBoxTest, ASecondQuestionWaitsForTheFirst) {
     started = true;
     return box->Ask(nullptr, u"второй", u"2", 0);
   });
-  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); })) << "the second asker did not start";
   // The second asker keeps its thread's messages flowing while it waits.
   ASSERT_TRUE(WaitUntil([&] { return backend.pumpsOf(secondThread) >= 20; })) << "the second question never waited";
   EXPECT_EQ(box->Find("Label1")->text(), u"первый");
@@ -198,8 +202,9 @@ TEST_F(MessageBoxTest, ASecondQuestionWaitsForTheFirst) {
   PostClick("ButtonYes");
   ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(first.get(), kMessageBoxYes);
-  ASSERT_TRUE(WaitUntil([&] { return box->Find("Label1")->text() == u"второй"; }));
-  ASSERT_TRUE(WaitUntil([&] { return box->asking(); }));
+  ASSERT_TRUE(WaitUntil([&] { return box->Find("Label1")->text() == u"второй"; }))
+      << "the second question was not shown";
+  ASSERT_TRUE(WaitUntil([&] { return box->asking(); })) << "no question was asked";
   PostClick("ButtonNo");
   ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(second.get(), kMessageBoxNo);

@@ -8,13 +8,20 @@
 #include <cstdio>
 
 #include "app/log.h"
-#include "app/log_file.h"
 #include "platform/text.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/fake_backend.h"
 #include "ui/label.h"
 #include "ui/progress_bar.h"
+
+using testsupport::DecodeUtf16le;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 namespace Ormel::testing {
 namespace {

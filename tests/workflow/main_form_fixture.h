@@ -21,44 +21,22 @@
 
 #include "app/desktop.h"
 #include "engine/engine_fixture.h"
+#include "engine/scripted_release.h"
 #include "engine/server_tree.h"
 #include "platform/text.h"
+#include "support/client_log.h"
+#include "support/file_bytes.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
+#include "support/watchdog.h"
 #include "ui/fake_backend.h"
 #include "ui/message_box_timer.h"
 #include "workflow/main_form.h"
 
-// Ends the process with a message when a test runs longer than it may: a hang in the code
-// under test (a wait that never ends) then fails instead of stalling the suite.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit) : thread_([this, limit] { Watch(limit); }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-
- private:
-  void Watch(std::chrono::seconds limit) {
-    std::unique_lock lock(mutex_);
-    if (wake_.wait_for(lock, limit, [this] { return done_; })) return;
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::fprintf(stderr, "FAIL: %s.%s did not end within %lld s (a wait that never ends)\n",
-                 test != nullptr ? test->test_suite_name() : "?", test != nullptr ? test->name() : "?",
-                 static_cast<long long>(limit.count()));
-    std::fflush(stderr);
-    std::abort();
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread thread_;
-};
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
+using testsupport::WriteWholeFile;
 
 // A desktop that records every request and answers from the test's settings.
 class FakeDesktop : public Desktop {
@@ -175,49 +153,6 @@ inline void WriteTestSkins(const TempFolder& folder, Ormel::testing::FakeBackend
                      "Width=\"380\" Height=\"66\"/>\n</Window>\n");
 }
 
-// Serves the resources of a release for the engine's HTTP client: the version, the
-// updater's version, one change list and its stored files (under both spellings of the
-// path: libcurl sends "\" as it is).
-class ScriptedRelease {
- public:
-  explicit ScriptedRelease(testsupport::ScriptedHttpServer& server) : server_(server) {}
-
-  void Version(int32_t version) { Text("/version", std::to_string(version)); }
-  void PatcherVersion(int32_t version) { Text("/patcher_version_new", std::to_string(version)); }
-  void Text(const std::string& target, const std::string& text) {
-    testsupport::ScriptedResponse response;
-    response.body = text;
-    server_.Serve(target, response);
-  }
-  // "list_" + behind with the files; `slow` pauses its download half-way for `pause`.
-  void ChangeList(int32_t behind, const std::vector<testsupport::ListedFile>& files, const std::u16string& slow = u"",
-                  std::chrono::milliseconds pause = std::chrono::milliseconds(0)) {
-    std::vector<testsupport::ListEntry> entries;
-    for (const auto& file : files) {
-      entries.push_back(testsupport::EntryOf(file));
-      const std::vector<uint8_t> stored = testsupport::StoredForm(file.content, file.compress);
-      testsupport::ScriptedResponse response;
-      response.body.assign(stored.begin(), stored.end());
-      if (file.name == slow) {
-        response.pauseAfter = response.body.size() / 2;
-        response.pauseFor = pause;
-      }
-      std::string name = platform::Utf8FromUtf16(file.name);
-      server_.Serve("/files\\" + name, response);
-      for (char& c : name)
-        if (c == '\\') c = '/';
-      server_.Serve("/files/" + name, response);
-    }
-    const std::vector<uint8_t> list = testsupport::FileListBytes(entries);
-    testsupport::ScriptedResponse response;
-    response.body.assign(list.begin(), list.end());
-    server_.Serve("/list_" + std::to_string(behind), response);
-  }
-
- private:
-  testsupport::ScriptedHttpServer& server_;
-};
-
 class MainFormFixture : public ClientFixture {
  protected:
   static constexpr int kYes = kMessageBoxYes;
@@ -259,8 +194,7 @@ class MainFormFixture : public ClientFixture {
 
   // The window's run writes a log of its own from its first line.
   void MakeForm() {
-    Log::Open(temp_.U16("log.txt"));
-    logSoFarUtf8_.clear();
+    log_.Open(temp_ / "log.txt");
     form_ =
         std::make_unique<MainForm>(backend_, *questions_, desktop_, temp_.U16("patcher"),
                                    UpdateServerAddress{u"127.0.0.1", server_.port()}, (temp_ / "main.xml").string());
@@ -287,11 +221,8 @@ class MainFormFixture : public ClientFixture {
   // Waits on another thread for the next question and answers it; the question's two lines.
   std::future<std::string> AnswerNextQuestion(int answer) {
     return std::async(std::launch::async, [this, answer] {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (!questions_->asking()) {
-        if (std::chrono::steady_clock::now() > deadline) return std::string("<no question within 20 s>");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+      if (!testsupport::WaitUntil([this] { return questions_->asking(); }, std::chrono::seconds(20)))
+        return std::string("<no question within 20 s>");
       const std::string lines = platform::Utf8FromUtf16(questions_->Find("Label1")->text()) + " | " +
                                 platform::Utf8FromUtf16(questions_->Find("Label2")->text());
       questions_->Answer(answer);
@@ -299,21 +230,14 @@ class MainFormFixture : public ClientFixture {
     });
   }
   // The log as UTF-8 (the window is gone, or at least not writing).
-  std::string LogUtf8() {
-    Log::Open(u"");
-    const std::string text = platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(temp_ / "log.txt")));
-    Log::Open(temp_.U16("log.txt"));
-    logSoFarUtf8_ += text;
-    return logSoFarUtf8_;
-  }
+  std::string LogUtf8() { return log_.Text(); }
 
-  Watchdog watchdog_{std::chrono::seconds(90)};
+  testsupport::Watchdog watchdog_{std::chrono::seconds(90)};
   testsupport::ScriptedHttpServer server_;
-  ScriptedRelease release_{server_};
+  testsupport::ScriptedRelease release_{server_};
   Ormel::testing::FakeBackend backend_;
   Ormel::SteadyCountdownClock clock_;
   FakeDesktop desktop_;
   std::unique_ptr<MessageBoxTimer> questions_;
   std::unique_ptr<MainForm> form_;
-  std::string logSoFarUtf8_;
 };

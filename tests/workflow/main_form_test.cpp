@@ -7,9 +7,14 @@
 #include <filesystem>
 
 #include "archive/client_archive_set.h"
+#include "support/file_bytes.h"
 #include "ui/browser.h"
 #include "workflow/main_form_fixture.h"
 #include "workflow/update_workflow.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 
@@ -61,7 +66,8 @@ TEST_F(MainFormTest, StartsHiddenThenShowsTheClientReady) {
   EXPECT_EQ(BrowserHost().calls.back(), "hide");
   form_->Show();
   EXPECT_EQ(BrowserHost().calls.back(), "show");
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }))
+      << "status: " << TextOf("Label1");
   EXPECT_EQ(TextOf("Label2"), "Версия клиента: 5");
   EXPECT_EQ(TextOf("TotalProgress"), "");
   EXPECT_TRUE(Enabled("PlayButton"));
@@ -82,7 +88,7 @@ TEST_F(MainFormTest, AWindowNeverShownAsksNothingAndEndsItsWork) {
   PrepareClient(1);
   release_.Version(2);
   MakeForm();
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Требуется обновление"); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Требуется обновление"); })) << "status: " << TextOf("Label1");
   // What a hand-over to the launcher program does: the window goes without being shown.
   form_.reset();
   EXPECT_FALSE(questions_->asking());
@@ -98,38 +104,42 @@ TEST_F(MainFormTest, CloseWhileIdleEndsAtOnceWithoutAQuestion) {
   EXPECT_EQ(BoxWindow().showCalls, 0);
 }
 
-// A client at 1 whose update to 2 holds a download half-way for a while: the pass is busy.
+// A client at 1 whose update to 2 holds one download half-way until the test lets it go:
+// the pass is busy, and cannot end before the test acts.
 class CloseDuringUpdateTest : public MainFormTest {
  protected:
-  void StartSlowUpdate() {
+  void StartHeldUpdate() {
     PrepareClient(1, {{u"models\\a.ski", "old model"}});
     release_.Version(2);
     files_ = {{u"models\\a.ski", std::string(20000, 'm')},
-              {u"models\\slow.ski", std::string(50000, 's')},
+              {u"models\\held.ski", std::string(50000, 'h')},
               {u"models\\z.ski", "last"}};
-    release_.ChangeList(1, files_, u"models\\slow.ski", std::chrono::milliseconds(1500));
+    release_.ChangeList(1, files_, held_, u"models\\held.ski");
     MakeForm();
     std::future<std::string> offer = AnswerNextQuestion(kYes);
     form_->Show();
-    ASSERT_TRUE(PumpUntil([&] { return form_->archiveSet().busy.load(); })) << "status: " << TextOf("Label1");
+    ASSERT_TRUE(PumpUntil([&] { return held_->holding(); })) << "no download was held; status: " << TextOf("Label1");
+    EXPECT_TRUE(form_->archiveSet().busy);
     EXPECT_EQ(offer.get(), "Требуется обновление | Обновить клиент?");
   }
   std::vector<ListedFile> files_;
+  std::shared_ptr<testsupport::Gate> held_ = std::make_shared<testsupport::Gate>();
 };
 
 TEST_F(CloseDuringUpdateTest, NoLetsTheUpdateGoOn) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   std::future<std::string> question = AnswerNextQuestion(kNo);
   form_->OnCloseClick();
   EXPECT_EQ(question.get(), "Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти?");
   EXPECT_FALSE(backend_.repostedQuit.has_value());
+  held_->Open();
   ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску"); })) << TextOf("Label1");
   form_.reset();
   EXPECT_EQ(VersionOnDisk(), 2);
 }
 
 TEST_F(CloseDuringUpdateTest, YesCancelsKeepsTheWindowDrawingAndEnds) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   auto& window = *backend_.lastWindow;
   std::future<std::string> question = AnswerNextQuestion(kYes);
   const int presentsBefore = window.presents();
@@ -148,7 +158,7 @@ TEST_F(CloseDuringUpdateTest, YesCancelsKeepsTheWindowDrawingAndEnds) {
 }
 
 TEST_F(CloseDuringUpdateTest, TheEndWhileAPassRunsStopsItFirst) {
-  StartSlowUpdate();
+  StartHeldUpdate();
   // The window goes at once (the system ends the program): the pass is stopped and joined
   // before the archive set goes.
   form_.reset();
@@ -161,10 +171,11 @@ TEST_F(MainFormTest, ASystemCloseWhileAWorkersQuestionIsOpenAnswersNoAndEnds) {
   release_.Version(2);
   MakeForm();
   form_->Show();
-  ASSERT_TRUE(PumpUntil([&] { return questions_->asking(); }));
+  ASSERT_TRUE(PumpUntil([&] { return questions_->asking(); })) << "no question was asked";
   EXPECT_EQ(BrowserHost().calls.back(), "disable") << "the page takes no input while a question is open";
   EXPECT_TRUE(form_->OnClose());
-  ASSERT_TRUE(PumpUntil([&] { return !questions_->asking() && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !questions_->asking() && !form_->workflow().Running(); }))
+      << "the question or the workflow did not end";
   EXPECT_EQ(backend_.repostedQuit, 0);
   EXPECT_EQ(BrowserHost().calls.back(), "enable");
   form_.reset();
@@ -201,7 +212,8 @@ TEST_F(MainFormTest, AFailedPlayOpensTheArchivesAgain) {
   desktop_.startsFail = true;
   form_->OnPlayClick();
   EXPECT_FALSE(backend_.repostedQuit.has_value()) << "the window stays";
-  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return ShowsStatus("Клиент готов к запуску") && !form_->workflow().Running(); }))
+      << "status: " << TextOf("Label1");
   EXPECT_EQ(form_->archiveSet().archives.size(), 15u);
   EXPECT_EQ(form_->archiveSet().ReadLocalVersion(), 3) << "a later check or update finds the client as it is";
 }
@@ -267,7 +279,7 @@ TEST_F(MainFormTest, ManualButtonsDialogUsesOnePatternAndStartsOnlyOnAChoice) {
   std::future<std::string> question = AnswerNextQuestion(kNo);
   form_->OnManualClick();
   EXPECT_EQ(question.get(), "Ошибка обновления | Не удалось открыть файл ручного обновления.\nВыбрать другой файл?");
-  ASSERT_TRUE(PumpUntil([&] { return !form_->workflow().Running(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !form_->workflow().Running(); })) << "the workflow did not end";
   EXPECT_EQ(form_->workflow().manualPackagePath(), temp_.U16("not-a-package.cup"));
   desktop_.chosenFile.reset();
   form_->OnManualClick();

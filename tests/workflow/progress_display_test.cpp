@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "archive/client_archive_set.h"
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "workflow/progress_thread.h"
+
+using testsupport::TempFolder;
 
 namespace {
 
@@ -138,7 +141,7 @@ TEST(ProgressThreadTest, CyclesUntilStoppedAndNeverAfter) {
   ClientArchiveSet archives(temp.U16("patcher"), u"127.0.0.1", 9);
   CountingView view;
   ProgressThread thread(archives, view);
-  while (view.cycles < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return view.cycles >= 2; })) << "the display never cycled twice";
   thread.Stop();
   const int cycles = view.cycles;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));

@@ -10,10 +10,17 @@
 #include <thread>
 
 #include "engine/engine_fixture.h"
+#include "engine/scripted_release.h"
 #include "engine/server_tree.h"
+#include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
+#include "support/wait_until.h"
+#include "support/watchdog.h"
 #include "workflow/fake_window.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::WriteWholeFile;
 
 namespace {
 
@@ -74,29 +81,25 @@ class WorkflowTest : public ClientFixture {
   std::string PackageUrl(const std::string& path) const {
     return Numbered("http://127.0.0.1:", nginx_.port, ("/" + path).c_str());
   }
-  std::size_t RequestCount() const {
-    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
-    std::size_t count = 0;
-    for (std::string line; std::getline(in, line);) ++count;
-    return count;
+  // The workflow on a fresh archive set that talks to the server on this port instead.
+  void ServeFrom(uint16_t port) {
+    workflow_.reset();
+    MakeSet(u"127.0.0.1", port);
+    workflow_ = std::make_unique<UpdateWorkflow>(*set_, window_);
   }
-  // The request lines of the access log from line `from` on.
-  std::vector<std::string> RequestLines(std::size_t from) const {
-    std::ifstream in{std::filesystem::path(nginx_.accessLog)};
+  std::size_t RequestCount() const { return testsupport::ReadAccessLog(nginx_).size(); }
+  // The access log's lines from line `from` on, once there are `count` of them.
+  std::vector<std::string> RequestLines(std::size_t from, std::size_t count) const {
+    const std::vector<testsupport::AccessLogLine> all = testsupport::WaitForAccessLog(nginx_, from + count);
     std::vector<std::string> lines;
-    std::size_t at = 0;
-    for (std::string line; std::getline(in, line); ++at)
-      if (at >= from) lines.push_back(line);
+    for (std::size_t at = from; at < all.size(); ++at) lines.push_back(all[at].line);
     return lines;
   }
   // Runs the start-up chain; false when it has not ended within the deadline (the
   // workflow is then stopped, so that the test ends either way).
   bool RunStartupWithin(std::chrono::seconds deadline) {
     if (!workflow_->StartStartup()) return false;
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (workflow_->Running() && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool ended = !workflow_->Running();
+    const bool ended = testsupport::WaitUntil([this] { return !workflow_->Running(); }, deadline);
     workflow_->Stop();
     return ended;
   }
@@ -105,12 +108,7 @@ class WorkflowTest : public ClientFixture {
     std::filesystem::remove(std::filesystem::path(nginx_.root) / ("files\\" + name));
   }
   // The log so far, as UTF-8 (the workers have ended).
-  std::string Log() {
-    ::Log::Open(u"");
-    logUtf8_ += platform::Utf8FromUtf16(DecodeUtf16le(ReadWholeFile(temp_ / "log.txt")));
-    ::Log::Open(temp_.U16("log.txt"));
-    return logUtf8_;
-  }
+  std::string Log() { return LogText(); }
   static std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -129,7 +127,8 @@ class WorkflowTest : public ClientFixture {
   std::unique_ptr<testsupport::ServerTree> tree_;
   FakeWindow window_;
   std::unique_ptr<UpdateWorkflow> workflow_;
-  std::string logUtf8_;
+  // Workers are joined without a deadline of their own.
+  testsupport::Watchdog watchdog_{std::chrono::seconds(180)};
 };
 
 TEST_F(WorkflowTest, StartupChainEndsReadyWhenVersionsMatch) {
@@ -176,33 +175,33 @@ TEST_F(WorkflowTest, ComparingEndsInTheStateTheVersionsCallFor) {
     WorkflowState state;
     ButtonStates states;
   } cases[] = {
-      {"behind, offer declined",
-       5,
-       "7",
-       {Answer::kNo},
-       {kOffer},
-       ButtonSet::kUpdateNeeded,
-       "status: Требуется обновление",
-       WorkflowState::kUpdateNeeded,
-       {false, true, true, true}},
-      {"ahead of the server",
-       7,
-       "5",
-       {},
-       {},
-       ButtonSet::kServerError,
-       "status: Ошибка сервера обновлений",
-       WorkflowState::kServerError,
-       {true, true, true, true}},
-      {"server unreachable, retried once",
-       0,
-       nullptr,
-       {Answer::kYes, Answer::kNo},
-       {kServerRetry, kServerRetry},
-       ButtonSet::kServerError,
-       "status: Ошибка сервера обновлений",
-       WorkflowState::kServerError,
-       {true, true, true, true}},
+      {.name = "behind, offer declined",
+       .local = 5,
+       .server = "7",
+       .answers = {Answer::kNo},
+       .questions = {kOffer},
+       .buttons = ButtonSet::kUpdateNeeded,
+       .status = "status: Требуется обновление",
+       .state = WorkflowState::kUpdateNeeded,
+       .states = {false, true, true, true}},
+      {.name = "ahead of the server",
+       .local = 7,
+       .server = "5",
+       .answers = {},
+       .questions = {},
+       .buttons = ButtonSet::kServerError,
+       .status = "status: Ошибка сервера обновлений",
+       .state = WorkflowState::kServerError,
+       .states = {true, true, true, true}},
+      {.name = "server unreachable, retried once",
+       .local = 0,
+       .server = nullptr,
+       .answers = {Answer::kYes, Answer::kNo},
+       .questions = {kServerRetry, kServerRetry},
+       .buttons = ButtonSet::kServerError,
+       .status = "status: Ошибка сервера обновлений",
+       .state = WorkflowState::kServerError,
+       .states = {true, true, true, true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -295,7 +294,9 @@ TEST_F(WorkflowTest, StalePackageLineEndsAtTheServerVersionWithBoundedRequests) 
   const std::size_t before = RequestCount();
   window_.Script({Answer::kYes});
   const bool ended = RunStartupWithin(std::chrono::seconds(60));
-  const std::vector<std::string> requests = RequestLines(before);
+  // version; version, patches\\list, the package; version; version, patches\\list, list_1,
+  // the file; version.
+  const std::vector<std::string> requests = RequestLines(before, 10);
   ASSERT_TRUE(ended) << "the update has not ended: " << requests.size() << " requests so far";
   EXPECT_EQ(window_.Events("ask: "), (Events{kOffer}));
   EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
@@ -487,14 +488,35 @@ std::vector<ListedFile> ManyFiles(int count) {
   return files;
 }
 
-TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
-  PrepareClient(5);
-  tree_->PutText(u"version", "7");
-  tree_->PutChangeList(2, ManyFiles(1000));
-  ASSERT_TRUE(workflow_->LoadArchives());
+// A client at 5 whose update to 7, from the scripted server, is held at its second file.
+class HeldPassTest : public WorkflowTest {
+ protected:
+  void StartHeldUpdate() {
+    PrepareClient(5);
+    ASSERT_TRUE(server_.listening());
+    ServeFrom(server_.port());
+    testsupport::ScriptedRelease release(server_);
+    release.Version(7);
+    release.ChangeList(2, ManyFiles(20), secondFile_);
+    ASSERT_TRUE(workflow_->LoadArchives());
+    ASSERT_TRUE(workflow_->StartUpdate());
+    ASSERT_TRUE(secondFile_->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a second file";
+  }
+  // The first file was handled, the held one and those after it were not.
+  void ExpectStoppedAtTheHeldFile() {
+    EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
+    EXPECT_LT(set_->fileTable.size(), 20u);
+  }
+
+  testsupport::ScriptedHttpServer server_;
+  const std::shared_ptr<testsupport::Gate> secondFile_ = std::make_shared<testsupport::Gate>(1);
+};
+
+// The pass is held at its second file until the close has been asked for: it cannot end
+// first, and the close cancels it in the middle.
+TEST_F(HeldPassTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
   window_.Script({Answer::kYes});
-  ASSERT_TRUE(workflow_->StartUpdate());
-  while (!(set_->busy && set_->itemsDone >= 1)) std::this_thread::yield();
+  ASSERT_NO_FATAL_FAILURE(StartHeldUpdate());
   EXPECT_TRUE(workflow_->RequestClose());
   EXPECT_FALSE(set_->busy) << "close returns once the pass has stopped";
   workflow_->WaitForWorkers();
@@ -502,6 +524,7 @@ TEST_F(WorkflowTest, CloseDuringAPassAsksCancelsAndWaitsForThePass) {
             (Events{"ask: Обновление не завершено | Вы действительно хотите отменить текущую операцию и выйти? | 0"}));
   EXPECT_EQ(window_.Events().back(), "step: Операция отменена");
   EXPECT_EQ(workflow_->state(), WorkflowState::kCancelled);
+  ExpectStoppedAtTheHeldFile();
   const std::string log = Log();
   EXPECT_NE(log.find("INFO: Операция отменена"), std::string::npos);
   EXPECT_EQ(log.find("Обновление завершено"), std::string::npos);
@@ -513,9 +536,7 @@ TEST_F(WorkflowTest, CloseDuringAPackageDownloadCancelsItAtOnce) {
   // The same client, updated from a server whose package stops coming after 512 KiB.
   testsupport::ScriptedHttpServer server;
   ASSERT_TRUE(server.listening());
-  workflow_.reset();
-  MakeSet(u"127.0.0.1", server.port());
-  workflow_ = std::make_unique<UpdateWorkflow>(*set_, window_);
+  ServeFrom(server.port());
   testsupport::ScriptedResponse version;
   version.body = "7";
   server.Serve("/version", version);
@@ -530,11 +551,9 @@ TEST_F(WorkflowTest, CloseDuringAPackageDownloadCancelsItAtOnce) {
 
   window_.Script({Answer::kYes, Answer::kYes});
   ASSERT_TRUE(workflow_->StartStartup());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!(set_->busy && server.bodyBytesSent() >= (512u << 10))) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the package download did not begin";
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return set_->busy && server.bodyBytesSent() >= (512u << 10); },
+                                     std::chrono::seconds(20)))
+      << "the package download did not begin";
   const auto closed = std::chrono::steady_clock::now();
   EXPECT_TRUE(workflow_->RequestClose());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count();
@@ -584,17 +603,13 @@ TEST_F(WorkflowTest, CloseWhileIdleEndsAtOnce) {
   EXPECT_TRUE(window_.Events("ask: ").empty());
 }
 
-TEST_F(WorkflowTest, StopJoinsAWorkerInTheMiddleOfAPass) {
-  PrepareClient(5);
-  tree_->PutText(u"version", "7");
-  tree_->PutChangeList(2, ManyFiles(1000));
-  ASSERT_TRUE(workflow_->LoadArchives());
-  ASSERT_TRUE(workflow_->StartUpdate());
-  while (!(set_->busy && set_->itemsDone >= 1)) std::this_thread::yield();
+TEST_F(HeldPassTest, StopJoinsAWorkerInTheMiddleOfAPass) {
+  ASSERT_NO_FATAL_FAILURE(StartHeldUpdate());
   workflow_.reset();
   window_.Close();
   EXPECT_FALSE(set_->busy);
-  EXPECT_FALSE(set_->fileTable.empty()) << "the pass stopped early";
+  ExpectStoppedAtTheHeldFile();
+  // Nothing reaches the window once the workflow is gone.
   const std::size_t events = window_.Events().size();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(window_.Events().size(), events);
@@ -619,43 +634,55 @@ TEST_F(WorkflowTest, ManualPackageResults) {
     int32_t version;
     WorkflowState state;
   } cases[] = {
-      {"applied", good, {}, {}, {}, 9, WorkflowState::kReady},
-      {"cannot open, no",
-       missing,
-       {Answer::kNo, Answer::kNo},
-       {},
-       {kManualCannotOpen, kOffer},
-       5,
-       WorkflowState::kUpdateNeeded},
-      {"cannot open, another file", missing, {Answer::kYes}, {good}, {kManualCannotOpen}, 9, WorkflowState::kReady},
-      {"cannot open, dialog cancelled",
-       missing,
-       {Answer::kYes, Answer::kNo},
-       {std::nullopt},
-       {kManualCannotOpen, kOffer},
-       5,
-       WorkflowState::kUpdateNeeded},
-      {"client too old",
-       tooNew,
-       {Answer::kNo, Answer::kNo},
-       {},
-       {kManualTooLow, kOffer},
-       5,
-       WorkflowState::kUpdateNeeded},
-      {"plain file not written, retried",
-       blocked,
-       {Answer::kCountDownEnds, Answer::kNo, Answer::kNo},
-       {},
-       {kManualWrite, kManualWrite, kOffer},
-       5,
-       WorkflowState::kUpdateNeeded},
-      {"archive not open",
-       noArchive,
-       {Answer::kNo, Answer::kNo},
-       {},
-       {kManualWrite, kOffer},
-       5,
-       WorkflowState::kUpdateNeeded},
+      {.name = "applied",
+       .path = good,
+       .answers = {},
+       .dialogs = {},
+       .questions = {},
+       .version = 9,
+       .state = WorkflowState::kReady},
+      {.name = "cannot open, no",
+       .path = missing,
+       .answers = {Answer::kNo, Answer::kNo},
+       .dialogs = {},
+       .questions = {kManualCannotOpen, kOffer},
+       .version = 5,
+       .state = WorkflowState::kUpdateNeeded},
+      {.name = "cannot open, another file",
+       .path = missing,
+       .answers = {Answer::kYes},
+       .dialogs = {good},
+       .questions = {kManualCannotOpen},
+       .version = 9,
+       .state = WorkflowState::kReady},
+      {.name = "cannot open, dialog cancelled",
+       .path = missing,
+       .answers = {Answer::kYes, Answer::kNo},
+       .dialogs = {std::nullopt},
+       .questions = {kManualCannotOpen, kOffer},
+       .version = 5,
+       .state = WorkflowState::kUpdateNeeded},
+      {.name = "client too old",
+       .path = tooNew,
+       .answers = {Answer::kNo, Answer::kNo},
+       .dialogs = {},
+       .questions = {kManualTooLow, kOffer},
+       .version = 5,
+       .state = WorkflowState::kUpdateNeeded},
+      {.name = "plain file not written, retried",
+       .path = blocked,
+       .answers = {Answer::kCountDownEnds, Answer::kNo, Answer::kNo},
+       .dialogs = {},
+       .questions = {kManualWrite, kManualWrite, kOffer},
+       .version = 5,
+       .state = WorkflowState::kUpdateNeeded},
+      {.name = "archive not open",
+       .path = noArchive,
+       .answers = {Answer::kNo, Answer::kNo},
+       .dialogs = {},
+       .questions = {kManualWrite, kOffer},
+       .version = 5,
+       .state = WorkflowState::kUpdateNeeded},
   };
   tree_->PutText(u"version", "9");
   for (const auto& c : cases) {

@@ -19,7 +19,9 @@ printf 2 >"$SOLMERE_NGINX_ROOT/patcher_version_new"
 gui_move 2 2
 patcher_start "$root"
 # Until it ends the window's place stays black: the window is never shown.
+deadline=$((SECONDS + 60))
 while kill -0 "$gui_pid" 2>/dev/null; do
+  [ $SECONDS -lt $deadline ] || gui_fail "the updater did not end within 60 s of the hand-over"
   mean=$(patcher_region_mean "$WX" "$WY" "$WW" "$WH")
   [ "$mean" -le 5 ] || gui_fail "something appeared where the window would be (brightness $mean)"
 done

@@ -180,6 +180,17 @@ patcher_wait_log() {
   done
 }
 
+# patcher_wait_request PATTERN SECONDS: waits until nginx has answered a request whose line
+# matches PATTERN (it logs each one once the answer has gone out).
+patcher_wait_request() {
+  local pattern=$1 limit=$2
+  local deadline=$((SECONDS + limit))
+  until grep -Eq "$pattern" "$SOLMERE_NGINX_ACCESS_LOG" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || gui_fail "no request matching '$pattern' within $limit s"
+    sleep 0.1
+  done
+}
+
 # patcher_region_mean X Y W H: the mean brightness of a screen rectangle, 0 to 1000.
 patcher_region_mean() {
   timeout 20 xwd -root -silent >"$GUI_OUT/.mean.xwd" || gui_fail "xwd failed or hung"

@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
-#include "platform/temp_folder.h"
 #include "platform/text.h"
+#include "support/file_bytes.h"
+#include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "ui/win32/windows_headers.h"
+
+using testsupport::AsText;
+using testsupport::ReadWholeFile;
+using testsupport::TempFolder;
 
 namespace {
 
@@ -23,12 +27,9 @@ std::filesystem::path PlaceStandIn(const std::filesystem::path& folder, const st
 }
 
 std::string WaitForRecord(const std::filesystem::path& record) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!std::filesystem::exists(record) || AsText(ReadWholeFile(record)).find("folder: ") == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return "<nothing recorded within 20 s>";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return AsText(ReadWholeFile(record));
+  const bool recorded = testsupport::WaitUntil(
+      [&] { return AsText(ReadWholeFile(record)).find("folder: ") != std::string::npos; }, std::chrono::seconds(20));
+  return recorded ? AsText(ReadWholeFile(record)) : "<nothing recorded within 20 s>";
 }
 
 TEST(Desktop, StartsADetachedProgramWithExactlyItsCommandLineAndFolder) {

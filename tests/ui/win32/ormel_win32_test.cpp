@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <future>
 
+#include "support/wait_until.h"
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/label.h"
@@ -96,7 +97,7 @@ TEST(MessageBoxTimerOnWindows, AnswersByCountDownAndFromAnotherThread) {
   EXPECT_FALSE(box.visible());
   // A worker answering while this thread's modal loop runs.
   auto answerer = std::async(std::launch::async, [&box] {
-    for (int i = 0; i < 10000 && !box.asking(); ++i) Sleep(1);
+    EXPECT_TRUE(testsupport::WaitUntil([&box] { return box.asking(); })) << "the question was never asked";
     box.Answer(kMessageBoxNo);
   });
   EXPECT_EQ(box.Ask(nullptr, u"Вопрос", u"Ответит другой поток", 30), kMessageBoxNo);
