@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/md5.h"
 
 namespace fs = std::filesystem;

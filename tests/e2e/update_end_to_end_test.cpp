@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/log.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "support/nginx_server.h"
 #include "tools/publish_fixture.h"
 

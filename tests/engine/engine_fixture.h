@@ -10,7 +10,7 @@
 
 #include "app/log.h"
 #include "app/log_file.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/temp_folder.h"
 
 // ASCII text as UTF-16, for names and paths written in tests.

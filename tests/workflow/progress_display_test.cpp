@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/temp_folder.h"
 #include "platform/text.h"
 #include "workflow/progress_thread.h"

@@ -1,4 +1,4 @@
-#include "net/file_md5.h"
+#include "engine/file_md5.h"
 
 #include <algorithm>
 #include <cstdint>

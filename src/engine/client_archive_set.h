@@ -3,9 +3,9 @@
 // version, the connection to the update server, the file table of the running
 // operation and the counters and flags it shares with the window and the display.
 //
-// The archive side is defined in client_archive_set.cpp; the server protocol, the file
-// check and the update packages in net/ (server_protocol.cpp, file_check.cpp,
-// package_apply.cpp).
+// The archive side is defined in client_archive_set.cpp, the server protocol in
+// server_protocol.cpp, the file check in file_check.cpp and the update packages in
+// package_apply.cpp.
 
 #include <atomic>
 #include <cstddef>
@@ -18,9 +18,9 @@
 
 #include "archive/archive_names.h"
 #include "archive/tavrin_file_package.h"
+#include "engine/stored_content.h"
 #include "net/cancel_token.h"
 #include "net/file_list.h"
-#include "net/stored_content.h"
 #include "net/update_server_client.h"
 
 class ClientArchiveSet {

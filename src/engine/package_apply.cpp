@@ -3,11 +3,11 @@
 #include <filesystem>
 
 #include "app/log.h"
-#include "archive/busy_scope.h"
-#include "archive/client_archive_set.h"
-#include "net/client_path.h"
+#include "engine/busy_scope.h"
+#include "engine/client_archive_set.h"
+#include "engine/client_path.h"
+#include "engine/plain_file.h"
 #include "net/parse_url.h"
-#include "net/plain_file.h"
 #include "net/update_package.h"
 #include "platform/file.h"
 
@@ -61,7 +61,8 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
       complete = fetched.complete() && file.Flush();
     }
   }
-  const bool noRoom = fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
+  const bool noRoom =
+      fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
   if (noRoom) {
     Log::Error(
         u"Not enough disk space for the update package %s: it needs %u MiB with room for the archives, %u MiB are free "

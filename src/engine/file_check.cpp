@@ -1,11 +1,11 @@
 // The file check: every entry of the file table is brought into the state the list
 // describes, fetching from the server only what differs.
 #include "app/log.h"
-#include "archive/busy_scope.h"
-#include "archive/client_archive_set.h"
-#include "net/client_path.h"
-#include "net/file_md5.h"
-#include "net/plain_file.h"
+#include "engine/busy_scope.h"
+#include "engine/client_archive_set.h"
+#include "engine/client_path.h"
+#include "engine/file_md5.h"
+#include "engine/plain_file.h"
 #include "platform/file.h"
 
 int32_t ClientArchiveSet::CheckFiles(bool resume) {

@@ -1,4 +1,4 @@
-#include "net/client_path.h"
+#include "engine/client_path.h"
 
 #include "archive/archive_names.h"
 

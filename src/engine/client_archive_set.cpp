@@ -1,4 +1,4 @@
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 
 #include <algorithm>
 #include <filesystem>
