@@ -7,10 +7,12 @@
 // server_protocol.cpp, the file check in file_check.cpp and the update packages in
 // package_apply.cpp.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +20,10 @@
 
 #include "archive/archive_names.h"
 #include "archive/tavrin_file_package.h"
-#include "engine/stored_content.h"
 #include "net/cancel_token.h"
 #include "net/file_list.h"
 #include "net/update_server_client.h"
+#include "platform/file.h"
 
 class ClientArchiveSet {
  public:
@@ -108,17 +110,20 @@ class ClientArchiveSet {
   // (downloaded or taken from a package because they differed), for a console's summary.
   std::atomic<int32_t> filesStored{0};
 
- private:
-  // One entry of the file table; 0 when handled.
-  int32_t ProcessEntry(const std::u16string& path, const FileInfo& info);
-  int32_t ProcessArchiveEntry(const std::u16string& path, const FileInfo& info);
-  int32_t ProcessPlainEntry(const std::u16string& path, const FileInfo& info);
-  // Fetches one resource whole into received_; false when it did not arrive in full.
-  bool Download(const std::u16string& serverPath);
-  // Whether the archive's entry, or the plain file, has the content with this digest.
-  bool ArchivedMatches(TavrinFilePackage& archive, const std::u16string& entryName, const platform::Md5Digest& digest);
-  bool PlainFileMatches(const std::u16string& fullPath, const platform::Md5Digest& digest);
+  // Threads that read and hash the targets of a file check or a package ahead of the
+  // entry being handled (see entry_pass.h); at least 1.
+  int checkThreads = DefaultCheckThreads();
+  static int DefaultCheckThreads();
+  // Held around every use of the archive archiveNames[nameIndex] while a file check or a
+  // package runs: its targets are read on those threads while this one stores.
+  std::mutex& archiveMutex(std::size_t nameIndex) { return archiveMutexes_[nameIndex]; }
+
+  // A relative client path as a plain file under the client folder.
   std::u16string PlainFilePath(const std::u16string& relative) const;
+
+ private:
+  // ApplyPackage once the package file is open.
+  int32_t ApplyPackageFile(platform::File& file, const std::u16string& path);
   // Writes the version file; false (logged) when it cannot be written.
   bool WriteVersionFile(int32_t version);
 
@@ -126,10 +131,7 @@ class ClientArchiveSet {
   // they are saved.
   std::optional<int32_t> pendingVersion_;
 
-  // Reused from entry to entry.
-  std::vector<uint8_t> received_;
-  std::vector<uint8_t> stored_;
-  StoredContent verified_;
+  std::array<std::mutex, kArchiveNames.size()> archiveMutexes_;
 };
 
 // Folder part of a path ("a\b\c" gives "a\b"); either separator ends it.

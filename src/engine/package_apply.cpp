@@ -1,12 +1,18 @@
 // Update packages: choosing and downloading one from the server, and applying a
 // package file record by record like the file check, with the package as the source.
+#include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <span>
 
 #include "app/log.h"
 #include "engine/busy_scope.h"
 #include "engine/client_archive_set.h"
 #include "engine/client_path.h"
-#include "engine/plain_file.h"
+#include "engine/entry_pass.h"
+#include "engine/entry_update.h"
+#include "engine/ordered_pool.h"
 #include "net/parse_url.h"
 #include "net/update_package.h"
 #include "platform/file.h"
@@ -79,25 +85,24 @@ bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serve
 
 namespace {
 
-// One package being applied: its records and the reads of their stored bytes.
-struct OpenPackage {
-  platform::File file;
-  PackageHeader header;
-  std::vector<PackageRecord> records;
-  std::vector<uint8_t> stored;
-
-  bool ReadStored(PackageSource& source, const PackageRecord& record) {
-    try {
-      stored.resize(record.storedSize);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    return source.ReadAt(record.dataOffset, stored.data(), stored.size());
+// The package file read by several threads at once: each read is one seek and one read
+// of the one handle, under a lock.
+class SharedPackageSource final : public PackageSource {
+ public:
+  explicit SharedPackageSource(PackageSource& source) : source_(source) {}
+  uint64_t size() const override { return source_.size(); }
+  bool ReadAt(uint64_t offset, void* out, std::size_t count) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return source_.ReadAt(offset, out, count);
   }
+
+ private:
+  PackageSource& source_;
+  std::mutex mutex_;
 };
 
 // A record's stored bytes read piece by piece from the package.
-StoredContent::Source RecordSource(PackageSource& source, const PackageRecord& record) {
+StoredContent::Source RecordBytes(PackageSource& source, const PackageRecord& record) {
   return [&source, offset = uint64_t{record.dataOffset}](uint8_t* buffer, std::size_t size) mutable {
     const bool read = source.ReadAt(offset, buffer, size);
     offset += size;
@@ -105,105 +110,150 @@ StoredContent::Source RecordSource(PackageSource& source, const PackageRecord& r
   };
 }
 
+// New content from an update package: each record's stored bytes where its data offset
+// points.
+class PackageContentSource final : public ContentSource {
+ public:
+  PackageContentSource(PackageSource& source, const std::vector<PackageRecord>& records, const std::u16string& path)
+      : source_(source), records_(records), path_(path) {}
+
+  // Every record's content was checked before the first was applied.
+  bool Stored(std::size_t index, const ListedEntry&, std::span<const uint8_t>* stored) override {
+    const PackageRecord& record = records_[index];
+    try {
+      stored_.resize(record.storedSize);
+    } catch (const std::bad_alloc&) {
+      stored_.clear();
+    }
+    if (stored_.size() != record.storedSize || !source_.ReadAt(record.dataOffset, stored_.data(), stored_.size())) {
+      Log::Error(u"Damaged package: %s", path_);
+      return false;
+    }
+    *stored = stored_;
+    return true;
+  }
+  bool Prepare(std::size_t, const ListedEntry&) override { return true; }
+  bool Content(std::size_t index, const ListedEntry&, const StoredContent::Sink& sink) override {
+    const PackageRecord& record = records_[index];
+    return checker_.Verify(RecordBytes(source_, record), record.storedSize, record.size, record.digest, sink);
+  }
+  void ReportWrongContent(std::size_t index, const ListedEntry&) override {
+    // Checked before anything was applied: the package changed under us.
+    Log::Error(u"Package record does not match: %s", records_[index].name);
+  }
+
+ private:
+  PackageSource& source_;
+  const std::vector<PackageRecord>& records_;
+  const std::u16string& path_;
+  // Reused from record to record.
+  std::vector<uint8_t> stored_;
+  StoredContent checker_;
+};
+
+// Checks every record's content against its size and digest on `threads` threads; the
+// index of the first record (in package order) that does not match, `records.size()`
+// when all match, none when a cancel came first.
+std::optional<std::size_t> FirstWrongRecord(PackageSource& source, const std::vector<PackageRecord>& records,
+                                            int threads, const CancelToken* cancel) {
+  const std::size_t workers = threads < 1 ? 1 : static_cast<std::size_t>(threads);
+  std::vector<StoredContent> checkers(workers);
+  std::atomic<bool> stopping{false};
+  OrderedPool pool(
+      records.size(), workers, workers * 4,
+      [&](std::size_t item, std::size_t worker) -> uint8_t {
+        const PackageRecord& record = records[item];
+        if (record.size == kDeleteSize) return 1;
+        const StoredContent::Source read = [&, bytes = RecordBytes(source, record)](uint8_t* buffer,
+                                                                                    std::size_t size) mutable {
+          return !stopping && (cancel == nullptr || !cancel->cancelled()) && bytes(buffer, size);
+        };
+        return checkers[worker].Verify(read, record.storedSize, record.size, record.digest) ? 1 : 0;
+      },
+      cancel);
+  std::optional<std::size_t> first = records.size();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const std::optional<uint8_t> right = pool.Take(i);
+    if (!right) {
+      first.reset();
+      break;
+    }
+    if (*right == 0) {
+      first = i;
+      break;
+    }
+  }
+  stopping = true;
+  return first;
+}
+
 }  // namespace
 
 int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
-  OpenPackage package;
-  if (package.file.Open(path, platform::FileMode::kRead) != 0) return -1;
-  FilePackageSource source(package.file);
+  platform::File file;
+  if (file.Open(path, platform::FileMode::kRead) != 0) return -1;
   BusyScope busyScope(busy);
-  const auto finish = [&](int32_t result) {
-    package.file.Close();
-    return result;
-  };
+  const int32_t result = ApplyPackageFile(file, path);
+  // Let go before `busy` drops: whoever waits for it may open the package again.
+  file.Close();
+  return result;
+}
 
-  if (!ReadPackageHeader(source, &package.header)) {
+int32_t ClientArchiveSet::ApplyPackageFile(platform::File& file, const std::u16string& path) {
+  FilePackageSource fileSource(file);
+  SharedPackageSource source(fileSource);
+
+  PackageHeader header;
+  if (!ReadPackageHeader(source, &header)) {
     Log::Error(u"Damaged package: %s", path);
-    return finish(-1);
+    return -1;
   }
-  if (package.header.minimumVersion > ReadLocalVersion()) return finish(-2);
+  if (header.minimumVersion > ReadLocalVersion()) return -2;
   // The whole index is read and judged before any record is applied.
-  if (!ReadPackageIndex(source, package.header, &package.records)) {
+  std::vector<PackageRecord> records;
+  if (!ReadPackageIndex(source, header, &records)) {
     Log::Error(u"Damaged package: %s", path);
-    return finish(-1);
+    return -1;
   }
-  for (const PackageRecord& record : package.records) {
+  for (const PackageRecord& record : records) {
     if (!IsUsableClientPath(record.name)) {
       Log::Error(u"Bad file name in package: %s", record.name);
-      return finish(-1);
+      return -1;
     }
   }
-  const std::size_t count = package.records.size();
+  const std::size_t count = records.size();
   itemsTotal = count == 0 ? 1 : static_cast<int32_t>(count);
   itemsDone = 0;
   // So is every record's content: damage found halfway would leave a package applied in part.
-  for (const PackageRecord& record : package.records) {
-    if (cancelRequested()) {
-      itemsDone = itemsTotal.load();
-      return finish(kApplyCancelled);
-    }
-    if (record.size != kDeleteSize &&
-        !verified_.Verify(RecordSource(source, record), record.storedSize, record.size, record.digest)) {
-      Log::Error(u"Package record does not match: %s", record.name);
-      return finish(-1);
-    }
+  const std::optional<std::size_t> wrong = FirstWrongRecord(source, records, checkThreads, cancelToken.get());
+  if (!wrong) {
+    itemsDone = itemsTotal.load();
+    return kApplyCancelled;
+  }
+  if (*wrong < count) {
+    Log::Error(u"Package record does not match: %s", records[*wrong].name);
+    return -1;
   }
 
+  std::vector<ListedEntry> entries;
+  entries.reserve(count);
+  for (const PackageRecord& record : records)
+    entries.push_back({record.name, FileInfo{record.digest, record.size, record.storedSize}});
+  PackageContentSource content(source, records, path);
+  EntryUpdate update(*this, content, EntryErrors{-1, -3, -4});
   std::size_t applied = 0;
-  for (; applied < count && !cancelRequested(); ++applied) {
-    const PackageRecord& record = package.records[applied];
-    if (IsArchivePath(record.name)) {
-      const std::u16string entryName = ArchiveEntryName(record.name);
-      for (std::u16string_view name : archiveNames) {
-        if (!BelongsToArchive(record.name, name)) continue;
-        TavrinFilePackage* archive = GetPackage(name);
-        if (archive == nullptr) {
-          Log::Error(u"GetPackage error");
-          return finish(-3);
-        }
-        if (record.size == kDeleteSize) {
-          archive->RemoveFile(TavrinFilePackage::KeyOf(entryName));
-          continue;
-        }
-        if (ArchivedMatches(*archive, entryName, record.digest)) break;
-        if (!package.ReadStored(source, record)) {
-          Log::Error(u"Damaged package: %s", path);
-          return finish(-1);
-        }
-        if (archive->SetFileCompressedData(entryName, package.stored.data(), record.storedSize, record.size) !=
-            PackageResult::kOk) {
-          Log::Error(u"SetFileCompressedData error");
-          return finish(-3);
-        }
-        ++filesStored;
-        break;
-      }
-    } else {
-      const std::u16string fullPath = PlainFilePath(record.name);
-      if (record.size == kDeleteSize) {
-        platform::RemoveFile(fullPath);
-      } else if (!PlainFileMatches(fullPath, record.digest)) {
-        const PlainFileResult written = WritePlainFile(fullPath, [&](const StoredContent::Sink& sink) {
-          return verified_.Verify(RecordSource(source, record), record.storedSize, record.size, record.digest, sink);
-        });
-        if (written == PlainFileResult::kContentMismatch) {
-          // Checked above; the package changed under us.
-          Log::Error(u"Package record does not match: %s", record.name);
-          return finish(-1);
-        }
-        if (written == PlainFileResult::kCannotWrite) {
-          Log::Error(u"Can't create file %s", fullPath);
-          return finish(-4);
-        }
-        ++filesStored;
-      }
+  {
+    EntryPass pass(*this, entries);
+    for (; applied < count && !cancelRequested(); ++applied) {
+      const int32_t result = update.Run(applied, entries[applied], pass.Ahead(applied));
+      if (result == EntryUpdate::kBrokenOff) break;
+      if (result != 0) return result;
+      ++itemsDone;
     }
-    ++itemsDone;
   }
-  package.file.Close();
   itemsDone = itemsTotal.load();
   // A version is recorded only for a package applied in full.
-  if (applied < count) return finish(kApplyCancelled);
-  if (!WriteLocalVersion(package.header.targetVersion)) return finish(-3);
-  return finish(0);
+  if (applied < count) return kApplyCancelled;
+  if (!WriteLocalVersion(header.targetVersion)) return -3;
+  return 0;
 }
