@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -114,6 +115,9 @@ class ClientArchiveSet {
   // entry being handled (see entry_pass.h); at least 1.
   int checkThreads = DefaultCheckThreads();
   static int DefaultCheckThreads();
+  // Called on a checking thread for each entry whose target it checked ahead, with the
+  // entry's path: for tests that need to see how far ahead the check runs.
+  std::function<void(const std::u16string& path)> onCheckedAhead;
   // Held around every use of the archive archiveNames[nameIndex] while a file check or a
   // package runs: its targets are read on those threads while this one stores.
   std::mutex& archiveMutex(std::size_t nameIndex) { return archiveMutexes_[nameIndex]; }

@@ -32,8 +32,11 @@ EntryPass::EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entr
   }
   pool_ = std::make_unique<OrderedPool>(
       entries.size(), workers, kWindow,
-      [this](std::size_t item, std::size_t worker) {
-        return static_cast<uint8_t>(ahead_[item] ? checks_[worker]->Run(entries_[item]) : TargetState::kUnknown);
+      [this, &set](std::size_t item, std::size_t worker) {
+        if (!ahead_[item]) return static_cast<uint8_t>(TargetState::kUnknown);
+        const TargetState state = checks_[worker]->Run(entries_[item]);
+        if (set.onCheckedAhead) set.onCheckedAhead(entries_[item].path);
+        return static_cast<uint8_t>(state);
       },
       set.cancelToken.get());
 }
