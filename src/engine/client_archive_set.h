@@ -111,8 +111,8 @@ class ClientArchiveSet {
   // (downloaded or taken from a package because they differed), for a console's summary.
   std::atomic<int32_t> filesStored{0};
 
-  // Threads that read and hash the targets of a file check or a package ahead of the
-  // entry being handled (see entry_pass.h); at least 1.
+  // Threads that read and hash the targets of a file check or a package, the running
+  // operation's own among them (see entry_pass.h); 1 checks one entry after the other.
   int checkThreads = DefaultCheckThreads();
   static int DefaultCheckThreads();
   // Called on a checking thread for each entry whose target it checked ahead, with the

@@ -25,8 +25,9 @@ EntryPass::EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entr
         entry.info.size != kDeleteSize && IsUsableClientPath(entry.path) && reaching[TargetKey(entry.path)] == 1;
   }
 
-  const std::size_t workers = set.checkThreads < 1 ? 1 : static_cast<std::size_t>(set.checkThreads);
-  for (std::size_t i = 0; i < workers; ++i) {
+  // The operation's own thread checks too, while it waits for the next entry's answer.
+  const std::size_t workers = set.checkThreads <= 1 ? 0 : static_cast<std::size_t>(set.checkThreads) - 1;
+  for (std::size_t i = 0; i <= workers; ++i) {
     checks_.push_back(
         std::make_unique<TargetCheck>(set, [this, &set] { return stopping_.load() || set.cancelRequested(); }));
   }

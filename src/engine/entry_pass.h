@@ -2,8 +2,9 @@
 // A pass over the entries of a file list or an update package: the operation handles the
 // entries one after the other in list order (EntryUpdate: downloads, stores, deletions,
 // log lines, counters), while worker threads read, inflate and hash the targets of the
-// entries after it. What the pass does and reports is the same as without the workers;
-// they only have the answers ready.
+// entries after it (ClientArchiveSet::checkThreads threads in all, the operation's own
+// among them: it checks targets too while it waits for an answer). What the pass does and
+// reports is the same as without the workers; they only have the answers ready.
 //
 // A target is checked ahead only when no other entry of the pass reaches it (two names
 // can reach one archive entry or one file: letter case, "/" or "\"): such entries are
@@ -22,7 +23,7 @@ class ClientArchiveSet;
 
 class EntryPass {
  public:
-  // Starts the workers. `entries` must outlive the pass.
+  // Starts the workers (none for checkThreads 1). `entries` must outlive the pass.
   EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entries);
   // Stops the workers, also in the middle of a target, and joins them.
   ~EntryPass();

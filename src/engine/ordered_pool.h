@@ -1,8 +1,10 @@
 #pragma once
-// Work on the items of a list done by a few worker threads ahead of one consumer that
-// takes the results in list order: the workers start items in order, at most `window`
-// items beyond the last one taken, so whatever the consumer does between two items (a
-// download, a store) overlaps with the work on the next ones.
+// Work on the items of a list done ahead of one consumer that takes the results in list
+// order: items are started in order, at most `window` items beyond the last one taken, by
+// a few worker threads and by the consumer itself while it waits for a result. So
+// whatever the consumer does between two items (a download, a store) overlaps with the
+// work on the next ones, and a consumer with nothing else to do works too instead of
+// waiting; with no worker threads at all it does every item itself, one after the other.
 
 #include <atomic>
 #include <condition_variable>
@@ -18,9 +20,10 @@
 
 class OrderedPool {
  public:
-  // Does the work of one item on the worker numbered `worker` (0 to workers-1, so that
-  // each worker can keep buffers of its own) and returns its result. It is to end soon
-  // once stopping() is true; its result is then never taken.
+  // Does the work of one item and returns its result. `worker` numbers the thread it runs
+  // on, so that each can keep buffers of its own: 0 to workers-1 the worker threads,
+  // `workers` the consumer. It is to end soon once stopping() is true; its result is then
+  // never taken.
   using Job = std::function<uint8_t(std::size_t item, std::size_t worker)>;
 
   OrderedPool(std::size_t items, std::size_t workers, std::size_t window, Job job, const CancelToken* cancel = nullptr);
@@ -29,8 +32,8 @@ class OrderedPool {
   OrderedPool(const OrderedPool&) = delete;
   OrderedPool& operator=(const OrderedPool&) = delete;
 
-  // The result of `item`, waiting until it is done; items are taken in list order, each
-  // once. None when the cancel token was set meanwhile.
+  // The result of `item`, once it is done, doing items not yet started meanwhile; items
+  // are taken in list order, each once. None when the cancel token was set meanwhile.
   std::optional<uint8_t> Take(std::size_t item);
 
   // True once the pool is being torn down or the cancel token is set.
@@ -40,8 +43,14 @@ class OrderedPool {
   enum class State : uint8_t { kWaiting, kRunning, kDone };
 
   void Work(std::size_t worker);
+  // With the lock held: the next item a thread may start, if any; marks it started.
+  std::optional<std::size_t> StartNext();
+  // Runs the job of a started item without the lock and records its result.
+  void Run(std::unique_lock<std::mutex>& lock, std::size_t item, std::size_t worker);
 
   const std::size_t window_;
+  // The consumer's number for the job.
+  std::size_t consumer_ = 0;
   const Job job_;
   const CancelToken* const cancel_;
   std::atomic<bool> stop_{false};

@@ -156,11 +156,12 @@ class PackageContentSource final : public ContentSource {
 // when all match, none when a cancel came first.
 std::optional<std::size_t> FirstWrongRecord(PackageSource& source, const std::vector<PackageRecord>& records,
                                             int threads, const CancelToken* cancel) {
-  const std::size_t workers = threads < 1 ? 1 : static_cast<std::size_t>(threads);
-  std::vector<StoredContent> checkers(workers);
+  // The calling thread checks too, while it waits for the next record's answer.
+  const std::size_t workers = threads <= 1 ? 0 : static_cast<std::size_t>(threads) - 1;
+  std::vector<StoredContent> checkers(workers + 1);
   std::atomic<bool> stopping{false};
   OrderedPool pool(
-      records.size(), workers, workers * 4,
+      records.size(), workers, 4 * (workers + 1),
       [&](std::size_t item, std::size_t worker) -> uint8_t {
         const PackageRecord& record = records[item];
         if (record.size == kDeleteSize) return 1;
