@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/md5.h"
 
 namespace fs = std::filesystem;
@@ -109,54 +110,119 @@ double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Runs in a child process of its own, so that its peak memory is the check's alone.
-int CheckChild(const fs::path& dir) {
+int CheckChild(const fs::path& dir, int threads) {
   std::ifstream in(dir / "fulllist", std::ios::binary);
   const std::vector<uint8_t> list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ClientArchiveSet set((dir / "patcher").u16string(), u"127.0.0.1", 9);
-  const auto start = std::chrono::steady_clock::now();
+  set.checkThreads = threads;
   if (!set.OpenArchives() || !set.ReadList(list.data(), list.size())) return 1;
-  const std::size_t entries = set.fileTable.size();
   const int32_t result = set.CheckFiles(false);
-  const double seconds = Seconds(start);
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("check:  %zu entries, result %d, %.2f s, %.0f MiB/s, peak memory %ld MiB\n", entries, result, seconds,
-              static_cast<double>(kTotalBytes) / (1 << 20) / seconds, usage.ru_maxrss / 1024);
-  std::fflush(stdout);
   return result == 0 && set.fileTable.empty() ? 0 : 1;
+}
+
+struct Measured {
+  double seconds = 0;
+  double cpu = 0;
+  long peakMiB = 0;
+};
+
+// One full check in a child process: its wall time, its processor time and its peak memory.
+bool MeasureCheck(const fs::path& dir, int threads, Measured* measured) {
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) _exit(CheckChild(dir, threads));
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  measured->seconds = Seconds(start);
+  measured->cpu = CpuSeconds(usage);
+  measured->peakMiB = usage.ru_maxrss / 1024;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The contents as plain files, split into two lists of about equal bytes (NUL-separated,
+// for xargs -0).
+void WriteHalves(const fs::path& dir) {
+  std::vector<std::pair<std::string, uintmax_t>> files;
+  for (const auto& item : fs::recursive_directory_iterator(dir / "reference"))
+    if (item.is_regular_file()) files.emplace_back(item.path().string(), item.file_size());
+  std::sort(files.begin(), files.end());
+  uintmax_t total = 0;
+  for (const auto& file : files) total += file.second;
+  std::ofstream halves[2] = {std::ofstream(dir / "half-1"), std::ofstream(dir / "half-2")};
+  uintmax_t done = 0;
+  for (const auto& file : files) {
+    halves[done < total / 2 ? 0 : 1] << file.first << '\0';
+    done += file.second;
+  }
+}
+
+double TimeCommand(const std::string& command) {
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) return -1;
+  return Seconds(start);
 }
 
 }  // namespace
 
+// check_bench DIR [ROUNDS]: each figure is the best of ROUNDS runs (3 by default), the runs
+// of the different measurements interleaved, so that load from elsewhere on the machine
+// weighs on all of them alike.
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: check_bench DIR\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: check_bench DIR [ROUNDS]\n       check_bench DIR --once THREADS\n");
     return 2;
   }
   const fs::path dir = fs::absolute(argv[1]);
+  // One check alone, for a profiler.
+  if (argc == 4 && std::string(argv[2]) == "--once") return Prepare(dir) ? CheckChild(dir, std::atoi(argv[3])) : 1;
+  const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 3;
   if (!Prepare(dir)) {
     std::fprintf(stderr, "check_bench: preparing %s failed\n", dir.c_str());
     return 1;
   }
-  // Warm the page cache for both sides alike.
-  const std::string md5sum =
+  WriteHalves(dir);
+  const std::string md5sumOne =
       "cd '" + dir.string() + "/reference' && find . -type f -print0 | xargs -0 md5sum > /dev/null";
-  if (std::system(md5sum.c_str()) != 0) return 1;
+  const std::string md5sumTwo = "bash -c \"xargs -0 md5sum < '" + (dir / "half-1").string() +
+                                "' > /dev/null & xargs -0 md5sum < '" + (dir / "half-2").string() +
+                                "' > /dev/null & wait\"";
+  // Warm the page cache for every side alike.
+  if (TimeCommand(md5sumOne) < 0) return 1;
 
-  auto start = std::chrono::steady_clock::now();
-  if (std::system(md5sum.c_str()) != 0) return 1;
-  const double reference = Seconds(start);
-  std::printf("md5sum: %d files, %.2f s, %.0f MiB/s\n", kFiles, reference,
-              static_cast<double>(kTotalBytes) / (1 << 20) / reference);
-
-  std::fflush(stdout);
-  start = std::chrono::steady_clock::now();
-  const pid_t child = fork();
-  if (child == 0) _exit(CheckChild(dir));
-  int status = 0;
-  waitpid(child, &status, 0);
-  const double check = Seconds(start);
-  std::printf("ratio check / md5sum: %.2f\n", check / reference);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+  const int cores = ClientArchiveSet::DefaultCheckThreads();
+  double one = 1e9;
+  double two = 1e9;
+  Measured serial{1e9, 0, 0};
+  Measured parallel{1e9, 0, 0};
+  for (int round = 0; round < rounds; ++round) {
+    const double oneRun = TimeCommand(md5sumOne);
+    const double twoRun = TimeCommand(md5sumTwo);
+    if (oneRun < 0 || twoRun < 0) return 1;
+    one = std::min(one, oneRun);
+    two = std::min(two, twoRun);
+    Measured run;
+    if (!MeasureCheck(dir, 1, &run)) return 1;
+    if (run.seconds < serial.seconds) serial = run;
+    if (!MeasureCheck(dir, cores, &run)) return 1;
+    if (run.seconds < parallel.seconds) parallel = run;
+  }
+  const double mib = static_cast<double>(kTotalBytes) / (1 << 20);
+  std::printf("contents: %d files, %.0f MiB, half inside the archives (zlib), best of %d runs\n", kFiles, mib, rounds);
+  std::printf("md5sum, one process:                 %6.2f s  %5.0f MiB/s\n", one, mib / one);
+  std::printf("md5sum, two processes over halves:   %6.2f s  %5.0f MiB/s\n", two, mib / two);
+  std::printf("check, 1 thread:                     %6.2f s  %5.0f MiB/s  cpu %5.2f s  peak memory %ld MiB\n",
+              serial.seconds, mib / serial.seconds, serial.cpu, serial.peakMiB);
+  std::printf("check, %d threads:                    %6.2f s  %5.0f MiB/s  cpu %5.2f s  peak memory %ld MiB\n", cores,
+              parallel.seconds, mib / parallel.seconds, parallel.cpu, parallel.peakMiB);
+  std::printf("ratio check (%d threads) / md5sum one process:  %.2f\n", cores, parallel.seconds / one);
+  std::printf("ratio check (%d threads) / md5sum two processes: %.2f\n", cores, parallel.seconds / two);
+  return 0;
 }

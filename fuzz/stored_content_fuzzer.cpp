@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "net/stored_content.h"
+#include "engine/stored_content.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "archive/client_archive_set.h"
 #include "archive/version_text.h"
+#include "engine/client_archive_set.h"
 #include "platform/file.h"
 
 namespace {

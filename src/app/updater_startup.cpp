@@ -4,7 +4,7 @@
 #include "app/desktop.h"
 #include "app/log.h"
 #include "app/patcher_version.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/text.h"
 #include "ui/message_box_timer.h"
 

@@ -188,22 +188,23 @@ PackageResult TavrinFilePackage::GetFileData(const std::u16string& fileName, boo
   return PackageResult::kOk;
 }
 
-PackageResult TavrinFilePackage::GetStoredData(const std::u16string& fullName, std::vector<uint8_t>* stored,
-                                               uint32_t* uncompressedLength) {
+PackageResult TavrinFilePackage::FindStored(const std::u16string& fullName, StoredPlace* place) {
   const EntryRecord* record = FindEntry(fullName, false);
   if (record == nullptr) return PackageResult::kFileNotFound;
-  const uint32_t count = record->storedLength;
   // Stored bytes must lie inside the archive.
-  if (count != 0 && uint64_t{record->dataPosition} + count > DualFilesStream::length) return PackageResult::kReadFailed;
-  try {
-    stored->resize(count);
-  } catch (const std::bad_alloc&) {
+  if (record->storedLength != 0 && uint64_t{record->dataPosition} + record->storedLength > DualFilesStream::length)
     return PackageResult::kReadFailed;
-  }
-  *uncompressedLength = record->uncompressedLength;
-  if (count == 0) return PackageResult::kOk;
-  if (!Seek(record->dataPosition)) return PackageResult::kSeekFailed;
-  return Read(stored->data(), count) ? PackageResult::kOk : PackageResult::kReadFailed;
+  place->position = record->dataPosition;
+  place->storedLength = record->storedLength;
+  place->uncompressedLength = record->uncompressedLength;
+  return PackageResult::kOk;
+}
+
+PackageResult TavrinFilePackage::ReadStored(const StoredPlace& place, uint32_t offset, void* out, uint32_t count) {
+  if (count == 0 || offset > place.storedLength || count > place.storedLength - offset)
+    return PackageResult::kReadFailed;
+  if (!Seek(uint64_t{place.position} + offset)) return PackageResult::kSeekFailed;
+  return Read(out, count) ? PackageResult::kOk : PackageResult::kReadFailed;
 }
 
 PackageResult TavrinFilePackage::Close() {

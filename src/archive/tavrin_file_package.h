@@ -31,10 +31,17 @@ class TavrinFilePackage : private DualFilesStream {
   // fullName uses "\" separators; letters A-Z match either case.
   EntryRecord* FindEntry(const std::u16string& fullName, bool create);
   PackageResult GetFileData(const std::u16string& fileName, bool nameIsFull, std::vector<uint8_t>* output);
-  // An entry's stored bytes as they lie in the archive, and its uncompressed length: for
-  // checking an entry without inflating it whole into memory.
-  PackageResult GetStoredData(const std::u16string& fullName, std::vector<uint8_t>* stored,
-                              uint32_t* uncompressedLength);
+  // Where an entry's stored bytes lie, for reading them in pieces: an entry is then
+  // checked without being inflated whole into memory.
+  struct StoredPlace {
+    uint32_t position = 0;
+    uint32_t storedLength = 0;
+    uint32_t uncompressedLength = 0;
+  };
+  // kFileNotFound; kReadFailed when the stored bytes would lie beyond the archive's end.
+  PackageResult FindStored(const std::u16string& fullName, StoredPlace* place);
+  // `count` (at least 1) of the stored bytes, from `offset` on within them.
+  PackageResult ReadStored(const StoredPlace& place, uint32_t offset, void* out, uint32_t count);
 
   // Writing.
   PackageResult Create(const std::u16string& basePath, const std::u16string& archiveName);

@@ -6,7 +6,7 @@
 
 #include "app/desktop.h"
 #include "app/log.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "net/update_server_address.h"
 #include "ui/browser.h"
 #include "ui/button.h"

@@ -4,7 +4,7 @@
 #include "app/client_paths.h"
 #include "app/desktop.h"
 #include "app/number_file.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "ui/button.h"
 #include "ui/message_box_timer.h"
 #include "workflow/main_form.h"

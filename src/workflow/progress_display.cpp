@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "net/update_server_client.h"
 #include "workflow/string_table.h"
 

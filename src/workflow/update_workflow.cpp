@@ -6,7 +6,7 @@
 
 #include "app/log.h"
 #include "app/text_format.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/text.h"
 
 UpdateWorkflow::UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window)

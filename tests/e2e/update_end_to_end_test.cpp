@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/log.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "support/child_process.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"

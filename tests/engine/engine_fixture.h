@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/log.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
 #include "support/temp_folder.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/client_path.h"
 #include "engine/server_tree.h"
-#include "net/client_path.h"
 #include "net/file_list.h"
 #include "net/parse_url.h"
 #include "net/patch_list.h"

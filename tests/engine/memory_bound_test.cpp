@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "engine/server_tree.h"
 #include "platform/text.h"
 #include "support/child_process.h"

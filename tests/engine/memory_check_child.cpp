@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/text.h"
 #include "support/memory_use.h"
 

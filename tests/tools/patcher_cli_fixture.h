@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "engine/server_tree.h"
 #include "platform/text.h"
 #include "support/child_process.h"

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "support/file_bytes.h"
 #include "ui/browser.h"
 #include "workflow/main_form_fixture.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/text.h"
 #include "support/temp_folder.h"
 #include "support/wait_until.h"

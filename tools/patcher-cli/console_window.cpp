@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/text_format.h"
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/text.h"
 #include "run_report.h"
 #include "workflow/string_table.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "net/update_server_client.h"
 #include "platform/file.h"
 #include "platform/text.h"

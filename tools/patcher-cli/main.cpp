@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/log.h"
-#include "archive/client_archive_set.h"
 #include "arguments.h"
 #include "client_root.h"
 #include "console_window.h"
+#include "engine/client_archive_set.h"
 #include "exit_codes.h"
 #include "failure_notes.h"
 #include "net/update_server_address.h"

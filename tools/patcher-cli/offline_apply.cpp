@@ -4,8 +4,8 @@
 
 #include "app/log.h"
 #include "app/text_format.h"
-#include "archive/client_archive_set.h"
 #include "console_window.h"
+#include "engine/client_archive_set.h"
 #include "exit_codes.h"
 #include "net/update_package.h"
 #include "package_file.h"

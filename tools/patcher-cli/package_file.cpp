@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "net/client_path.h"
+#include "engine/client_path.h"
 #include "net/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"

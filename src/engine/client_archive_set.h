@@ -3,14 +3,17 @@
 // version, the connection to the update server, the file table of the running
 // operation and the counters and flags it shares with the window and the display.
 //
-// The archive side is defined in client_archive_set.cpp; the server protocol, the file
-// check and the update packages in net/ (server_protocol.cpp, file_check.cpp,
-// package_apply.cpp).
+// The archive side is defined in client_archive_set.cpp, the server protocol in
+// server_protocol.cpp, the file check in file_check.cpp and the update packages in
+// package_apply.cpp.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +23,8 @@
 #include "archive/tavrin_file_package.h"
 #include "net/cancel_token.h"
 #include "net/file_list.h"
-#include "net/stored_content.h"
 #include "net/update_server_client.h"
+#include "platform/file.h"
 
 class ClientArchiveSet {
  public:
@@ -108,17 +111,23 @@ class ClientArchiveSet {
   // (downloaded or taken from a package because they differed), for a console's summary.
   std::atomic<int32_t> filesStored{0};
 
- private:
-  // One entry of the file table; 0 when handled.
-  int32_t ProcessEntry(const std::u16string& path, const FileInfo& info);
-  int32_t ProcessArchiveEntry(const std::u16string& path, const FileInfo& info);
-  int32_t ProcessPlainEntry(const std::u16string& path, const FileInfo& info);
-  // Fetches one resource whole into received_; false when it did not arrive in full.
-  bool Download(const std::u16string& serverPath);
-  // Whether the archive's entry, or the plain file, has the content with this digest.
-  bool ArchivedMatches(TavrinFilePackage& archive, const std::u16string& entryName, const platform::Md5Digest& digest);
-  bool PlainFileMatches(const std::u16string& fullPath, const platform::Md5Digest& digest);
+  // Threads that read and hash the targets of a file check or a package, the running
+  // operation's own among them (see entry_pass.h); 1 checks one entry after the other.
+  int checkThreads = DefaultCheckThreads();
+  static int DefaultCheckThreads();
+  // Called on a checking thread for each entry whose target it checked ahead, with the
+  // entry's path: for tests that need to see how far ahead the check runs.
+  std::function<void(const std::u16string& path)> onCheckedAhead;
+  // Held around every use of the archive archiveNames[nameIndex] while a file check or a
+  // package runs: its targets are read on those threads while this one stores.
+  std::mutex& archiveMutex(std::size_t nameIndex) { return archiveMutexes_[nameIndex]; }
+
+  // A relative client path as a plain file under the client folder.
   std::u16string PlainFilePath(const std::u16string& relative) const;
+
+ private:
+  // ApplyPackage once the package file is open.
+  int32_t ApplyPackageFile(platform::File& file, const std::u16string& path);
   // Writes the version file; false (logged) when it cannot be written.
   bool WriteVersionFile(int32_t version);
 
@@ -126,10 +135,7 @@ class ClientArchiveSet {
   // they are saved.
   std::optional<int32_t> pendingVersion_;
 
-  // Reused from entry to entry.
-  std::vector<uint8_t> received_;
-  std::vector<uint8_t> stored_;
-  StoredContent verified_;
+  std::array<std::mutex, kArchiveNames.size()> archiveMutexes_;
 };
 
 // Folder part of a path ("a\b\c" gives "a\b"); either separator ends it.

@@ -1,6 +1,6 @@
-#include "net/plain_file.h"
+#include "engine/plain_file.h"
 
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 #include "platform/file.h"
 
 PlainFileResult WritePlainFile(const std::u16string& fullPath,

@@ -3,6 +3,7 @@
 // computed; it never equals a listed digest, so the file is fetched again.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include "platform/file.h"
@@ -13,7 +14,8 @@ using Digest = std::optional<platform::Md5Digest>;
 Digest ComputeMd5(const void* bytes, std::size_t length);
 
 // The whole content of an open file, read in pieces; the file position is restored.
-Digest ComputeFileMd5(platform::File& file);
+// `stopped`, when given, is asked between pieces; once it answers true the result is empty.
+Digest ComputeFileMd5(platform::File& file, const std::function<bool()>& stopped = nullptr);
 
 inline bool DigestMatches(const Digest& digest, const platform::Md5Digest& listed) {
   return digest.has_value() && *digest == listed;

@@ -1,4 +1,4 @@
-#include "net/stored_content.h"
+#include "engine/stored_content.h"
 
 #include <algorithm>
 #include <new>

@@ -1,7 +1,8 @@
-#include "archive/client_archive_set.h"
+#include "engine/client_archive_set.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "app/log.h"
@@ -190,4 +191,15 @@ TavrinFilePackage* ClientArchiveSet::GetPackage(std::u16string_view name) {
   for (auto& archive : archives)
     if (archive->name() == name) return archive.get();
   return nullptr;
+}
+
+int ClientArchiveSet::DefaultCheckThreads() {
+  // One per core: reading, inflating and hashing keep a core busy each. More than four
+  // would wait for the disk.
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(cores, 1u, 4u));
+}
+
+std::u16string ClientArchiveSet::PlainFilePath(const std::u16string& relative) const {
+  return clientFolder + u"\\" + relative;
 }

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "net/stored_content.h"
+#include "engine/stored_content.h"
 
 enum class PlainFileResult { kWritten, kContentMismatch, kCannotWrite };
 

@@ -34,3 +34,7 @@ bool IsArchivePath(std::u16string_view path);
 
 // The full name of the path's entry in its archive: "\" between folders throughout.
 std::u16string ArchiveEntryName(std::u16string_view path);
+
+// Equal for two paths that reach the same archive entry, or the same plain file as a
+// case-blind file system could resolve them (as NamesArchiveFile compares names).
+std::u16string TargetKey(std::u16string_view path);

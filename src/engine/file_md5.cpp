@@ -1,4 +1,4 @@
-#include "net/file_md5.h"
+#include "engine/file_md5.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,7 +10,7 @@ Digest ComputeMd5(const void* bytes, std::size_t length) {
   return digest;
 }
 
-Digest ComputeFileMd5(platform::File& file) {
+Digest ComputeFileMd5(platform::File& file, const std::function<bool()>& stopped) {
   uint64_t position = 0;
   uint64_t size = 0;
   if (!file.Tell(&position) || !file.Seek(0, platform::SeekOrigin::kEnd) || !file.Tell(&size) ||
@@ -23,7 +23,7 @@ Digest ComputeFileMd5(platform::File& file) {
   bool ok = true;
   for (uint64_t done = 0; ok && done < size;) {
     const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, size - done));
-    ok = file.Read(piece.data(), n) && md5.Update(piece.data(), n);
+    ok = !(stopped && stopped()) && file.Read(piece.data(), n) && md5.Update(piece.data(), n);
     done += n;
   }
   platform::Md5Digest digest;

@@ -1,8 +1,8 @@
 // The client archive set's side of the server protocol: the server version, the change
 // and full lists, and the choice of an update package from "patches\list".
 #include "app/log.h"
-#include "archive/client_archive_set.h"
 #include "archive/version_text.h"
+#include "engine/client_archive_set.h"
 #include "net/patch_list.h"
 
 namespace {

@@ -1,6 +1,7 @@
-#include "net/client_path.h"
+#include "engine/client_path.h"
 
 #include "archive/archive_names.h"
+#include "archive/tavrin_file_package.h"
 
 namespace {
 
@@ -8,10 +9,12 @@ bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
 }
 
-// Case folded the way a case-blind file system may compare names: A-Z, and the letters
-// whose capital form is an ASCII letter (long s, dotless i, Kelvin sign).
+// Case folded the way a case-blind file system may compare names: A-Z, the letters whose
+// capital form is an ASCII letter (long s, dotless i, Kelvin sign), and the capitals of
+// the Latin, Greek and Cyrillic alphabets and of full-width Latin.
 char16_t Folded(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c - u'A' + u'a');
+  const auto plus = [c](int offset) { return static_cast<char16_t>(c + offset); };
+  if (c >= u'A' && c <= u'Z') return plus(u'a' - u'A');
   switch (c) {
     case u'\u017F':
       return u's';
@@ -19,9 +22,28 @@ char16_t Folded(char16_t c) {
       return u'i';
     case u'\u212A':
       return u'k';
+    case u'\u0178':
+      return u'\u00FF';
+    case u'\u0386':
+      return u'\u03AC';
+    case u'\u038C':
+      return u'\u03CC';
     default:
-      return c;
+      break;
   }
+  if ((c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) || (c >= 0x0391 && c <= 0x03AB && c != 0x03A2) ||
+      (c >= 0x0410 && c <= 0x042F) || (c >= 0xFF21 && c <= 0xFF3A))
+    return plus(0x20);
+  if (c >= 0x0400 && c <= 0x040F) return plus(0x50);
+  if (c >= 0x0388 && c <= 0x038A) return plus(0x25);
+  if (c >= 0x038E && c <= 0x038F) return plus(0x3F);
+  // Pairs of capital and small letter side by side: the capital first at an even or at
+  // an odd code.
+  const bool evenCapital = (c >= 0x0100 && c <= 0x0137) || (c >= 0x014A && c <= 0x0177) ||
+                           (c >= 0x0460 && c <= 0x0481) || (c >= 0x048A && c <= 0x04BF) || (c >= 0x04D0 && c <= 0x052F);
+  const bool oddCapital = (c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E) || (c >= 0x04C1 && c <= 0x04CE);
+  if ((evenCapital && c % 2 == 0) || (oddCapital && c % 2 == 1)) return plus(1);
+  return c;
 }
 
 // The path as a file system could resolve it: folded, "\" between components, no empty
@@ -91,4 +113,11 @@ std::u16string ArchiveEntryName(std::u16string_view path) {
   for (char16_t& c : name)
     if (c == u'/') c = u'\\';
   return name;
+}
+
+std::u16string TargetKey(std::u16string_view path) {
+  // Archive entries are found by their lower-cased full name, plain files by the name as
+  // a case-blind file system resolves it.
+  if (IsArchivePath(path)) return u"archive:" + TavrinFilePackage::KeyOf(ArchiveEntryName(path));
+  return u"file:" + ResolvedForm(path);
 }

@@ -1,0 +1,44 @@
+#pragma once
+// A pass over the entries of a file list or an update package: the operation handles the
+// entries one after the other in list order (EntryUpdate: downloads, stores, deletions,
+// log lines, counters), while worker threads read, inflate and hash the targets of the
+// entries after it (ClientArchiveSet::checkThreads threads in all, the operation's own
+// among them: it checks targets too while it waits for an answer). What the pass does and
+// reports is the same as without the workers; they only have the answers ready.
+//
+// A target is checked ahead only when no other entry of the pass reaches it (two names
+// can reach one archive entry or one file: letter case, "/" or "\"): such entries are
+// checked by the operation itself when their turn comes, after whatever the entries
+// before them changed. So no worker ever reads what the operation changes meanwhile.
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "engine/ordered_pool.h"
+#include "engine/target_check.h"
+
+class ClientArchiveSet;
+
+class EntryPass {
+ public:
+  // Starts the workers (none for checkThreads 1). `entries` must outlive the pass.
+  EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entries);
+  // Stops the workers, also in the middle of a target, and joins them.
+  ~EntryPass();
+  EntryPass(const EntryPass&) = delete;
+  EntryPass& operator=(const EntryPass&) = delete;
+
+  // What the workers found of the target of entry `index`, waiting for it; taken in
+  // list order. kUnknown: the operation checks it itself. kBrokenOff: cancelled.
+  TargetState Ahead(std::size_t index);
+
+ private:
+  const std::vector<ListedEntry>& entries_;
+  // Whether the workers check the entry's target.
+  std::vector<bool> ahead_;
+  std::atomic<bool> stopping_{false};
+  std::vector<std::unique_ptr<TargetCheck>> checks_;
+  std::unique_ptr<OrderedPool> pool_;
+};

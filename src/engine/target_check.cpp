@@ -1,0 +1,70 @@
+#include "engine/target_check.h"
+
+#include <algorithm>
+
+#include "engine/client_archive_set.h"
+#include "engine/client_path.h"
+#include "engine/file_md5.h"
+#include "platform/file.h"
+
+TargetCheck::TargetCheck(ClientArchiveSet& set, std::function<bool()> stopped)
+    : set_(set), stopped_(std::move(stopped)) {}
+
+TargetState TargetCheck::Run(const ListedEntry& entry) {
+  // Nothing is read for a name that could leave the client folder, nor for a deletion.
+  if (entry.info.size == kDeleteSize || !IsUsableClientPath(entry.path)) return TargetState::kUnknown;
+  if (!IsArchivePath(entry.path)) return Plain(entry.path, entry.info.digest);
+  for (std::size_t i = 0; i < ClientArchiveSet::archiveNames.size(); ++i) {
+    if (!BelongsToArchive(entry.path, ClientArchiveSet::archiveNames[i])) continue;
+    TavrinFilePackage* archive = set_.GetPackage(ClientArchiveSet::archiveNames[i]);
+    // Whoever handles the entry reports the archive that is not open.
+    if (archive == nullptr) return TargetState::kUnknown;
+    return Archived(*archive, set_.archiveMutex(i), ArchiveEntryName(entry.path), entry.info.digest);
+  }
+  return TargetState::kUnknown;
+}
+
+TargetState TargetCheck::Archived(TavrinFilePackage& archive, std::mutex& mutex, const std::u16string& entryName,
+                                  const platform::Md5Digest& digest) {
+  TavrinFilePackage::StoredPlace place;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (archive.FindStored(entryName, &place) != PackageResult::kOk) return TargetState::kDiffers;
+  }
+  // Each piece is read under the lock and inflated and hashed outside it.
+  uint32_t offset = 0;
+  const StoredContent::Source read = [&](uint8_t* buffer, std::size_t size) {
+    if (Stopped()) return false;
+    const auto count = static_cast<uint32_t>(size);
+    std::lock_guard<std::mutex> lock(mutex);
+    const bool ok = archive.ReadStored(place, offset, buffer, count) == PackageResult::kOk;
+    offset += count;
+    return ok;
+  };
+  if (place.storedLength < place.uncompressedLength) {
+    return content_.Verify(read, place.storedLength, place.uncompressedLength, digest) ? TargetState::kMatches
+                                                                                       : Failed();
+  }
+  // Stored bytes not shorter than the content are the content itself, all of them.
+  piece_.resize(StoredContent::kPieceSize);
+  platform::Md5 md5;
+  for (uint32_t done = 0; done < place.storedLength;) {
+    const auto count = std::min<uint32_t>(static_cast<uint32_t>(piece_.size()), place.storedLength - done);
+    if (!read(piece_.data(), count) || !md5.Update(piece_.data(), count)) return Failed();
+    done += count;
+  }
+  platform::Md5Digest actual{};
+  return md5.Finish(&actual) && actual == digest ? TargetState::kMatches : TargetState::kDiffers;
+}
+
+TargetState TargetCheck::Plain(const std::u16string& relative, const platform::Md5Digest& digest) {
+  platform::File existing;
+  if (existing.Open(set_.PlainFilePath(relative), platform::FileMode::kRead) != 0) return TargetState::kDiffers;
+  const Digest actual = ComputeFileMd5(existing, stopped_);
+  if (!actual) return Failed();
+  return *actual == digest ? TargetState::kMatches : TargetState::kDiffers;
+}
+
+TargetState TargetCheck::Failed() const {
+  return Stopped() ? TargetState::kBrokenOff : TargetState::kDiffers;
+}

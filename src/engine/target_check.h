@@ -1,0 +1,55 @@
+#pragma once
+// Whether an entry's target (its archive entry, or the plain file in the client folder)
+// already holds the content that a file list or an update package names, read, inflated
+// and hashed in pieces. Several checks may run at once on threads of their own, each with
+// a TargetCheck of its own: an archive is read only under its lock (see
+// ClientArchiveSet::archiveMutex), so one thread may store into it meanwhile.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/stored_content.h"
+#include "net/file_list.h"
+#include "platform/md5.h"
+
+class ClientArchiveSet;
+class TavrinFilePackage;
+
+// One entry of a list or a package: a relative client path and what it is to become.
+struct ListedEntry {
+  std::u16string path;
+  FileInfo info;
+};
+
+enum class TargetState : uint8_t {
+  kUnknown,    // not looked at: a deletion, a refused path, an archive that is not open
+  kMatches,    // the target holds the listed content
+  kDiffers,    // it does not, or it is missing or cannot be read
+  kBrokenOff,  // the check was stopped before it could tell
+};
+
+class TargetCheck {
+ public:
+  // `stopped`, when given, is asked between pieces; once it answers true the check ends
+  // with kBrokenOff.
+  explicit TargetCheck(ClientArchiveSet& set, std::function<bool()> stopped = nullptr);
+
+  TargetState Run(const ListedEntry& entry);
+
+ private:
+  TargetState Archived(TavrinFilePackage& archive, std::mutex& mutex, const std::u16string& entryName,
+                       const platform::Md5Digest& digest);
+  TargetState Plain(const std::u16string& relative, const platform::Md5Digest& digest);
+  // kDiffers for a check that failed, unless it failed because it was stopped.
+  TargetState Failed() const;
+  bool Stopped() const { return stopped_ && stopped_(); }
+
+  ClientArchiveSet& set_;
+  const std::function<bool()> stopped_;
+  // Reused from entry to entry.
+  StoredContent content_;
+  std::vector<uint8_t> piece_;
+};
