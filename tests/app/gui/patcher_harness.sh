@@ -226,6 +226,23 @@ patcher_wait_visible() {
   done
 }
 
+# patcher_shot_at_rest FILE SECONDS: a screenshot of the window once it has come to rest (two
+# shots a second apart that agree): the speed of start-up's last request stays on show for a
+# moment after the window is ready.
+patcher_shot_at_rest() {
+  local file=$1 limit=$2
+  local deadline=$((SECONDS + limit))
+  gui_shot "$file" "$WX" "$WY" "$WW" "$WH"
+  while :; do
+    sleep 1
+    gui_shot "$GUI_OUT/.rest.png" "$WX" "$WY" "$WW" "$WH"
+    [ "$(gui_differing "$file" "$GUI_OUT/.rest.png")" -lt 200 ] && break
+    [ $SECONDS -lt $deadline ] || gui_fail "the window did not come to rest within $limit s"
+    mv "$GUI_OUT/.rest.png" "$file"
+  done
+  rm -f "$GUI_OUT/.rest.png"
+}
+
 MAIN_TITLE='Solmere 3 Classic Updater'
 BOX_TITLE='Solmere Classic Updater MessageBox'
 
