@@ -145,14 +145,8 @@ patcher_start() {
 
 # patcher_wait_exit SECONDS: waits for the updater to end and keeps its exit status.
 patcher_wait_exit() {
-  local deadline=$((SECONDS + $1))
-  while kill -0 "$gui_pid" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || gui_fail "the updater did not end within $1 s"
-    sleep 0.1
-  done
-  patcher_status=0
-  wait "$gui_pid" || patcher_status=$?
-  gui_pid=
+  gui_wait_exit "$1" "the updater"
+  patcher_status=$gui_status
 }
 
 # The run's log as UTF-8 (the file is UTF-16LE); nothing while there is none.
