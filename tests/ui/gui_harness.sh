@@ -74,14 +74,16 @@ gui_wait_log() {
   done
 }
 
-# gui_wait_exit SECONDS: waits for the program to end.
+# gui_wait_exit SECONDS [WHAT]: waits for the program (WHAT names it) to end; its exit
+# status lands in gui_status.
 gui_wait_exit() {
-  local deadline=$((SECONDS + $1))
+  local deadline=$((SECONDS + $1)) what=${2:-the program}
   while kill -0 "$gui_pid" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || gui_fail "the program did not end within $1 s"
+    [ $SECONDS -lt $deadline ] || gui_fail "$what did not end within $1 s"
     sleep 0.1
   done
-  wait "$gui_pid" 2>/dev/null || true
+  gui_status=0
+  wait "$gui_pid" 2>/dev/null || gui_status=$?
   gui_pid=
 }
 

@@ -145,14 +145,8 @@ patcher_start() {
 
 # patcher_wait_exit SECONDS: waits for the updater to end and keeps its exit status.
 patcher_wait_exit() {
-  local deadline=$((SECONDS + $1))
-  while kill -0 "$gui_pid" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || gui_fail "the updater did not end within $1 s"
-    sleep 0.1
-  done
-  patcher_status=0
-  wait "$gui_pid" || patcher_status=$?
-  gui_pid=
+  gui_wait_exit "$1" "the updater"
+  patcher_status=$gui_status
 }
 
 # The run's log as UTF-8 (the file is UTF-16LE); nothing while there is none.
@@ -224,6 +218,23 @@ patcher_wait_visible() {
     [ $SECONDS -lt $deadline ] || gui_fail "$what: not seen within $seconds s"
     sleep 0.1
   done
+}
+
+# patcher_shot_at_rest FILE SECONDS: a screenshot of the window once it has come to rest (two
+# shots a second apart that agree): the speed of start-up's last request stays on show for a
+# moment after the window is ready.
+patcher_shot_at_rest() {
+  local file=$1 limit=$2
+  local deadline=$((SECONDS + limit))
+  gui_shot "$file" "$WX" "$WY" "$WW" "$WH"
+  while :; do
+    sleep 1
+    gui_shot "$GUI_OUT/.rest.png" "$WX" "$WY" "$WW" "$WH"
+    [ "$(gui_differing "$file" "$GUI_OUT/.rest.png")" -lt 200 ] && break
+    [ $SECONDS -lt $deadline ] || gui_fail "the window did not come to rest within $limit s"
+    mv "$GUI_OUT/.rest.png" "$file"
+  done
+  rm -f "$GUI_OUT/.rest.png"
 }
 
 MAIN_TITLE='Solmere 3 Classic Updater'

@@ -21,7 +21,7 @@ patcher_start "$root"
 first=$gui_pid
 patcher_wait_window 90
 patcher_wait_play_enabled 30
-gui_shot "$GUI_OUT/first.png" "$WX" "$WY" "$WW" "$WH"
+patcher_shot_at_rest "$GUI_OUT/first.png" 30
 
 # The second: a plain system box, then exit 0.
 second_status=
