@@ -1,9 +1,13 @@
 // Full check of an up-to-date client: about 1 GiB in about 10,000 files, half inside the
 // fifteen archives (zlib-stored) and half plain files, checked by ClientArchiveSet::CheckFiles
-// against its full list. The reference, in the same run: md5sum over the same contents as
-// plain files. Prints both times, their ratio and the check's peak memory.
+// against its full list, on one thread and on every core. The references, in the same run:
+// md5sum over the same contents as plain files, one process, and two processes over halves
+// of the files (what two cores can do at best). Prints the times, their ratios, and the
+// check's processor time and peak memory.
 //
-//   check_bench DIR    prepares DIR (once), then measures
+//   check_bench DIR [ROUNDS]       prepares DIR (once), then measures; each figure is the
+//                                  best of ROUNDS runs (3 by default), interleaved
+//   check_bench DIR --once THREADS one check alone (for a profiler), with its phases' times
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,13 +120,17 @@ double CpuSeconds(const rusage& usage) {
 }
 
 // Runs in a child process of its own, so that its peak memory is the check's alone.
-int CheckChild(const fs::path& dir, int threads) {
+int CheckChild(const fs::path& dir, int threads, bool showPhases = false) {
   std::ifstream in(dir / "fulllist", std::ios::binary);
   const std::vector<uint8_t> list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto start = std::chrono::steady_clock::now();
   ClientArchiveSet set((dir / "patcher").u16string(), u"127.0.0.1", 9);
   set.checkThreads = threads;
   if (!set.OpenArchives() || !set.ReadList(list.data(), list.size())) return 1;
+  const double opened = Seconds(start);
   const int32_t result = set.CheckFiles(false);
+  if (showPhases)
+    std::printf("%d threads: archives and list %.2f s, CheckFiles %.2f s\n", threads, opened, Seconds(start) - opened);
   return result == 0 && set.fileTable.empty() ? 0 : 1;
 }
 
@@ -172,9 +180,8 @@ double TimeCommand(const std::string& command) {
 
 }  // namespace
 
-// check_bench DIR [ROUNDS]: each figure is the best of ROUNDS runs (3 by default), the runs
-// of the different measurements interleaved, so that load from elsewhere on the machine
-// weighs on all of them alike.
+// The runs of the different measurements are interleaved, so that load from elsewhere on
+// the machine weighs on all of them alike.
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 4) {
     std::fprintf(stderr, "usage: check_bench DIR [ROUNDS]\n       check_bench DIR --once THREADS\n");
@@ -182,7 +189,8 @@ int main(int argc, char** argv) {
   }
   const fs::path dir = fs::absolute(argv[1]);
   // One check alone, for a profiler.
-  if (argc == 4 && std::string(argv[2]) == "--once") return Prepare(dir) ? CheckChild(dir, std::atoi(argv[3])) : 1;
+  if (argc == 4 && std::string(argv[2]) == "--once")
+    return Prepare(dir) ? CheckChild(dir, std::atoi(argv[3]), true) : 1;
   const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 3;
   if (!Prepare(dir)) {
     std::fprintf(stderr, "check_bench: preparing %s failed\n", dir.c_str());

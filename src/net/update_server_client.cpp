@@ -39,12 +39,17 @@ class BufferSink final : public BodySink {
   uint8_t empty_ = 0;
 };
 
-// A body appended to an open file through one reused read buffer.
+// A body appended to an open file. Reads land in a buffer that is written out in large
+// pieces: one write per read would cost a system call every 4 KiB.
 class FileSink final : public BodySink {
  public:
+  static constexpr std::size_t kWriteSize = 256 * 1024;
+
   explicit FileSink(platform::File& file) : file_(file) {}
 
   bool Begin(uint32_t length) override {
+    pending_ = 0;
+    length_ = length;
     if (!started_) {
       if (!file_.Tell(&start_)) return false;
       started_ = true;
@@ -53,21 +58,40 @@ class FileSink final : public BodySink {
       return false;
     }
     try {
-      readBuffer_.resize(std::max<uint32_t>(std::min(length, BodyTransfer::kReadSize), 1));
+      buffer_.resize(std::max<std::size_t>(std::min<std::size_t>(length, kWriteSize), 1));
     } catch (const std::bad_alloc&) {
       return false;
     }
     return true;
   }
-  uint8_t* Target(uint32_t) override { return readBuffer_.data(); }
-  bool Store(uint32_t, uint32_t n) override { return file_.Write(readBuffer_.data(), n); }
-  void End(uint32_t, bool) override {}
+  uint8_t* Target(uint32_t) override {
+    // Room for a whole read: written out first when the buffer cannot take one more.
+    if (buffer_.size() - pending_ < BodyTransfer::kReadSize && !Flush()) failed_ = true;
+    return buffer_.data() + pending_;
+  }
+  bool Store(uint32_t offset, uint32_t n) override {
+    if (failed_) return false;
+    pending_ += n;
+    // The last bytes of the body are written before the transfer counts as complete.
+    if (offset + n >= length_) return Flush();
+    return true;
+  }
+  void End(uint32_t, bool) override { Flush(); }
 
  private:
+  bool Flush() {
+    const bool written = pending_ == 0 || file_.Write(buffer_.data(), pending_);
+    pending_ = 0;
+    return written;
+  }
+
   platform::File& file_;
   bool started_ = false;
+  bool failed_ = false;
   uint64_t start_ = 0;
-  std::vector<uint8_t> readBuffer_;
+  uint32_t length_ = 0;
+  std::size_t pending_ = 0;
+  std::vector<uint8_t> buffer_;
 };
 
 }  // namespace

@@ -194,7 +194,8 @@ TEST_F(ParallelCheckTest, EntriesThatDifferAtRandomPlacesAreFetchedInListOrderBy
     ASSERT_TRUE(CheckWithin(false, &result)) << "the check did not end";
     EXPECT_EQ(result, 0) << LogText();
     EXPECT_EQ(FileRequests(before), expected);
-    EXPECT_EQ(server_.connections() - connections, 1) << "one connection, one download at a time";
+    // WinINet may go on with a connection of the archive set before.
+    EXPECT_LE(server_.connections() - connections, 1) << "one connection, one download at a time";
     EXPECT_EQ(LogText().find("ERROR", logged), std::string::npos) << LogText().substr(logged);
     EXPECT_TRUE(set_->fileTable.empty());
     EXPECT_EQ(set_->itemsDone, 300);
