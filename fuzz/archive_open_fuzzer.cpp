@@ -1,4 +1,4 @@
-// Opens untrusted bytes as a package archive (header, tail, index), reads every entry it
+// Opens untrusted bytes as an archive (header, tail, index), reads every entry it
 // lists, then stores one file, commits, and reopens: a damaged archive that happens to
 // load must take a write as safely as a sound one.
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/package_format.h"
+#include "archive/archive_format.h"
 #include "archive/tavrin_file_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -56,11 +56,11 @@ size_t ExpectedSize(const TavrinFilePackage::EntryRecord& record) {
   return record.storedLength < record.uncompressedLength ? record.uncompressedLength : record.storedLength;
 }
 
-std::map<std::u16string, EntryRead> ReadEveryEntry(TavrinFilePackage& package) {
+std::map<std::u16string, EntryRead> ReadEveryEntry(TavrinFilePackage& archive) {
   std::map<std::u16string, EntryRead> reads;
-  for (const auto& [key, record] : package.index()) {
+  for (const auto& [key, record] : archive.index()) {
     EntryRead read;
-    read.result = package.GetFileData(TavrinFilePackage::NameOf(record), true, &read.contents);
+    read.result = archive.GetFileData(TavrinFilePackage::NameOf(record), true, &read.contents);
     Require(read.result != PackageResult::kFileNotFound, "an indexed entry is not found by its own name");
     if (read.result == PackageResult::kOk)
       Require(read.contents.size() == ExpectedSize(record), "an entry read back with the wrong length");
@@ -73,7 +73,7 @@ std::map<std::u16string, EntryRead> ReadEveryEntry(TavrinFilePackage& package) {
 // appended and the index committed, so such entries must read the same after reopening.
 bool UntouchedByAppend(const TavrinFilePackage::EntryRecord& record, uint64_t committedLength) {
   if (record.storedLength == 0) return true;
-  return record.dataPosition >= package_format::kHeaderSize &&
+  return record.dataPosition >= archive_format::kHeaderSize &&
          uint64_t{record.dataPosition} + record.storedLength <= committedLength;
 }
 
@@ -84,32 +84,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string& base = BasePath();
   const std::u16string probeFullName = std::u16string(kArchiveName) + u"\\" + kProbeName;
 
-  TavrinFilePackage package;
-  if (package.Open(base, kArchiveName) != PackageResult::kOk) return 0;
-  const std::map<std::u16string, EntryRead> before = ReadEveryEntry(package);
-  const TavrinFilePackage::Index indexBefore = package.index();
-  const uint64_t committedLength = package.streamLength();
-  const bool probeIsNew = package.FindEntry(probeFullName, false) == nullptr;
+  TavrinFilePackage archive;
+  if (archive.Open(base, kArchiveName) != PackageResult::kOk) return 0;
+  const std::map<std::u16string, EntryRead> before = ReadEveryEntry(archive);
+  const TavrinFilePackage::Index indexBefore = archive.index();
+  const uint64_t committedLength = archive.streamLength();
+  const bool probeIsNew = archive.FindEntry(probeFullName, false) == nullptr;
 
-  const PackageResult stored = package.SetFileData(kProbeName, kProbeContents, sizeof kProbeContents);
-  const PackageResult saved = package.Save();
-  const PackageResult closed = package.Close();
+  const PackageResult stored = archive.SetFileData(kProbeName, kProbeContents, sizeof kProbeContents);
+  const PackageResult saved = archive.Save();
+  const PackageResult closed = archive.Close();
   // An existing entry of that name may be overwritten in place wherever its record points,
   // even over the header: only a new entry has to leave the archive readable.
   if (!probeIsNew) {
-    package.Open(base, kArchiveName);
-    ReadEveryEntry(package);
+    archive.Open(base, kArchiveName);
+    ReadEveryEntry(archive);
     return 0;
   }
   Require(stored == PackageResult::kOk && saved == PackageResult::kOk && closed == PackageResult::kOk,
           "storing a new file in a loaded archive failed");
 
-  Require(package.Open(base, kArchiveName) == PackageResult::kOk, "the archive does not reopen after a commit");
-  Require(package.index().size() == indexBefore.size() + 1, "the reopened index lost or gained entries");
-  const std::map<std::u16string, EntryRead> after = ReadEveryEntry(package);
+  Require(archive.Open(base, kArchiveName) == PackageResult::kOk, "the archive does not reopen after a commit");
+  Require(archive.index().size() == indexBefore.size() + 1, "the reopened index lost or gained entries");
+  const std::map<std::u16string, EntryRead> after = ReadEveryEntry(archive);
 
   std::vector<uint8_t> probe;
-  Require(package.GetFileData(kProbeName, false, &probe) == PackageResult::kOk, "the stored file does not read back");
+  Require(archive.GetFileData(kProbeName, false, &probe) == PackageResult::kOk, "the stored file does not read back");
   Require(probe == std::vector<uint8_t>(kProbeContents, kProbeContents + sizeof kProbeContents),
           "the stored file reads back different");
 

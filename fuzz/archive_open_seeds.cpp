@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "archive/package_format.h"
+#include "archive/archive_format.h"
 #include "archive/tavrin_file_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
 namespace {
 
-using namespace package_format;
+using namespace archive_format;
 
 constexpr char16_t kArchiveName[] = u"configs";
 
@@ -33,24 +33,24 @@ bool Check(PackageResult result, const char* what) {
 
 bool WriteWithWriter(const std::string& folder) {
   const std::u16string base = platform::Utf16FromUtf8(folder);
-  TavrinFilePackage package;
-  bool ok = Check(package.Create(base + u"/empty", kArchiveName), "create empty") && Check(package.Close(), "close");
+  TavrinFilePackage archive;
+  bool ok = Check(archive.Create(base + u"/empty", kArchiveName), "create empty") && Check(archive.Close(), "close");
 
-  ok = ok && Check(package.Create(base + u"/mixed", kArchiveName), "create mixed");
-  ok = ok && Check(package.SetFileData(u"version.sw", "1042", 4), "store raw");
-  ok = ok && Check(package.SetFileData(u"settings\\display.ini", kText.data(), uint32_t(kText.size())), "store zlib");
-  ok = ok && Check(package.SetFileData(u"empty.txt", "", 0), "store empty");
-  ok = ok && Check(package.SetFileData(u"noise.bin", kNoise.data(), uint32_t(kNoise.size())), "store noise");
-  ok = ok && Check(package.Close(), "close mixed");
+  ok = ok && Check(archive.Create(base + u"/mixed", kArchiveName), "create mixed");
+  ok = ok && Check(archive.SetFileData(u"version.sw", "1042", 4), "store raw");
+  ok = ok && Check(archive.SetFileData(u"settings\\display.ini", kText.data(), uint32_t(kText.size())), "store zlib");
+  ok = ok && Check(archive.SetFileData(u"empty.txt", "", 0), "store empty");
+  ok = ok && Check(archive.SetFileData(u"noise.bin", kNoise.data(), uint32_t(kNoise.size())), "store noise");
+  ok = ok && Check(archive.Close(), "close mixed");
 
   // Replaced contents and earlier indexes left behind as dead space.
-  ok = ok && Check(package.Create(base + u"/rewritten", kArchiveName), "create rewritten");
-  ok = ok && Check(package.SetFileData(u"version.sw", "1042", 4), "store");
-  ok = ok && Check(package.Save(), "save");
-  ok = ok && Check(package.SetFileData(u"version.sw", "1043", 4), "store in place");
-  ok = ok && Check(package.SetFileData(u"version.sw", "10440", 5), "store moved");
-  ok = ok && Check(package.Save(), "save again");
-  ok = ok && Check(package.Close(), "close rewritten");
+  ok = ok && Check(archive.Create(base + u"/rewritten", kArchiveName), "create rewritten");
+  ok = ok && Check(archive.SetFileData(u"version.sw", "1042", 4), "store");
+  ok = ok && Check(archive.Save(), "save");
+  ok = ok && Check(archive.SetFileData(u"version.sw", "1043", 4), "store in place");
+  ok = ok && Check(archive.SetFileData(u"version.sw", "10440", 5), "store moved");
+  ok = ok && Check(archive.Save(), "save again");
+  ok = ok && Check(archive.Close(), "close rewritten");
   return ok;
 }
 

@@ -5,7 +5,7 @@
 
 #include "platform/text.h"
 
-using namespace package_format;
+using namespace archive_format;
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-// One package archive: a header, the stored bytes of every file, and an index with a
+// One archive (.pck/.pkx): a header, the stored bytes of every file, and an index with a
 // tail at the end. The index lives in memory; changes are appended and committed by
 // rewriting the archive length in the header, so an interrupted write is cut away on
 // the next open.
@@ -9,14 +9,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/archive_format.h"
 #include "archive/dual_files_stream.h"
-#include "archive/package_format.h"
 #include "archive/package_result.h"
 #include "archive/zlib_codec.h"
 
 class TavrinFilePackage : private DualFilesStream {
  public:
-  using EntryRecord = package_format::EntryRecord;
+  using EntryRecord = archive_format::EntryRecord;
   using Index = std::unordered_map<std::u16string, EntryRecord>;
 
   TavrinFilePackage();
@@ -84,7 +84,7 @@ class TavrinFilePackage : private DualFilesStream {
   // The archive length of the header once the index loaded.
   uint64_t committedLength_ = 0;
   std::u16string name_;
-  uint32_t format_ = package_format::kFormat188;
+  uint32_t format_ = archive_format::kFormat188;
   Index index_;
 
   // Kept between calls: zlib state and one scratch buffer, reused for every file.

@@ -1,5 +1,5 @@
 #pragma once
-// The updater's engine object: the client's fifteen package archives, its local
+// The updater's engine object: the client's fifteen archives, its local
 // version, the connection to the update server, the file table of the running
 // operation and the counters and flags it shares with the window and the display.
 //

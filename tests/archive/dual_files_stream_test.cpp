@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/archive_format.h"
 #include "archive/file_stream.h"
-#include "archive/package_format.h"
 #include "platform/file.h"
 #include "support/file_bytes.h"
 #include "support/temp_folder.h"
@@ -163,7 +163,7 @@ TEST_F(DualFilesStreamTest, NoContinuationFileWithoutNeed) {
     DualFilesStream stream;
     ASSERT_EQ(stream.splitSize, kNoSplit);
     ASSERT_EQ(stream.OpenFiles(Base(), FileMode::kCreate), 0);
-    const uint64_t far = package_format::kSplitSize + 16;
+    const uint64_t far = archive_format::kSplitSize + 16;
     ASSERT_TRUE(stream.Seek(far));
     ASSERT_TRUE(stream.Write("end", 3));
     EXPECT_EQ(stream.length, far + 3);
@@ -171,7 +171,7 @@ TEST_F(DualFilesStreamTest, NoContinuationFileWithoutNeed) {
     EXPECT_EQ(ReadLogical(stream, far, 3), "end");
   }
   EXPECT_FALSE(std::filesystem::exists(Pkx()));
-  EXPECT_EQ(std::filesystem::file_size(Pck()), package_format::kSplitSize + 19);
+  EXPECT_EQ(std::filesystem::file_size(Pck()), archive_format::kSplitSize + 19);
 }
 
 TEST_F(DualFilesStreamTest, SeekToTheSplitCreatesTheContinuationAtSplitMinusFirstLength) {
@@ -297,7 +297,7 @@ TEST_F(DualFilesStreamTest, CloseFilesReleasesBothFiles) {
 
 // The archive split for real: sparse files keep this cheap.
 TEST_F(DualFilesStreamTest, ArchiveSplitSendsHighPositionsToTheContinuation) {
-  constexpr uint64_t kSplit = package_format::kSplitSize;
+  constexpr uint64_t kSplit = archive_format::kSplitSize;
   {
     platform::File pck;
     ASSERT_EQ(pck.Open(Pck().u16string(), FileMode::kCreate), 0);

@@ -7,7 +7,7 @@
 
 #include "archive/dual_files_stream.h"
 #include "archive/tavrin_file_package.h"
-#include "package_fixture.h"
+#include "archive_fixture.h"
 #include "support/file_bytes.h"
 
 using testsupport::ReadWholeFile;
@@ -18,19 +18,19 @@ namespace {
 using archive_image::Bytes;
 using archive_image::ToBytes;
 
-class ReadOnlyOpenTest : public PackageTest {
+class ReadOnlyOpenTest : public ArchiveTest {
  protected:
   // A committed archive with one entry, then a second entry stored but never committed.
   void WriteInterruptedArchive() {
-    TavrinFilePackage package;
-    ASSERT_EQ(package.Create(Base(), u"configs"), PackageResult::kOk);
-    ASSERT_EQ(package.SetFileData(u"a.txt", "committed", 9), PackageResult::kOk);
-    ASSERT_EQ(package.Save(), PackageResult::kOk);
+    TavrinFilePackage archive;
+    ASSERT_EQ(archive.Create(Base(), u"configs"), PackageResult::kOk);
+    ASSERT_EQ(archive.SetFileData(u"a.txt", "committed", 9), PackageResult::kOk);
+    ASSERT_EQ(archive.Save(), PackageResult::kOk);
     committedSize_ = std::filesystem::file_size(Pck());
-    ASSERT_EQ(package.SetFileData(u"b.txt", "never committed", 15), PackageResult::kOk);
+    ASSERT_EQ(archive.SetFileData(u"b.txt", "never committed", 15), PackageResult::kOk);
     // Dropped without a commit, as a killed writer leaves it: the data is on disk, the index is not.
-    package.clearIndexChanged();
-    ASSERT_EQ(package.Close(), PackageResult::kOk);
+    archive.clearIndexChanged();
+    ASSERT_EQ(archive.Close(), PackageResult::kOk);
     ASSERT_GT(std::filesystem::file_size(Pck()), committedSize_);
   }
 
@@ -41,36 +41,36 @@ TEST_F(ReadOnlyOpenTest, ReadsTheLastCommitAndLeavesTheTailInPlace) {
   WriteInterruptedArchive();
   const Bytes before = ReadWholeFile(Pck());
   {
-    TavrinFilePackage package;
-    ASSERT_EQ(package.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
-    EXPECT_EQ(package.uncommittedBytes(), before.size() - committedSize_);
-    EXPECT_EQ(Contents(package, u"configs\\a.txt"), ToBytes("committed"));
-    EXPECT_EQ(package.FindEntry(u"configs\\b.txt", false), nullptr);
+    TavrinFilePackage archive;
+    ASSERT_EQ(archive.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
+    EXPECT_EQ(archive.uncommittedBytes(), before.size() - committedSize_);
+    EXPECT_EQ(Contents(archive, u"configs\\a.txt"), ToBytes("committed"));
+    EXPECT_EQ(archive.FindEntry(u"configs\\b.txt", false), nullptr);
     // Nothing can be written through it.
-    EXPECT_NE(package.SetFileData(u"c.txt", "refused", 7), PackageResult::kOk);
-    EXPECT_NE(package.Save(), PackageResult::kOk);
-    package.clearIndexChanged();
+    EXPECT_NE(archive.SetFileData(u"c.txt", "refused", 7), PackageResult::kOk);
+    EXPECT_NE(archive.Save(), PackageResult::kOk);
+    archive.clearIndexChanged();
   }
   EXPECT_EQ(ReadWholeFile(Pck()), before);
   EXPECT_FALSE(std::filesystem::exists(Pkx()));
 
   // The ordinary open cuts the tail, as the updater's does.
-  TavrinFilePackage package;
-  ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
-  EXPECT_EQ(package.uncommittedBytes(), 0u);
+  TavrinFilePackage archive;
+  ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
+  EXPECT_EQ(archive.uncommittedBytes(), 0u);
   EXPECT_EQ(std::filesystem::file_size(Pck()), committedSize_);
 }
 
 TEST_F(ReadOnlyOpenTest, CommittedArchiveHasNoUncommittedBytes) {
-  TavrinFilePackage package;
-  ASSERT_EQ(package.Create(Base(), u"configs"), PackageResult::kOk);
-  ASSERT_EQ(package.SetFileData(u"a.txt", "x", 1), PackageResult::kOk);
-  ASSERT_EQ(package.Save(), PackageResult::kOk);
-  EXPECT_EQ(package.uncommittedBytes(), 0u);
-  package.clearIndexChanged();
-  ASSERT_EQ(package.Close(), PackageResult::kOk);
-  ASSERT_EQ(package.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
-  EXPECT_EQ(package.uncommittedBytes(), 0u);
+  TavrinFilePackage archive;
+  ASSERT_EQ(archive.Create(Base(), u"configs"), PackageResult::kOk);
+  ASSERT_EQ(archive.SetFileData(u"a.txt", "x", 1), PackageResult::kOk);
+  ASSERT_EQ(archive.Save(), PackageResult::kOk);
+  EXPECT_EQ(archive.uncommittedBytes(), 0u);
+  archive.clearIndexChanged();
+  ASSERT_EQ(archive.Close(), PackageResult::kOk);
+  ASSERT_EQ(archive.OpenReadOnly(Base(), u"configs"), PackageResult::kOk);
+  EXPECT_EQ(archive.uncommittedBytes(), 0u);
 }
 
 // A read past the split point of a stream opened read-only must not create the continuation.

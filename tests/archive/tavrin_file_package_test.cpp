@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "archive_fixture.h"
 #include "archive_image.h"
-#include "package_fixture.h"
 #include "support/file_bytes.h"
 
 using testsupport::AsText;
@@ -56,53 +56,53 @@ Bytes ArchiveWithEveryKindOfEntry(uint32_t format) {
   return image.Finish();
 }
 
-void ExpectEveryKindOfEntry(TavrinFilePackage& package) {
-  EXPECT_EQ(package.index().size(), 6u);
-  EXPECT_EQ(Contents(package, u"configs\\raw.txt"), ToBytes("plain text"));
-  EXPECT_EQ(Contents(package, u"configs\\zipped.txt"), kLongText);
-  EXPECT_EQ(Contents(package, u"configs\\as-is.bin"), Deflate(ToBytes("not to be inflated, not to be inflated")));
-  EXPECT_EQ(Contents(package, u"configs\\longer.bin"), ToBytes("12345678"));
+void ExpectEveryKindOfEntry(TavrinFilePackage& archive) {
+  EXPECT_EQ(archive.index().size(), 6u);
+  EXPECT_EQ(Contents(archive, u"configs\\raw.txt"), ToBytes("plain text"));
+  EXPECT_EQ(Contents(archive, u"configs\\zipped.txt"), kLongText);
+  EXPECT_EQ(Contents(archive, u"configs\\as-is.bin"), Deflate(ToBytes("not to be inflated, not to be inflated")));
+  EXPECT_EQ(Contents(archive, u"configs\\longer.bin"), ToBytes("12345678"));
   for (const char16_t* empty : {u"configs\\empty.txt", u"configs\\empty-but-sized.txt"}) {
     std::vector<uint8_t> out = {1, 2, 3};
-    EXPECT_EQ(package.GetFileData(empty, true, &out), PackageResult::kOk);
+    EXPECT_EQ(archive.GetFileData(empty, true, &out), PackageResult::kOk);
     EXPECT_TRUE(out.empty());
   }
   // The archive's name is put in front of a short name.
   std::vector<uint8_t> out;
-  EXPECT_EQ(package.GetFileData(u"raw.txt", false, &out), PackageResult::kOk);
+  EXPECT_EQ(archive.GetFileData(u"raw.txt", false, &out), PackageResult::kOk);
   EXPECT_EQ(out, ToBytes("plain text"));
 }
 
-TEST_F(PackageTest, OpensEveryFormatAndWritesItBackAs188) {
+TEST_F(ArchiveTest, OpensEveryFormatAndWritesItBackAs188) {
   for (uint32_t format : {188u, 0x20001u, 0x20002u}) {
     SCOPED_TRACE(format);
     WriteImage(ArchiveWithEveryKindOfEntry(format));
     {
-      TavrinFilePackage package;
-      ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
-      EXPECT_TRUE(package.isOpen());
-      EXPECT_FALSE(package.indexChanged());
-      EXPECT_EQ(package.format(), format);
-      ExpectEveryKindOfEntry(package);
-      ASSERT_EQ(package.Close(), PackageResult::kOk);
+      TavrinFilePackage archive;
+      ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
+      EXPECT_TRUE(archive.isOpen());
+      EXPECT_FALSE(archive.indexChanged());
+      EXPECT_EQ(archive.format(), format);
+      ExpectEveryKindOfEntry(archive);
+      ASSERT_EQ(archive.Close(), PackageResult::kOk);
     }
     // Reading changes nothing on disk.
     EXPECT_EQ(ReadWholeFile(Pck()), ArchiveWithEveryKindOfEntry(format));
     EXPECT_FALSE(std::filesystem::exists(Pkx()));
 
-    TavrinFilePackage package;
-    ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
-    ASSERT_EQ(package.Save(), PackageResult::kOk);
-    EXPECT_EQ(package.format(), 188u);
-    ASSERT_EQ(package.Close(), PackageResult::kOk);
+    TavrinFilePackage archive;
+    ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
+    ASSERT_EQ(archive.Save(), PackageResult::kOk);
+    EXPECT_EQ(archive.format(), 188u);
+    ASSERT_EQ(archive.Close(), PackageResult::kOk);
     ASSERT_TRUE(archive_image::Parse188(ReadWholeFile(Pck())).has_value());
-    ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
-    EXPECT_EQ(package.format(), 188u);
-    ExpectEveryKindOfEntry(package);
+    ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
+    EXPECT_EQ(archive.format(), 188u);
+    ExpectEveryKindOfEntry(archive);
   }
 }
 
-TEST_F(PackageTest, OnlyLatinLettersFoldInLookups) {
+TEST_F(ArchiveTest, OnlyLatinLettersFoldInLookups) {
   const std::pair<std::string, std::string> entries[] = {
       {"Configs\\A.TXT", "latin"},
       {"configs\\\xA7\xB6\xA7\xD1\xA7\xDB\xA7\xDD.txt", "cyrillic"},  // configs\Файл.txt
@@ -118,8 +118,8 @@ TEST_F(PackageTest, OnlyLatinLettersFoldInLookups) {
   }
   WriteImage(image.Finish());
 
-  TavrinFilePackage package;
-  ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
+  TavrinFilePackage archive;
+  ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
   struct Lookup {
     std::u16string name;
     const char* contents;  // nullptr: not found
@@ -134,24 +134,24 @@ TEST_F(PackageTest, OnlyLatinLettersFoldInLookups) {
   for (const Lookup& lookup : lookups) {
     SCOPED_TRACE(platform::Utf8FromUtf16(lookup.name));
     std::vector<uint8_t> out = {9};
-    const PackageResult result = package.GetFileData(lookup.name, true, &out);
+    const PackageResult result = archive.GetFileData(lookup.name, true, &out);
     if (lookup.contents == nullptr) {
       EXPECT_EQ(result, PackageResult::kFileNotFound);
       EXPECT_EQ(out, Bytes{9}) << "output is left untouched";
-      EXPECT_EQ(package.FindEntry(lookup.name, false), nullptr);
+      EXPECT_EQ(archive.FindEntry(lookup.name, false), nullptr);
     } else {
       EXPECT_EQ(result, PackageResult::kOk);
       EXPECT_EQ(AsText(out), lookup.contents);
     }
   }
   // The record keeps the letter case it was stored with.
-  const auto* record = package.FindEntry(u"configs\\a.txt", false);
+  const auto* record = archive.FindEntry(u"configs\\a.txt", false);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(TavrinFilePackage::NameOf(*record), u"Configs\\A.TXT");
   EXPECT_EQ(TavrinFilePackage::KeyOf(u"ABC\\Ф\\Ａ\\xyz"), u"abc\\Ф\\Ａ\\xyz");
 }
 
-TEST_F(PackageTest, LaterDuplicateWinsAndSlashesBecomeBackslashes) {
+TEST_F(ArchiveTest, LaterDuplicateWinsAndSlashesBecomeBackslashes) {
   Image image;
   const uint32_t firstAt = image.AddData(ToBytes("first"));
   const uint32_t secondAt = image.AddData(ToBytes("second"));
@@ -162,18 +162,18 @@ TEST_F(PackageTest, LaterDuplicateWinsAndSlashesBecomeBackslashes) {
   WriteImage(image.Finish());
 
   {
-    TavrinFilePackage package;
-    ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
-    EXPECT_EQ(package.index().size(), 2u);
-    EXPECT_EQ(AsText(Contents(package, u"configs\\dup.txt")), "second");
-    const auto* record = package.FindEntry(u"configs\\sub\\x.txt", false);
+    TavrinFilePackage archive;
+    ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
+    EXPECT_EQ(archive.index().size(), 2u);
+    EXPECT_EQ(AsText(Contents(archive, u"configs\\dup.txt")), "second");
+    const auto* record = archive.FindEntry(u"configs\\sub\\x.txt", false);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(TavrinFilePackage::NameOf(*record), u"configs\\sub\\x.txt");
-    EXPECT_EQ(AsText(Contents(package, u"configs\\SUB\\X.txt")), "slash");
-    EXPECT_EQ(package.FindEntry(u"configs/sub/x.txt", false), nullptr);
+    EXPECT_EQ(AsText(Contents(archive, u"configs\\SUB\\X.txt")), "slash");
+    EXPECT_EQ(archive.FindEntry(u"configs/sub/x.txt", false), nullptr);
     // Loading does not write the normalised name back; the next index write does.
-    EXPECT_FALSE(package.indexChanged());
-    ASSERT_EQ(package.Save(), PackageResult::kOk);
+    EXPECT_FALSE(archive.indexChanged());
+    ASSERT_EQ(archive.Save(), PackageResult::kOk);
   }
   const auto parsed = archive_image::Parse188(ReadWholeFile(Pck()));
   ASSERT_TRUE(parsed.has_value());
@@ -183,7 +183,7 @@ TEST_F(PackageTest, LaterDuplicateWinsAndSlashesBecomeBackslashes) {
   EXPECT_EQ(names, (std::vector<std::string>{"CONFIGS\\DUP.TXT", "configs\\sub\\x.txt"}));
 }
 
-TEST_F(PackageTest, OpenFailuresReportTheirCode) {
+TEST_F(ArchiveTest, OpenFailuresReportTheirCode) {
   struct Case {
     const char* what;
     std::function<Bytes()> image;
@@ -218,26 +218,26 @@ TEST_F(PackageTest, OpenFailuresReportTheirCode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     WriteImage(c.image());
-    TavrinFilePackage package;
-    EXPECT_EQ(package.Open(Base(), u"configs"), c.expected);
+    TavrinFilePackage archive;
+    EXPECT_EQ(archive.Open(Base(), u"configs"), c.expected);
     // The files are open; only Close or Create may follow.
-    EXPECT_TRUE(package.isOpen());
-    EXPECT_EQ(package.FindEntry(u"configs\\raw.txt", false), nullptr);
-    EXPECT_EQ(package.Close(), PackageResult::kOk);
-    EXPECT_FALSE(package.isOpen());
+    EXPECT_TRUE(archive.isOpen());
+    EXPECT_EQ(archive.FindEntry(u"configs\\raw.txt", false), nullptr);
+    EXPECT_EQ(archive.Close(), PackageResult::kOk);
+    EXPECT_FALSE(archive.isOpen());
   }
 
   std::filesystem::remove(Pck());
-  TavrinFilePackage package;
-  EXPECT_EQ(package.Open(Base(), u"configs"), PackageResult::kCannotOpen);
-  EXPECT_FALSE(package.isOpen());
+  TavrinFilePackage archive;
+  EXPECT_EQ(archive.Open(Base(), u"configs"), PackageResult::kCannotOpen);
+  EXPECT_FALSE(archive.isOpen());
   EXPECT_FALSE(std::filesystem::exists(Pck()));
 }
 
 // Every count, length and position read from the archive is checked against what the
 // archive holds before it is used: nothing huge is allocated, nothing is read past the
 // index, and no continuation file appears.
-TEST_F(PackageTest, HostileIndexValuesFailWithoutHarm) {
+TEST_F(ArchiveTest, HostileIndexValuesFailWithoutHarm) {
   struct Case {
     const char* what;
     std::function<Bytes()> image;
@@ -327,17 +327,17 @@ TEST_F(PackageTest, HostileIndexValuesFailWithoutHarm) {
     SCOPED_TRACE(c.what);
     const Bytes image = c.image();
     WriteImage(image);
-    TavrinFilePackage package;
-    EXPECT_EQ(package.Open(Base(), u"configs"), c.expected);
-    EXPECT_TRUE(package.isOpen());
-    EXPECT_EQ(package.Close(), PackageResult::kOk);
+    TavrinFilePackage archive;
+    EXPECT_EQ(archive.Open(Base(), u"configs"), c.expected);
+    EXPECT_TRUE(archive.isOpen());
+    EXPECT_EQ(archive.Close(), PackageResult::kOk);
     EXPECT_FALSE(std::filesystem::exists(Pkx()));
     // A header that does not lead to a loadable index is no reason to cut the file.
     EXPECT_EQ(ReadWholeFile(Pck()), image);
   }
 }
 
-TEST_F(PackageTest, DamagedEntriesFailToReadWithTheirCode) {
+TEST_F(ArchiveTest, DamagedEntriesFailToReadWithTheirCode) {
   Image image;
   const Bytes good = Deflate(kLongText);
   const Bytes shortStream = Deflate(Bytes(100, 'x'));
@@ -353,8 +353,8 @@ TEST_F(PackageTest, DamagedEntriesFailToReadWithTheirCode) {
   image.AddRecord(Record("configs\\garbage", garbageAt, 100, 20), true);
   WriteImage(image.Finish());
 
-  TavrinFilePackage package;
-  ASSERT_EQ(package.Open(Base(), u"configs"), PackageResult::kOk);
+  TavrinFilePackage archive;
+  ASSERT_EQ(archive.Open(Base(), u"configs"), PackageResult::kOk);
   const struct {
     const char16_t* name;
     PackageResult expected;
@@ -370,9 +370,9 @@ TEST_F(PackageTest, DamagedEntriesFailToReadWithTheirCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::Utf8FromUtf16(c.name));
     std::vector<uint8_t> out;
-    EXPECT_EQ(package.GetFileData(c.name, true, &out), c.expected);
+    EXPECT_EQ(archive.GetFileData(c.name, true, &out), c.expected);
     // Whatever failed before, the archive still reads.
-    EXPECT_EQ(Contents(package, u"configs\\good"), kLongText);
+    EXPECT_EQ(Contents(archive, u"configs\\good"), kLongText);
   }
 }
 

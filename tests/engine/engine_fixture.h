@@ -52,16 +52,16 @@ class ClientFixture : public ::testing::Test {
 
   // Stores content under a full archive name ("models\a.ski") in the archive `archive`.
   void PutArchived(const std::u16string& archive, const std::u16string& fullName, const std::string& content) {
-    TavrinFilePackage* package = set_->GetPackage(archive);
-    ASSERT_NE(package, nullptr);
-    ASSERT_EQ(package->SetFileCompressedData(fullName, content.data(), static_cast<uint32_t>(content.size()),
-                                             static_cast<uint32_t>(content.size())),
+    TavrinFilePackage* target = set_->GetPackage(archive);
+    ASSERT_NE(target, nullptr);
+    ASSERT_EQ(target->SetFileCompressedData(fullName, content.data(), static_cast<uint32_t>(content.size()),
+                                            static_cast<uint32_t>(content.size())),
               PackageResult::kOk);
   }
   std::string Archived(const std::u16string& archive, const std::u16string& fullName) {
-    TavrinFilePackage* package = set_->GetPackage(archive);
+    TavrinFilePackage* target = set_->GetPackage(archive);
     std::vector<uint8_t> content;
-    if (package == nullptr || package->GetFileData(fullName, true, &content) != PackageResult::kOk) return "<absent>";
+    if (target == nullptr || target->GetFileData(fullName, true, &content) != PackageResult::kOk) return "<absent>";
     return AsText(content);
   }
   // A plain client file; `relative` uses "/".

@@ -1,4 +1,4 @@
-// pcktool: inspect, extract, pack and verify package archives.
+// pcktool: inspect, extract, pack and verify archives (.pck/.pkx).
 
 #include <cstdio>
 #include <exception>

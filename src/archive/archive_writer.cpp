@@ -8,7 +8,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 
-using namespace package_format;
+using namespace archive_format;
 
 namespace {
 

@@ -23,14 +23,14 @@ inline std::ostream& operator<<(std::ostream& out, PackageResult result) {
 }
 
 // The contents of an entry, read by full name; empty on failure (which is reported).
-inline archive_image::Bytes Contents(TavrinFilePackage& package, const std::u16string& fullName) {
+inline archive_image::Bytes Contents(TavrinFilePackage& archive, const std::u16string& fullName) {
   std::vector<uint8_t> out;
-  const PackageResult result = package.GetFileData(fullName, true, &out);
+  const PackageResult result = archive.GetFileData(fullName, true, &out);
   EXPECT_EQ(result, PackageResult::kOk) << "reading " << platform::Utf8FromUtf16(fullName);
   return out;
 }
 
-class PackageTest : public ::testing::Test {
+class ArchiveTest : public ::testing::Test {
  protected:
   std::u16string Base() const { return folder_.U16("configs"); }
   std::filesystem::path Pck() const { return folder_ / "configs.pck"; }

@@ -1,13 +1,13 @@
 #pragma once
-// The on-disk layout of a package archive. Every integer is 32-bit little-endian.
+// The on-disk layout of an archive (.pck, continued in .pkx). Every integer is 32-bit little-endian.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace package_format {
+namespace archive_format {
 
-inline constexpr uint64_t kSplitSize = 0x7FFFFF00;  // 256 bytes short of 2 GiB per file
+inline constexpr uint64_t kSplitSize = 0x7FFFFF00;         // 256 bytes short of 2 GiB per file
 inline constexpr uint64_t kMaxArchiveLength = 0xFFFFFFFF;  // positions are 32-bit
 
 // Header: magic 1, archive length (the commit word), magic 2.
@@ -81,4 +81,4 @@ inline std::size_t NameLength(const EntryRecord& record) {
   return end == nullptr ? kNameFieldSize : static_cast<std::size_t>(static_cast<const char*>(end) - record.name);
 }
 
-}  // namespace package_format
+}  // namespace archive_format
