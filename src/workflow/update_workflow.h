@@ -1,7 +1,7 @@
 #pragma once
 // The updater's workflow: open the archives, compare the client's version with the
-// server's, update (through a patch package, else file by file), check the whole client,
-// apply a manual package, and cancel. It decides the texts, button sets, questions and
+// server's, update (through an update package, else file by file), check the whole client,
+// apply an update package picked by hand, and cancel. It decides the texts, button sets, questions and
 // retries; the window only shows them.
 //
 // Operations run on worker threads that the workflow owns and joins: Stop (also run by

@@ -1,6 +1,6 @@
 #pragma once
 // What the update workflow needs from its window: the two labels, the step format of the
-// total progress bar, the buttons, questions and the manual package dialog. Workers call
+// total progress bar, the buttons, questions and the dialog that picks an update package. Workers call
 // it from their own threads; only the window knows how to reach its UI thread.
 
 #include <string>

@@ -452,7 +452,7 @@ TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
   EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
 }
 
-class PackageTest : public EngineServerTest {
+class UpdatePackageTest : public EngineServerTest {
  protected:
   void WritePackage(const std::vector<uint8_t>& bytes) { WriteWholeFile(temp_ / "pkg.cup", bytes); }
   int32_t Apply() { return set_->ApplyPackage(temp_.U16("pkg.cup")); }
@@ -461,7 +461,7 @@ class PackageTest : public EngineServerTest {
 #endif
 };
 
-TEST_F(PackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
+TEST_F(UpdatePackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
   PutArchived(u"textures", u"textures\\gone.dds", "old");
   PutClientFile("gone.txt", "old");
   PutClientFile("same.txt", "same");
@@ -490,7 +490,7 @@ TEST_F(PackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
   EXPECT_EQ(set_->ReadLocalVersion(), 9);
 }
 
-TEST_F(PackageTest, MinimumVersionRuleAndEmptyPackage) {
+TEST_F(UpdatePackageTest, MinimumVersionRuleAndEmptyPackage) {
   ASSERT_TRUE(set_->WriteLocalVersion(5));
   WritePackage(testsupport::PackageBytes(6, 9, {{u"a.txt", "a"}}));
   EXPECT_EQ(Apply(), -2);
@@ -506,7 +506,7 @@ TEST_F(PackageTest, MinimumVersionRuleAndEmptyPackage) {
   EXPECT_EQ(set_->ApplyPackage(temp_.U16("no such.cup")), -1);
 }
 
-TEST_F(PackageTest, DamagedOrRefusedPackagesApplyNothing) {
+TEST_F(UpdatePackageTest, DamagedOrRefusedPackagesApplyNothing) {
   const std::vector<ListedFile> files = {{u"first.txt", "first"}, {u"second.txt", "second"}};
   const std::vector<uint8_t> good = testsupport::PackageBytes(0, 3, files);
   const uint32_t index = testsupport::PackageIndexOffset(good);
@@ -540,7 +540,7 @@ TEST_F(PackageTest, DamagedOrRefusedPackagesApplyNothing) {
 
 // Content damage anywhere is found before the first record is applied, whatever the
 // record's kind and place.
-TEST_F(PackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
+TEST_F(UpdatePackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
   ASSERT_TRUE(set_->WriteLocalVersion(1));
   ASSERT_TRUE(set_->SaveArchives());
   const std::vector<ListedFile> files = {{u"ok.txt", "fine"},
@@ -606,7 +606,7 @@ TEST_F(PackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
   EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
 }
 
-TEST_F(PackageTest, CancelledApplicationRecordsNoVersion) {
+TEST_F(UpdatePackageTest, CancelledApplicationRecordsNoVersion) {
   ASSERT_TRUE(set_->WriteLocalVersion(2));
   std::vector<ListedFile> files;
   for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("k", i)});
@@ -631,7 +631,7 @@ TEST_F(PackageTest, CancelledApplicationRecordsNoVersion) {
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
 }
 
-TEST_F(PackageTest, CancelThatCameBeforeTheApplicationIsKept) {
+TEST_F(UpdatePackageTest, CancelThatCameBeforeTheApplicationIsKept) {
   ASSERT_TRUE(set_->WriteLocalVersion(2));
   WritePackage(testsupport::PackageBytes(0, 8, {{u"early.txt", "early"}}));
   auto token = std::make_shared<CancelToken>();
@@ -643,7 +643,7 @@ TEST_F(PackageTest, CancelThatCameBeforeTheApplicationIsKept) {
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
 }
 
-TEST_F(PackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
+TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", "from a package"}});
   tree_->Put(u"packs\\p1.cup", package);
   tree_->PutText(u"version", "20");
@@ -678,7 +678,7 @@ TEST_F(PackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
 // Runs in the death test's child. The temporary package's folder gets a file system of
 // 100 MiB, mounted in a mount namespace of this thread alone, so nothing outlives the
 // child; the child removes its folder itself, as it ends with exit.
-void PackageTest::DownloadOntoASmallDisk() {
+void UpdatePackageTest::DownloadOntoASmallDisk() {
   const std::filesystem::path folder = temp_ / "config" / "patcher";
   const std::string why = [&]() -> std::string {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -725,14 +725,14 @@ void PackageTest::DownloadOntoASmallDisk() {
   std::exit(why.empty() ? 0 : 1);
 }
 
-TEST_F(PackageTest, PackageThatDoesNotFitTheDiskIsNotFetched) {
+TEST_F(UpdatePackageTest, PackageThatDoesNotFitTheDiskIsNotFetched) {
   if (geteuid() != 0) GTEST_SKIP() << "a small file system can be mounted only as root";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(DownloadOntoASmallDisk(), ::testing::ExitedWithCode(0), "");
 }
 #endif
 
-TEST_F(PackageTest, BrokenOrMissingPackageDownloadIsRejected) {
+TEST_F(UpdatePackageTest, BrokenOrMissingPackageDownloadIsRejected) {
   testsupport::ScriptedHttpServer server;
   ASSERT_TRUE(server.listening());
   MakeSet(u"127.0.0.1", server.port());
@@ -763,7 +763,7 @@ TEST_F(PackageTest, BrokenOrMissingPackageDownloadIsRejected) {
 
 // Every way out of the package route leaves a line in the log; a client folder without
 // "config\patcher" gets it when a package is downloaded.
-TEST_F(PackageTest, PackageRouteExplainsEveryWayOut) {
+TEST_F(UpdatePackageTest, PackageRouteExplainsEveryWayOut) {
   const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", "from a package"}});
   tree_->Put(u"packs\\p.cup", package);
   tree_->PutText(u"patches\\list", Numbered("17 20 http://127.0.0.1:", nginx_.port, "/packs/p.cup\n"));
