@@ -27,7 +27,7 @@ Log& Log::Instance() {
 bool Log::IsOpen() {
   Log& log = Instance();
   std::lock_guard<std::mutex> lock(log.mutex_);
-  return log.file_.IsOpen();
+  return log.file_.isOpen();
 }
 
 void Log::Open(const std::u16string& path) {
@@ -44,7 +44,7 @@ void Log::InfoText(std::u16string_view text) {
 void Log::WriteLine(const char16_t* level, std::u16string_view message) {
   Log& log = Instance();
   std::lock_guard<std::mutex> lock(log.mutex_);
-  if (!log.file_.IsOpen()) return;
+  if (!log.file_.isOpen()) return;
   std::u16string line;
   if (level != nullptr) {
     line.append(u"[").append(TimeStamp()).append(u"] ").append(level).append(u": ");

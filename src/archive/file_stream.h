@@ -25,7 +25,7 @@ class FileStream {
   bool Flush();
   bool Sync();
 
-  bool isOpen() const { return handle.IsOpen(); }
+  bool isOpen() const { return handle.isOpen(); }
 
   platform::File handle;
   std::u16string path;

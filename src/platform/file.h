@@ -30,7 +30,7 @@ class File {
   // 0 on success, otherwise an errno value (EACCES when another holder has the file).
   int Open(const std::u16string& path, FileMode mode);
   void Close();
-  bool IsOpen() const { return stream_ != nullptr; }
+  bool isOpen() const { return stream_ != nullptr; }
 
   // Transfers exactly count bytes at the current position; a count of 0 fails,
   // as a single item of size zero does in the C runtime.

@@ -65,7 +65,7 @@ TEST(FileTest, SecondOpenFailsWhileTheFirstIsHeldInEveryMode) {
         }
         File other;
         EXPECT_NE(other.Open(path.u16string(), second), 0);
-        EXPECT_FALSE(other.IsOpen());
+        EXPECT_FALSE(other.isOpen());
         // A refused "wb+" must not have emptied the file on its way to failing.
         EXPECT_EQ(SizeThroughHandle(first), 7u);
       }
@@ -83,7 +83,7 @@ TEST(FileTest, ModesCreateEmptyOrRefuseAsTheyShould) {
   // Without the file, only "wb+" opens.
   EXPECT_NE(file.Open(path.u16string(), FileMode::kRead), 0);
   EXPECT_NE(file.Open(path.u16string(), FileMode::kReadWrite), 0);
-  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.isOpen());
   ASSERT_EQ(file.Open(path.u16string(), FileMode::kCreate), 0);
   ASSERT_TRUE(file.Write("hello", 5));
   file.Close();
@@ -110,7 +110,7 @@ TEST(FileTest, AFolderDoesNotOpenAsAFile) {
     SCOPED_TRACE(ModeName(mode));
     File file;
     EXPECT_NE(file.Open(folder.U16("sub"), mode), 0);
-    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(file.isOpen());
   }
 }
 
@@ -205,12 +205,12 @@ TEST(FileTest, MovingAFileMovesItsHandle) {
   File a;
   ASSERT_EQ(a.Open(path.u16string(), FileMode::kCreate), 0);
   File b(std::move(a));
-  EXPECT_FALSE(a.IsOpen());
-  ASSERT_TRUE(b.IsOpen());
+  EXPECT_FALSE(a.isOpen());
+  ASSERT_TRUE(b.isOpen());
   ASSERT_TRUE(b.Write("x", 1));
   File c;
   c = std::move(b);
-  EXPECT_FALSE(b.IsOpen());
+  EXPECT_FALSE(b.isOpen());
   ASSERT_TRUE(c.Write("y", 1));
   c.Close();
   File reopened;

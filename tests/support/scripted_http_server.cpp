@@ -47,7 +47,7 @@ std::optional<std::size_t> RangeStart(const std::string& head) {
 
 ScriptedHttpServer::ScriptedHttpServer(const std::string& address, uint16_t port)
     : listener_(TcpSocket::Listen(address, port)) {
-  if (!listener_.IsValid()) return;
+  if (!listener_.isValid()) return;
   port_ = listener_.LocalPort();
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
@@ -84,7 +84,7 @@ void ScriptedHttpServer::AcceptLoop() {
   while (!stop_) {
     if (!listener_.WaitReadable(kPollMs)) continue;
     TcpSocket socket = listener_.Accept();
-    if (!socket.IsValid()) continue;
+    if (!socket.isValid()) continue;
     ++connections_;
     std::thread thread([this, s = std::move(socket)]() mutable { ServeConnection(std::move(s)); });
     connectionThreads_.push_back(std::move(thread));
@@ -219,12 +219,12 @@ bool ScriptedHttpServer::Sleep(std::chrono::milliseconds duration) {
 }
 
 UnansweredPort::UnansweredPort() : listener_(TcpSocket::Listen("127.0.0.1", 0, 0)) {
-  if (!listener_.IsValid()) return;
+  if (!listener_.isValid()) return;
   port_ = listener_.LocalPort();
   // With no room for waiting connections, one that is never accepted fills the queue;
   // the system then drops the opening packets of every further one.
   queued_ = TcpSocket::Connect("127.0.0.1", port_);
-  ready_ = queued_.IsValid();
+  ready_ = queued_.isValid();
 }
 
 }  // namespace testsupport

@@ -63,7 +63,7 @@ class ScriptedHttpServer {
   ScriptedHttpServer(const ScriptedHttpServer&) = delete;
   ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
-  bool listening() const { return listener_.IsValid(); }
+  bool listening() const { return listener_.isValid(); }
   uint16_t port() const { return port_; }
 
   // `target` as it appears in the request line, e.g. "/version". Unknown targets get 404.

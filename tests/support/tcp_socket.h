@@ -21,7 +21,7 @@ class TcpSocket {
   // A connection to an IPv4 address, made within a few seconds or not at all.
   static TcpSocket Connect(const std::string& address, uint16_t port);
 
-  bool IsValid() const { return handle_ != kInvalid; }
+  bool isValid() const { return handle_ != kInvalid; }
   uint16_t LocalPort() const;
   // True when a connection waits to be accepted or data (or the peer's close) to be read.
   bool WaitReadable(int timeoutMs) const;

@@ -47,7 +47,7 @@ class PublishNginx : public PublishFixture {
   std::string ResponseHead(const std::string& target) const {
     testsupport::TcpSocket socket = testsupport::TcpSocket::Connect("127.0.0.1", nginx_.port);
     const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    if (!socket.IsValid() || !socket.SendAll(request.data(), request.size())) return {};
+    if (!socket.isValid() || !socket.SendAll(request.data(), request.size())) return {};
     std::string received;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (received.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
