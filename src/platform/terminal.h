@@ -2,8 +2,6 @@
 // What a console program needs from the terminal it may run in: whether there is one,
 // UTF-8 text and cursor control on it, Ctrl+C caught as a request, and waiting for a key.
 
-#include <string>
-
 namespace platform {
 
 bool StandardInputIsTerminal();
@@ -17,8 +15,5 @@ void CatchInterrupt();
 bool InterruptRequested();
 // True when a key or a line is waiting on the standard input within `milliseconds`.
 bool WaitForInput(int milliseconds);
-
-// The folder of the running program file.
-std::u16string ProgramFolder();
 
 }  // namespace platform

@@ -6,7 +6,7 @@
 #include "app/log.h"
 #include "app/system_desktop.h"
 #include "app/updater_startup.h"
-#include "platform/terminal.h"
+#include "platform/program_folder.h"
 #include "platform/text.h"
 #include "ui/message_box_timer.h"
 #include "ui/win32/win32_backend.h"

@@ -3,8 +3,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/terminal.h"
 
@@ -49,13 +47,6 @@ bool InterruptRequested() {
 bool WaitForInput(int milliseconds) {
   pollfd input{STDIN_FILENO, POLLIN, 0};
   return ::poll(&input, 1, milliseconds) > 0;
-}
-
-std::u16string ProgramFolder() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::filesystem::current_path(error).u16string();
-  return program.parent_path().u16string();
 }
 
 }  // namespace platform

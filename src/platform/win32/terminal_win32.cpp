@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <vector>
 
 #include "platform/terminal.h"
 
@@ -72,21 +71,6 @@ bool WaitForInput(int milliseconds) {
     if (!::PeekConsoleInputW(input, &record, 1, &count) || count == 0) return false;
     if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return true;
     ::ReadConsoleInputW(input, &record, 1, &count);
-  }
-}
-
-std::u16string ProgramFolder() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) {
-      std::u16string path(reinterpret_cast<const char16_t*>(buffer.data()), length);
-      const std::size_t last = path.find_last_of(u"\\/");
-      return last == std::u16string::npos ? path : path.substr(0, last);
-    }
-    if (buffer.size() >= 32768) return {};
-    buffer.resize(buffer.size() * 2);
   }
 }
 
