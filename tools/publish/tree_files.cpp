@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "pcktool/entry_path.h"
+#include "common/entry_path.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
