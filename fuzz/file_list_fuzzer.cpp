@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<ListEntry> entries;
   std::string why;
   const bool strict = DecodeList(data, size, &entries, &why);
-  if (strict == why.empty()) std::abort();
+  if (strict != why.empty()) std::abort();
   if (strict) {
     if (!ok) std::abort();
     // The updater keeps the last entry of a name.
