@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "engine/client_archive_set.h"
-#include "net/update_package_format.h"
+#include "formats/update_package_format.h"
 #include "platform/md5.h"
 
 namespace fs = std::filesystem;

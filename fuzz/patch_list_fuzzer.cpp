@@ -1,12 +1,16 @@
-// Parses untrusted bytes as "patches\list" and splits the chosen URL.
+// Parses untrusted bytes as "patches\list" and splits the chosen URL; publish's reading of
+// the same bytes must choose the same line.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "formats/patch_list.h"
 #include "net/parse_url.h"
-#include "net/patch_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // The first 8 bytes choose the versions, the rest is the list.
@@ -25,5 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (!url.empty() && to <= versions[0]) std::abort();
   const UrlParts parts = ParseUrl(url);
   if (parts.host.size() + parts.path.size() + parts.query.size() > url.size()) std::abort();
+
+  const std::vector<PatchLine> lines = ParsePatchList(std::string(reinterpret_cast<const char*>(data), size));
+  std::vector<PatchPair> pairs;
+  for (const PatchLine& line : lines) pairs.push_back({line.from, line.to});
+  const std::optional<std::size_t> chosen = ChoosePatchLine(pairs, versions[0], versions[1]);
+  if (chosen.has_value() == url.empty()) std::abort();
+  if (chosen) {
+    const PatchLine& line = lines[*chosen];
+    std::u16string wide;
+    for (char c : line.url) wide.push_back(static_cast<unsigned char>(c));
+    if (line.from != from || line.to != to || wide != url) std::abort();
+  }
+  // What publish writes back reads as the same lines.
+  if (ParsePatchList(FormatPatchList(lines)) != lines) std::abort();
   return 0;
 }

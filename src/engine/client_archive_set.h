@@ -21,8 +21,8 @@
 
 #include "archive/archive_names.h"
 #include "archive/tavrin_file_package.h"
+#include "formats/file_list.h"
 #include "net/cancel_token.h"
-#include "net/file_list.h"
 #include "net/update_server_client.h"
 #include "platform/file.h"
 

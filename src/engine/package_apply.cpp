@@ -13,8 +13,8 @@
 #include "engine/entry_pass.h"
 #include "engine/entry_update.h"
 #include "engine/ordered_pool.h"
+#include "formats/update_package.h"
 #include "net/parse_url.h"
-#include "net/update_package.h"
 #include "platform/file.h"
 
 namespace {

@@ -3,7 +3,8 @@
 #include "app/log.h"
 #include "archive/version_text.h"
 #include "engine/client_archive_set.h"
-#include "net/patch_list.h"
+#include "formats/byte_order.h"
+#include "formats/patch_list.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ int32_t ClientArchiveSet::FetchServerVersion() {
   const FetchResult fetched = serverClient->FetchToBuffer(u"version", buffer, cancelToken.get());
   if (!fetched.complete()) {
     // A cancel that ended the fetch is no failure of the server's.
-    if (!cancelRequested())
-      Log::Error(u"Can't load file from server: %s\n", u"version");
+    if (!cancelRequested()) Log::Error(u"Can't load file from server: %s\n", u"version");
     return -1;
   }
   return ScanDecimal(buffer.data(), buffer.size());
@@ -58,8 +58,7 @@ int32_t ClientArchiveSet::GetFullList() {
     Log::Error(u"GetFile data.size(%d) < 4", static_cast<int32_t>(buffer.size()));
     return -1;
   }
-  const auto version = static_cast<int32_t>(uint32_t{buffer[0]} | uint32_t{buffer[1]} << 8 | uint32_t{buffer[2]} << 16 |
-                                            uint32_t{buffer[3]} << 24);
+  const auto version = static_cast<int32_t>(LoadLeU32(buffer.data()));
   if (!ReadList(buffer.data() + 4, buffer.size() - 4)) {
     Log::Error(u"ReadList");
     return -2;
@@ -81,8 +80,7 @@ std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t
   std::vector<uint8_t> buffer;
   const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
   if (!fetched.complete()) {
-    if (!cancelRequested())
-      Log::Error(u"Can't get file from server: %s", path);
+    if (!cancelRequested()) Log::Error(u"Can't get file from server: %s", path);
     return {};
   }
   return ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &from, &to);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/stored_content.h"
-#include "net/file_list.h"
+#include "formats/file_list.h"
 #include "platform/md5.h"
 
 class ClientArchiveSet;

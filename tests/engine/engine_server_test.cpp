@@ -10,7 +10,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
-#include "net/update_package.h"
+#include "formats/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "support/file_bytes.h"

@@ -240,6 +240,53 @@ TEST_F(PublishRelease, VerifyReportsEveryDamagedItemOnItsOwnLine) {
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 4) << result.err;
 }
 
+// verify reads lists and packages as strictly as it can and says where one is damaged.
+TEST_F(PublishRelease, VerifySaysWhereAListOrPackageIsDamaged) {
+  MakeClient(PathOf("r1"), {{u"configs\\a.txt", std::string(500, 'q')}});
+  MakeClient(PathOf("r2"), {{u"configs\\a.txt", std::string(600, 'r')}, {u"data\\b.bin", "bytes!"}}, "2");
+  PublishOk({"release", At("srv"), At("r1"), "1"});
+  PublishOk({"release", At("srv"), At("r2"), "2", "--package-from", "1", "--package-url-base", "http://h/p"});
+  ASSERT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
+
+  const std::string package = ReadFileText(PathOf("srv/patches/1-2.cup"));
+  const std::string list = ReadFileText(PathOf("srv/list_1"));
+  const uint32_t index = U32At(package, 8) ^ 0x3E7A19C5u;
+  ASSERT_EQ(ParsePackage(package).records.at(0).name, u"configs\\a.txt");
+  const std::size_t firstFixed = index + 4 + 2 + 2 * 13;
+  // The package with a little-endian number of `width` bytes written at `at`.
+  const auto with = [](std::string bytes, std::size_t at, uint32_t value, std::size_t width = 4) {
+    for (std::size_t i = 0; i < width; ++i) bytes.at(at + i) = static_cast<char>(value >> (8 * i));
+    return bytes;
+  };
+  const struct {
+    const char* file;
+    std::string bytes;
+    std::string line;
+  } cases[] = {
+      {"patches/1-2.cup", package.substr(0, 8), "package 1-2.cup: shorter than its 12-byte header"},
+      {"patches/1-2.cup", with(package, 8, (index + 1000) ^ 0x3E7A19C5u),
+       "package 1-2.cup: index offset " + std::to_string(index + 1000) + " is past the end"},
+      {"patches/1-2.cup", with(package, index, 1000 ^ 0x71D04B2Eu),
+       "package 1-2.cup: record count 1000 does not fit in the index"},
+      {"patches/1-2.cup", with(package, index + 4, 260, 2),
+       "package 1-2.cup: record 0: name length 260 outside 0 to 259"},
+      {"patches/1-2.cup", package.substr(0, package.size() - 1), "package 1-2.cup: record 1: runs past the end"},
+      {"patches/1-2.cup", with(package, firstFixed + 24, (1u << 30) ^ 0x19A8C65Bu),
+       "package 1-2.cup: record 0: stored bytes lie past the end"},
+      {"list_1", list + "abc", "list_1: 3 bytes after the last entry"},
+      {"list_1", list.substr(0, list.size() - 1), "list_1: entry 1 runs past the end"},
+  };
+  for (const auto& c : cases) {
+    const std::string original = ReadFileText(PathOf(std::string("srv/") + c.file));
+    std::ofstream(PathOf(std::string("srv/") + c.file), std::ios::binary | std::ios::trunc) << c.bytes;
+    const ChildResult result = Publish({"verify", At("srv")});
+    EXPECT_EQ(result.exitCode, 1) << c.line;
+    EXPECT_NE(result.err.find("publish: " + c.line + "\n"), std::string::npos) << result.err;
+    std::ofstream(PathOf(std::string("srv/") + c.file), std::ios::binary | std::ios::trunc) << original;
+  }
+  EXPECT_EQ(Publish({"verify", At("srv")}).err, "") << "every damage was undone";
+}
+
 // What "patches\list" keeps across releases: every line some client could still be given,
 // and nothing else; verify names a line that no client would ever be given.
 TEST_F(PublishRelease, PatchListKeepsOnlyLinesAClientCanTake) {

@@ -7,7 +7,7 @@
 #include "console_window.h"
 #include "engine/client_archive_set.h"
 #include "exit_codes.h"
-#include "net/update_package.h"
+#include "formats/update_package.h"
 #include "package_file.h"
 #include "platform/file.h"
 #include "platform/text.h"

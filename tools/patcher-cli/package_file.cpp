@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/client_path.h"
-#include "net/update_package.h"
+#include "formats/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
 

@@ -6,7 +6,7 @@
 
 #include "archive_access.h"
 #include "commands.h"
-#include "entry_path.h"
+#include "common/entry_path.h"
 #include "local_files.h"
 #include "report.h"
 

@@ -2,30 +2,27 @@
 
 #include <filesystem>
 #include <fstream>
-#include <system_error>
 
+#include "common/read_file.h"
 #include "report.h"
 
 bool ReadLocalFile(const std::u16string& path, std::vector<uint8_t>* contents) {
-  const std::filesystem::path file(path);
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error) {
-    ReportError("cannot read " + Utf8(path) + ": " + error.message());
-    return false;
+  std::string why;
+  ReadFileFailure failure = ReadFileFailure::kNone;
+  if (ReadFileBytes(std::filesystem::path(path), UINT32_MAX, contents, &why, &failure)) return true;
+  switch (failure) {
+    case ReadFileFailure::kNoSize:
+      ReportError("cannot read " + Utf8(path) + ": " + why);
+      break;
+    case ReadFileFailure::kTooLarge:
+      ReportError(Utf8(path) + " is too large for an archive entry (4 GiB or more)");
+      break;
+    case ReadFileFailure::kUnreadable:
+    case ReadFileFailure::kNone:
+      ReportError("cannot read " + Utf8(path) + " (missing, unreadable or changing while read)");
+      break;
   }
-  if (size > UINT32_MAX) {
-    ReportError(Utf8(path) + " is too large for an archive entry (4 GiB or more)");
-    return false;
-  }
-  contents->resize(static_cast<std::size_t>(size));
-  std::ifstream in(file, std::ios::binary);
-  if (!in || !in.read(reinterpret_cast<char*>(contents->data()), static_cast<std::streamsize>(size)) ||
-      in.peek() != std::ifstream::traits_type::eof()) {
-    ReportError("cannot read " + Utf8(path) + " (missing, unreadable or changing while read)");
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool WriteLocalFile(const std::u16string& path, const std::vector<uint8_t>& contents) {

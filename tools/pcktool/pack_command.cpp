@@ -8,7 +8,7 @@
 #include "archive/archive_names.h"
 #include "archive_access.h"
 #include "commands.h"
-#include "entry_path.h"
+#include "common/entry_path.h"
 #include "local_files.h"
 #include "platform/file.h"
 #include "report.h"

@@ -6,8 +6,9 @@
 
 #include "archive/archive_names.h"
 #include "client_paths.h"
-#include "file_list.h"
-#include "pcktool/entry_path.h"
+#include "common/entry_path.h"
+#include "formats/file_list.h"
+#include "formats/update_package_format.h"
 #include "report.h"
 #include "tree_files.h"
 
@@ -103,7 +104,7 @@ bool ClientFolder::ListArchive(std::size_t archive, std::vector<ClientFile>* fil
       good = false;
       continue;
     }
-    if (record.uncompressedLength == kDeletedSize) {
+    if (record.uncompressedLength == kDeleteSize) {
       ReportError(Utf8(fullName) + ": its length is the list's deletion mark");
       good = false;
       continue;
@@ -152,10 +153,11 @@ bool ClientFolder::ListPlainFiles(std::vector<ClientFile>* files) {
         ReportError(Utf8(name) + ": the updater would look for this file inside the archive " +
                     Utf8(kArchiveNames[static_cast<std::size_t>(archive)]));
         good = false;
-      } else if (name.size() > kMaxNameUnits) {
-        ReportError(Utf8(name) + ": longer than " + std::to_string(kMaxNameUnits) + " characters");
+      } else if (name.size() > static_cast<std::size_t>(kMaxPackageNameLength)) {
+        // An update package could not carry it.
+        ReportError(Utf8(name) + ": longer than " + std::to_string(kMaxPackageNameLength) + " characters");
         good = false;
-      } else if (walker->file_size(error) >= kDeletedSize || error) {
+      } else if (walker->file_size(error) >= kDeleteSize || error) {
         ReportError(Utf8(name) + ": 4 GiB or larger, or unreadable");
         good = false;
       } else {
@@ -176,7 +178,7 @@ bool ClientFolder::ListPlainFiles(std::vector<ClientFile>* files) {
 }
 
 bool ClientFolder::Read(const ClientFile& file, std::vector<uint8_t>* contents, std::string* why) {
-  if (file.archive < 0) return ReadFileBytes(file.plainPath, kDeletedSize - 1, contents, why);
+  if (file.archive < 0) return ReadFileBytes(file.plainPath, kDeleteSize - 1, contents, why);
   const auto archive = static_cast<std::size_t>(file.archive);
   PackageResult result = PackageResult::kOk;
   {

@@ -45,7 +45,7 @@ std::vector<ListEntry> ChangesBetween(const Manifest& from, const Manifest& to) 
     if (to.files.count(identity) != 0) continue;
     ListEntry deletion;
     deletion.name = DeletionName(entry.name);
-    deletion.info.size = kDeletedSize;
+    deletion.info.size = kDeleteSize;
     changes.push_back(std::move(deletion));
   }
   return changes;

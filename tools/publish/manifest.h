@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "file_list.h"
+#include "formats/file_list.h"
 
 struct Manifest {
   int32_t version = 0;
@@ -22,7 +22,7 @@ void AddToManifest(const ListEntry& entry, Manifest* manifest);
 std::vector<ListEntry> ManifestEntries(const Manifest& manifest);
 
 // What a client at `from` must check to reach `to`: files added or changed, then
-// deletions (size kDeletedSize, named as the updater removes them).
+// deletions (size kDeleteSize, named as the updater removes them).
 std::vector<ListEntry> ChangesBetween(const Manifest& from, const Manifest& to);
 
 std::filesystem::path ManifestPath(const std::filesystem::path& serverRoot, int32_t version);

@@ -1,6 +1,7 @@
 #pragma once
-// Reads an update package's header and index, bounding every count, length and offset by
-// the file's size: verify must report a damaged package, never trust it.
+// Reads an update package's header and index the way the updater does, bounding every
+// count, length and offset by the file's size, and says why a package is refused: verify
+// must report a damaged package, never trust it.
 
 #include <cstdint>
 #include <filesystem>
@@ -8,28 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "file_list.h"
+#include "formats/update_package.h"
 
-struct PackageRecord {
-  ListEntry entry;  // name, digest, size and stored size, unmasked
-  uint32_t dataOffset = 0;
-};
-
-struct PackageIndex {
-  int32_t minimumVersion = 0;
-  int32_t targetVersion = 0;
-  std::vector<PackageRecord> records;
-};
-
-class PackageReader {
+class PackageReader final : public PackageSource {
  public:
-  bool Open(const std::filesystem::path& path, PackageIndex* index, std::string* why);
+  bool Open(const std::filesystem::path& path, PackageHeader* header, std::vector<PackageRecord>* records,
+            std::string* why);
   // A record's stored bytes (bounds checked by Open).
   bool ReadStored(const PackageRecord& record, std::vector<uint8_t>* stored, std::string* why);
 
- private:
-  bool ReadAt(uint64_t offset, void* buffer, std::size_t size);
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* out, std::size_t count) override;
 
+ private:
+  // A plain stream: a web server may serve the package while verify reads it.
   std::ifstream in_;
   uint64_t size_ = 0;
 };

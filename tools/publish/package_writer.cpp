@@ -3,8 +3,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "byte_order.h"
-#include "net/update_package_format.h"
+#include "formats/byte_order.h"
+#include "formats/update_package_format.h"
 #include "tree_files.h"
 
 namespace fs = std::filesystem;
@@ -24,9 +24,9 @@ bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion
   std::vector<uint8_t> stored;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const ListEntry& record = records[i];
-    if (record.info.size == kDeletedSize) continue;
+    if (record.info.size == kDeleteSize) continue;
     fs::path file;
-    if (!ResourcePath(storedFiles, record.name, &file, why) || !ReadFileBytes(file, kDeletedSize, &stored, why)) {
+    if (!ResourcePath(storedFiles, record.name, &file, why) || !ReadFileBytes(file, kDeleteSize, &stored, why)) {
       *why = "stored file of " + PathText(fs::path(record.name)) + ": " + *why;
       return false;
     }
@@ -51,7 +51,7 @@ bool WriteBody(std::ofstream* out, int32_t minimumVersion, int32_t targetVersion
     AppendU16(&index, static_cast<uint16_t>(record.name.size()));
     for (char16_t unit : record.name) AppendU16(&index, static_cast<uint16_t>(unit));
     index.insert(index.end(), record.info.digest.begin(), record.info.digest.end());
-    const bool deletion = record.info.size == kDeletedSize;
+    const bool deletion = record.info.size == kDeleteSize;
     AppendU32(&index, record.info.size ^ package_masks::kSize);
     AppendU32(&index, (deletion ? 0 : record.info.storedSize) ^ package_masks::kStoredSize);
     AppendU32(&index, offsets[i] ^ package_masks::kDataOffset);
@@ -105,7 +105,7 @@ uint64_t PackageSize(const std::vector<ListEntry>& records) {
   // Header, every record's stored bytes, the count, and each index record with its name.
   uint64_t size = kPackageHeaderSize + 4;
   for (const ListEntry& record : records) {
-    if (record.info.size != kDeletedSize) size += record.info.storedSize;
+    if (record.info.size != kDeleteSize) size += record.info.storedSize;
     size += kPackageRecordFixedSize + 2 * record.name.size();
   }
   return size;

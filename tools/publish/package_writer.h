@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "file_list.h"
+#include "formats/file_list.h"
 
 // records: the changes from minimumVersion to targetVersion; the stored bytes of each
 // file come from storedFiles (the tree's "files" folder), which must hold the target

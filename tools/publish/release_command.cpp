@@ -14,10 +14,11 @@
 #include "client_folder.h"
 #include "client_paths.h"
 #include "commands.h"
-#include "file_list.h"
+#include "formats/file_list.h"
+#include "formats/patch_list.h"
 #include "manifest.h"
+#include "package_url.h"
 #include "package_writer.h"
-#include "patch_list.h"
 #include "platform/file.h"
 #include "release_files.h"
 #include "report.h"
@@ -205,7 +206,7 @@ ChangeCounts ReportChanges(const Manifest& previous, const Manifest& current, bo
   for (const ListEntry& change : ChangesBetween(previous, current)) {
     const std::size_t group = groupOf(change.name);
     char mark = '+';
-    if (change.info.size == kDeletedSize) {
+    if (change.info.size == kDeleteSize) {
       mark = '-';
       ++groups[group].deleted;
     } else if (previous.files.count(IdentityOf(change.name)) != 0) {
@@ -351,7 +352,7 @@ bool ReleaseWriter::WritePackages(const Manifest& current) {
   // at 1 takes 1-3 rather than 1-2 once 1-3 exists): such lines and their packages go.
   std::vector<PatchLine> kept;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (LineCanHelpAClient(lines, i, request_.version)) {
+    if (PatchLineCanHelp(lines, i, request_.version)) {
       kept.push_back(lines[i]);
     } else {
       ReportLine("patches\\list: dropped " + std::to_string(lines[i].from) + " " + std::to_string(lines[i].to) + " " +

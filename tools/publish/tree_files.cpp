@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "pcktool/entry_path.h"
+#include "common/entry_path.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -17,27 +17,6 @@ bool ResourcePath(const fs::path& root, std::u16string_view resource, fs::path* 
     result /= fs::path(component);
   }
   *path = std::move(result);
-  return true;
-}
-
-bool ReadFileBytes(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>* bytes, std::string* why) {
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (error) {
-    *why = error.message();
-    return false;
-  }
-  if (size > maxBytes) {
-    *why = "larger than " + std::to_string(maxBytes) + " bytes";
-    return false;
-  }
-  bytes->resize(static_cast<std::size_t>(size));
-  std::ifstream in(path, std::ios::binary);
-  if (!in || (size > 0 && !in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size))) ||
-      in.peek() != std::ifstream::traits_type::eof()) {
-    *why = "unreadable or changing while read";
-    return false;
-  }
   return true;
 }
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
+// Whole-file reads are the tools' shared ReadFileBytes.
+#include "common/read_file.h"
+
 // The file of a server resource named with "\" separators ("files\models\a.ski"). The
 // name comes from a client folder or a list: false with the reason when it could leave
 // the tree or cannot be a file name on both platforms.
 bool ResourcePath(const std::filesystem::path& root, std::u16string_view resource, std::filesystem::path* path,
                   std::string* why);
-
-// Reads at most maxBytes; false (with the reason) when missing, unreadable or larger.
-bool ReadFileBytes(const std::filesystem::path& path, uint64_t maxBytes, std::vector<uint8_t>* bytes, std::string* why);
 
 // Creates the folders, writes path + ".publish-tmp" and renames it over path.
 bool WriteFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size, std::string* why);

@@ -8,10 +8,11 @@
 #include "arguments.h"
 #include "client_paths.h"
 #include "commands.h"
-#include "file_list.h"
+#include "formats/file_list.h"
+#include "formats/patch_list.h"
 #include "manifest.h"
 #include "package_reader.h"
-#include "patch_list.h"
+#include "package_url.h"
 #include "report.h"
 #include "stored_form.h"
 #include "tree_files.h"
@@ -105,13 +106,13 @@ void TreeVerifier::CheckStoredFiles() {
             std::to_string(version_) + " " + std::to_string(manifest.files.size()));
   for (const ListEntry& entry : entries) {
     const std::string what = "files\\" + Utf8(entry.name);
-    if (entry.info.size == kDeletedSize) {
+    if (entry.info.size == kDeleteSize) {
       Problem("fulllist: deletion entry " + Utf8(entry.name));
       continue;
     }
     fullList_[entry.name] = entry.info;
     fs::path path;
-    if (!ResourcePath(root_ / "files", entry.name, &path, &why) || !ReadFileBytes(path, kDeletedSize, &stored_, &why)) {
+    if (!ResourcePath(root_ / "files", entry.name, &path, &why) || !ReadFileBytes(path, kDeleteSize, &stored_, &why)) {
       Problem(what + ": " + why);
       continue;
     }
@@ -135,7 +136,7 @@ void TreeVerifier::CheckChangeLists() {
     std::set<std::u16string> identities;
     for (const auto& [fileName, info] : fullList_) identities.insert(IdentityOf(fileName));
     for (const ListEntry& entry : entries) {
-      if (entry.info.size == kDeletedSize) {
+      if (entry.info.size == kDeleteSize) {
         // The updater would delete a file of the release it is brought to.
         if (identities.count(IdentityOf(entry.name)) != 0)
           Problem(name + ": deletes " + Utf8(entry.name) + ", which the release holds");
@@ -159,14 +160,15 @@ void TreeVerifier::CheckPackage(const PatchLine& line) {
     return;
   }
   PackageReader package;
-  PackageIndex index;
-  if (!package.Open(path, &index, &why)) {
+  PackageHeader header;
+  std::vector<PackageRecord> records;
+  if (!package.Open(path, &header, &records, &why)) {
     Problem(what + ": " + why);
     return;
   }
-  if (index.minimumVersion != line.from || index.targetVersion != line.to)
-    Problem(what + ": goes from " + std::to_string(index.minimumVersion) + " to " +
-            std::to_string(index.targetVersion) + ", patches\\list says " + std::to_string(line.from) + " to " +
+  if (header.minimumVersion != line.from || header.targetVersion != line.to)
+    Problem(what + ": goes from " + std::to_string(header.minimumVersion) + " to " +
+            std::to_string(header.targetVersion) + ", patches\\list says " + std::to_string(line.from) + " to " +
             std::to_string(line.to));
   // Its records must be exactly the changes between the two releases.
   Manifest from, to;
@@ -177,25 +179,24 @@ void TreeVerifier::CheckPackage(const PatchLine& line) {
   } else {
     Problem(what + ": " + why);
   }
-  for (const PackageRecord& record : index.records) {
-    const ListEntry& entry = record.entry;
-    const std::string recordName = what + ": " + Utf8(entry.name);
+  for (const PackageRecord& record : records) {
+    const std::string recordName = what + ": " + Utf8(record.name);
     if (compared) {
-      const auto wanted = expected.find(entry.name);
+      const auto wanted = expected.find(record.name);
       if (wanted == expected.end()) {
         Problem(recordName + " is no change between these releases");
       } else {
-        if (wanted->second.size != entry.info.size || wanted->second.digest != entry.info.digest)
+        if (wanted->second.size != record.size || wanted->second.digest != record.digest)
           Problem(recordName + " is not the file of release " + std::to_string(line.to));
         expected.erase(wanted);
       }
     }
-    if (entry.info.size == kDeletedSize) continue;
+    if (record.size == kDeleteSize) continue;
     if (!package.ReadStored(record, &stored_, &why)) {
       Problem(recordName + ": " + why);
       continue;
     }
-    CheckContents(recordName, stored_, entry.info);
+    CheckContents(recordName, stored_, FileInfo{record.digest, record.size, record.storedSize});
   }
   for (const auto& [name, info] : expected) Problem(what + ": misses the change of " + Utf8(name));
 }
@@ -213,7 +214,7 @@ void TreeVerifier::CheckPackages() {
   const std::vector<PatchLine> lines = ParsePatchList(std::string(bytes.begin(), bytes.end()));
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const PatchLine& line = lines[i];
-    if (!LineCanHelpAClient(lines, i, version_)) {
+    if (!PatchLineCanHelp(lines, i, version_)) {
       const std::string text = std::to_string(line.from) + " " + std::to_string(line.to) + " " + line.url;
       Problem("patches\\list: no client would ever be given the line " + text +
               (line.to <= line.from ? " (it leads to no later version)" : " (another line serves every such client)"));

@@ -1,4 +1,4 @@
-#include "entry_path.h"
+#include "common/entry_path.h"
 
 #include <array>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "net/update_package_format.h"
+#include "formats/update_package_format.h"
 #include "platform/file.h"
 #include "platform/md5.h"
 
@@ -25,6 +25,7 @@ struct PackageRecord {
 };
 
 // Where the package's bytes come from: a file on disk, or memory for the fuzz target.
+// publish reads through a source of its own over a shared-read stream.
 class PackageSource {
  public:
   virtual ~PackageSource() = default;
@@ -59,7 +60,24 @@ class MemoryPackageSource final : public PackageSource {
 // False when the file is shorter than the header.
 bool ReadPackageHeader(PackageSource& source, PackageHeader* header);
 
+// What ReadPackageIndex found wrong, for a tool that reports it.
+struct PackageIndexFault {
+  enum class Kind {
+    kNone,
+    kIndexPastEnd,   // value: the index offset
+    kCountTooLarge,  // value: the record count
+    kRecordPastEnd,  // the record or its name reaches past the end
+    kNameLength,     // value: the name length
+    kStoredPastEnd,  // the record's stored bytes reach past the end
+    kUnreadable,     // the source failed inside its size
+  };
+  Kind kind = Kind::kNone;
+  uint32_t record = 0;
+  int64_t value = 0;
+};
+
 // Reads the whole index. False for a damaged package: the index or a record's bytes
 // beyond the end, a count that the index cannot hold, a name length outside 0 to 259,
-// or a short read. Names are not judged here.
-bool ReadPackageIndex(PackageSource& source, const PackageHeader& header, std::vector<PackageRecord>* records);
+// or a short read; *fault (when given) says which. Names are not judged here.
+bool ReadPackageIndex(PackageSource& source, const PackageHeader& header, std::vector<PackageRecord>* records,
+                      PackageIndexFault* fault = nullptr);

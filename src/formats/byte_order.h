@@ -1,5 +1,5 @@
 #pragma once
-// Little-endian integers in byte buffers, for the list and package formats.
+// Little-endian integers in byte buffers, for the list and update package formats.
 
 #include <cstddef>
 #include <cstdint>

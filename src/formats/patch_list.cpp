@@ -1,4 +1,4 @@
-#include "net/patch_list.h"
+#include "formats/patch_list.h"
 
 #include <cstring>
 #include <string_view>
@@ -77,6 +77,40 @@ std::optional<std::size_t> Choose(const std::vector<PatchPair>& lines, int64_t c
 
 }  // namespace
 
+PatchListLines::PatchListLines(const uint8_t* text, std::size_t size) {
+  const void* zero = size == 0 ? nullptr : std::memchr(text, 0, size);
+  const std::size_t length =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const uint8_t*>(zero) - text) : size;
+  text_ = std::string_view(reinterpret_cast<const char*>(text), length);
+}
+
+bool PatchListLines::Next(PatchPair* pair, std::string_view* url) {
+  while (at_ < text_.size()) {
+    std::size_t end = text_.find('\n', at_);
+    if (end == std::string_view::npos) end = text_.size();
+    const std::string_view line = text_.substr(at_, end - at_);
+    at_ = end + 1;
+    if (ParseLine(line, &pair->from, &pair->to, url)) return true;
+  }
+  return false;
+}
+
+std::vector<PatchLine> ParsePatchList(const std::string& text) {
+  std::vector<PatchLine> lines;
+  PatchListLines reader(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  PatchPair pair;
+  std::string_view url;
+  while (reader.Next(&pair, &url)) lines.push_back({pair.from, pair.to, std::string(url)});
+  return lines;
+}
+
+std::string FormatPatchList(const std::vector<PatchLine>& lines) {
+  std::string text;
+  for (const PatchLine& line : lines)
+    text += std::to_string(line.from) + " " + std::to_string(line.to) + " " + line.url + "\n";
+  return text;
+}
+
 std::optional<std::size_t> ChoosePatchLine(const std::vector<PatchPair>& lines, int32_t clientVersion,
                                            int32_t serverVersion) {
   return Choose(lines, clientVersion, serverVersion);
@@ -100,26 +134,24 @@ bool PatchLineCanHelp(const std::vector<PatchPair>& lines, std::size_t line, int
   return pair.to > serverVersion && Choose(lines, pair.from, pair.to) == line;
 }
 
+bool PatchLineCanHelp(const std::vector<PatchLine>& lines, std::size_t line, int32_t serverVersion) {
+  std::vector<PatchPair> pairs;
+  pairs.reserve(lines.size());
+  for (const PatchLine& each : lines) pairs.push_back({each.from, each.to});
+  return PatchLineCanHelp(pairs, line, serverVersion);
+}
+
 std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t clientVersion, int32_t serverVersion,
                                   int32_t* from, int32_t* to) {
   *from = -1;
   *to = -1;
-  const void* zero = size == 0 ? nullptr : std::memchr(text, 0, size);
-  const std::size_t length =
-      zero != nullptr ? static_cast<std::size_t>(static_cast<const uint8_t*>(zero) - text) : size;
-  const std::string_view all(reinterpret_cast<const char*>(text), length);
-
   // One pass, keeping only the best line so far: the list may be long.
   std::optional<PatchPair> best;
   std::string_view bestUrl;
-  for (std::size_t start = 0; start < all.size();) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string_view::npos) end = all.size();
-    const std::string_view line = all.substr(start, end - start);
-    start = end + 1;
-    PatchPair pair;
-    std::string_view url;
-    if (!ParseLine(line, &pair.from, &pair.to, &url)) continue;
+  PatchListLines lines(text, size);
+  PatchPair pair;
+  std::string_view url;
+  while (lines.Next(&pair, &url)) {
     const Fit fit = FitOf(pair, clientVersion, serverVersion);
     if (fit == Fit::kNone) continue;
     if (fit == Fit::kExact || !best || Replaces(pair, *best)) {
