@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev
-  clang libclang-rt-14-dev libfuzzer-14-dev
+  clang clang-format libclang-rt-14-dev libfuzzer-14-dev
   wine wine64 xvfb xauth
   xdotool x11-apps imagemagick fonts-dejavu-core fonts-liberation dpkg-dev
   nginx-light curl zip unzip

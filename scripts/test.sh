@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The project's test command. On a fresh Debian 12 machine (as root) it installs what it needs,
-# builds every preset with warnings as errors, runs the native suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows suite under Wine, and every fuzz
-# target for a fixed number of inputs. Exits non-zero when anything fails.
+# checks the formatting, builds every preset with warnings as errors, runs the native suite, the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the Windows suite under Wine,
+# and every fuzz target for a fixed number of inputs. Exits non-zero when anything fails.
 #
 #   bash scripts/test.sh                    the full run
 #   bash scripts/test.sh --quick            native and Windows only: no asan, no fuzz
@@ -270,6 +270,9 @@ quiet_step "set-up (scripts/setup.sh)" setup.log bash "$root/scripts/setup.sh" |
   echo "test.sh: the set-up failed; nothing can be built" >&2
   exit 1
 }
+
+# Every C++ file as .clang-format says; a few seconds, so every kind of run checks it.
+quiet_step "formatting (clang-format)" format.log bash "$root/scripts/check_format.sh"
 
 presets=(native win64 win32)
 [ $quick = 1 ] || presets=(native asan win64 win32 fuzz)
