@@ -33,7 +33,7 @@ struct Sample {
 std::vector<Sample> MakeFiles(uint64_t totalBytes) {
   std::mt19937_64 random(20261209);
   static const char* const kWords[] = {"model", "texture", "sound", "the", "velkar", "quest", "item", "npc",
-                                       "0.25", "1024", "spawn", "=", "\n", "map", "zone", "shader"};
+                                       "0.25",  "1024",    "spawn", "=",   "\n",     "map",   "zone", "shader"};
   std::vector<Sample> files;
   uint64_t made = 0;
   for (int i = 0; made < totalBytes; ++i) {
@@ -53,7 +53,8 @@ std::vector<Sample> MakeFiles(uint64_t totalBytes) {
     } else {
       for (std::size_t at = 0; at < size; at += 8) {
         uint64_t value = random();
-        for (std::size_t k = 0; k < 8 && at + k < size; ++k) file.bytes[at + k] = static_cast<uint8_t>(value >> (8 * k));
+        for (std::size_t k = 0; k < 8 && at + k < size; ++k)
+          file.bytes[at + k] = static_cast<uint8_t>(value >> (8 * k));
       }
     }
     made += size;
@@ -69,7 +70,8 @@ void Row(const char* what, double mb, double seconds, double referenceSeconds) {
 }
 
 int Fail(const char* step, PackageResult result) {
-  std::fprintf(stderr, "archive_bench: %s failed: %s (%d)\n", step, PackageResultText(result), static_cast<int>(result));
+  std::fprintf(stderr, "archive_bench: %s failed: %s (%d)\n", step, PackageResultText(result),
+               static_cast<int>(result));
   return 1;
 }
 

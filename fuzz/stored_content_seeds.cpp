@@ -48,10 +48,17 @@ int main(int argc, char** argv) {
   const std::vector<uint8_t> raw(text.begin(), text.end());
   const std::vector<uint8_t> large = Compressed(std::string(280 * 1024, 'z') + text);
   const std::vector<std::vector<uint8_t>> inputs = {
-      Input(size, false, packed),  Input(size, true, packed),       Input(size - 1, false, packed),
-      Input(size + 1, true, packed), Input(size, false, cut),       Input(size, true, damaged),
-      Input(size, false, trailing), Input(size, false, raw),        Input(size - 1, true, raw),
-      Input(0, false, {}),          Input(280 * 1024 + size, true, large),
+      Input(size, false, packed),
+      Input(size, true, packed),
+      Input(size - 1, false, packed),
+      Input(size + 1, true, packed),
+      Input(size, false, cut),
+      Input(size, true, damaged),
+      Input(size, false, trailing),
+      Input(size, false, raw),
+      Input(size - 1, true, raw),
+      Input(0, false, {}),
+      Input(280 * 1024 + size, true, large),
   };
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     std::ofstream out(std::string(argv[1]) + "/seed" + std::to_string(i), std::ios::binary);

@@ -42,7 +42,8 @@ std::u16string Digits(uint32_t value, uint32_t base, bool upper) {
   return out;
 }
 
-void Pad(std::u16string* out, const Directive& directive, std::u16string_view sign, std::u16string_view body, bool numeric) {
+void Pad(std::u16string* out, const Directive& directive, std::u16string_view sign, std::u16string_view body,
+         bool numeric) {
   const std::size_t length = sign.size() + body.size();
   const std::size_t fill = directive.width > length ? directive.width - length : 0;
   if (directive.left) {
@@ -88,7 +89,8 @@ void Convert(std::u16string* out, const Directive& directive, char16_t conversio
   } else {
     digits = Digits(arg.bits(), 16, conversion == u'X');
   }
-  if (directive.hasPrecision && digits.size() < directive.precision) digits.insert(0, directive.precision - digits.size(), u'0');
+  if (directive.hasPrecision && digits.size() < directive.precision)
+    digits.insert(0, directive.precision - digits.size(), u'0');
   Pad(out, directive, sign, digits, true);
 }
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
-FileStream::~FileStream() { Close(); }
+FileStream::~FileStream() {
+  Close();
+}
 
 int FileStream::Open(const std::u16string& newPath, platform::FileMode mode) {
   Close();
@@ -11,7 +13,8 @@ int FileStream::Open(const std::u16string& newPath, platform::FileMode mode) {
   int error = handle.Open(path, mode);
   if (error != 0) return error;
   uint64_t end = 0;
-  if (!handle.Seek(0, platform::SeekOrigin::kEnd) || !handle.Tell(&end) || !handle.Seek(0, platform::SeekOrigin::kStart)) {
+  if (!handle.Seek(0, platform::SeekOrigin::kEnd) || !handle.Tell(&end) ||
+      !handle.Seek(0, platform::SeekOrigin::kStart)) {
     handle.Close();
     return EIO;
   }
@@ -45,10 +48,13 @@ bool FileStream::Seek(uint64_t offset, platform::SeekOrigin origin) {
   return handle.Seek(static_cast<int64_t>(offset), origin);
 }
 
-bool FileStream::SetSize(uint64_t size) { return handle.SetSize(size); }
+bool FileStream::SetSize(uint64_t size) {
+  return handle.SetSize(size);
+}
 
-bool FileStream::Sync() { return handle.Sync(); }
+bool FileStream::Sync() {
+  return handle.Sync();
+}
 bool FileStream::Flush() {
   return handle.Flush();
 }
-

@@ -9,7 +9,9 @@ constexpr std::size_t kMaxChunk = std::numeric_limits<uInt>::max();
 
 }  // namespace
 
-Deflater::Deflater() { ready_ = deflateInit(&stream_, Z_DEFAULT_COMPRESSION) == Z_OK; }
+Deflater::Deflater() {
+  ready_ = deflateInit(&stream_, Z_DEFAULT_COMPRESSION) == Z_OK;
+}
 
 Deflater::~Deflater() {
   if (ready_) deflateEnd(&stream_);
@@ -35,7 +37,9 @@ CodecResult Deflater::Compress(const void* input, std::size_t inputSize, void* o
   return CodecResult::kFailed;
 }
 
-Inflater::Inflater() { ready_ = inflateInit(&stream_) == Z_OK; }
+Inflater::Inflater() {
+  ready_ = inflateInit(&stream_) == Z_OK;
+}
 
 Inflater::~Inflater() {
   if (ready_) inflateEnd(&stream_);
@@ -50,8 +54,8 @@ CodecResult Inflater::Decompress(const void* input, std::size_t inputSize, void*
   stream_.next_out = static_cast<Bytef*>(out);
   stream_.avail_out = static_cast<uInt>(capacity);
   int status = inflate(&stream_, Z_FINISH);
-  if (status != Z_STREAM_END) return status == Z_BUF_ERROR && stream_.avail_out == 0 ? CodecResult::kDoesNotFit
-                                                                                         : CodecResult::kFailed;
+  if (status != Z_STREAM_END)
+    return status == Z_BUF_ERROR && stream_.avail_out == 0 ? CodecResult::kDoesNotFit : CodecResult::kFailed;
   *outSize = static_cast<std::size_t>(stream_.total_out);
   return CodecResult::kOk;
 }

@@ -30,7 +30,8 @@ class Inflater {
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
   // uncompress of one complete zlib stream into out[0, capacity); *outSize receives the length.
-  CodecResult Decompress(const void* input, std::size_t inputSize, void* out, std::size_t capacity, std::size_t* outSize);
+  CodecResult Decompress(const void* input, std::size_t inputSize, void* out, std::size_t capacity,
+                         std::size_t* outSize);
 
   // One zlib stream inflated in pieces, so that no buffer needs the whole content: Begin,
   // then Step with the input as it comes until *ended. Step takes what it can from

@@ -1,6 +1,6 @@
-#include "platform/file.h"
-
 #include <utility>
+
+#include "platform/file.h"
 
 namespace platform {
 
@@ -43,6 +43,8 @@ bool File::Write(const void* buffer, std::size_t count) {
   return std::fwrite(buffer, count, 1, stream_) == 1;
 }
 
-bool File::Flush() { return stream_ != nullptr && std::fflush(stream_) == 0; }
+bool File::Flush() {
+  return stream_ != nullptr && std::fflush(stream_) == 0;
+}
 
 }  // namespace platform

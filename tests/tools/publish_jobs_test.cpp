@@ -151,8 +151,7 @@ TEST_F(PublishJobs, AnUnreadableFileStopsTheReleaseAsOnOneJob) {
     results.push_back(Publish({"release", At(server), At("client"), "1", "--jobs", jobs}));
     const ChildResult& result = results.back();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("publish: cannot read configs\\zz-large.bin: decompression failed\n"),
-              std::string::npos)
+    EXPECT_NE(result.err.find("publish: cannot read configs\\zz-large.bin: decompression failed\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(result.err.find("a-bad"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("release 1 not published"), std::string::npos) << result.err;

@@ -133,7 +133,8 @@ bool ParseArguments(const std::vector<std::u16string>& arguments, CliOptions* op
     const std::u16string name = isLong ? argument.substr(2, equals - 2) : argument.substr(1);
     const KnownOption* known = nullptr;
     for (const KnownOption& candidate : kOptions)
-      if (isLong ? name == candidate.longName : (name.size() == 1 && name[0] == candidate.shortName)) known = &candidate;
+      if (isLong ? name == candidate.longName : (name.size() == 1 && name[0] == candidate.shortName))
+        known = &candidate;
     const std::string shown = platform::Utf8FromUtf16(argument.substr(0, equals));
     if (known == nullptr) return Fail(error, "неизвестный параметр " + shown);
     std::u16string value;

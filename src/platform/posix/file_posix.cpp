@@ -67,7 +67,9 @@ int File::Open(const std::u16string& path, FileMode mode) {
   return 0;
 }
 
-bool File::RepositionInPlace() { return ::fseeko(stream_, 0, SEEK_CUR) == 0; }
+bool File::RepositionInPlace() {
+  return ::fseeko(stream_, 0, SEEK_CUR) == 0;
+}
 
 bool File::Seek(int64_t offset, SeekOrigin origin) {
   if (stream_ == nullptr) return false;
@@ -107,7 +109,9 @@ bool MakeDirectories(const std::u16string& path) {
   return errno == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool RemoveFile(const std::u16string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::u16string& path) {
+  return ::unlink(NativePath(path).c_str()) == 0;
+}
 
 bool FileExists(const std::u16string& path) {
   struct stat info {};

@@ -14,7 +14,9 @@ Md5::Md5() : state_(std::make_unique<State>()) {
   state_->ok = state_->context != nullptr && EVP_DigestInit_ex(state_->context, EVP_md5(), nullptr) == 1;
 }
 
-Md5::~Md5() { EVP_MD_CTX_free(state_->context); }
+Md5::~Md5() {
+  EVP_MD_CTX_free(state_->context);
+}
 
 bool Md5::Update(const void* data, std::size_t size) {
   if (state_->ok && size > 0) state_->ok = EVP_DigestUpdate(state_->context, data, size) == 1;

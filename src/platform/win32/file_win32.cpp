@@ -1,4 +1,6 @@
+// <windows.h> first: the other Windows headers depend on it.
 #include <windows.h>
+// The C runtime's and the shell's, after it.
 #include <io.h>
 #include <share.h>
 #include <shlobj.h>
@@ -10,7 +12,9 @@
 namespace platform {
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 }  // namespace
 
@@ -24,7 +28,9 @@ int File::Open(const std::u16string& path, FileMode mode) {
   return 0;
 }
 
-bool File::RepositionInPlace() { return ::_fseeki64(stream_, 0, SEEK_CUR) == 0; }
+bool File::RepositionInPlace() {
+  return ::_fseeki64(stream_, 0, SEEK_CUR) == 0;
+}
 
 bool File::Seek(int64_t offset, SeekOrigin origin) {
   if (stream_ == nullptr) return false;
@@ -65,7 +71,9 @@ bool MakeDirectories(const std::u16string& path) {
   return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != 0; }
+bool RemoveFile(const std::u16string& path) {
+  return ::DeleteFileW(Wide(path)) != 0;
+}
 
 bool FileExists(const std::u16string& path) {
   DWORD attributes = ::GetFileAttributesW(Wide(path));

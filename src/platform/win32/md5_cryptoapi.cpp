@@ -1,4 +1,6 @@
+// <windows.h> first: the other Windows headers depend on it.
 #include <windows.h>
+// The cryptography API, after it.
 #include <wincrypt.h>
 
 #include "platform/md5.h"
@@ -48,7 +50,8 @@ bool Md5::Update(const void* data, std::size_t size) {
 
 bool Md5::Finish(Md5Digest* digest) {
   DWORD length = static_cast<DWORD>(digest->size());
-  if (state_->ok) state_->ok = ::CryptGetHashParam(state_->hash, HP_HASHVAL, digest->data(), &length, 0) && length == 16;
+  if (state_->ok)
+    state_->ok = ::CryptGetHashParam(state_->hash, HP_HASHVAL, digest->data(), &length, 0) && length == 16;
   return state_->ok;
 }
 

@@ -19,7 +19,9 @@ std::u16string ToWide(UINT codePage, std::string_view text) {
 
 }  // namespace
 
-std::u16string Utf16FromUtf8(std::string_view text) { return ToWide(CP_UTF8, text); }
+std::u16string Utf16FromUtf8(std::string_view text) {
+  return ToWide(CP_UTF8, text);
+}
 
 std::string Utf8FromUtf16(std::u16string_view text) {
   if (text.empty()) return {};
@@ -31,7 +33,9 @@ std::string Utf8FromUtf16(std::u16string_view text) {
   return out;
 }
 
-std::u16string Utf16FromCp936(std::string_view text) { return ToWide(kCodePage936, text); }
+std::u16string Utf16FromCp936(std::string_view text) {
+  return ToWide(kCodePage936, text);
+}
 
 bool Cp936FromUtf16(std::u16string_view text, std::string* out) {
   out->clear();

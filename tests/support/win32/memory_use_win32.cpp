@@ -1,4 +1,6 @@
+// <windows.h> first: the other Windows headers depend on it.
 #include <windows.h>
+// The process status API, after it.
 #include <psapi.h>
 
 #include "support/memory_use.h"
