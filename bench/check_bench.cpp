@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "engine/client_archive_set.h"
+#include "formats/byte_order.h"
 #include "platform/md5.h"
+#include "process_time.h"
 
 namespace fs = std::filesystem;
 
@@ -32,10 +34,6 @@ namespace {
 
 constexpr int kFiles = 10000;
 constexpr std::size_t kTotalBytes = std::size_t{1} << 30;
-
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 // Content that compresses to about half: random bytes mixed with runs.
 std::vector<uint8_t> Content(std::mt19937& random, std::size_t size) {
@@ -60,7 +58,7 @@ bool Prepare(const fs::path& dir) {
   if (!set.OpenArchives()) return false;
   std::mt19937 random(7);
   std::vector<uint8_t> list;
-  PutU32(list, kFiles);
+  AppendU32(&list, kFiles);
   const std::size_t average = kTotalBytes / kFiles;
   for (int i = 0; i < kFiles; ++i) {
     const std::size_t size = average / 2 + random() % average;
@@ -100,23 +98,14 @@ bool Prepare(const fs::path& dir) {
       list.push_back(0);
     }
     for (uint8_t byte : digest) list.push_back(byte);
-    PutU32(list, static_cast<uint32_t>(size));
-    PutU32(list, static_cast<uint32_t>(size));
+    AppendU32(&list, static_cast<uint32_t>(size));
+    AppendU32(&list, static_cast<uint32_t>(size));
   }
   set.WriteLocalVersion(1);
   set.SaveArchives();
   std::ofstream(dir / "fulllist", std::ios::binary)
       .write(reinterpret_cast<const char*>(list.data()), static_cast<std::streamsize>(list.size()));
   return true;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double CpuSeconds(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Runs in a child process of its own, so that its peak memory is the check's alone.

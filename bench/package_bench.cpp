@@ -22,8 +22,10 @@
 #include <vector>
 
 #include "engine/client_archive_set.h"
+#include "formats/byte_order.h"
 #include "formats/update_package_format.h"
 #include "platform/md5.h"
+#include "process_time.h"
 
 namespace fs = std::filesystem;
 
@@ -31,10 +33,6 @@ namespace {
 
 constexpr int kFiles = 2000;
 constexpr std::size_t kTotalBytes = std::size_t{1} << 30;
-
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 // Content that compresses to about half: random bytes mixed with runs.
 void FillContent(std::mt19937& random, std::vector<uint8_t>& bytes) {
@@ -75,7 +73,7 @@ bool Prepare(const fs::path& dir) {
   std::mt19937 random(17);
   std::ofstream package(dir / "package.cup", std::ios::binary);
   std::vector<uint8_t> index;
-  PutU32(index, kFiles ^ package_masks::kCount);
+  AppendU32(&index, kFiles ^ package_masks::kCount);
   uint32_t offset = kPackageHeaderSize;
   package.write(std::string(kPackageHeaderSize, '\0').data(), kPackageHeaderSize);
   const std::size_t average = kTotalBytes / kFiles;
@@ -112,16 +110,16 @@ bool Prepare(const fs::path& dir) {
       index.push_back(0);
     }
     for (uint8_t byte : digest) index.push_back(byte);
-    PutU32(index, static_cast<uint32_t>(content.size()) ^ package_masks::kSize);
-    PutU32(index, static_cast<uint32_t>(stored.size()) ^ package_masks::kStoredSize);
-    PutU32(index, offset ^ package_masks::kDataOffset);
+    AppendU32(&index, static_cast<uint32_t>(content.size()) ^ package_masks::kSize);
+    AppendU32(&index, static_cast<uint32_t>(stored.size()) ^ package_masks::kStoredSize);
+    AppendU32(&index, offset ^ package_masks::kDataOffset);
     offset += static_cast<uint32_t>(stored.size());
   }
   package.write(reinterpret_cast<const char*>(index.data()), static_cast<std::streamsize>(index.size()));
   std::vector<uint8_t> header;
-  PutU32(header, 1);
-  PutU32(header, 2);
-  PutU32(header, offset ^ package_masks::kIndexOffset);
+  AppendU32(&header, 1);
+  AppendU32(&header, 2);
+  AppendU32(&header, offset ^ package_masks::kIndexOffset);
   package.seekp(0);
   package.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
   package.close();
@@ -130,24 +128,11 @@ bool Prepare(const fs::path& dir) {
   return true;
 }
 
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double CpuSeconds(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-uint32_t LoadU32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
 // Inflate and MD5 of every record of the package in memory, in pieces into reused
 // buffers, on this thread; the number of records whose content had the listed digest.
 int InflateAndHash(const std::vector<uint8_t>& package) {
-  std::size_t at = LoadU32(package.data() + 8) ^ package_masks::kIndexOffset;
-  const uint32_t count = LoadU32(package.data() + at) ^ package_masks::kCount;
+  std::size_t at = LoadLeU32(package.data() + 8) ^ package_masks::kIndexOffset;
+  const uint32_t count = LoadLeU32(package.data() + at) ^ package_masks::kCount;
   at += 4;
   std::vector<uint8_t> out(256 * 1024);
   z_stream stream{};
@@ -158,9 +143,9 @@ int InflateAndHash(const std::vector<uint8_t>& package) {
     at += 2 + 2 * nameLength;
     platform::Md5Digest listed;
     std::copy_n(package.begin() + static_cast<std::ptrdiff_t>(at), 16, listed.begin());
-    const uint32_t size = LoadU32(package.data() + at + 16) ^ package_masks::kSize;
-    const uint32_t stored = LoadU32(package.data() + at + 20) ^ package_masks::kStoredSize;
-    const uint32_t offset = LoadU32(package.data() + at + 24) ^ package_masks::kDataOffset;
+    const uint32_t size = LoadLeU32(package.data() + at + 16) ^ package_masks::kSize;
+    const uint32_t stored = LoadLeU32(package.data() + at + 20) ^ package_masks::kStoredSize;
+    const uint32_t offset = LoadLeU32(package.data() + at + 24) ^ package_masks::kDataOffset;
     at += 28;
     platform::Md5 md5;
     if (stored >= size) {
