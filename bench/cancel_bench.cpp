@@ -95,7 +95,7 @@ class StallingServer {
 
 void Measure(const char* name, std::chrono::milliseconds trickle, int samples) {
   StallingServer server(trickle);
-  UpdateServerClient client(u"127.0.0.1", server.port());
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", server.port()});
   std::vector<double> milliseconds;
   for (int i = 0; i < samples; ++i) {
     CancelToken token;

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "engine/client_archive_set.h"
-#include "formats/byte_order.h"
 #include "platform/md5.h"
 #include "process_time.h"
 
@@ -54,7 +54,7 @@ bool Prepare(const fs::path& dir) {
   if (fs::exists(dir / "fulllist")) return true;
   fs::create_directories(dir / "patcher");
   fs::create_directories(dir / "reference");
-  ClientArchiveSet set((dir / "patcher").u16string(), u"127.0.0.1", 9);
+  ClientArchiveSet set((dir / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
   if (!set.OpenArchives()) return false;
   std::mt19937 random(7);
   std::vector<uint8_t> list;
@@ -113,7 +113,7 @@ int CheckChild(const fs::path& dir, int threads, bool showPhases = false) {
   std::ifstream in(dir / "fulllist", std::ios::binary);
   const std::vector<uint8_t> list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto start = std::chrono::steady_clock::now();
-  ClientArchiveSet set((dir / "patcher").u16string(), u"127.0.0.1", 9);
+  ClientArchiveSet set((dir / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
   set.checkThreads = threads;
   if (!set.OpenArchives() || !set.ReadList(list.data(), list.size())) return 1;
   const double opened = Seconds(start);

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(mib), count, SecondsSince(start));
 
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  UpdateServerClient client(u"127.0.0.1", serverPort);
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", serverPort});
   client.Connect();
   DirectCurl curl(serverPort);
   Best big;

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "engine/client_archive_set.h"
-#include "formats/byte_order.h"
 #include "formats/update_package_format.h"
 #include "platform/md5.h"
 #include "process_time.h"
@@ -68,7 +68,7 @@ bool Prepare(const fs::path& dir) {
   if (fs::exists(dir / "package.cup")) return true;
   fs::remove_all(dir);
   fs::create_directories(dir / "work" / "patcher");
-  ClientArchiveSet set((dir / "work" / "patcher").u16string(), u"127.0.0.1", 9);
+  ClientArchiveSet set((dir / "work" / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
   if (!set.OpenArchives()) return false;
   std::mt19937 random(17);
   std::ofstream package(dir / "package.cup", std::ios::binary);
@@ -203,7 +203,7 @@ bool MeasureApply(const fs::path& dir, int threads, Measured* best) {
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
-    ClientArchiveSet set((dir / "work" / "patcher").u16string(), u"127.0.0.1", 9);
+    ClientArchiveSet set((dir / "work" / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
     set.checkThreads = threads;
     if (!set.OpenArchives()) _exit(1);
     const auto start = std::chrono::steady_clock::now();

@@ -62,7 +62,7 @@ struct SeedEntry {
 
 void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
   unsigned char bytes[4];
-  StoreU32(bytes, value);
+  StoreLeU32(bytes, value);
   out->insert(out->end(), bytes, bytes + 4);
 }
 
@@ -126,7 +126,7 @@ std::vector<uint8_t> LayOut(uint32_t format, const std::vector<SeedEntry>& entri
   }
   AppendU32(&bytes, count);
   AppendU32(&bytes, format);
-  StoreU32(bytes.data() + kArchiveLengthOffset, static_cast<uint32_t>(bytes.size()));
+  StoreLeU32(bytes.data() + kArchiveLengthOffset, static_cast<uint32_t>(bytes.size()));
   return bytes;
 }
 

@@ -1,21 +1,5 @@
 #include "app/client_paths.h"
 
-#include <filesystem>
-
-std::u16string NormalisedPath(const std::u16string& base, std::initializer_list<std::u16string_view> parts) {
-  std::filesystem::path path(base);
-  for (std::u16string_view part : parts) path /= std::filesystem::path(std::u16string(part));
-  std::error_code ignored;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  if (absolute.empty()) absolute = path;
-  return absolute.lexically_normal().u16string();
-}
-
-std::u16string CurrentFolder() {
-  std::error_code ignored;
-  return std::filesystem::current_path(ignored).u16string();
-}
-
 std::u16string ClientFolderFrom(const std::u16string& base) {
   return NormalisedPath(base, {u"..", u"velkar"});
 }

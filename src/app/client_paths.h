@@ -4,15 +4,10 @@
 // normally); the client archive set goes from the program folder. Every path is made
 // absolute with "." and ".." resolved lexically, and need not exist.
 
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
-// `base` joined with `parts`, absolute and normalised.
-std::u16string NormalisedPath(const std::u16string& base, std::initializer_list<std::u16string_view> parts);
-
-// The process's current folder.
-std::u16string CurrentFolder();
+#include "base/paths.h"
 
 // base\..\velkar and the game client program in it.
 std::u16string ClientFolderFrom(const std::u16string& base);

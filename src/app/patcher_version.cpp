@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "app/log.h"
-#include "app/number_file.h"
-#include "archive/version_text.h"
+#include "base/decimal_text.h"
+#include "base/log.h"
+#include "base/number_file.h"
 #include "net/update_server_client.h"
 
 int32_t ReadPatcherVersion(const std::u16string& path) {

@@ -2,11 +2,11 @@
 
 #include "app/client_paths.h"
 #include "app/desktop.h"
-#include "app/log.h"
 #include "app/patcher_version.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
 #include "platform/text.h"
-#include "ui/message_box_timer.h"
+#include "workflow/message_box_timer.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ bool MayRun(const UpdaterSetup& setup, MessageBoxTimer& questions) {
   }
   if (setup.desktop.WindowOfClassExists(std::u16string(kClientWindowClass))) {
     // Another window of the client is still offered, always without graphics.
-    if (questions.Ask(nullptr, kClientRunningTitle, kClientRunningQuestion, 0) == kMessageBoxYes) {
+    if (questions.Ask(nullptr, kClientRunningTitle, kClientRunningQuestion, 0) == kAnswerYes) {
       const std::u16string workingFolder = CurrentFolder();
       setup.desktop.StartProgram(ClientProgramFrom(workingFolder), ClientArguments(true),
                                  ClientFolderFrom(workingFolder));

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace archive_format {
 
 inline constexpr uint64_t kSplitSize = 0x7FFFFF00;         // 256 bytes short of 2 GiB per file
@@ -46,32 +48,21 @@ struct EntryRecord {
   uint32_t unused = 0;
 };
 
-inline uint32_t LoadU32(const unsigned char* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
-inline void StoreU32(unsigned char* bytes, uint32_t value) {
-  bytes[0] = static_cast<unsigned char>(value);
-  bytes[1] = static_cast<unsigned char>(value >> 8);
-  bytes[2] = static_cast<unsigned char>(value >> 16);
-  bytes[3] = static_cast<unsigned char>(value >> 24);
-}
-
 inline void EncodeRecord(const EntryRecord& record, unsigned char* out) {
   std::memcpy(out, record.name, kNameFieldSize);
-  StoreU32(out + 260, record.dataPosition);
-  StoreU32(out + 264, record.uncompressedLength);
-  StoreU32(out + 268, record.storedLength);
-  StoreU32(out + 272, record.unused);
+  StoreLeU32(out + 260, record.dataPosition);
+  StoreLeU32(out + 264, record.uncompressedLength);
+  StoreLeU32(out + 268, record.storedLength);
+  StoreLeU32(out + 272, record.unused);
 }
 
 inline EntryRecord DecodeRecord(const unsigned char* bytes) {
   EntryRecord record;
   std::memcpy(record.name, bytes, kNameFieldSize);
-  record.dataPosition = LoadU32(bytes + 260);
-  record.uncompressedLength = LoadU32(bytes + 264);
-  record.storedLength = LoadU32(bytes + 268);
-  record.unused = LoadU32(bytes + 272);
+  record.dataPosition = LoadLeU32(bytes + 260);
+  record.uncompressedLength = LoadLeU32(bytes + 264);
+  record.storedLength = LoadLeU32(bytes + 268);
+  record.unused = LoadLeU32(bytes + 272);
   return record;
 }
 

@@ -15,12 +15,6 @@ namespace {
 // Large buffers go to the stream in pieces that its 32-bit counts can carry.
 constexpr uint32_t kWritePiece = 1u << 20;
 
-void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
-  unsigned char bytes[4];
-  StoreU32(bytes, value);
-  out->insert(out->end(), bytes, bytes + 4);
-}
-
 }  // namespace
 
 PackageResult TavrinFilePackage::Create(const std::u16string& basePath, const std::u16string& archiveName) {
@@ -36,9 +30,9 @@ PackageResult TavrinFilePackage::Create(const std::u16string& basePath, const st
   isOpen_ = true;
   format_ = kFormat188;
   unsigned char header[kHeaderSize];
-  StoreU32(header, kHeaderMagic1);
-  StoreU32(header + 4, 0);
-  StoreU32(header + 8, kHeaderMagic2);
+  StoreLeU32(header, kHeaderMagic1);
+  StoreLeU32(header + 4, 0);
+  StoreLeU32(header + 8, kHeaderMagic2);
   if (!Seek(0) || !Write(header, kHeaderSize)) return PackageResult::kWriteFailed;
   Save();
   return PackageResult::kOk;
@@ -182,7 +176,7 @@ PackageResult TavrinFilePackage::WriteIndex() {
   // crash at any moment leaves either the old or the new commit.
   if (!Sync()) return PackageResult::kWriteFailed;
   unsigned char commit[4];
-  StoreU32(commit, static_cast<uint32_t>(archiveLength));
+  StoreLeU32(commit, static_cast<uint32_t>(archiveLength));
   if (!Seek(kArchiveLengthOffset)) return PackageResult::kSeekFailed;
   if (!Write(commit, 4) || !Sync()) return PackageResult::kWriteFailed;
   Truncate(archiveLength);

@@ -58,7 +58,8 @@ PackageResult TavrinFilePackage::OpenWith(const std::u16string& basePath, const 
   unsigned char magic1[4];
   unsigned char magic2[4];
   if (!Seek(0) || !Read(magic1, 4) || !Seek(8) || !Read(magic2, 4)) return PackageResult::kSeekFailed;
-  if (LoadU32(magic1) != kHeaderMagic1 || LoadU32(magic2) != kHeaderMagic2) return PackageResult::kHeaderMagicMismatch;
+  if (LoadLeU32(magic1) != kHeaderMagic1 || LoadLeU32(magic2) != kHeaderMagic2)
+    return PackageResult::kHeaderMagicMismatch;
   return LoadIndex();
 }
 
@@ -67,14 +68,14 @@ PackageResult TavrinFilePackage::LoadIndex() {
   unsigned char word[4];
   if (!Seek(kArchiveLengthOffset)) return PackageResult::kSeekFailed;
   if (!Read(word, 4)) return PackageResult::kReadFailed;
-  const uint32_t archiveLength = LoadU32(word);
+  const uint32_t archiveLength = LoadLeU32(word);
 
   // The archive must hold what the header claims before any position is derived from it.
   if (archiveLength > DualFilesStream::length || archiveLength < kHeaderSize + 4) return PackageResult::kReadFailed;
 
   if (!Seek(archiveLength - 4)) return PackageResult::kSeekFailed;
   if (!Read(word, 4)) return PackageResult::kReadFailed;
-  const uint32_t format = LoadU32(word);
+  const uint32_t format = LoadLeU32(word);
   const bool oldFormat = format == kFormatOldA || format == kFormatOldB;
   if (format != kFormat188 && !oldFormat) return PackageResult::kUnknownFormat;
   format_ = format;
@@ -86,13 +87,13 @@ PackageResult TavrinFilePackage::LoadIndex() {
   if (!Seek(tailStart)) return PackageResult::kSeekFailed;
   if (!Read(tail, tailSize)) return PackageResult::kReadFailed;
 
-  const uint32_t magic1 = LoadU32(tail);
-  const uint32_t magic2 = LoadU32(tail + tailSize - 12);
+  const uint32_t magic1 = LoadLeU32(tail);
+  const uint32_t magic2 = LoadLeU32(tail + tailSize - 12);
   if (magic1 != (oldFormat ? kOldTailMagic1 : kTailMagic1) || magic2 != (oldFormat ? kOldTailMagic2 : kTailMagic2))
     return PackageResult::kTailMagicMismatch;
-  const uint32_t count = LoadU32(tail + tailSize - 8);
+  const uint32_t count = LoadLeU32(tail + tailSize - 8);
   const uint32_t indexPosition =
-      oldFormat ? LoadU32(tail + kOldTailIndexPositionOffset) ^ kOldIndexKeyA : LoadU32(tail + 8) ^ kIndexKey;
+      oldFormat ? LoadLeU32(tail + kOldTailIndexPositionOffset) ^ kOldIndexKeyA : LoadLeU32(tail + 8) ^ kIndexKey;
 
   // Every record takes its length prefix and at least one byte, all between the
   // index position and the tail.
@@ -111,8 +112,8 @@ PackageResult TavrinFilePackage::LoadIndex() {
     if (indexBytesLeft < prefixSize) return PackageResult::kReadFailed;
     unsigned char prefix[8];
     if (!Read(prefix, prefixSize)) return PackageResult::kReadFailed;
-    uint32_t recordLength = LoadU32(prefix) ^ (oldFormat ? kOldIndexKeyA : kIndexKey);
-    if (oldFormat && (LoadU32(prefix + 4) ^ kOldIndexKeyB) != recordLength) return PackageResult::kLengthCopiesDiffer;
+    uint32_t recordLength = LoadLeU32(prefix) ^ (oldFormat ? kOldIndexKeyA : kIndexKey);
+    if (oldFormat && (LoadLeU32(prefix + 4) ^ kOldIndexKeyB) != recordLength) return PackageResult::kLengthCopiesDiffer;
     indexBytesLeft -= prefixSize;
     if (recordLength == 0 || recordLength > indexBytesLeft) return PackageResult::kReadFailed;
     if (recordLength == kRecordSize) {

@@ -5,24 +5,13 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "archive/version_text.h"
+#include "archive/archive_format.h"
+#include "base/decimal_text.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "platform/file.h"
 
 namespace {
-
-constexpr uint32_t kFormat188 = 188;
-
-// programFolder joined with the parts, made absolute and with "." and ".." resolved
-// lexically; the path need not exist.
-std::u16string ClientPath(const std::u16string& programFolder, std::initializer_list<const char16_t*> parts) {
-  std::filesystem::path path(programFolder);
-  for (const char16_t* part : parts) path /= std::filesystem::path(part);
-  std::error_code ignored;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  if (absolute.empty()) absolute = path;
-  return absolute.lexically_normal().u16string();
-}
 
 void StoreInitialVersion(TavrinFilePackage& archive) {
   archive.SetFileData(std::u16string(kVersionEntryName), "0", 1);
@@ -30,21 +19,13 @@ void StoreInitialVersion(TavrinFilePackage& archive) {
 
 }  // namespace
 
-std::u16string ParentFolder(const std::u16string& path) {
-  const std::size_t last = path.find_last_of(u"\\/");
-  return last == std::u16string::npos ? std::u16string() : path.substr(0, last);
-}
-
-ClientArchiveSet::ClientArchiveSet(const std::u16string& folder)
-    : ClientArchiveSet(folder, kUpdateServerHost, kUpdateServerPort) {}
-
-ClientArchiveSet::ClientArchiveSet(const std::u16string& folder, std::u16string serverHost, uint16_t port)
+ClientArchiveSet::ClientArchiveSet(const std::u16string& folder, const UpdateServerAddress& server)
     : programFolder(folder),
-      clientFolder(ClientPath(folder, {u"..", u"velkar"})),
-      clientVersionPath(ClientPath(folder, {u"..", u"config", u"velkar", u"version.sw"})),
-      patcherVersionPath(ClientPath(folder, {u"..", u"config", u"patcher", u"version.sw"})),
-      tempFilePath(ClientPath(folder, {u"..", u"config", u"patcher", u"tempfile.dat"})),
-      serverClient(std::make_unique<UpdateServerClient>(std::move(serverHost), port)) {
+      clientFolder(NormalisedPath(folder, {u"..", u"velkar"})),
+      clientVersionPath(NormalisedPath(folder, {u"..", u"config", u"velkar", u"version.sw"})),
+      patcherVersionPath(NormalisedPath(folder, {u"..", u"config", u"patcher", u"version.sw"})),
+      tempFilePath(NormalisedPath(folder, {u"..", u"config", u"patcher", u"tempfile.dat"})),
+      serverClient(std::make_unique<UpdateServerClient>(server)) {
   // The outcome is looked at by the first fetch, which connects again when needed.
   serverClient->Connect();
 }
@@ -74,7 +55,7 @@ bool ClientArchiveSet::OpenArchives() {
         Log::Error(u"Can't create package: %s", basePath);
     }
     if (archive->isOpen()) {
-      if (archive->format() != kFormat188) {
+      if (archive->format() != archive_format::kFormat188) {
         StoreInitialVersion(*archive);
         if (archive->indexChanged()) {
           archive->WriteIndex();

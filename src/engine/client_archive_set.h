@@ -34,8 +34,7 @@ class ClientArchiveSet {
 
   // `programFolder` is the updater's own folder; the client lies beside it. Connects
   // to the built-in update server, or to the given one.
-  explicit ClientArchiveSet(const std::u16string& programFolder);
-  ClientArchiveSet(const std::u16string& programFolder, std::u16string serverHost, uint16_t port);
+  ClientArchiveSet(const std::u16string& programFolder, const UpdateServerAddress& server);
   // Deletes the temporary package file; writes no index (see SaveArchives).
   ~ClientArchiveSet();
   ClientArchiveSet(const ClientArchiveSet&) = delete;
@@ -137,6 +136,3 @@ class ClientArchiveSet {
 
   std::array<std::mutex, kArchiveNames.size()> archiveMutexes_;
 };
-
-// Folder part of a path ("a\b\c" gives "a\b"); either separator ends it.
-std::u16string ParentFolder(const std::u16string& path);

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
 #include "engine/client_path.h"
 #include "engine/plain_file.h"

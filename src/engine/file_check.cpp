@@ -3,7 +3,7 @@
 #include <span>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/busy_scope.h"
 #include "engine/client_archive_set.h"
 #include "engine/client_path.h"

@@ -6,7 +6,8 @@
 #include <optional>
 #include <span>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "engine/busy_scope.h"
 #include "engine/client_archive_set.h"
 #include "engine/client_path.h"

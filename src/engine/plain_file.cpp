@@ -1,6 +1,6 @@
 #include "engine/plain_file.h"
 
-#include "engine/client_archive_set.h"
+#include "base/paths.h"
 #include "platform/file.h"
 
 PlainFileResult WritePlainFile(const std::u16string& fullPath,

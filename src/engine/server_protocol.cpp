@@ -1,9 +1,9 @@
 // The client archive set's side of the server protocol: the server version, the change
 // and full lists, and the choice of an update package from "patches\list".
-#include "app/log.h"
-#include "archive/version_text.h"
+#include "base/byte_order.h"
+#include "base/decimal_text.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
-#include "formats/byte_order.h"
 #include "formats/patch_list.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "formats/byte_order.h"
+#include "base/byte_order.h"
 #include "formats/file_list.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "net/fetch_result.h"
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 std::u16string FetchFailureText(FetchFailure failure, uint32_t status) {
   switch (failure) {

@@ -1,4 +1,5 @@
 #include "net/update_server_address.h"
 
-const char16_t kUpdateServerHost[] = u"" SOLMERE_UPDATE_HOST;
-const uint16_t kUpdateServerPort = SOLMERE_UPDATE_PORT;
+UpdateServerAddress BuiltInUpdateServer() {
+  return {u"" SOLMERE_UPDATE_HOST, SOLMERE_UPDATE_PORT};
+}

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "net/escape_request_path.h"
 
 namespace {
@@ -96,8 +96,8 @@ class FileSink final : public BodySink {
 
 }  // namespace
 
-UpdateServerClient::UpdateServerClient(std::u16string serverHost, uint16_t port, const platform::HttpLimits& limits)
-    : serverHost_(std::move(serverHost)), port_(port), limits_(limits) {
+UpdateServerClient::UpdateServerClient(UpdateServerAddress server, const platform::HttpLimits& limits)
+    : serverHost_(std::move(server.host)), port_(server.port), limits_(limits) {
   // MinGW's winpthreads finishes setting up a statically initialised rwlock on its
   // first use, and that set-up races: two threads using a fresh lock first at the same
   // moment were seen to hold it exclusively together. Use it once while only this

@@ -33,8 +33,7 @@ class UpdateServerClient {
   static constexpr uint32_t kMaxFileLength = 0x7FFFFFFF;
 
   // Does not connect: the owner calls Connect, and a fetch connects when needed.
-  explicit UpdateServerClient(std::u16string serverHost = kUpdateServerHost, uint16_t port = kUpdateServerPort,
-                              const platform::HttpLimits& limits = {});
+  explicit UpdateServerClient(UpdateServerAddress server, const platform::HttpLimits& limits = {});
   ~UpdateServerClient();
   UpdateServerClient(const UpdateServerClient&) = delete;
   UpdateServerClient& operator=(const UpdateServerClient&) = delete;
@@ -69,9 +68,6 @@ class UpdateServerClient {
   // position; a body that starts over is written there again.
   FetchResult FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch);
   FetchResult FetchToFile(const std::u16string& path, platform::File& file) { return FetchToFile(path, file, {}); }
-
-  const std::u16string& serverHost() const { return serverHost_; }
-  uint16_t port() const { return port_; }
 
   // The most recent fetch that failed (not cancelled), for a console's "host:port: cause".
   struct Failure {

@@ -3,6 +3,7 @@
 // the thread's message queue. The Windows toolkit (src/ui/win32) provides the real one.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@
 #include "ui/form_window.h"
 
 namespace Ormel {
+
+// Names one thread's message queue.
+using MessageQueue = uint64_t;
 
 struct ScreenSize {
   int width = 0;
@@ -33,9 +37,15 @@ class Backend {
   // A browser pane owned by the form's window; null when none can be made.
   virtual std::unique_ptr<BrowserHost> CreateBrowserHost(Form& form) = 0;
   virtual ScreenSize PrimaryScreenSize() = 0;
-  // Dispatches the calling thread's waiting messages, then waits at most `wait` for more.
-  // Returns the quit code when a quit request was taken from the queue.
+  // Dispatches the calling thread's waiting messages; when there were none, waits at most
+  // `wait` for one, or for a Wake. Returns the quit code when a quit request was taken from
+  // the queue.
   virtual std::optional<int> PumpMessages(std::chrono::milliseconds wait) = 0;
+  // The calling thread's queue.
+  virtual MessageQueue CurrentQueue() = 0;
+  // Ends the wait of PumpMessages on `queue`, from any thread; a wake that comes before the
+  // wait ends the next one.
+  virtual void Wake(MessageQueue queue) = 0;
   // Puts a quit request (taken by PumpMessages) back on the calling thread's queue.
   virtual void PostQuit(int code) = 0;
 };

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/text.h"
 
 namespace Ormel {

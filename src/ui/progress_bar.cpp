@@ -1,6 +1,6 @@
 #include "ui/progress_bar.h"
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "ui/form.h"
 
 namespace Ormel {

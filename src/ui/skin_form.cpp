@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "ui/browser.h"

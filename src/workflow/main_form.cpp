@@ -5,28 +5,23 @@
 #include <thread>
 
 #include "app/desktop.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
-#include "net/update_server_address.h"
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/label.h"
-#include "ui/message_box_timer.h"
 #include "ui/progress_bar.h"
+#include "workflow/message_box_timer.h"
 #include "workflow/progress_thread.h"
 #include "workflow/string_table.h"
 #include "workflow/update_workflow.h"
 
 namespace {
 
-// How long a wait for workers lets the messages rest between looks.
-constexpr std::chrono::milliseconds kDispatchWait{10};
+// The end of the wait wakes the queue; this only bounds a wait whose wake was lost.
+constexpr std::chrono::milliseconds kDispatchWait{1000};
 
 }  // namespace
-
-UpdateServerAddress BuiltInUpdateServer() {
-  return {kUpdateServerHost, kUpdateServerPort};
-}
 
 MainForm::MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop& desktop,
                    const std::u16string& programFolder, const UpdateServerAddress& server, const std::string& skinPath)
@@ -40,7 +35,7 @@ MainForm::MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop&
   BindControls();
   // The pane's window is shown as it is made; it appears with the form.
   if (browser_ != nullptr && browser_->host() != nullptr) browser_->host()->SetVisible(false);
-  archives_ = std::make_unique<ClientArchiveSet>(programFolder_, server.host, server.port);
+  archives_ = std::make_unique<ClientArchiveSet>(programFolder_, server);
   workflow_ = std::make_unique<UpdateWorkflow>(*archives_, *this);
   workflow_->StartStartup();
   progress_ = std::make_unique<ProgressThread>(*archives_, *this);
@@ -114,7 +109,7 @@ void MainForm::BeginClosing() {
 void MainForm::CancelAndQuit() {
   BeginClosing();
   // An open question (a worker's, or this thread's own close question) ends with no.
-  if (questions_.asking()) questions_.Answer(kMessageBoxNo);
+  if (questions_.asking()) questions_.Answer(kAnswerNo);
   // The pass stops between two items; until then the window keeps painting.
   if (archives_->busy) WaitWhileDispatching([this] { workflow_->Cancel(); });
   Quit();
@@ -132,14 +127,16 @@ void MainForm::StopWork() {
 
 void MainForm::WaitWhileDispatching(const std::function<void()>& blocking) {
   std::atomic<bool> done{false};
+  const Ormel::MessageQueue queue = backend().CurrentQueue();
   std::thread helper([&] {
     blocking();
     done = true;
+    backend().Wake(queue);
   });
   // Workers redraw the window and show their questions through this thread's messages.
   std::optional<int> quit;
   while (!done) {
-    if (closing_ && questions_.asking()) questions_.Answer(kMessageBoxNo);
+    if (closing_ && questions_.asking()) questions_.Answer(kAnswerNo);
     const std::optional<int> taken = backend().PumpMessages(kDispatchWait);
     if (taken && !quit) quit = taken;
   }

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/update_server_address.h"
 #include "ui/skin_form.h"
 #include "workflow/progress_display.h"
 #include "workflow/workflow_window.h"
@@ -34,14 +35,6 @@ class Button;
 class Label;
 class ProgressBar;
 }  // namespace Ormel
-
-// The update server the window's archive set talks to.
-struct UpdateServerAddress {
-  std::u16string host;
-  uint16_t port;
-};
-// The one built into the updater.
-UpdateServerAddress BuiltInUpdateServer();
 
 class MainForm : public Ormel::SkinForm, public WorkflowWindow, public ProgressView {
  public:

@@ -3,11 +3,11 @@
 
 #include "app/client_paths.h"
 #include "app/desktop.h"
-#include "app/number_file.h"
+#include "base/number_file.h"
 #include "engine/client_archive_set.h"
 #include "ui/button.h"
-#include "ui/message_box_timer.h"
 #include "workflow/main_form.h"
+#include "workflow/message_box_timer.h"
 #include "workflow/string_table.h"
 #include "workflow/update_workflow.h"
 

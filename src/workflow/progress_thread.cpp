@@ -3,7 +3,7 @@
 #include <chrono>
 #include <exception>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/text.h"
 
 ProgressThread::ProgressThread(ClientArchiveSet& archives, ProgressView& view)

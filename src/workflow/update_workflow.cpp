@@ -4,8 +4,8 @@
 #include <exception>
 #include <thread>
 
-#include "app/log.h"
-#include "app/text_format.h"
+#include "base/log.h"
+#include "base/text_format.h"
 #include "engine/client_archive_set.h"
 #include "platform/text.h"
 

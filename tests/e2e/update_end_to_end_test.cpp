@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
 #include "support/child_process.h"
 #include "support/client_log.h"
@@ -139,7 +139,8 @@ class UpdateEndToEnd : public ::testing::Test {
     return client;
   }
   std::unique_ptr<ClientArchiveSet> Engine(const fs::path& client) const {
-    return std::make_unique<ClientArchiveSet>((client / "patcher").u16string(), u"127.0.0.1", shared_->nginx.port);
+    return std::make_unique<ClientArchiveSet>((client / "patcher").u16string(),
+                                              UpdateServerAddress{u"127.0.0.1", shared_->nginx.port});
   }
 
   // Everything the engine logged so far, as UTF-8.

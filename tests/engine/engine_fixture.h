@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/client_archive_set.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
@@ -47,7 +47,7 @@ class ClientFixture : public ::testing::Test {
 
   void MakeSet(const std::u16string& host, uint16_t port) {
     set_.reset();
-    set_ = std::make_unique<ClientArchiveSet>(temp_.U16("patcher"), host, port);
+    set_ = std::make_unique<ClientArchiveSet>(temp_.U16("patcher"), UpdateServerAddress{host, port});
   }
 
   // Stores content under a full archive name ("models\a.ski") in the archive `archive`.

@@ -48,7 +48,7 @@ class FullDiskTest : public ::testing::Test {
 
   void MakeSet() {
     set_.reset();
-    set_ = std::make_unique<ClientArchiveSet>((root_ / "patcher").u16string(), kNoServer, kNoPort);
+    set_ = std::make_unique<ClientArchiveSet>((root_ / "patcher").u16string(), UpdateServerAddress{kNoServer, kNoPort});
   }
   std::string LogText() { return log_.Text(); }
   std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }

@@ -76,7 +76,7 @@ class MemoryBoundTest : public ::testing::Test {
     tree_ = std::make_unique<testsupport::ServerTree>(fs::path(nginx_.root));
     tree_->Clear();
     // Saved and let go: the child takes the archives for its own.
-    ClientArchiveSet set((root_ / "patcher").u16string(), u"127.0.0.1", nginx_.port);
+    ClientArchiveSet set((root_ / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", nginx_.port});
     ASSERT_TRUE(set.OpenArchives());
     ASSERT_TRUE(set.WriteLocalVersion(1));
     ASSERT_TRUE(set.SaveArchives());
@@ -159,7 +159,7 @@ TEST_F(MemoryBoundTest, LargeFilesAreCheckedAndWrittenInPieces) {
   ASSERT_TRUE(Check(&checked, &output)) << output;
   EXPECT_EQ(checked.result, 0) << output;
   EXPECT_LT(checked.growth, kAllowance + stored.size()) << checked.growth / kMiB << " MiB for the check";
-  ClientArchiveSet set((root_ / "patcher").u16string(), u"127.0.0.1", nginx_.port);
+  ClientArchiveSet set((root_ / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", nginx_.port});
   ASSERT_TRUE(set.OpenArchives());
   const TavrinFilePackage::EntryRecord* entry = set.GetPackage(u"models")->FindEntry(u"models\\big.ski", false);
   ASSERT_NE(entry, nullptr);

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   }
   const auto port = static_cast<uint16_t>(std::strtoul(argv[2], nullptr, 10));
   const int behind = std::atoi(argv[3]);
-  ClientArchiveSet set(platform::Utf16FromUtf8(argv[1]), u"127.0.0.1", port);
+  ClientArchiveSet set(platform::Utf16FromUtf8(argv[1]), UpdateServerAddress{u"127.0.0.1", port});
   if (!set.OpenArchives()) {
     std::fprintf(stderr, "the archives did not open\n");
     return 1;

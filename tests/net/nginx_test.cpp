@@ -27,7 +27,7 @@ class NginxTest : public ::testing::Test {
   void SetUp() override {
     std::string why;
     ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
-    client_ = std::make_unique<UpdateServerClient>(u"127.0.0.1", nginx_.port);
+    client_ = std::make_unique<UpdateServerClient>(UpdateServerAddress{u"127.0.0.1", nginx_.port});
     ASSERT_TRUE(client_->Connect());
   }
   void TearDown() override {

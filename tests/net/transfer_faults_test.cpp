@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "net/scripted_bodies.h"
 #include "net/update_server_client.h"
 #include "platform/text.h"
@@ -101,7 +101,7 @@ class TransferFaultsTest : public ::testing::Test {
 
   ScriptedHttpServer server_;
   TempFolder temp_;
-  UpdateServerClient client_{u"127.0.0.1", server_.port(), ShortLimits()};
+  UpdateServerClient client_{UpdateServerAddress{u"127.0.0.1", server_.port()}, ShortLimits()};
   testsupport::ProcessLog log_;
 };
 
@@ -144,7 +144,7 @@ TEST_F(TransferFaultsTest, StalledServersFailWithinTheirBound) {
 TEST_F(TransferFaultsTest, ConnectionNeverTakenFailsWithinTheConnectTimeout) {
   testsupport::UnansweredPort unanswered;
   ASSERT_TRUE(unanswered.ready());
-  UpdateServerClient client(u"127.0.0.1", unanswered.port(), ShortLimits());
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", unanswered.port()}, ShortLimits());
   std::vector<uint8_t> buffer = Bytes("keep me");
   const auto start = Clock::now();
   const FetchResult result = client.FetchToBuffer(u"version", buffer);
@@ -172,7 +172,7 @@ TEST_F(TransferFaultsTest, FailuresTellWhereAndWhy) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cause);
-    UpdateServerClient client(c.host, c.port, ShortLimits());
+    UpdateServerClient client(UpdateServerAddress{c.host, c.port}, ShortLimits());
     std::vector<uint8_t> buffer;
     const FetchResult result = client.FetchToBuffer(u"files\\gone.txt", buffer);
     EXPECT_EQ(result.failure, c.failure);
@@ -327,7 +327,7 @@ TEST_F(TransferFaultsTest, CancelEndsATransferWithinAMoment) {
   platform::HttpLimits patient = ShortLimits();
   patient.lowSpeedTime = 60s;
   patient.connectTimeout = 60s;
-  UpdateServerClient client(u"127.0.0.1", server_.port(), patient);
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", server_.port()}, patient);
   ScriptedResponse silent;
   silent.neverAnswer = true;
   ScriptedResponse trickle = Ok(Pattern(100000));

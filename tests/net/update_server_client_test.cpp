@@ -37,14 +37,13 @@ class UpdateServerClientTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server_.listening()); }
 
   ScriptedHttpServer server_;
-  UpdateServerClient client_{u"127.0.0.1", server_.port()};
+  UpdateServerClient client_{UpdateServerAddress{u"127.0.0.1", server_.port()}};
 };
 
-TEST_F(UpdateServerClientTest, BuiltInServerIsTheDefault) {
-  UpdateServerClient client;
-  EXPECT_EQ(client.serverHost(), std::u16string(kUpdateServerHost));
-  EXPECT_EQ(client.port(), kUpdateServerPort);
-  EXPECT_FALSE(client.serverHost().empty());
+TEST_F(UpdateServerClientTest, BuiltInServerHasAName) {
+  const UpdateServerAddress server = BuiltInUpdateServer();
+  EXPECT_FALSE(server.host.empty());
+  EXPECT_NE(server.port, 0);
 }
 
 TEST_F(UpdateServerClientTest, RequestLineCarriesTheEscapedNameAndTheUserAgent) {
@@ -269,7 +268,7 @@ TEST_F(UpdateServerClientTest, UnreachableServerFailsAndALaterFetchSucceeds) {
     ScriptedHttpServer gone;
     port = gone.port();
   }
-  UpdateServerClient client(u"127.0.0.1", port);
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", port});
   client.Connect();
   std::vector<uint8_t> buffer = Bytes("keep me");
   EXPECT_EQ(client.FetchToBuffer(u"version", buffer).received, -1);
@@ -331,7 +330,7 @@ TEST_F(UpdateServerClientTest, DeclaredLengthAboveTheCapIsRefused) {
   const auto limit = static_cast<rlim_t>(pages * 4096 + (200u << 20));
   const rlimit bound{limit, limit};
   setrlimit(RLIMIT_AS, &bound);
-  UpdateServerClient client(u"127.0.0.1", server.port());
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", server.port()});
   std::vector<uint8_t> buffer = Bytes("keep me");
   const int32_t result = client.FetchToBuffer(u"fulllist", buffer).received;
   const bool asked = server.requestLines() == std::vector<std::string>{"GET /fulllist HTTP/1.1"};
@@ -386,7 +385,7 @@ TEST_F(UpdateServerClientTest, OverlappingFirstFetchesBothSucceed) {
   server_.Serve("/version", Ok("5"));
   server_.Serve("/patcher_version_new", Ok("3"));
   for (int round = 0; round < 10; ++round) {
-    UpdateServerClient client(u"127.0.0.1", server_.port());
+    UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", server_.port()});
     std::vector<uint8_t> first;
     std::vector<uint8_t> second;
     int32_t firstResult = 0;

@@ -106,7 +106,8 @@ class PatcherCliTest : public ::testing::Test {
   }
 
   void OpenSet() {
-    set_ = std::make_unique<ClientArchiveSet>((temp_ / "patcher").u16string(), u"127.0.0.1", nginx_.port);
+    set_ = std::make_unique<ClientArchiveSet>((temp_ / "patcher").u16string(),
+                                              UpdateServerAddress{u"127.0.0.1", nginx_.port});
     ASSERT_TRUE(set_->OpenArchives());
   }
   // A client at `version` holding `archived` (full archive names), saved and closed.

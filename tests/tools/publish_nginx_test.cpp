@@ -24,7 +24,7 @@ class PublishNginx : public PublishFixture {
     ASSERT_TRUE(testsupport::NginxFromEnvironment(&nginx_, &why)) << why;
     // One nginx serves every test of the program: each starts from an empty tree.
     for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(nginx_.root))) fs::remove_all(entry.path());
-    client_ = std::make_unique<UpdateServerClient>(u"127.0.0.1", nginx_.port);
+    client_ = std::make_unique<UpdateServerClient>(UpdateServerAddress{u"127.0.0.1", nginx_.port});
     ASSERT_TRUE(client_->Connect());
   }
 

@@ -152,25 +152,48 @@ std::unique_ptr<BrowserHost> FakeBackend::CreateBrowserHost(Form& /*form*/) {
 std::optional<int> FakeBackend::PumpMessages(std::chrono::milliseconds wait) {
   std::vector<std::function<void()>> tasks;
   std::optional<int> quit;
+  const MessageQueue queue = CurrentQueue();
   {
-    std::lock_guard lock(queueMutex_);
+    std::unique_lock lock(queueMutex_);
     ++pumps_[std::this_thread::get_id()];
     tasks.swap(queue_);
     quit.swap(quit_);
+    if (tasks.empty() && !quit) {
+      // Until a message or a wake comes: a task, a quit request, or a Wake of this thread.
+      changed_.wait_for(lock, wait, [&] { return !queue_.empty() || quit_ || woken_.count(queue) != 0; });
+    }
+    woken_.erase(queue);
   }
   for (auto& task : tasks) task();
-  if (tasks.empty() && !quit) std::this_thread::sleep_for(wait);
   return quit;
 }
 
+MessageQueue FakeBackend::CurrentQueue() {
+  return std::hash<std::thread::id>{}(std::this_thread::get_id());
+}
+
+void FakeBackend::Wake(MessageQueue queue) {
+  {
+    std::lock_guard lock(queueMutex_);
+    woken_.insert(queue);
+  }
+  changed_.notify_all();
+}
+
 void FakeBackend::Post(std::function<void()> task) {
-  std::lock_guard lock(queueMutex_);
-  queue_.push_back(std::move(task));
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_.push_back(std::move(task));
+  }
+  changed_.notify_all();
 }
 
 void FakeBackend::PostQuitRequest(int code) {
-  std::lock_guard lock(queueMutex_);
-  quit_ = code;
+  {
+    std::lock_guard lock(queueMutex_);
+    quit_ = code;
+  }
+  changed_.notify_all();
 }
 
 int FakeBackend::pumpsOf(std::thread::id thread) const {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,8 @@ class FakeBackend : public Backend {
   std::unique_ptr<BrowserHost> CreateBrowserHost(Form& form) override;
   ScreenSize PrimaryScreenSize() override { return {1280, 1024}; }
   std::optional<int> PumpMessages(std::chrono::milliseconds wait) override;
+  MessageQueue CurrentQueue() override;
+  void Wake(MessageQueue queue) override;
   void PostQuit(int code) override { repostedQuit = code; }
 
   // Runs `task` on the next thread that pumps messages, as a window message would.
@@ -139,6 +142,8 @@ class FakeBackend : public Backend {
   mutable std::mutex queueMutex_;
   std::vector<std::function<void()>> queue_;
   std::optional<int> quit_;
+  std::set<MessageQueue> woken_;
+  std::condition_variable changed_;
   std::map<std::thread::id, int> pumps_;
 };
 

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/text.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"

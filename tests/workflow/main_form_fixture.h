@@ -31,8 +31,8 @@
 #include "support/wait_until.h"
 #include "support/watchdog.h"
 #include "ui/fake_backend.h"
-#include "ui/message_box_timer.h"
 #include "workflow/main_form.h"
+#include "workflow/message_box_timer.h"
 
 using testsupport::ReadWholeFile;
 using testsupport::TempFolder;
@@ -155,8 +155,8 @@ inline void WriteTestSkins(const TempFolder& folder, Ormel::testing::FakeBackend
 
 class MainFormFixture : public ClientFixture {
  protected:
-  static constexpr int kYes = kMessageBoxYes;
-  static constexpr int kNo = kMessageBoxNo;
+  static constexpr int kYes = kAnswerYes;
+  static constexpr int kNo = kAnswerNo;
 
   void SetUp() override {
     ClientFixture::SetUp();

@@ -64,7 +64,7 @@ TEST(PercentGateTest, PassesOnlyWholePercentageChanges) {
 }
 
 TEST(SampleSpeedTest, SamplesJustOverOneSecondAndKeepsTheLastSample) {
-  UpdateServerClient client(u"127.0.0.1", 9);
+  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", 9});
   client.bytesInSample = 3000;
   EXPECT_EQ(SampleSpeed(client, 5000), 0.0) << "the first cycle starts the sample";
   EXPECT_EQ(client.sampleStartTick, 5000u);
@@ -95,7 +95,7 @@ class RecordingView : public ProgressView {
 
 TEST(ProgressDisplayTest, CycleSetsBarsOnPercentageChangesAndTheSpeedText) {
   TempFolder temp;
-  ClientArchiveSet archives(temp.U16("patcher"), u"127.0.0.1", 9);
+  ClientArchiveSet archives(temp.U16("patcher"), UpdateServerAddress{u"127.0.0.1", 9});
   UpdateServerClient& client = *archives.serverClient;
   ProgressDisplay display;
   RecordingView view;
@@ -138,7 +138,7 @@ class CountingView : public ProgressView {
 
 TEST(ProgressThreadTest, CyclesUntilStoppedAndNeverAfter) {
   TempFolder temp;
-  ClientArchiveSet archives(temp.U16("patcher"), u"127.0.0.1", 9);
+  ClientArchiveSet archives(temp.U16("patcher"), UpdateServerAddress{u"127.0.0.1", 9});
   CountingView view;
   ProgressThread thread(archives, view);
   ASSERT_TRUE(testsupport::WaitUntil([&] { return view.cycles >= 2; })) << "the display never cycled twice";

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "engine/client_archive_set.h"
 #include "platform/text.h"
 #include "run_report.h"

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
 #include "arguments.h"
+#include "base/log.h"
 #include "client_root.h"
 #include "console_window.h"
 #include "engine/client_archive_set.h"
@@ -152,16 +152,16 @@ int RunProgram(const CliOptions& options) {
   Log::InfoText(Text(TextId::kPatcherStarted));
   // The updater lives in a folder of the client root; any name does.
   const std::u16string programFolder = root + u"/patcher";
-  const std::u16string host = options.serverHost.empty() ? std::u16string(kUpdateServerHost) : options.serverHost;
-  const uint16_t port = options.serverHost.empty() ? kUpdateServerPort : options.port;
+  const UpdateServerAddress server =
+      options.serverHost.empty() ? BuiltInUpdateServer() : UpdateServerAddress{options.serverHost, options.port};
 
   RunReport report;
   report.command = CommandName(options.command);
   {
-    ClientArchiveSet archives(programFolder, host, port);
+    ClientArchiveSet archives(programFolder, server);
     const bool interactive = platform::StandardInputIsTerminal() && !options.yes;
     ConsoleWindow window(archives, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
-    FailureNotes notes(archives, host, port);
+    FailureNotes notes(archives, server.host, server.port);
     window.SetQuestionHook([&notes](std::u16string_view secondLine) {
       for (const std::string& line : notes.ForQuestion(secondLine)) Error(line);
     });
@@ -174,8 +174,8 @@ int RunProgram(const CliOptions& options) {
       report.exitCode = Run(options, workflow, archives, window, apply);
       workflow.Stop();
       progress.Stop();
-      const int32_t server = workflow.serverVersion();
-      if (options.command != CliCommand::kApply && server >= 0) report.serverVersion = server;
+      const int32_t serverVersion = workflow.serverVersion();
+      if (options.command != CliCommand::kApply && serverVersion >= 0) report.serverVersion = serverVersion;
       report.clientVersionBefore =
           options.command == CliCommand::kApply ? apply.versionBefore() : window.firstClientVersion();
     }

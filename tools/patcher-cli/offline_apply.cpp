@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/log.h"
-#include "app/text_format.h"
+#include "base/log.h"
+#include "base/text_format.h"
 #include "console_window.h"
 #include "engine/client_archive_set.h"
 #include "exit_codes.h"

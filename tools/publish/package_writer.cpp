@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "formats/byte_order.h"
+#include "base/byte_order.h"
 #include "formats/update_package_format.h"
 #include "tree_files.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "archive/archive_names.h"
-#include "archive/version_text.h"
 #include "arguments.h"
+#include "base/decimal_text.h"
 #include "client_folder.h"
 #include "client_paths.h"
 #include "commands.h"

@@ -62,13 +62,29 @@ ScreenSize Win32Backend::PrimaryScreenSize() {
 
 std::optional<int> Win32Backend::PumpMessages(std::chrono::milliseconds wait) {
   MSG message;
+  bool dispatched = false;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
     TranslateMessage(&message);
     DispatchMessageW(&message);
+    dispatched = true;
   }
-  MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(wait.count()), QS_ALLINPUT);
+  // A wake is a message too: one taken above has already ended this wait.
+  if (!dispatched) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
   return std::nullopt;
+}
+
+MessageQueue Win32Backend::CurrentQueue() {
+  // The queue exists from the first message call on; a wake posted before that would be lost.
+  MSG message;
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  return GetCurrentThreadId();
+}
+
+void Win32Backend::Wake(MessageQueue queue) {
+  PostThreadMessageW(static_cast<DWORD>(queue), WM_NULL, 0, 0);
 }
 
 void Win32Backend::PostQuit(int code) {

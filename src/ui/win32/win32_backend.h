@@ -21,6 +21,8 @@ class Win32Backend : public Backend {
   std::unique_ptr<BrowserHost> CreateBrowserHost(Form& form) override;
   ScreenSize PrimaryScreenSize() override;
   std::optional<int> PumpMessages(std::chrono::milliseconds wait) override;
+  MessageQueue CurrentQueue() override;
+  void Wake(MessageQueue queue) override;
   void PostQuit(int code) override;
 
   HINSTANCE instance() const { return instance_; }

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/text.h"
-#include "ui/message_box_timer.h"
 #include "ui/progress_bar.h"
+#include "ui/question_box.h"
 #include "ui/skin_form.h"
 #include "ui/win32/win32_backend.h"
 #include "ui/win32/windows_headers.h"
@@ -88,14 +88,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LocalFree(argv);
 
   if (mode == "ask") {
-    MessageBoxTimer& box = MessageBoxTimer::Instance();
+    Ormel::SteadyCountdownClock clock;
+    Ormel::QuestionBox box(Ormel::win32::Win32Backend::ForInstance(nullptr), clock, u"MessageBox", "skin/mbtuni.xml",
+                           u"Solmere Classic Updater MessageBox");
     Say("box " + std::to_string(box.x()) + " " + std::to_string(box.y()) + " " + std::to_string(box.width()) + " " +
         std::to_string(box.height()));
-    const int answer =
-        box.Ask(nullptr, u"Требуется обновление",
-                u"Доступна новая версия клиента. Обновить клиент сейчас? Загрузка займёт несколько минут.",
-                std::atoi(third.c_str()));
-    Say("answer " + std::to_string(answer));
+    const bool yes = box.Ask(nullptr, u"Требуется обновление",
+                             u"Доступна новая версия клиента. Обновить клиент сейчас? Загрузка займёт несколько минут.",
+                             std::atoi(third.c_str()));
+    Say(yes ? "answer yes" : "answer no");
     return 0;
   }
 

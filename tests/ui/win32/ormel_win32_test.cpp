@@ -10,8 +10,8 @@
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/label.h"
-#include "ui/message_box_timer.h"
 #include "ui/progress_bar.h"
+#include "ui/question_box.h"
 #include "ui/skin_form.h"
 #include "ui/win32/browser_host_window.h"
 #include "ui/win32/gdiplus_font.h"
@@ -86,21 +86,22 @@ TEST(DefaultSkin, MainWindowHasEveryControlTheUpdaterLooksUp) {
   }
 }
 
-TEST(MessageBoxTimerOnWindows, AnswersByCountDownAndFromAnotherThread) {
-  MessageBoxTimer& box = MessageBoxTimer::Instance();
+TEST(QuestionBoxOnWindows, AnswersByCountDownAndFromAnotherThread) {
+  SteadyCountdownClock clock;
+  QuestionBox box(win32::Win32Backend::ForInstance(nullptr), clock, u"MessageBox", "skin/mbtuni.xml", u"Вопрос");
   ASSERT_TRUE(box.usable());
   EXPECT_EQ(box.width(), 440);
-  EXPECT_EQ(box.Ask(nullptr, u"Вопрос", u"Сразу да", -1), kMessageBoxYes);
+  EXPECT_TRUE(box.Ask(nullptr, u"Вопрос", u"Сразу да", -1));
   // One second of count-down, captions composed from the count-down's thread, then yes.
-  EXPECT_EQ(box.Ask(nullptr, u"Вопрос", u"Отсчёт", 1), kMessageBoxYes);
+  EXPECT_TRUE(box.Ask(nullptr, u"Вопрос", u"Отсчёт", 1));
   EXPECT_EQ(box.Find("ButtonYes")->text(), u"Да (0)");
   EXPECT_FALSE(box.visible());
   // A worker answering while this thread's modal loop runs.
   auto answerer = std::async(std::launch::async, [&box] {
     EXPECT_TRUE(testsupport::WaitUntil([&box] { return box.asking(); })) << "the question was never asked";
-    box.Answer(kMessageBoxNo);
+    box.Answer(false);
   });
-  EXPECT_EQ(box.Ask(nullptr, u"Вопрос", u"Ответит другой поток", 30), kMessageBoxNo);
+  EXPECT_FALSE(box.Ask(nullptr, u"Вопрос", u"Ответит другой поток", 30));
   answerer.get();
 }
 

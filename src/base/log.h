@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "platform/file.h"
 
 class Log {

@@ -1,4 +1,4 @@
-#include "archive/version_text.h"
+#include "base/decimal_text.h"
 
 #include <limits>
 

@@ -1,9 +1,9 @@
-#include "app/number_file.h"
+#include "base/number_file.h"
 
 #include <algorithm>
 
-#include "archive/version_text.h"
-#include "engine/client_archive_set.h"
+#include "base/decimal_text.h"
+#include "base/paths.h"
 #include "platform/file.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
 #include "support/temp_folder.h"
