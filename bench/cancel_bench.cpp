@@ -102,7 +102,7 @@ void Measure(const char* name, std::chrono::milliseconds trickle, int samples) {
     FetchResult result;
     std::thread fetch([&] {
       std::vector<uint8_t> buffer;
-      result = client.FetchToBuffer(u"files\\big.bin", buffer, &token);
+      result = client.FetchToBuffer(u"files\\big.bin", buffer, OperationContext(&token, ProgressSink::None()));
     });
     const int before = server.answered();
     while (server.answered() == before) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -54,8 +54,8 @@ bool Prepare(const fs::path& dir) {
   if (fs::exists(dir / "fulllist")) return true;
   fs::create_directories(dir / "patcher");
   fs::create_directories(dir / "reference");
-  ClientArchiveSet set((dir / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
-  if (!set.OpenArchives()) return false;
+  ClientArchiveSet set(ClientLayout((dir / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
+  if (!set.OpenArchives({}).allOpen()) return false;
   std::mt19937 random(7);
   std::vector<uint8_t> list;
   AppendU32(&list, kFiles);
@@ -72,7 +72,7 @@ bool Prepare(const fs::path& dir) {
       uLongf packedSize = compressBound(static_cast<uLong>(size));
       std::vector<uint8_t> packed(packedSize);
       compress2(packed.data(), &packedSize, content.data(), static_cast<uLong>(size), 1);
-      TavrinFilePackage* archive = set.GetPackage(kArchiveNames[i / 2 % 15]);
+      TavrinFilePackage* archive = set.archives().Find(kArchiveNames[i / 2 % 15]);
       const std::u16string wide(name.begin(), name.end());
       if (archive->SetFileCompressedData(wide, packed.data(), static_cast<uint32_t>(packedSize),
                                          static_cast<uint32_t>(size)) != PackageResult::kOk)
@@ -101,8 +101,8 @@ bool Prepare(const fs::path& dir) {
     AppendU32(&list, static_cast<uint32_t>(size));
     AppendU32(&list, static_cast<uint32_t>(size));
   }
-  set.WriteLocalVersion(1);
-  set.SaveArchives();
+  set.WriteLocalVersion(1).written();
+  set.SaveArchives({}).written();
   std::ofstream(dir / "fulllist", std::ios::binary)
       .write(reinterpret_cast<const char*>(list.data()), static_cast<std::streamsize>(list.size()));
   return true;
@@ -113,14 +113,16 @@ int CheckChild(const fs::path& dir, int threads, bool showPhases = false) {
   std::ifstream in(dir / "fulllist", std::ios::binary);
   const std::vector<uint8_t> list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto start = std::chrono::steady_clock::now();
-  ClientArchiveSet set((dir / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
-  set.checkThreads = threads;
-  if (!set.OpenArchives() || !set.ReadList(list.data(), list.size())) return 1;
+  ClientArchiveSet set(ClientLayout((dir / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
+  set.SetCheckThreads(threads);
+  FileTable table;
+  if (!set.OpenArchives({}).allOpen() || !ReadFileList(list.data(), list.size(), &table, {})) return 1;
+  set.SetFileTable(std::move(table));
   const double opened = Seconds(start);
-  const int32_t result = set.CheckFiles(false);
+  const CheckResult result = set.CheckFiles({}, false);
   if (showPhases)
     std::printf("%d threads: archives and list %.2f s, CheckFiles %.2f s\n", threads, opened, Seconds(start) - opened);
-  return result == 0 && set.fileTable.empty() ? 0 : 1;
+  return result.done() && set.fileTable().empty() ? 0 : 1;
 }
 
 struct Measured {
@@ -194,7 +196,7 @@ int main(int argc, char** argv) {
   // Warm the page cache for every side alike.
   if (TimeCommand(md5sumOne) < 0) return 1;
 
-  const int cores = ClientArchiveSet::DefaultCheckThreads();
+  const int cores = PassSettings::DefaultThreads();
   double one = 1e9;
   double two = 1e9;
   Measured serial{1e9, 0, 0};

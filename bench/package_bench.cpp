@@ -68,8 +68,8 @@ bool Prepare(const fs::path& dir) {
   if (fs::exists(dir / "package.cup")) return true;
   fs::remove_all(dir);
   fs::create_directories(dir / "work" / "patcher");
-  ClientArchiveSet set((dir / "work" / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
-  if (!set.OpenArchives()) return false;
+  ClientArchiveSet set(ClientLayout((dir / "work" / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
+  if (!set.OpenArchives({}).allOpen()) return false;
   std::mt19937 random(17);
   std::ofstream package(dir / "package.cup", std::ios::binary);
   std::vector<uint8_t> index;
@@ -86,7 +86,8 @@ bool Prepare(const fs::path& dir) {
     FillContent(random, content);
     const std::vector<uint8_t> old = Deflated(content);
     if (i % 2 == 0) {
-      if (set.GetPackage(kArchiveNames[i / 2 % 15])
+      if (set.archives()
+              .Find(kArchiveNames[i / 2 % 15])
               ->SetFileCompressedData(wide, old.data(), static_cast<uint32_t>(old.size()),
                                       static_cast<uint32_t>(content.size())) != PackageResult::kOk)
         return false;
@@ -123,7 +124,7 @@ bool Prepare(const fs::path& dir) {
   package.seekp(0);
   package.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
   package.close();
-  if (!package || !set.WriteLocalVersion(1) || !set.SaveArchives()) return false;
+  if (!package || !set.WriteLocalVersion(1).written() || !set.SaveArchives({}).written()) return false;
   fs::rename(dir / "work", dir / "template");
   return true;
 }
@@ -203,17 +204,17 @@ bool MeasureApply(const fs::path& dir, int threads, Measured* best) {
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
-    ClientArchiveSet set((dir / "work" / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", 9});
-    set.checkThreads = threads;
-    if (!set.OpenArchives()) _exit(1);
+    ClientArchiveSet set(ClientLayout((dir / "work" / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
+    set.SetCheckThreads(threads);
+    if (!set.OpenArchives({}).allOpen()) _exit(1);
     const auto start = std::chrono::steady_clock::now();
-    const int32_t result = set.ApplyPackage((dir / "package.cup").u16string());
-    const bool saved = set.SaveArchives();
+    const ApplyResult result = set.ApplyPackage({}, (dir / "package.cup").u16string());
+    const bool saved = set.SaveArchives({}).written();
     const double seconds = Seconds(start);
     std::FILE* out = std::fopen((dir / "apply-time").c_str(), "w");
     std::fprintf(out, "%.6f", seconds);
     std::fclose(out);
-    _exit(result == 0 && saved && set.filesStored == kFiles ? 0 : 1);
+    _exit(result.applied() && saved && set.filesStored() == kFiles ? 0 : 1);
   }
   int status = 0;
   rusage usage{};
@@ -239,7 +240,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double packageMiB = static_cast<double>(fs::file_size(dir / "package.cup")) / (1 << 20);
-  const int cores = ClientArchiveSet::DefaultCheckThreads();
+  const int cores = PassSettings::DefaultThreads();
   double reference = 1e9;
   Measured serial;
   Measured parallel;

@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_counters.h"
 #include "formats/file_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  std::atomic<int32_t> total{0};
-  std::atomic<int32_t> done{0};
-  std::atomic<bool> cancel{false};
+  ProgressCounters progress;
   FileTable table;
-  const bool ok = ReadFileList(data, size, &table, ListProgress{total, done, cancel});
+  const bool ok = ReadFileList(data, size, &table, OperationContext(nullptr, progress));
   if (ok && table.size() * 26 > size) std::abort();
-  if (ok && done != total) std::abort();
+  if (ok && progress.Read().itemsDone != progress.Read().itemsTotal) std::abort();
 
   std::vector<ListEntry> entries;
   std::string why;

@@ -1,13 +1,14 @@
 #pragma once
 // The updater's start, from the process entry to the end of its message loop: one updater at
-// a time, no update beside a running game client, the log, the main window, the graphics
-// switch, the updater's own version (handing over to the launcher program when the server
-// expects another one), then the window and its message loop.
+// a time, no update beside a running game client, the log, the updater session (its main
+// window), the graphics switch, the updater's own version (handing over to the launcher
+// program when the server expects another one), then the window and its message loop.
 
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "net/update_server_address.h"
 #include "workflow/main_form.h"
 
 namespace Ormel {
@@ -30,8 +31,6 @@ struct UpdaterSetup {
 // The process's exit code: the quit request's, otherwise 0.
 int RunUpdater(const UpdaterSetup& setup);
 
-inline constexpr std::u16string_view kSingleInstanceName = u"Solmere Classic Updater";
-inline constexpr std::u16string_view kLogFileName = u"log.txt";
 inline constexpr std::u16string_view kErrorCaption = u"Ошибка";
 inline constexpr std::u16string_view kAlreadyRunning = u"Программа уже запущена";
 inline constexpr std::u16string_view kClientRunningTitle = u"Игра уже запущена";

@@ -26,7 +26,8 @@ PackageResult TavrinFilePackage::Create(const std::u16string& basePath, const st
   // new one's length; a new archive starts without it.
   const std::u16string oldContinuation = basePath + kContinuationExtension;
   if (platform::FileExists(oldContinuation)) platform::RemoveFile(oldContinuation);
-  if (OpenFiles(basePath, platform::FileMode::kCreate) != 0) return PackageResult::kCannotCreate;
+  fileError_ = OpenFiles(basePath, platform::FileMode::kCreate);
+  if (fileError_ != 0) return PackageResult::kCannotCreate;
   isOpen_ = true;
   format_ = kFormat188;
   unsigned char header[kHeaderSize];

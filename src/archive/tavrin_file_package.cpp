@@ -53,7 +53,8 @@ PackageResult TavrinFilePackage::OpenWith(const std::u16string& basePath, const 
   name_ = archiveName;
   readOnly_ = mode == platform::FileMode::kRead;
   committedLength_ = 0;
-  if (OpenFiles(basePath, mode) != 0) return PackageResult::kCannotOpen;
+  fileError_ = OpenFiles(basePath, mode);
+  if (fileError_ != 0) return PackageResult::kCannotOpen;
   isOpen_ = true;
   unsigned char magic1[4];
   unsigned char magic2[4];

@@ -56,6 +56,9 @@ class TavrinFilePackage : private DualFilesStream {
   PackageResult WriteIndex();
 
   bool isOpen() const { return isOpen_; }
+  // The system's error (an errno value) when the last Open or Create could not open the
+  // first file; 0 otherwise.
+  int fileError() const { return fileError_; }
   bool indexChanged() const { return indexChanged_; }
   void clearIndexChanged() { indexChanged_ = false; }
   const std::u16string& name() const { return name_; }
@@ -79,6 +82,7 @@ class TavrinFilePackage : private DualFilesStream {
   PackageResult PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored, uint32_t uncompressed);
 
   bool isOpen_ = false;
+  int fileError_ = 0;
   bool readOnly_ = false;
   bool indexChanged_ = false;
   // The archive length of the header once the index loaded.

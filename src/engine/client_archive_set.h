@@ -1,138 +1,82 @@
 #pragma once
-// The updater's engine object: the client's fifteen archives, its local
-// version, the connection to the update server, the file table of the running
-// operation and the counters and flags it shares with the window and the display.
-//
-// The archive side is defined in client_archive_set.cpp, the server protocol in
-// server_protocol.cpp, the file check in file_check.cpp and the update packages in
-// package_apply.cpp.
+// The updater's engine object: the client's layout, its archives and local version, the
+// update server's protocol, the file check and the update packages, each a part of its own.
+// The operations take what they need as arguments: an operation context with the cancel
+// token and the progress sink of whoever runs them, and they return results that name
+// their outcome and its cause.
 
-#include <array>
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include "archive/archive_names.h"
-#include "archive/tavrin_file_package.h"
-#include "formats/file_list.h"
-#include "net/cancel_token.h"
-#include "net/update_server_client.h"
-#include "platform/file.h"
+#include "base/operation_context.h"
+#include "engine/busy_flag.h"
+#include "engine/client_archives.h"
+#include "engine/client_layout.h"
+#include "engine/entry_pass.h"
+#include "engine/file_check.h"
+#include "engine/package_apply.h"
+#include "engine/package_download.h"
+#include "engine/server_protocol.h"
+#include "net/update_server_address.h"
+#include "platform/http.h"
 
 class ClientArchiveSet {
  public:
-  // Results of ApplyPackage beyond those of the design: a cancel that left records
-  // unapplied, so the caller never records a version for them.
-  static constexpr int32_t kApplyCancelled = 1;
-
-  // `programFolder` is the updater's own folder; the client lies beside it. Connects
-  // to the built-in update server, or to the given one.
-  ClientArchiveSet(const std::u16string& programFolder, const UpdateServerAddress& server);
+  ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
+                   const platform::HttpLimits& limits = {});
   // Deletes the temporary package file; writes no index (see SaveArchives).
   ~ClientArchiveSet();
   ClientArchiveSet(const ClientArchiveSet&) = delete;
   ClientArchiveSet& operator=(const ClientArchiveSet&) = delete;
 
-  // Archives. True when all fifteen are open; a missing or damaged one is recreated
-  // holding only the version entry "0".
-  bool OpenArchives();
-  // Writes every changed index, then a version stored by WriteLocalVersion into the
-  // version file. False, with an ERROR line naming the archive or the file, when any of
-  // that fails (a full disk): the version file is then left as it was, and an archive
-  // that was not saved keeps its changes for the next save.
-  bool SaveArchives();
-  // The smallest of the version file (or the version waiting to go into it) and every
-  // archive's version entry; 0 whenever any of them is missing.
-  int32_t ReadLocalVersion();
-  // Stores the version in every archive; false, with an ERROR line naming the archive,
-  // when one refuses it. The version file is written last, once the archives hold the
-  // version on disk: at once when no archive has unsaved changes, else by SaveArchives.
-  // So a version is never recorded for changes that did not reach the disk.
-  bool WriteLocalVersion(int32_t version);
-  // The open archive of exactly this name, or null.
-  TavrinFilePackage* GetPackage(std::u16string_view name);
+  // The archives and the local version (see ClientArchives).
+  OpenResult OpenArchives(const OperationContext& context) { return archives_.Open(context); }
+  WriteResult SaveArchives(const OperationContext& context) { return archives_.Save(context); }
+  int32_t ReadLocalVersion() { return archives_.ReadLocalVersion(); }
+  WriteResult WriteLocalVersion(int32_t version) { return archives_.WriteLocalVersion(version); }
+  // Closes every archive, each writing its changed index (before the game starts, at the end).
+  void CloseArchives() { archives_.CloseAll(); }
 
-  // Server protocol. Negative results are error codes.
-  int32_t FetchServerVersion();
-  int32_t GetList(int32_t clientVersion, int32_t serverVersion);
-  int32_t GetFullList();
-  bool ReadList(const uint8_t* data, std::size_t size);
-  std::u16string FindPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to);
+  // The server (see ServerProtocol). A list that loads becomes the file check's table.
+  ServerVersion FetchServerVersion(const OperationContext& context) { return server_.FetchServerVersion(context); }
+  ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
+  ListResult GetFullList(const OperationContext& context);
 
-  // File check: 0 done (or cancelled: see cancelRequested()), -1 a download failed or
-  // did not match the list, -2 an archive refused the data or is not open, -3 a plain
-  // file could not be written or a path was refused.
-  int32_t CheckFiles(bool resume);
-  int32_t ProcessFileTable();
+  // The file check over the table of the last list (or SetFileTable's); busy meanwhile.
+  CheckResult CheckFiles(const OperationContext& context, bool resume);
+  void SetFileTable(FileTable table) { fileCheck_.Load(std::move(table)); }
+  const FileTable& fileTable() const { return fileCheck_.entriesLeft(); }
 
-  // Update packages. DownloadPatchPackage: true when the package chosen for the
-  // versions arrived whole in the temporary file; it raises `busy`, as a package
-  // download is the longest step of an update. ApplyPackage: 0 every record applied and
-  // the target version stored (SaveArchives records it), kApplyCancelled, -1 unusable or
-  // damaged package (every record's content is checked before the first is applied, so
-  // nothing was), -2 client below the package's minimum version, -3 archive problem, -4
-  // plain file problem.
-  bool DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to);
-  int32_t ApplyPackage(const std::u16string& path);
+  // Update packages: the package for a pair of versions downloaded into the temporary
+  // package file (busy meanwhile, the longest step of an update), and a package file applied.
+  PackageDownload DownloadPatchPackage(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
+  ApplyResult ApplyPackage(const OperationContext& context, const std::u16string& path);
 
-  static constexpr const std::array<std::u16string_view, 15>& archiveNames = kArchiveNames;
-  // Open archives in archiveNames order; names whose archive failed are missing.
-  std::vector<std::unique_ptr<TavrinFilePackage>> archives;
-  std::u16string programFolder;
-  std::u16string clientFolder;
-  std::u16string clientVersionPath;
-  std::u16string patcherVersionPath;
-  std::u16string tempFilePath;
-  std::unique_ptr<UpdateServerClient> serverClient;
-  FileTable fileTable;
-
-  // Room the disk must keep beside a downloaded package: the archives grow and are
-  // saved after it is applied.
-  static constexpr uint64_t kDiskReserve = 64u * 1024 * 1024;
-
-  // The cancel token of the running operation, given by whoever runs it (the workflow)
-  // before its first step; the engine only reads it. None: nothing cancels.
-  std::shared_ptr<const CancelToken> cancelToken;
-  bool cancelRequested() const { return cancelToken != nullptr && cancelToken->cancelled(); }
-
-  // Shared with the window and the progress display.
-  std::atomic<int32_t> itemsTotal{0};
-  std::atomic<int32_t> itemsDone{0};
-  std::atomic<bool> busy{false};
+  // Raised while a file check, a package download or a package application runs.
+  bool busy() const { return busy_.raised(); }
+  void WaitUntilIdle() const { busy_.WaitUntilLowered(); }
   // Files written into the client by file checks and packages since construction
   // (downloaded or taken from a package because they differed), for a console's summary.
-  std::atomic<int32_t> filesStored{0};
+  int32_t filesStored() const { return filesStored_.load(); }
 
-  // Threads that read and hash the targets of a file check or a package, the running
-  // operation's own among them (see entry_pass.h); 1 checks one entry after the other.
-  int checkThreads = DefaultCheckThreads();
-  static int DefaultCheckThreads();
-  // Called on a checking thread for each entry whose target it checked ahead, with the
-  // entry's path: for tests that need to see how far ahead the check runs.
-  std::function<void(const std::u16string& path)> onCheckedAhead;
-  // Held around every use of the archive archiveNames[nameIndex] while a file check or a
-  // package runs: its targets are read on those threads while this one stores.
-  std::mutex& archiveMutex(std::size_t nameIndex) { return archiveMutexes_[nameIndex]; }
+  // How file checks and packages read and hash their targets (see PassSettings).
+  void SetCheckThreads(int threads) { passSettings_.threads = threads; }
+  void SetCheckedAheadHook(std::function<void(const std::u16string& path)> hook) {
+    passSettings_.onCheckedAhead = std::move(hook);
+  }
 
-  // A relative client path as a plain file under the client folder.
-  std::u16string PlainFilePath(const std::u16string& relative) const;
+  const ClientLayout& layout() const { return layout_; }
+  ClientArchives& archives() { return archives_; }
+  ServerProtocol& server() { return server_; }
 
  private:
-  // ApplyPackage once the package file is open.
-  int32_t ApplyPackageFile(platform::File& file, const std::u16string& path);
-  // Writes the version file; false (logged) when it cannot be written.
-  bool WriteVersionFile(int32_t version);
-
-  // The version WriteLocalVersion stored in the archives, to go into the version file once
-  // they are saved.
-  std::optional<int32_t> pendingVersion_;
-
-  std::array<std::mutex, kArchiveNames.size()> archiveMutexes_;
+  const ClientLayout layout_;
+  ClientArchives archives_;
+  ServerProtocol server_;
+  FileCheck fileCheck_;
+  PassSettings passSettings_;
+  BusyFlag busy_;
+  std::atomic<int32_t> filesStored_{0};
 };

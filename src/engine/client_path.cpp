@@ -95,19 +95,6 @@ bool IsUsableClientPath(std::u16string_view path) {
   return IsSafeClientPath(path) && !NamesArchiveFile(path);
 }
 
-bool BelongsToArchive(std::u16string_view path, std::u16string_view archiveName) {
-  if (path.size() < archiveName.size()) return false;
-  for (std::size_t i = 0; i < archiveName.size(); ++i)
-    if (path[i] != archiveName[i] && !(IsSeparator(path[i]) && IsSeparator(archiveName[i]))) return false;
-  return true;
-}
-
-bool IsArchivePath(std::u16string_view path) {
-  for (std::u16string_view name : kArchiveNames)
-    if (BelongsToArchive(path, name)) return true;
-  return false;
-}
-
 std::u16string ArchiveEntryName(std::u16string_view path) {
   std::u16string name(path);
   for (char16_t& c : name)
@@ -118,6 +105,6 @@ std::u16string ArchiveEntryName(std::u16string_view path) {
 std::u16string TargetKey(std::u16string_view path) {
   // Archive entries are found by their lower-cased full name, plain files by the name as
   // a case-blind file system resolves it.
-  if (IsArchivePath(path)) return u"archive:" + TavrinFilePackage::KeyOf(ArchiveEntryName(path));
+  if (ArchiveOfPath(path)) return u"archive:" + TavrinFilePackage::KeyOf(ArchiveEntryName(path));
   return u"file:" + ResolvedForm(path);
 }

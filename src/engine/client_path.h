@@ -25,12 +25,7 @@ bool NamesArchiveFile(std::u16string_view path);
 // A path the updater may use for a file: safe, and not one of the archives' own files.
 bool IsUsableClientPath(std::u16string_view path);
 
-// Whether the path lives in the archive: a plain prefix test, case-sensitive, with no
-// check for a following "\" (so "modelsX\a.ski" belongs to "models"); "/" counts as "\".
-bool BelongsToArchive(std::u16string_view path, std::u16string_view archiveName);
-
-// True when the path begins with any archive name.
-bool IsArchivePath(std::u16string_view path);
+// Which archive a path lives in is archive/archive_names.h's ArchiveOfPath.
 
 // The full name of the path's entry in its archive: "\" between folders throughout.
 std::u16string ArchiveEntryName(std::u16string_view path);

@@ -1,9 +1,10 @@
 #include "engine/entry_pass.h"
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
-#include "engine/client_archive_set.h"
 #include "engine/client_path.h"
 
 namespace {
@@ -14,32 +15,38 @@ constexpr std::size_t kWindow = 256;
 
 }  // namespace
 
-EntryPass::EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entries)
+int PassSettings::DefaultThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(cores, 1u, 4u));
+}
+
+EntryPass::EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
+                     const PassSettings& settings, const OperationContext& context)
     : entries_(entries), ahead_(entries.size(), false) {
   std::unordered_map<std::u16string, std::size_t> reaching;
   reaching.reserve(entries.size());
-  for (const ListedEntry& entry : entries) ++reaching[TargetKey(entry.path)];
+  for (const ListEntry& entry : entries) ++reaching[TargetKey(entry.name)];
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const ListedEntry& entry = entries[i];
+    const ListEntry& entry = entries[i];
     ahead_[i] =
-        entry.info.size != kDeleteSize && IsUsableClientPath(entry.path) && reaching[TargetKey(entry.path)] == 1;
+        entry.info.size != kDeleteSize && IsUsableClientPath(entry.name) && reaching[TargetKey(entry.name)] == 1;
   }
 
   // The operation's own thread checks too, while it waits for the next entry's answer.
-  const std::size_t workers = set.checkThreads <= 1 ? 0 : static_cast<std::size_t>(set.checkThreads) - 1;
+  const std::size_t workers = settings.threads <= 1 ? 0 : static_cast<std::size_t>(settings.threads) - 1;
   for (std::size_t i = 0; i <= workers; ++i) {
-    checks_.push_back(
-        std::make_unique<TargetCheck>(set, [this, &set] { return stopping_.load() || set.cancelRequested(); }));
+    checks_.push_back(std::make_unique<TargetCheck>(
+        archives, layout, [this, &context] { return stopping_.load() || context.cancelled(); }));
   }
   pool_ = std::make_unique<OrderedPool>(
       entries.size(), workers, kWindow,
-      [this, &set](std::size_t item, std::size_t worker) {
+      [this, onCheckedAhead = settings.onCheckedAhead](std::size_t item, std::size_t worker) {
         if (!ahead_[item]) return static_cast<uint8_t>(TargetState::kUnknown);
         const TargetState state = checks_[worker]->Run(entries_[item]);
-        if (set.onCheckedAhead) set.onCheckedAhead(entries_[item].path);
+        if (onCheckedAhead) onCheckedAhead(entries_[item].name);
         return static_cast<uint8_t>(state);
       },
-      set.cancelToken.get());
+      context.cancelToken());
 }
 
 EntryPass::~EntryPass() {

@@ -2,8 +2,8 @@
 // A pass over the entries of a file list or an update package: the operation handles the
 // entries one after the other in list order (EntryUpdate: downloads, stores, deletions,
 // log lines, counters), while worker threads read, inflate and hash the targets of the
-// entries after it (ClientArchiveSet::checkThreads threads in all, the operation's own
-// among them: it checks targets too while it waits for an answer). What the pass does and
+// entries after it (PassSettings::threads threads in all, the operation's own among them:
+// it checks targets too while it waits for an answer). What the pass does and
 // reports is the same as without the workers; they only have the answers ready.
 //
 // A target is checked ahead only when no other entry of the pass reaches it (two names
@@ -13,18 +13,37 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "base/operation_context.h"
 #include "engine/ordered_pool.h"
 #include "engine/target_check.h"
 
-class ClientArchiveSet;
+class ClientArchives;
+class ClientLayout;
+
+struct PassSettings {
+  // Threads that read and hash targets, the operation's own among them; 1 checks one entry
+  // after the other.
+  int threads = DefaultThreads();
+  // Called on a checking thread for each entry whose target it checked ahead, with the
+  // entry's path: for tests that need to see how far ahead the check runs.
+  std::function<void(const std::u16string& path)> onCheckedAhead;
+
+  // One per core: reading, inflating and hashing keep a core busy each. More than four
+  // would wait for the disk.
+  static int DefaultThreads();
+};
 
 class EntryPass {
  public:
-  // Starts the workers (none for checkThreads 1). `entries` must outlive the pass.
-  EntryPass(ClientArchiveSet& set, const std::vector<ListedEntry>& entries);
+  // Starts the workers (none for one thread). Everything given must outlive the pass; the
+  // context's cancel stops the workers.
+  EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
+            const PassSettings& settings, const OperationContext& context);
   // Stops the workers, also in the middle of a target, and joins them.
   ~EntryPass();
   EntryPass(const EntryPass&) = delete;
@@ -35,7 +54,7 @@ class EntryPass {
   TargetState Ahead(std::size_t index);
 
  private:
-  const std::vector<ListedEntry>& entries_;
+  const std::vector<ListEntry>& entries_;
   // Whether the workers check the entry's target.
   std::vector<bool> ahead_;
   std::atomic<bool> stopping_{false};

@@ -2,66 +2,78 @@
 
 #include <mutex>
 
+#include "archive/archive_names.h"
 #include "base/log.h"
-#include "engine/client_archive_set.h"
+#include "engine/client_archives.h"
+#include "engine/client_layout.h"
 #include "engine/client_path.h"
 #include "engine/plain_file.h"
 #include "platform/file.h"
 
-EntryUpdate::EntryUpdate(ClientArchiveSet& set, ContentSource& source, EntryErrors errors)
-    : set_(set), source_(source), errors_(errors), check_(set, [&set] { return set.cancelRequested(); }) {}
+namespace {
 
-int32_t EntryUpdate::Run(std::size_t index, const ListedEntry& entry, TargetState known) {
-  return IsArchivePath(entry.path) ? Archived(index, entry, known) : Plain(index, entry, known);
+EntryOutcome Outcome(EntryOutcome::Kind kind) {
+  EntryOutcome outcome;
+  outcome.kind = kind;
+  return outcome;
 }
 
-int32_t EntryUpdate::Archived(std::size_t index, const ListedEntry& entry, TargetState known) {
-  const std::u16string entryName = ArchiveEntryName(entry.path);
-  for (std::size_t i = 0; i < ClientArchiveSet::archiveNames.size(); ++i) {
-    const std::u16string_view name = ClientArchiveSet::archiveNames[i];
-    if (!BelongsToArchive(entry.path, name)) continue;
-    TavrinFilePackage* archive = set_.GetPackage(name);
-    if (archive == nullptr) {
-      // A check may run while some archive could not be opened; its entries cannot be handled.
-      Log::Error(u"GetPackage error");
-      return errors_.archive;
-    }
-    if (entry.info.size == kDeleteSize) {
-      // A deletion reaches every archive whose name begins the path.
-      std::lock_guard<std::mutex> lock(set_.archiveMutex(i));
-      archive->RemoveFile(TavrinFilePackage::KeyOf(entryName));
-      continue;
-    }
-    const TargetState state = Checked(entry, known);
-    if (state == TargetState::kMatches) return 0;
-    if (state == TargetState::kBrokenOff) return kBrokenOff;
-    std::span<const uint8_t> stored;
-    if (!source_.Stored(index, entry, &stored)) return errors_.wrongContent;
-    PackageResult result = PackageResult::kOk;
-    {
-      std::lock_guard<std::mutex> lock(set_.archiveMutex(i));
-      result = archive->SetFileCompressedData(entryName, stored.data(), static_cast<uint32_t>(stored.size()),
-                                              entry.info.size);
-    }
-    if (result != PackageResult::kOk) {
-      Log::Error(u"SetFileCompressedData error");
-      return errors_.archive;
-    }
-    ++set_.filesStored;
-    return 0;
+}  // namespace
+
+EntryUpdate::EntryUpdate(ClientArchives& archives, const ClientLayout& layout, ContentSource& source,
+                         const OperationContext& context)
+    : archives_(archives),
+      layout_(layout),
+      source_(source),
+      check_(archives, layout, [&context] { return context.cancelled(); }) {}
+
+EntryOutcome EntryUpdate::Run(std::size_t index, const ListEntry& entry, TargetState known) {
+  const std::optional<std::size_t> archive = ArchiveOfPath(entry.name);
+  return archive ? Archived(*archive, index, entry, known) : Plain(index, entry, known);
+}
+
+EntryOutcome EntryUpdate::Archived(std::size_t archiveIndex, std::size_t index, const ListEntry& entry,
+                                   TargetState known) {
+  const std::u16string entryName = ArchiveEntryName(entry.name);
+  const std::u16string_view name = kArchiveNames[archiveIndex];
+  TavrinFilePackage* archive = archives_.Find(name);
+  if (archive == nullptr) {
+    // A check may run while some archive could not be opened; its entries cannot be handled.
+    Log::Error(u"GetPackage error");
+    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), PackageResult::kNotOpen, {}};
   }
-  return 0;
-}
-
-int32_t EntryUpdate::Plain(std::size_t index, const ListedEntry& entry, TargetState known) {
-  const std::u16string fullPath = set_.PlainFilePath(entry.path);
   if (entry.info.size == kDeleteSize) {
-    platform::RemoveFile(fullPath);
-    return 0;
+    std::lock_guard<std::mutex> lock(archives_.LockOf(archiveIndex));
+    archive->RemoveFile(TavrinFilePackage::KeyOf(entryName));
+    return {};
   }
   const TargetState state = Checked(entry, known);
-  if (state == TargetState::kMatches) return 0;
-  if (state == TargetState::kBrokenOff) return kBrokenOff;
+  if (state == TargetState::kMatches) return {};
+  if (state == TargetState::kBrokenOff) return Outcome(EntryOutcome::Kind::kBrokenOff);
+  std::span<const uint8_t> stored;
+  if (!source_.Stored(index, entry, &stored)) return Outcome(EntryOutcome::Kind::kWrongContent);
+  PackageResult result = PackageResult::kOk;
+  {
+    std::lock_guard<std::mutex> lock(archives_.LockOf(archiveIndex));
+    result =
+        archive->SetFileCompressedData(entryName, stored.data(), static_cast<uint32_t>(stored.size()), entry.info.size);
+  }
+  if (result != PackageResult::kOk) {
+    Log::Error(u"SetFileCompressedData error");
+    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), result, {}};
+  }
+  return Outcome(EntryOutcome::Kind::kStored);
+}
+
+EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, TargetState known) {
+  const std::u16string fullPath = layout_.PlainFilePath(entry.name);
+  if (entry.info.size == kDeleteSize) {
+    platform::RemoveFile(fullPath);
+    return {};
+  }
+  const TargetState state = Checked(entry, known);
+  if (state == TargetState::kMatches) return {};
+  if (state == TargetState::kBrokenOff) return Outcome(EntryOutcome::Kind::kBrokenOff);
   PlainFileResult written = PlainFileResult::kContentMismatch;
   if (source_.Prepare(index, entry)) {
     written =
@@ -69,19 +81,18 @@ int32_t EntryUpdate::Plain(std::size_t index, const ListedEntry& entry, TargetSt
   }
   switch (written) {
     case PlainFileResult::kWritten:
-      ++set_.filesStored;
-      return 0;
+      return Outcome(EntryOutcome::Kind::kStored);
     case PlainFileResult::kContentMismatch:
       // Bytes that are short, do not inflate or do not match the list are never stored.
       source_.ReportWrongContent(index, entry);
-      return errors_.wrongContent;
+      return Outcome(EntryOutcome::Kind::kWrongContent);
     case PlainFileResult::kCannotWrite:
       break;
   }
   Log::Error(u"Can't create file %s", fullPath);
-  return errors_.plainFile;
+  return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, fullPath};
 }
 
-TargetState EntryUpdate::Checked(const ListedEntry& entry, TargetState known) {
+TargetState EntryUpdate::Checked(const ListEntry& entry, TargetState known) {
   return known != TargetState::kUnknown ? known : check_.Run(entry);
 }

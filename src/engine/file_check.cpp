@@ -1,14 +1,12 @@
-// The file check: every entry of the file table is brought into the state the list
-// describes, fetching from the server only what differs.
+#include "engine/file_check.h"
+
 #include <span>
 #include <vector>
 
 #include "base/log.h"
-#include "engine/busy_scope.h"
-#include "engine/client_archive_set.h"
 #include "engine/client_path.h"
-#include "engine/entry_pass.h"
 #include "engine/entry_update.h"
+#include "engine/server_protocol.h"
 
 namespace {
 
@@ -16,9 +14,9 @@ namespace {
 // whole, one entry at a time over the server client's one connection.
 class ServerSource final : public ContentSource {
  public:
-  explicit ServerSource(ClientArchiveSet& set) : set_(set) {}
+  ServerSource(ServerProtocol& server, const OperationContext& context) : server_(server), context_(context) {}
 
-  bool Stored(std::size_t index, const ListedEntry& entry, std::span<const uint8_t>* stored) override {
+  bool Stored(std::size_t index, const ListEntry& entry, std::span<const uint8_t>* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr)) {
       ReportWrongContent(index, entry);
       return false;
@@ -26,67 +24,99 @@ class ServerSource final : public ContentSource {
     *stored = received_;
     return true;
   }
-  bool Prepare(std::size_t, const ListedEntry& entry) override {
-    return set_.serverClient->FetchToBuffer(ServerPath(entry), received_, set_.cancelToken.get()).complete();
+  bool Prepare(std::size_t, const ListEntry& entry) override {
+    const std::u16string resource = ServerPath(entry);
+    const FetchResult fetched = server_.client().FetchToBuffer(resource, received_, context_);
+    failure_ = fetched.complete() ? FailedRequest{} : server_.client().FailureOf(resource, fetched);
+    return fetched.complete();
   }
-  bool Content(std::size_t, const ListedEntry& entry, const StoredContent::Sink& sink) override {
+  bool Content(std::size_t, const ListEntry& entry, const StoredContent::Sink& sink) override {
     return checker_.Verify(received_.data(), received_.size(), entry.info.size, entry.info.digest, sink);
   }
-  void ReportWrongContent(std::size_t, const ListedEntry& entry) override {
+  void ReportWrongContent(std::size_t, const ListEntry& entry) override {
     // A cancel that ended the download is no failure of the server's.
-    if (!set_.cancelRequested()) Log::Error(u"Can't get file from server: %s", ServerPath(entry));
+    if (!context_.cancelled()) Log::Error(u"Can't get file from server: %s", ServerPath(entry));
   }
 
- private:
-  static std::u16string ServerPath(const ListedEntry& entry) { return u"files\\" + entry.path; }
+  // The last download, when it failed.
+  const FailedRequest& failure() const { return failure_; }
 
-  ClientArchiveSet& set_;
+ private:
+  static std::u16string ServerPath(const ListEntry& entry) { return u"files\\" + entry.name; }
+
+  ServerProtocol& server_;
+  const OperationContext& context_;
   // Reused from entry to entry.
   std::vector<uint8_t> received_;
   StoredContent checker_;
+  FailedRequest failure_;
 };
 
 }  // namespace
 
-int32_t ClientArchiveSet::CheckFiles(bool resume) {
-  BusyScope busyScope(busy);
-  if (!resume) {
-    itemsTotal = fileTable.empty() ? 1 : static_cast<int32_t>(std::min<std::size_t>(fileTable.size(), INT32_MAX));
-    itemsDone = 0;
-  }
-  const int32_t result = ProcessFileTable();
-  if (result == 0) itemsDone = itemsTotal.load();
-  return result;
-}
+FileCheck::FileCheck(ClientArchives& archives, const ClientLayout& layout, ServerProtocol& server)
+    : archives_(archives), layout_(layout), server_(server) {}
 
-int32_t ClientArchiveSet::ProcessFileTable() {
+CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& settings, bool resume) {
+  ProgressSink& progress = context.progress();
+  if (!resume)
+    progress.StartItems(table_.empty() ? 1 : static_cast<int32_t>(std::min<std::size_t>(table_.size(), INT32_MAX)));
   // The table's order, taken once: entries leave the table as they are handled.
   std::vector<FileTable::iterator> positions;
-  std::vector<ListedEntry> entries;
-  positions.reserve(fileTable.size());
-  entries.reserve(fileTable.size());
-  for (auto entry = fileTable.begin(); entry != fileTable.end(); ++entry) {
+  std::vector<ListEntry> entries;
+  positions.reserve(table_.size());
+  entries.reserve(table_.size());
+  for (auto entry = table_.begin(); entry != table_.end(); ++entry) {
     positions.push_back(entry);
     entries.push_back({entry->first, entry->second});
   }
-  ServerSource source(*this);
-  EntryUpdate update(*this, source, EntryErrors{-1, -2, -3});
+  ServerSource source(server_, context);
+  EntryUpdate update(archives_, layout_, source, context);
+  CheckResult result;
   {
-    EntryPass pass(*this, entries);
-    for (std::size_t i = 0; i < entries.size() && !cancelRequested(); ++i) {
+    EntryPass pass(archives_, layout_, entries, settings, context);
+    for (std::size_t i = 0; i < entries.size() && !context.cancelled(); ++i) {
+      const ListEntry& entry = entries[i];
       // Paths come from the server: one that could leave the client folder, or that names
       // an archive's own file, is never used.
-      if (!IsUsableClientPath(entries[i].path)) {
-        Log::Error(u"Bad file name in list: %s", entries[i].path);
-        return -3;
+      if (!IsUsableClientPath(entry.name)) {
+        Log::Error(u"Bad file name in list: %s", entry.name);
+        result.outcome = CheckResult::Outcome::kBadPath;
+        result.path = entry.name;
+        return result;
       }
-      const int32_t result = update.Run(i, entries[i], pass.Ahead(i));
+      const EntryOutcome outcome = update.Run(i, entry, pass.Ahead(i));
+      if (outcome.kind == EntryOutcome::Kind::kStored) ++result.filesStored;
       // A cancel that ended a running download leaves its entry for a later run.
-      if (result != 0) return result == EntryUpdate::kBrokenOff || cancelRequested() ? 0 : result;
-      ++itemsDone;
-      fileTable.erase(positions[i]);
+      if (outcome.kind == EntryOutcome::Kind::kBrokenOff || (!outcome.handled() && context.cancelled())) break;
+      if (!outcome.handled()) {
+        result.path = entry.name;
+        switch (outcome.kind) {
+          case EntryOutcome::Kind::kWrongContent:
+            result.outcome = CheckResult::Outcome::kDownloadFailed;
+            result.request = source.failure();
+            break;
+          case EntryOutcome::Kind::kArchiveFailed:
+            result.outcome = CheckResult::Outcome::kArchiveFailed;
+            result.archive = outcome.archive;
+            result.archiveResult = outcome.archiveResult;
+            break;
+          default:
+            result.outcome = CheckResult::Outcome::kFileFailed;
+            result.file = outcome.file;
+            break;
+        }
+        return result;
+      }
+      progress.ItemDone();
+      table_.erase(positions[i]);
     }
   }
-  fileTable.rehash(0);
-  return 0;
+  table_.rehash(0);
+  if (context.cancelled()) {
+    result.outcome = CheckResult::Outcome::kCancelled;
+    return result;
+  }
+  progress.FinishItems();
+  return result;
 }

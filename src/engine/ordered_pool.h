@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/cancel_token.h"
+#include "base/cancel_token.h"
 
 class OrderedPool {
  public:

@@ -1,88 +1,20 @@
-// Update packages: choosing and downloading one from the server, and applying a
-// package file record by record like the file check, with the package as the source.
+// Update packages applied record by record like the file check, with the package as the
+// source.
+#include "engine/package_apply.h"
+
 #include <atomic>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <span>
 
 #include "base/log.h"
-#include "base/paths.h"
-#include "engine/busy_scope.h"
-#include "engine/client_archive_set.h"
+#include "engine/busy_flag.h"
+#include "engine/client_archives.h"
 #include "engine/client_path.h"
-#include "engine/entry_pass.h"
 #include "engine/entry_update.h"
 #include "engine/ordered_pool.h"
 #include "formats/update_package.h"
-#include "net/parse_url.h"
 #include "platform/file.h"
-
-namespace {
-
-// Bytes of free disk space where `folder` lies; the largest value when unknown (a full
-// disk then shows as a failed write).
-uint64_t AvailableSpace(const std::u16string& folder) {
-  std::error_code error;
-  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
-  return error ? UINT64_MAX : space.available;
-}
-
-uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
-  const uint64_t mebibytes = (bytes + (roundUp ? (1u << 20) - 1 : 0)) >> 20;
-  return static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX));
-}
-
-}  // namespace
-
-bool ClientArchiveSet::DownloadPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from, int32_t& to) {
-  BusyScope busyScope(busy);
-  const std::u16string url = FindPatchPackage(clientVersion, serverVersion, from, to);
-  // Every way out of the package route leaves a line: the file list then does the work.
-  if (url.empty()) {
-    Log::Info(u"No update package from version %d to %d", clientVersion, serverVersion);
-    return false;
-  }
-  const UrlParts parts = ParseUrl(url);
-  // Scheme, port and query are not used: packages come over plain HTTP from the path.
-  UpdateServerClient::FileFetch fetch;
-  fetch.cancel = cancelToken.get();
-  fetch.host = parts.host;
-  FetchResult fetched;
-  uint64_t available = 0;
-  bool complete = false;
-  bool opened = false;
-  {
-    // A client folder made by hand may lack the folder of the temporary file.
-    platform::MakeDirectories(ParentFolder(tempFilePath));
-    platform::File file;
-    if (file.Open(tempFilePath, platform::FileMode::kCreate) == 0) {
-      opened = true;
-      // Measured once the old package is gone; a package that leaves the disk without
-      // room for the archives to grow is not fetched at all.
-      available = AvailableSpace(ParentFolder(tempFilePath));
-      const uint64_t room = available > kDiskReserve ? available - kDiskReserve : 0;
-      fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
-      fetched = serverClient->FetchToFile(parts.path, file, fetch);
-      // A transfer that broke off would leave a package cut short: not worth applying.
-      complete = fetched.complete() && file.Flush();
-    }
-  }
-  const bool noRoom =
-      fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
-  if (noRoom) {
-    Log::Error(
-        u"Not enough disk space for the update package %s: it needs %u MiB with room for the archives, %u MiB are free "
-        u"in %s",
-        parts.path, WholeMebibytes(fetched.declared + kDiskReserve, true), WholeMebibytes(available, false),
-        ParentFolder(tempFilePath));
-  }
-  if (!opened)
-    Log::Error(u"Can't create file %s", tempFilePath);
-  else if (!complete && !noRoom && fetched.failure != FetchFailure::kCancelled)
-    Log::Error(u"Can't get file from server: %s", parts.path);
-  return complete;
-}
 
 namespace {
 
@@ -119,7 +51,7 @@ class PackageContentSource final : public ContentSource {
       : source_(source), records_(records), path_(path) {}
 
   // Every record's content was checked before the first was applied.
-  bool Stored(std::size_t index, const ListedEntry&, std::span<const uint8_t>* stored) override {
+  bool Stored(std::size_t index, const ListEntry&, std::span<const uint8_t>* stored) override {
     const PackageRecord& record = records_[index];
     try {
       stored_.resize(record.storedSize);
@@ -133,12 +65,12 @@ class PackageContentSource final : public ContentSource {
     *stored = stored_;
     return true;
   }
-  bool Prepare(std::size_t, const ListedEntry&) override { return true; }
-  bool Content(std::size_t index, const ListedEntry&, const StoredContent::Sink& sink) override {
+  bool Prepare(std::size_t, const ListEntry&) override { return true; }
+  bool Content(std::size_t index, const ListEntry&, const StoredContent::Sink& sink) override {
     const PackageRecord& record = records_[index];
     return checker_.Verify(RecordBytes(source_, record), record.storedSize, record.size, record.digest, sink);
   }
-  void ReportWrongContent(std::size_t index, const ListedEntry&) override {
+  void ReportWrongContent(std::size_t index, const ListEntry&) override {
     // Checked before anything was applied: the package changed under us.
     Log::Error(u"Package record does not match: %s", records_[index].name);
   }
@@ -191,71 +123,145 @@ std::optional<std::size_t> FirstWrongRecord(PackageSource& source, const std::ve
 
 }  // namespace
 
-int32_t ClientArchiveSet::ApplyPackage(const std::u16string& path) {
-  platform::File file;
-  if (file.Open(path, platform::FileMode::kRead) != 0) return -1;
-  BusyScope busyScope(busy);
-  const int32_t result = ApplyPackageFile(file, path);
-  // Let go before `busy` drops: whoever waits for it may open the package again.
-  file.Close();
+const char16_t* ApplyOutcomeText(ApplyResult::Outcome outcome) {
+  switch (outcome) {
+    case ApplyResult::Outcome::kApplied:
+      return u"applied";
+    case ApplyResult::Outcome::kCancelled:
+      return u"cancelled";
+    case ApplyResult::Outcome::kCannotOpen:
+      return u"cannot be opened";
+    case ApplyResult::Outcome::kDamaged:
+      return u"damaged";
+    case ApplyResult::Outcome::kVersionTooLow:
+      return u"client below the package's minimum version";
+    case ApplyResult::Outcome::kArchiveFailed:
+      return u"an archive could not be written";
+    case ApplyResult::Outcome::kFileFailed:
+      return u"a file could not be written";
+  }
+  return u"?";
+}
+
+namespace {
+
+ApplyResult Refused(ApplyResult::Outcome outcome, std::u16string record = {}) {
+  ApplyResult result;
+  result.outcome = outcome;
+  result.record = std::move(record);
   return result;
 }
 
-int32_t ClientArchiveSet::ApplyPackageFile(platform::File& file, const std::u16string& path) {
+// ApplyPackage once the package file is open.
+ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layout, const PassSettings& settings,
+                             const OperationContext& context, platform::File& file, const std::u16string& path) {
   FilePackageSource fileSource(file);
   SharedPackageSource source(fileSource);
 
   PackageHeader header;
   if (!ReadPackageHeader(source, &header)) {
     Log::Error(u"Damaged package: %s", path);
-    return -1;
+    return Refused(ApplyResult::Outcome::kDamaged);
   }
-  if (header.minimumVersion > ReadLocalVersion()) return -2;
+  const int32_t clientVersion = archives.ReadLocalVersion();
+  if (header.minimumVersion > clientVersion) {
+    ApplyResult result = Refused(ApplyResult::Outcome::kVersionTooLow);
+    result.minimumVersion = header.minimumVersion;
+    result.clientVersion = clientVersion;
+    return result;
+  }
   // The whole index is read and judged before any record is applied.
   std::vector<PackageRecord> records;
   if (!ReadPackageIndex(source, header, &records)) {
     Log::Error(u"Damaged package: %s", path);
-    return -1;
+    return Refused(ApplyResult::Outcome::kDamaged);
   }
   for (const PackageRecord& record : records) {
     if (!IsUsableClientPath(record.name)) {
       Log::Error(u"Bad file name in package: %s", record.name);
-      return -1;
+      return Refused(ApplyResult::Outcome::kDamaged, record.name);
     }
   }
   const std::size_t count = records.size();
-  itemsTotal = count == 0 ? 1 : static_cast<int32_t>(count);
-  itemsDone = 0;
+  ProgressSink& progress = context.progress();
+  progress.StartItems(count == 0 ? 1 : static_cast<int32_t>(count));
   // So is every record's content: damage found halfway would leave a package applied in part.
-  const std::optional<std::size_t> wrong = FirstWrongRecord(source, records, checkThreads, cancelToken.get());
+  const std::optional<std::size_t> wrong = FirstWrongRecord(source, records, settings.threads, context.cancelToken());
   if (!wrong) {
-    itemsDone = itemsTotal.load();
-    return kApplyCancelled;
+    progress.FinishItems();
+    return Refused(ApplyResult::Outcome::kCancelled);
   }
   if (*wrong < count) {
     Log::Error(u"Package record does not match: %s", records[*wrong].name);
-    return -1;
+    return Refused(ApplyResult::Outcome::kDamaged, records[*wrong].name);
   }
 
-  std::vector<ListedEntry> entries;
+  std::vector<ListEntry> entries;
   entries.reserve(count);
   for (const PackageRecord& record : records)
     entries.push_back({record.name, FileInfo{record.digest, record.size, record.storedSize}});
   PackageContentSource content(source, records, path);
-  EntryUpdate update(*this, content, EntryErrors{-1, -3, -4});
+  EntryUpdate update(archives, layout, content, context);
+  ApplyResult result;
+  result.targetVersion = header.targetVersion;
   std::size_t applied = 0;
   {
-    EntryPass pass(*this, entries);
-    for (; applied < count && !cancelRequested(); ++applied) {
-      const int32_t result = update.Run(applied, entries[applied], pass.Ahead(applied));
-      if (result == EntryUpdate::kBrokenOff) break;
-      if (result != 0) return result;
-      ++itemsDone;
+    EntryPass pass(archives, layout, entries, settings, context);
+    for (; applied < count && !context.cancelled(); ++applied) {
+      const EntryOutcome outcome = update.Run(applied, entries[applied], pass.Ahead(applied));
+      if (outcome.kind == EntryOutcome::Kind::kStored) ++result.filesStored;
+      if (outcome.kind == EntryOutcome::Kind::kBrokenOff) break;
+      if (!outcome.handled()) {
+        switch (outcome.kind) {
+          case EntryOutcome::Kind::kWrongContent:
+            // Checked before anything was applied: the package changed under us.
+            result.outcome = ApplyResult::Outcome::kDamaged;
+            result.record = entries[applied].name;
+            break;
+          case EntryOutcome::Kind::kArchiveFailed:
+            result.outcome = ApplyResult::Outcome::kArchiveFailed;
+            result.archive = outcome.archive;
+            result.archiveResult = outcome.archiveResult;
+            break;
+          default:
+            result.outcome = ApplyResult::Outcome::kFileFailed;
+            result.file = outcome.file;
+            break;
+        }
+        return result;
+      }
+      progress.ItemDone();
     }
   }
-  itemsDone = itemsTotal.load();
+  progress.FinishItems();
   // A version is recorded only for a package applied in full.
-  if (applied < count) return kApplyCancelled;
-  if (!WriteLocalVersion(header.targetVersion)) return -3;
-  return 0;
+  if (applied < count) {
+    result.outcome = ApplyResult::Outcome::kCancelled;
+    return result;
+  }
+  const WriteResult stored = archives.WriteLocalVersion(header.targetVersion);
+  if (!stored.written()) {
+    result.outcome = ApplyResult::Outcome::kArchiveFailed;
+    result.archive = stored.path;
+    result.archiveResult = PackageResult::kWriteFailed;
+  }
+  return result;
+}
+
+}  // namespace
+
+ApplyResult ApplyPackage(ClientArchives& archives, const ClientLayout& layout, BusyFlag& busy,
+                         const PassSettings& settings, const OperationContext& context, const std::u16string& path) {
+  platform::File file;
+  ApplyResult result;
+  if (file.Open(path, platform::FileMode::kRead) != 0) {
+    result = Refused(ApplyResult::Outcome::kCannotOpen);
+  } else {
+    BusyScope busyScope(busy);
+    result = ApplyPackageFile(archives, layout, settings, context, file, path);
+    // Let go before `busy` drops: whoever waits for it may open the package again.
+    file.Close();
+  }
+  result.package = path;
+  return result;
 }

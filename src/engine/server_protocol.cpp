@@ -1,87 +1,116 @@
-// The client archive set's side of the server protocol: the server version, the change
-// and full lists, and the choice of an update package from "patches\list".
+#include "engine/server_protocol.h"
+
+#include <vector>
+
 #include "base/byte_order.h"
 #include "base/decimal_text.h"
 #include "base/log.h"
-#include "engine/client_archive_set.h"
 #include "formats/patch_list.h"
 
-namespace {
-
-// The flag a list parse looks at when no operation gave a cancel token.
-const std::atomic<bool> kNeverCancelled{false};
-
-}  // namespace
-
-int32_t ClientArchiveSet::FetchServerVersion() {
-  std::vector<uint8_t> buffer;
-  const FetchResult fetched = serverClient->FetchToBuffer(u"version", buffer, cancelToken.get());
-  if (!fetched.complete()) {
-    // A cancel that ended the fetch is no failure of the server's.
-    if (!cancelRequested()) Log::Error(u"Can't load file from server: %s\n", u"version");
-    return -1;
-  }
-  return ScanDecimal(buffer.data(), buffer.size());
+ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const platform::HttpLimits& limits)
+    : address_(server), client_(server, limits) {
+  // The outcome is looked at by the first fetch, which connects again when needed.
+  client_.Connect();
 }
 
-int32_t ClientArchiveSet::GetList(int32_t clientVersion, int32_t serverVersion) {
-  const int64_t behind = int64_t{serverVersion} - clientVersion;
-  std::u16string path = u"list_";
-  for (char c : std::to_string(behind)) path.push_back(static_cast<char16_t>(c));
+ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context) {
+  const std::u16string resource = u"version";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
+  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context);
   if (!fetched.complete()) {
-    if (!cancelRequested())
-      Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
-    return -1;
+    // A cancel that ended the fetch is no failure of the server's.
+    if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}};
+    Log::Error(u"Can't load file from server: %s\n", resource);
+    return {ServerVersion::Outcome::kFailed, -1, client_.FailureOf(resource, fetched)};
+  }
+  return {ServerVersion::Outcome::kFetched, ScanDecimal(buffer.data(), buffer.size()), {}};
+}
+
+ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion,
+                                   FileTable* table) {
+  const int64_t behind = int64_t{serverVersion} - clientVersion;
+  ListResult result;
+  result.resource = u"list_";
+  for (char c : std::to_string(behind)) result.resource.push_back(static_cast<char16_t>(c));
+  std::vector<uint8_t> buffer;
+  const FetchResult fetched = client_.FetchToBuffer(result.resource, buffer, context);
+  if (!fetched.complete()) {
+    if (context.cancelled()) {
+      result.outcome = ListResult::Outcome::kCancelled;
+      return result;
+    }
+    Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
+    result.request = client_.FailureOf(result.resource, fetched);
+    return result;
   }
   if (buffer.empty()) {
     Log::Error(u"GetList data.size == 0");
-    return -2;
+    result.outcome = ListResult::Outcome::kEmpty;
+    return result;
   }
-  if (!ReadList(buffer.data(), buffer.size())) {
+  if (!ReadFileList(buffer.data(), buffer.size(), table, context)) {
     Log::Error(u"ReadList");
-    return -3;
+    result.outcome = ListResult::Outcome::kUnreadable;
+    return result;
   }
-  return serverVersion;
+  result.outcome = context.cancelled() ? ListResult::Outcome::kCancelled : ListResult::Outcome::kLoaded;
+  result.version = serverVersion;
+  return result;
 }
 
-int32_t ClientArchiveSet::GetFullList() {
+ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTable* table) {
+  ListResult result;
+  result.resource = u"fulllist";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = serverClient->FetchToBuffer(u"fulllist", buffer, cancelToken.get());
+  const FetchResult fetched = client_.FetchToBuffer(result.resource, buffer, context);
   if (!fetched.complete()) {
-    if (!cancelRequested())
-      Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
-    return -1;
+    if (context.cancelled()) {
+      result.outcome = ListResult::Outcome::kCancelled;
+      return result;
+    }
+    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
+    result.request = client_.FailureOf(result.resource, fetched);
+    return result;
   }
   if (buffer.size() < 4) {
     Log::Error(u"GetFile data.size(%d) < 4", static_cast<int32_t>(buffer.size()));
-    return -1;
+    result.outcome = ListResult::Outcome::kUnreadable;
+    return result;
   }
   const auto version = static_cast<int32_t>(LoadLeU32(buffer.data()));
-  if (!ReadList(buffer.data() + 4, buffer.size() - 4)) {
+  if (!ReadFileList(buffer.data() + 4, buffer.size() - 4, table, context)) {
     Log::Error(u"ReadList");
-    return -2;
+    result.outcome = ListResult::Outcome::kUnreadable;
+    return result;
   }
-  return version;
+  result.outcome = context.cancelled() ? ListResult::Outcome::kCancelled : ListResult::Outcome::kLoaded;
+  result.version = version;
+  return result;
 }
 
-bool ClientArchiveSet::ReadList(const uint8_t* data, std::size_t size) {
-  return ReadFileList(
-      data, size, &fileTable,
-      ListProgress{itemsTotal, itemsDone, cancelToken != nullptr ? cancelToken->flag() : kNeverCancelled});
-}
-
-std::u16string ClientArchiveSet::FindPatchPackage(int32_t clientVersion, int32_t serverVersion, int32_t& from,
-                                                  int32_t& to) {
-  from = -1;
-  to = -1;
-  const std::u16string path = u"patches\\list";
+PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, int32_t clientVersion,
+                                             int32_t serverVersion) {
+  PatchChoice choice;
+  const std::u16string resource = u"patches\\list";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = serverClient->FetchToBuffer(path, buffer, cancelToken.get());
+  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context);
   if (!fetched.complete()) {
-    if (!cancelRequested()) Log::Error(u"Can't get file from server: %s", path);
-    return {};
+    if (!context.cancelled()) {
+      Log::Error(u"Can't get file from server: %s", resource);
+      choice.request = client_.FailureOf(resource, fetched);
+    }
+    return choice;
   }
-  return ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &from, &to);
+  choice.url = ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &choice.from, &choice.to);
+  return choice;
+}
+
+int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
+  std::vector<uint8_t> received;
+  if (!client_.FetchToBuffer(u"patcher_version_new", received, context).complete()) {
+    Log::Error(u"Can't load file from server: %s\n", u"launcher version");
+    return -1;
+  }
+  if (received.empty()) return 0;
+  return ScanDecimal(received.data(), received.size());
 }

@@ -2,26 +2,23 @@
 
 #include <algorithm>
 
-#include "engine/client_archive_set.h"
+#include "engine/client_archives.h"
 #include "engine/client_path.h"
 #include "engine/file_md5.h"
 #include "platform/file.h"
 
-TargetCheck::TargetCheck(ClientArchiveSet& set, std::function<bool()> stopped)
-    : set_(set), stopped_(std::move(stopped)) {}
+TargetCheck::TargetCheck(ClientArchives& archives, const ClientLayout& layout, std::function<bool()> stopped)
+    : archives_(archives), layout_(layout), stopped_(std::move(stopped)) {}
 
-TargetState TargetCheck::Run(const ListedEntry& entry) {
+TargetState TargetCheck::Run(const ListEntry& entry) {
   // Nothing is read for a name that could leave the client folder, nor for a deletion.
-  if (entry.info.size == kDeleteSize || !IsUsableClientPath(entry.path)) return TargetState::kUnknown;
-  if (!IsArchivePath(entry.path)) return Plain(entry.path, entry.info.digest);
-  for (std::size_t i = 0; i < ClientArchiveSet::archiveNames.size(); ++i) {
-    if (!BelongsToArchive(entry.path, ClientArchiveSet::archiveNames[i])) continue;
-    TavrinFilePackage* archive = set_.GetPackage(ClientArchiveSet::archiveNames[i]);
-    // Whoever handles the entry reports the archive that is not open.
-    if (archive == nullptr) return TargetState::kUnknown;
-    return Archived(*archive, set_.archiveMutex(i), ArchiveEntryName(entry.path), entry.info.digest);
-  }
-  return TargetState::kUnknown;
+  if (entry.info.size == kDeleteSize || !IsUsableClientPath(entry.name)) return TargetState::kUnknown;
+  const std::optional<std::size_t> archiveIndex = ArchiveOfPath(entry.name);
+  if (!archiveIndex) return Plain(entry.name, entry.info.digest);
+  TavrinFilePackage* archive = archives_.Find(kArchiveNames[*archiveIndex]);
+  // Whoever handles the entry reports the archive that is not open.
+  if (archive == nullptr) return TargetState::kUnknown;
+  return Archived(*archive, archives_.LockOf(*archiveIndex), ArchiveEntryName(entry.name), entry.info.digest);
 }
 
 TargetState TargetCheck::Archived(TavrinFilePackage& archive, std::mutex& mutex, const std::u16string& entryName,
@@ -59,7 +56,7 @@ TargetState TargetCheck::Archived(TavrinFilePackage& archive, std::mutex& mutex,
 
 TargetState TargetCheck::Plain(const std::u16string& relative, const platform::Md5Digest& digest) {
   platform::File existing;
-  if (existing.Open(set_.PlainFilePath(relative), platform::FileMode::kRead) != 0) return TargetState::kDiffers;
+  if (existing.Open(layout_.PlainFilePath(relative), platform::FileMode::kRead) != 0) return TargetState::kDiffers;
   const Digest actual = ComputeFileMd5(existing, stopped_);
   if (!actual) return Failed();
   return *actual == digest ? TargetState::kMatches : TargetState::kDiffers;

@@ -3,7 +3,7 @@
 // already holds the content that a file list or an update package names, read, inflated
 // and hashed in pieces. Several checks may run at once on threads of their own, each with
 // a TargetCheck of its own: an archive is read only under its lock (see
-// ClientArchiveSet::archiveMutex), so one thread may store into it meanwhile.
+// ClientArchives::LockOf), so one thread may store into it meanwhile.
 
 #include <cstdint>
 #include <functional>
@@ -15,14 +15,9 @@
 #include "formats/file_list.h"
 #include "platform/md5.h"
 
-class ClientArchiveSet;
+class ClientArchives;
+class ClientLayout;
 class TavrinFilePackage;
-
-// One entry of a list or a package: a relative client path and what it is to become.
-struct ListedEntry {
-  std::u16string path;
-  FileInfo info;
-};
 
 enum class TargetState : uint8_t {
   kUnknown,    // not looked at: a deletion, a refused path, an archive that is not open
@@ -35,9 +30,10 @@ class TargetCheck {
  public:
   // `stopped`, when given, is asked between pieces; once it answers true the check ends
   // with kBrokenOff.
-  explicit TargetCheck(ClientArchiveSet& set, std::function<bool()> stopped = nullptr);
+  TargetCheck(ClientArchives& archives, const ClientLayout& layout, std::function<bool()> stopped = nullptr);
 
-  TargetState Run(const ListedEntry& entry);
+  // `entry` is one of a list or a package: a relative client path and what it is to become.
+  TargetState Run(const ListEntry& entry);
 
  private:
   TargetState Archived(TavrinFilePackage& archive, std::mutex& mutex, const std::u16string& entryName,
@@ -47,7 +43,8 @@ class TargetCheck {
   TargetState Failed() const;
   bool Stopped() const { return stopped_ && stopped_(); }
 
-  ClientArchiveSet& set_;
+  ClientArchives& archives_;
+  const ClientLayout& layout_;
   const std::function<bool()> stopped_;
   // Reused from entry to entry.
   StoredContent content_;

@@ -39,11 +39,11 @@ ListEntryRead ReadListEntry(const uint8_t* data, std::size_t size, std::size_t* 
   return ListEntryRead::kOk;
 }
 
-bool ReadFileList(const uint8_t* data, std::size_t size, FileTable* table, ListProgress progress) {
+bool ReadFileList(const uint8_t* data, std::size_t size, FileTable* table, const OperationContext& context) {
   if (size < 4) return false;
   const uint32_t count = LoadLeU32(data);
-  progress.itemsTotal = count == 0 ? 1 : static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX));
-  progress.itemsDone = 0;
+  ProgressSink& progress = context.progress();
+  progress.StartItems(count == 0 ? 1 : static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)));
   table->clear();
   table->max_load_factor(1.0f);
   // The count is untrusted: no more entries fit than the bytes can hold.
@@ -51,12 +51,12 @@ bool ReadFileList(const uint8_t* data, std::size_t size, FileTable* table, ListP
 
   std::size_t at = 4;
   ListEntry entry;
-  for (uint32_t i = 0; i < count && !progress.cancelRequested; ++i) {
+  for (uint32_t i = 0; i < count && !context.cancelled(); ++i) {
     if (ReadListEntry(data, size, &at, &entry) != ListEntryRead::kOk) return false;
     (*table)[std::move(entry.name)] = entry.info;
-    ++progress.itemsDone;
+    progress.ItemDone();
   }
-  progress.itemsDone = progress.itemsTotal.load();
+  progress.FinishItems();
   return true;
 }
 

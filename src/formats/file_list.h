@@ -4,13 +4,13 @@
 // of the content, its size and the size of its stored form. Little-endian throughout.
 // The updater reads them into its file table; publish writes them and checks them.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "base/operation_context.h"
 #include "platform/md5.h"
 
 // Size of an entry whose file is to be deleted.
@@ -44,19 +44,12 @@ ListEntryRead ReadListEntry(const uint8_t* data, std::size_t size, std::size_t* 
 // Relative client path (exact, case-sensitive) to what the list says of it.
 using FileTable = std::unordered_map<std::u16string, FileInfo>;
 
-// Counters and flag that ReadFileList shares with the progress display and the window.
-struct ListProgress {
-  std::atomic<int32_t>& itemsTotal;
-  std::atomic<int32_t>& itemsDone;
-  const std::atomic<bool>& cancelRequested;
-};
-
 // The updater's reading: replaces the table's content with the list's entries; a later
 // entry of the same name replaces an earlier one. False for a list shorter than its count,
 // an entry with a negative length or one that reaches past the end; bytes after the last
-// entry are not looked at. A cancel stops the parse early with true; the caller checks
-// the flag.
-bool ReadFileList(const uint8_t* data, std::size_t size, FileTable* table, ListProgress progress);
+// entry are not looked at. The entries count as the context's items. A cancel stops the
+// parse early with true; the caller checks the context.
+bool ReadFileList(const uint8_t* data, std::size_t size, FileTable* table, const OperationContext& context);
 
 // publish's reading, stricter than the updater's: false with the reason for a short
 // buffer, a count the bytes cannot hold, a negative name length, an entry past the end or

@@ -134,10 +134,8 @@ bool BodyTransfer::AcceptRemainder(platform::HttpRequest& request, uint32_t rece
 
 void BodyTransfer::StartBody(uint32_t length) {
   declared_ = length;
-  counters_.runningLength = length;
   const uint32_t chunk = std::min(length, kReadSize);
-  counters_.chunksDone = 0;
-  counters_.chunksTotal = chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(length) / chunk + 0.5);
+  progress_.TransferStarted(length, chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(length) / chunk + 0.5));
 }
 
 FetchResult BodyTransfer::Run(BodySink& sink) {
@@ -197,7 +195,7 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
     }
   }
   if (failure == FetchFailure::kBrokenOff && Cancelled()) failure = FetchFailure::kCancelled;
-  counters_.chunksDone = counters_.chunksTotal.load();
+  progress_.TransferEnded();
   result.received = static_cast<int32_t>(received);
   result.failure = failure;
   sink.End(received, failure == FetchFailure::kNone);
@@ -213,10 +211,8 @@ FetchFailure BodyTransfer::ReadBody(platform::HttpRequest& request, BodySink& si
     // The body ended before its declared length.
     if (n == 0 || n > want) return FetchFailure::kBrokenOff;
     if (!sink.Store(received, n)) return FetchFailure::kFailed;
-    ++counters_.chunksDone;
     received += n;
-    counters_.bytesInSample += n;
-    counters_.bytesReceived += n;
+    progress_.Received(n);
   }
   return FetchFailure::kNone;
 }

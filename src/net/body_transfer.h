@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/progress_sink.h"
 #include "net/fetch_result.h"
 #include "platform/http.h"
 
@@ -27,16 +28,6 @@ class BodySink {
   virtual void End(uint32_t received, bool complete) = 0;
 };
 
-// The progress figures a transfer advances (the update server client's).
-struct TransferCounters {
-  std::atomic<int32_t>& chunksTotal;
-  std::atomic<int32_t>& chunksDone;
-  std::atomic<uint32_t>& bytesInSample;
-  // For displays and summaries only; callers take lengths from the FetchResult.
-  std::atomic<uint64_t>& bytesReceived;
-  std::atomic<uint32_t>& runningLength;
-};
-
 class BodyTransfer {
  public:
   // Bytes asked for per read.
@@ -45,13 +36,15 @@ class BodyTransfer {
   // brought bytes no earlier attempt had.
   static constexpr int kMaxResumes = 3;
 
+  // The transfer's figures go to `progress`, for displays and summaries only: callers take
+  // lengths from the FetchResult.
   BodyTransfer(platform::HttpConnection& connection, std::string objectName, uint32_t maxLength,
-               const std::atomic<bool>* cancel, TransferCounters counters)
+               const std::atomic<bool>* cancel, ProgressSink& progress)
       : connection_(connection),
         objectName_(std::move(objectName)),
         maxLength_(maxLength),
         cancel_(cancel),
-        counters_(counters) {}
+        progress_(progress) {}
 
   FetchResult Run(BodySink& sink);
 
@@ -74,7 +67,7 @@ class BodyTransfer {
   const std::string objectName_;
   const uint32_t maxLength_;
   const std::atomic<bool>* cancel_;
-  TransferCounters counters_;
+  ProgressSink& progress_;
   uint32_t declared_ = 0;
   // The validator sent with If-Range; empty when the server gave none usable.
   std::string validator_;

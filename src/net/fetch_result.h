@@ -35,5 +35,14 @@ struct FetchResult {
   }
 };
 
+// A request that failed, for messages that name it: where it went, what it asked for and why.
+struct FailedRequest {
+  std::u16string host;
+  uint16_t port = 0;
+  std::u16string resource;
+  FetchFailure failure = FetchFailure::kNone;
+  uint32_t status = 0;
+};
+
 // English words for log lines: "timed out", "HTTP status 404".
 std::u16string FetchFailureText(FetchFailure failure, uint32_t status);

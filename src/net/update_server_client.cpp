@@ -132,18 +132,25 @@ bool UpdateServerClient::ConnectLocked() {
 }
 
 FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                                              const CancelToken* cancel) {
+                                              const OperationContext& context) {
   BufferSink sink(buffer);
-  return Fetch(std::u16string(), path, kMaxBufferLength, cancel, sink);
+  return Fetch(std::u16string(), path, kMaxBufferLength, context, sink);
 }
 
-FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch) {
+FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,
+                                            const OperationContext& context) {
   FileSink sink(file);
-  return Fetch(fetch.host, path, std::min(fetch.maxLength, kMaxFileLength), fetch.cancel, sink);
+  return Fetch(fetch.host, path, std::min(fetch.maxLength, kMaxFileLength), context, sink);
+}
+
+FailedRequest UpdateServerClient::FailureOf(const std::u16string& path, const FetchResult& result,
+                                            const std::u16string& host) const {
+  const bool otherHost = !host.empty() && host != serverHost_;
+  return FailedRequest{otherHost ? host : serverHost_, port_, path, result.failure, result.status};
 }
 
 FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                                      const CancelToken* cancel, BodySink& sink) {
+                                      const OperationContext& context, BodySink& sink) {
   const bool otherHost = !host.empty() && host != serverHost_;
   const std::u16string& shownHost = otherHost ? host : serverHost_;
   FetchResult result;
@@ -174,8 +181,7 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
   if (connection == nullptr) {
     result.failure = FetchFailure::kFailed;
   } else {
-    BodyTransfer transfer(*connection, objectName, maxLength, cancel != nullptr ? &cancel->flag() : nullptr,
-                          TransferCounters{chunksTotal, chunksDone, bytesInSample, bytesReceived, runningLength});
+    BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress());
     result = transfer.Run(sink);
   }
   Report(shownHost, path, result);
@@ -186,11 +192,4 @@ void UpdateServerClient::Report(const std::u16string& host, const std::u16string
   if (result.failure == FetchFailure::kNone || result.failure == FetchFailure::kCancelled) return;
   Log::Error(u"Can't fetch %s from %s:%u: %s", path, host, static_cast<uint32_t>(port_),
              FetchFailureText(result.failure, result.status));
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  lastFailure_ = Failure{host, port_, path, result.failure, result.status};
-}
-
-UpdateServerClient::Failure UpdateServerClient::lastFailure() const {
-  std::lock_guard<std::mutex> lock(failureMutex_);
-  return lastFailure_;
 }

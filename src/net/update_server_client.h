@@ -1,8 +1,9 @@
 #pragma once
 // Every exchange with the update server: one HTTP GET of one resource, received whole
-// into memory or streamed into an open file, with counters for the progress display.
-// Transfers are bounded in time (see platform::HttpLimits), end soon after their cancel
-// token is set, and ask again for the rest of a body that broke off.
+// into memory or streamed into an open file. Each fetch is given an operation's context:
+// it ends soon after the context's cancel token is set, and reports its transfer to the
+// context's progress sink. Transfers are bounded in time (see platform::HttpLimits) and
+// ask again for the rest of a body that broke off.
 
 #include <atomic>
 #include <cstdint>
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/operation_context.h"
 #include "net/body_transfer.h"
-#include "net/cancel_token.h"
 #include "net/fetch_result.h"
 #include "net/update_server_address.h"
 #include "platform/file.h"
@@ -53,10 +54,9 @@ class UpdateServerClient {
   // The buffer is resized to the declared length (missing bytes stay zero); it is
   // left untouched when the fetch fails before that.
   FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                            const CancelToken* cancel = nullptr);
+                            const OperationContext& context = {});
 
   struct FileFetch {
-    const CancelToken* cancel = nullptr;
     // The host of the body; empty for the update server. Another host (a package
     // named in "patches\list") gets a connection of its own, on the same port, for this
     // fetch alone: the update server's connection is never switched away and back.
@@ -66,34 +66,18 @@ class UpdateServerClient {
   };
   // Appends the body to a file the caller opened for writing, from its current
   // position; a body that starts over is written there again.
-  FetchResult FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch);
-  FetchResult FetchToFile(const std::u16string& path, platform::File& file) { return FetchToFile(path, file, {}); }
+  FetchResult FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,
+                          const OperationContext& context = {});
+  FetchResult FetchToFile(const std::u16string& path, platform::File& file) {
+    return FetchToFile(path, file, FileFetch{});
+  }
 
-  // The most recent fetch that failed (not cancelled), for a console's "host:port: cause".
-  struct Failure {
-    std::u16string host;
-    uint16_t port = 0;
-    std::u16string path;
-    FetchFailure failure = FetchFailure::kNone;
-    uint32_t status = 0;
-  };
-  Failure lastFailure() const;
-
-  // Reads the current transfer is expected to take, and reads done so far.
-  std::atomic<int32_t> chunksTotal{0};
-  std::atomic<int32_t> chunksDone{0};
-  // Body bytes received by every fetch since construction, for a console's summary.
-  std::atomic<uint64_t> bytesReceived{0};
-  // The length the server declared for the transfer now running, for progress displays.
-  std::atomic<uint32_t> runningLength{0};
-  // Speed sample: written by the display thread alone; the client only adds to bytesInSample.
-  uint64_t sampleStartTick = 0;
-  std::atomic<uint32_t> bytesInSample{0};
-  std::atomic<double> bytesPerSecond{0.0};
+  // Where a fetch of `path` went (`host` as in FileFetch) and why it failed, for messages.
+  FailedRequest FailureOf(const std::u16string& path, const FetchResult& result, const std::u16string& host = {}) const;
 
  private:
   FetchResult Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                    const CancelToken* cancel, BodySink& sink);
+                    const OperationContext& context, BodySink& sink);
   bool ConnectLocked();
   void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result);
 
@@ -105,6 +89,4 @@ class UpdateServerClient {
   platform::HttpLimits limits_;
   std::unique_ptr<platform::HttpConnection> connection_;
   std::unique_ptr<platform::HttpSession> session_;
-  mutable std::mutex failureMutex_;
-  Failure lastFailure_;
 };

@@ -1,10 +1,35 @@
 #pragma once
 // What the Windows programs (the updater's window, the launcher stub) ask of the desktop:
-// starting programs, the single-instance marker, other programs' windows, the system's
-// plain message box and open-file dialog, the shell's default handler of an address and
-// the thread's message loop. Windows only: nothing portable calls these.
+// starting programs, other programs' windows, the system's plain message box and open-file
+// dialog, the shell's default handler of an address and the thread's message loop.
+//
+// The free functions are the Windows desktop itself: nothing portable calls them. The
+// updater reaches them through Desktop, which tests on any platform put a scripted one in
+// the place of.
 
 #include <string>
+
+// The desktop as the updater's start-up and main window use it; the single-instance
+// marker too (platform/instance_marker.h).
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // False when another updater holds the marker already; held until the desktop goes.
+  virtual bool ClaimSingleInstance(const std::u16string& name) = 0;
+  virtual bool WindowOfClassExists(const std::u16string& className) = 0;
+  // A plain system message box with an OK button; returns when it is closed.
+  virtual void ShowSystemMessage(const std::u16string& text, const std::u16string& caption) = 0;
+  // Starts `program` detached with exactly `commandLine` in `folder`; does not wait.
+  virtual bool StartProgram(const std::u16string& program, const std::u16string& commandLine,
+                            const std::u16string& folder) = 0;
+  // The open-file dialog for one kind of file; `path` pre-fills it and receives the choice.
+  virtual bool ChooseFile(const std::u16string& label, const std::u16string& pattern, std::u16string& path) = 0;
+  // Hands a web address to the user's default handler.
+  virtual void OpenAddress(const std::string& address) = 0;
+  // Runs the calling thread's message loop until a quit request; returns its code.
+  virtual int RunMessageLoop() = 0;
+};
 
 namespace platform {
 
@@ -13,10 +38,6 @@ namespace platform {
 // working folder. False when it could not be started.
 bool StartDetachedProcess(const std::u16string& program, const std::u16string& commandLine,
                           const std::u16string& folder);
-
-// Marks this process as the holder of `name` until it ends. False when another process holds
-// the marker already; true also when the marker cannot be made at all (nothing to go by).
-bool ClaimSingleInstance(const std::u16string& name);
 
 // Whether some top-level window of the window class `className` exists (any process).
 bool TopLevelWindowExists(const std::u16string& className);

@@ -4,17 +4,13 @@
 #include <optional>
 #include <thread>
 
-#include "app/desktop.h"
-#include "base/log.h"
-#include "engine/client_archive_set.h"
+#include "platform/desktop.h"
 #include "ui/browser.h"
 #include "ui/button.h"
 #include "ui/label.h"
 #include "ui/progress_bar.h"
 #include "workflow/message_box_timer.h"
-#include "workflow/progress_thread.h"
 #include "workflow/string_table.h"
-#include "workflow/update_workflow.h"
 
 namespace {
 
@@ -23,49 +19,40 @@ constexpr std::chrono::milliseconds kDispatchWait{1000};
 
 }  // namespace
 
-MainForm::MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop& desktop,
-                   const std::u16string& programFolder, const UpdateServerAddress& server, const std::string& skinPath)
-    : SkinForm(backend, u"MainForm", skinPath),
-      questions_(questions),
-      desktop_(desktop),
-      programFolder_(programFolder) {
-  Log::Write(u"");
-  Log::InfoText(Text(TextId::kPatcherStarted));
+MainForm::MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop& desktop, const std::string& skinPath)
+    : SkinForm(backend, u"MainForm", skinPath), questions_(questions), desktop_(desktop) {
   SetText(Text(TextId::kWindowTitle));
   BindControls();
   // The pane's window is shown as it is made; it appears with the form.
   if (browser_ != nullptr && browser_->host() != nullptr) browser_->host()->SetVisible(false);
-  archives_ = std::make_unique<ClientArchiveSet>(programFolder_, server);
-  workflow_ = std::make_unique<UpdateWorkflow>(*archives_, *this);
-  workflow_->StartStartup();
-  progress_ = std::make_unique<ProgressThread>(*archives_, *this);
-}
-
-MainForm::~MainForm() {
-  StopWork();
-  // The work has stopped: the window goes from the screen now, not after the toolkit's
-  // teardown (the browser pane alone takes seconds there).
-  Hide();
-  CloseArchives();
-  archives_.reset();
-  Log::InfoText(Text(TextId::kPatcherClosed));
 }
 
 void MainForm::BindControls() {
+  // A click goes to the actions the form has at the time.
+  const auto forward = [this](void (*act)(MainFormActions&)) -> std::function<void()> {
+    return [this, act] {
+      if (MainFormActions* actions = actions_.load()) act(*actions);
+    };
+  };
   struct Binding {
     const char* name;
     Ormel::Button** button;
-    void (MainForm::*handler)();
+    // None: a link to the button's address.
+    std::function<void()> click;
   };
   const Binding buttons[] = {
-      {"CloseButton", &closeButton_, &MainForm::OnCloseClick},
-      {"MinimizeButton", &minimizeButton_, &MainForm::OnMinimizeClick},
-      {"PlayButton", &playButton_, &MainForm::OnPlayClick},
-      {"ManualButton", &manualButton_, &MainForm::OnManualClick},
-      {"CheckButton", &checkButton_, &MainForm::OnCheckClick},
-      {"UpdateButton", &updateButton_, &MainForm::OnUpdateClick},
-      {"NoGfxButton", &noGfxButton_, &MainForm::OnNoGfxClick},
-      {"NoGfxCheckedButton", &noGfxCheckedButton_, &MainForm::OnNoGfxCheckedClick},
+      {"CloseButton", &closeButton_, forward([](MainFormActions& actions) { actions.Close(false); })},
+      {"MinimizeButton", &minimizeButton_,
+       [this] {
+         if (window() != nullptr) window()->Minimize();
+       }},
+      {"PlayButton", &playButton_, forward([](MainFormActions& actions) { actions.Play(); })},
+      {"ManualButton", &manualButton_, forward([](MainFormActions& actions) { actions.ManualUpdate(); })},
+      {"CheckButton", &checkButton_, forward([](MainFormActions& actions) { actions.Check(); })},
+      {"UpdateButton", &updateButton_, forward([](MainFormActions& actions) { actions.Update(); })},
+      {"NoGfxButton", &noGfxButton_, forward([](MainFormActions& actions) { actions.SetGraphicsSwitch(true); })},
+      {"NoGfxCheckedButton", &noGfxCheckedButton_,
+       forward([](MainFormActions& actions) { actions.SetGraphicsSwitch(false); })},
       {"HomeButton", &homeButton_, nullptr},
       {"SocialButton", &socialButton_, nullptr},
       {"RegisterButton", &registerButton_, nullptr},
@@ -74,9 +61,8 @@ void MainForm::BindControls() {
     auto* button = FindAs<Ormel::Button>(binding.name);
     *binding.button = button;
     if (button == nullptr) continue;
-    if (binding.handler != nullptr) {
-      button->SetClickHandler(
-          [this, handler = binding.handler](Ormel::Control&, int, int, int) { (this->*handler)(); });
+    if (binding.click) {
+      button->SetClickHandler([click = binding.click](Ormel::Control&, int, int, int) { click(); });
     } else {
       button->SetClickHandler([this](Ormel::Control& control, int, int, int) { OnLinkClick(control); });
     }
@@ -88,10 +74,32 @@ void MainForm::BindControls() {
   totalProgress_ = FindAs<Ormel::ProgressBar>("TotalProgress");
 }
 
+void MainForm::OnLinkClick(Ormel::Control& control) {
+  const auto* button = dynamic_cast<const Ormel::Button*>(&control);
+  if (button != nullptr && !button->url().empty()) desktop_.OpenAddress(button->url());
+}
+
 void MainForm::Enable(Ormel::Control* control, bool enabled) {
   if (control == nullptr) return;
   control->SetDisabled(!enabled);
   control->SetState(enabled ? Ormel::kNormal : Ormel::kDisabled);
+}
+
+void MainForm::ShowGraphicsSwitch(bool on) {
+  BeginBatch();
+  Ormel::Button* const hidden = on ? noGfxButton_ : noGfxCheckedButton_;
+  Ormel::Button* const shown = on ? noGfxCheckedButton_ : noGfxButton_;
+  if (hidden != nullptr) {
+    hidden->SetVisible(false);
+    Enable(hidden, false);
+  }
+  if (shown != nullptr) {
+    shown->SetVisible(true);
+    Enable(shown, true);
+  }
+  // Visibility alone asks for no redraw.
+  Redraw();
+  EndBatch();
 }
 
 void MainForm::Quit() {
@@ -106,23 +114,8 @@ void MainForm::BeginClosing() {
   gate_.notify_all();
 }
 
-void MainForm::CancelAndQuit() {
-  BeginClosing();
-  // An open question (a worker's, or this thread's own close question) ends with no.
+void MainForm::AnswerOpenQuestionNo() {
   if (questions_.asking()) questions_.Answer(kAnswerNo);
-  // The pass stops between two items; until then the window keeps painting.
-  if (archives_->busy) WaitWhileDispatching([this] { workflow_->Cancel(); });
-  Quit();
-}
-
-void MainForm::StopWork() {
-  if (stopped_) return;
-  stopped_ = true;
-  BeginClosing();
-  WaitWhileDispatching([this] {
-    workflow_->Stop();
-    progress_->Stop();
-  });
 }
 
 void MainForm::WaitWhileDispatching(const std::function<void()>& blocking) {
@@ -136,7 +129,7 @@ void MainForm::WaitWhileDispatching(const std::function<void()>& blocking) {
   // Workers redraw the window and show their questions through this thread's messages.
   std::optional<int> quit;
   while (!done) {
-    if (closing_ && questions_.asking()) questions_.Answer(kAnswerNo);
+    if (closing_) AnswerOpenQuestionNo();
     const std::optional<int> taken = backend().PumpMessages(kDispatchWait);
     if (taken && !quit) quit = taken;
   }
@@ -145,14 +138,8 @@ void MainForm::WaitWhileDispatching(const std::function<void()>& blocking) {
   if (quit) backend().PostQuit(*quit);
 }
 
-void MainForm::CloseArchives() {
-  // Each archive writes its changed index as it closes.
-  if (archives_ != nullptr) archives_->archives.clear();
-}
-
 void MainForm::OnDestroy() {
-  StopWork();
-  CloseArchives();
+  if (MainFormActions* actions = actions_.load()) actions->WindowDestroyed();
 }
 
 void MainForm::OnEnable() {
@@ -183,11 +170,7 @@ void MainForm::OnMouseDown(int button, int x, int y) {
 bool MainForm::OnClose() {
   if (closing_) return true;
   // A question holds the window: the close is the answer, and the operation stops.
-  if (questions_.asking()) {
-    CancelAndQuit();
-  } else {
-    OnCloseClick();
-  }
+  if (MainFormActions* actions = actions_.load()) actions->Close(questions_.asking());
   return true;
 }
 

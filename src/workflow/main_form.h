@@ -1,33 +1,28 @@
 #pragma once
-// MainForm: the updater's window, built from "skin/mainuni.xml". It binds the skin's controls
-// by name, owns the client archive set, runs the update workflow and the progress display on
-// it, and handles the buttons: close, minimise, play, the three operations, the links and the
-// graphics switch.
+// MainForm: the updater's window, built from "skin/mainuni.xml". A view: it binds the skin's
+// controls by name, shows what the update workflow and the progress display tell it, asks
+// the workflow's questions, and hands every click to its actions (the updater session does
+// them).
 //
 // Threads: clicks arrive on the UI thread; the workflow's workers and the progress thread
 // change the controls from their own threads. The UI thread never blocks on a worker that may
-// be waiting for it: whenever it waits for workers (a close, Play, the end) it keeps the
-// messages flowing and answers an open worker's question no.
+// be waiting for it: whenever it waits for workers (WaitWhileDispatching) it keeps the
+// messages flowing and, once the window is closing, answers an open worker's question no.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-#include "net/update_server_address.h"
 #include "ui/skin_form.h"
 #include "workflow/progress_display.h"
 #include "workflow/workflow_window.h"
 
-class ClientArchiveSet;
 class Desktop;
 class MessageBoxTimer;
-class ProgressThread;
-class UpdateWorkflow;
 
 namespace Ormel {
 class Browser;
@@ -36,6 +31,23 @@ class Label;
 class ProgressBar;
 }  // namespace Ormel
 
+// What the window's buttons ask for.
+class MainFormActions {
+ public:
+  virtual ~MainFormActions() = default;
+  // The close button, or the window closed from outside. `questionOpen`: a question holds
+  // the window, and the close is its answer.
+  virtual void Close(bool questionOpen) = 0;
+  virtual void Play() = 0;
+  virtual void Check() = 0;
+  virtual void Update() = 0;
+  virtual void ManualUpdate() = 0;
+  // One of the two graphics switch buttons: the switch is to be `on`.
+  virtual void SetGraphicsSwitch(bool on) = 0;
+  // The window is being destroyed: the work must stop now.
+  virtual void WindowDestroyed() = 0;
+};
+
 class MainForm : public Ormel::SkinForm, public WorkflowWindow, public ProgressView {
  public:
   static constexpr const char* kSkinPath = "skin/mainuni.xml";
@@ -43,35 +55,28 @@ class MainForm : public Ormel::SkinForm, public WorkflowWindow, public ProgressV
   static constexpr std::u16string_view kPackageFilterLabel = u"Файл ручного обновления Solmere Classic (*.cup)";
   static constexpr std::u16string_view kPackageFilterPattern = u"*.cup";
 
-  // Builds the hidden window, then starts the start-up worker and the progress display.
-  // `questions` and `desktop` must outlive the form. The client lies beside `programFolder`.
-  MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop& desktop, const std::u16string& programFolder,
-           const UpdateServerAddress& server = BuiltInUpdateServer(), const std::string& skinPath = kSkinPath);
-  // Stops every worker and the progress display, closes the archives, logs the end.
-  ~MainForm() override;
+  // Builds the hidden window. `questions` and `desktop` (its file dialog and the links) must
+  // outlive the form.
+  MainForm(Ormel::Backend& backend, MessageBoxTimer& questions, Desktop& desktop,
+           const std::string& skinPath = kSkinPath);
 
-  // The graphics switch (the client's no-graphics mode). Read: from the switch file beside
-  // the working folder, created holding 0 when missing; the form keeps the value.
-  bool ReadGraphicsSwitch();
-  void WriteGraphicsSwitch(bool on);
+  // Where clicks go from now on; none before (they do nothing). Must outlive the form, or be
+  // replaced by null first.
+  void SetActions(MainFormActions* actions) { actions_ = actions; }
+
   // Shows `on` on the two switch buttons: exactly one of them is visible and enabled.
   void ShowGraphicsSwitch(bool on);
-  bool graphicsSwitch() const { return graphicsSwitch_; }
 
-  ClientArchiveSet& archiveSet() { return *archives_; }
-  UpdateWorkflow& workflow() { return *workflow_; }
-  const std::u16string& programFolder() const { return programFolder_; }
-
-  // Click handlers, on the UI thread.
-  void OnCloseClick();
-  void OnMinimizeClick();
-  void OnPlayClick();
-  void OnManualClick();
-  void OnCheckClick();
-  void OnUpdateClick();
-  void OnLinkClick(Ormel::Control& control);
-  void OnNoGfxClick();
-  void OnNoGfxCheckedClick();
+  // The end has begun: from now on questions are answered no without being asked.
+  void BeginClosing();
+  bool closing() const { return closing_; }
+  // Answers an open question (a worker's, or this thread's own) no.
+  void AnswerOpenQuestionNo();
+  // Ends the message loop with code 0.
+  void Quit();
+  // Runs `blocking` on a helper thread while this thread dispatches its messages; while the
+  // form is closing, a question that opens meanwhile is answered no.
+  void WaitWhileDispatching(const std::function<void()>& blocking);
 
   // Form hooks.
   void OnDestroy() override;
@@ -100,26 +105,13 @@ class MainForm : public Ormel::SkinForm, public WorkflowWindow, public ProgressV
 
  private:
   void BindControls();
+  void OnLinkClick(Ormel::Control& control);
   // Enabled: not disabled, state Normal; disabled: the reverse.
   static void Enable(Ormel::Control* control, bool enabled);
-  // Ends the message loop with code 0.
-  void Quit();
-  // A close once the user agreed: the running pass is told to stop, "Операция отменена" is
-  // shown, and the loop ends; the end (StopWork) waits for the workers.
-  void CancelAndQuit();
-  // From now on questions are answered no and no new step starts.
-  void BeginClosing();
-  // Stops the workers and the progress display, keeping the messages flowing meanwhile.
-  void StopWork();
-  // Runs `blocking` on a helper thread while this thread dispatches its messages; while the
-  // form is closing, a question that opens meanwhile is answered no.
-  void WaitWhileDispatching(const std::function<void()>& blocking);
-  void CloseArchives();
 
   MessageBoxTimer& questions_;
   Desktop& desktop_;
-  const std::u16string programFolder_;
-  std::atomic<bool> graphicsSwitch_{false};
+  std::atomic<MainFormActions*> actions_{nullptr};
 
   Ormel::ProgressBar* currentProgress_ = nullptr;
   Ormel::ProgressBar* totalProgress_ = nullptr;
@@ -144,11 +136,4 @@ class MainForm : public Ormel::SkinForm, public WorkflowWindow, public ProgressV
   std::condition_variable gate_;
   bool revealed_ = false;
   std::atomic<bool> closing_{false};
-  // UI thread only: the end has begun; a Play click is being handled.
-  bool stopped_ = false;
-  bool playing_ = false;
-
-  std::unique_ptr<ClientArchiveSet> archives_;
-  std::unique_ptr<UpdateWorkflow> workflow_;
-  std::unique_ptr<ProgressThread> progress_;
 };

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <limits>
 
-#include "engine/client_archive_set.h"
-#include "net/update_server_client.h"
 #include "workflow/string_table.h"
 
 double ProgressFraction(int32_t done, int32_t total) {
@@ -26,21 +24,20 @@ bool PercentGate::Changed(double fraction) {
   return true;
 }
 
-double SampleSpeed(UpdateServerClient& client, uint64_t tick) {
-  if (client.sampleStartTick == 0) {
-    client.sampleStartTick = tick;
+double SpeedSample::Take(ProgressCounters& counters, uint64_t tick) {
+  if (startTick_ == 0) {
+    startTick_ = tick;
     return 0.0;
   }
-  if (tick != client.sampleStartTick) {
-    const auto elapsed = static_cast<double>(tick - client.sampleStartTick);
+  if (tick != startTick_) {
+    const auto elapsed = static_cast<double>(tick - startTick_);
     if (elapsed > 1000.0) {
-      const auto bytes = static_cast<int32_t>(client.bytesInSample.load());
-      client.bytesPerSecond = static_cast<double>(bytes) / elapsed * 1000.0;
-      client.sampleStartTick = tick;
-      client.bytesInSample = 0;
+      const auto bytes = static_cast<int32_t>(counters.TakeSampleBytes());
+      bytesPerSecond_ = static_cast<double>(bytes) / elapsed * 1000.0;
+      startTick_ = tick;
     }
   }
-  return client.bytesPerSecond.load();
+  return bytesPerSecond_;
 }
 
 namespace {
@@ -71,13 +68,13 @@ std::u16string SpeedText(double bytesPerSecond) {
   return {};
 }
 
-void ProgressDisplay::Cycle(ClientArchiveSet& archives, uint64_t tick, ProgressView& view) {
+void ProgressDisplay::Cycle(ProgressCounters& counters, uint64_t tick, ProgressView& view) {
   view.BeginCycle();
-  const double total = ProgressFraction(archives.itemsDone.load(), archives.itemsTotal.load());
+  const ProgressCounters::Figures figures = counters.Read();
+  const double total = ProgressFraction(figures.itemsDone, figures.itemsTotal);
   if (total_.Changed(total)) view.SetTotalFraction(total);
-  UpdateServerClient& client = *archives.serverClient;
-  view.SetSpeedText(SpeedText(SampleSpeed(client, tick)));
-  const double current = ProgressFraction(client.chunksDone.load(), client.chunksTotal.load());
+  view.SetSpeedText(SpeedText(speed_.Take(counters, tick)));
+  const double current = ProgressFraction(figures.readsDone, figures.readsTotal);
   if (current_.Changed(current)) view.SetCurrentFraction(current);
   view.EndCycle();
 }

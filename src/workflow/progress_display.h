@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <string>
 
-class ClientArchiveSet;
-class UpdateServerClient;
+#include "base/progress_counters.h"
 
 // done / total, with a total of 0 taken as 1.
 double ProgressFraction(int32_t done, int32_t total);
@@ -24,10 +23,20 @@ class PercentGate {
   int32_t last_ = 0;
 };
 
-// One cycle's speed in bytes per second. The first call starts the sample window and
-// gives 0; a new sample is taken on the first call more than 1000 ms after the window
-// began, and between samples the last one is given. `tick` is in milliseconds.
-double SampleSpeed(UpdateServerClient& client, uint64_t tick);
+// The download speed, sampled over just over one second.
+class SpeedSample {
+ public:
+  // One cycle's speed in bytes per second. The first call starts the sample window and
+  // gives 0; a new sample (the bytes received since the window began) is taken on the first
+  // call more than 1000 ms after the window began, and between samples the last one is
+  // given. `tick` is in milliseconds.
+  double Take(ProgressCounters& counters, uint64_t tick);
+
+ private:
+  // 0: no sample has begun yet.
+  uint64_t startTick_ = 0;
+  double bytesPerSecond_ = 0.0;
+};
 
 // "Скорость загрузки: ..." in MB/s, KB/s or B/s above 1048576, 1024 and 1 byte per
 // second (strictly); empty at 1 byte per second or less.
@@ -49,9 +58,10 @@ class ProgressView {
 class ProgressDisplay {
  public:
   // One cycle of the display at time `tick` (milliseconds, never 0).
-  void Cycle(ClientArchiveSet& archives, uint64_t tick, ProgressView& view);
+  void Cycle(ProgressCounters& counters, uint64_t tick, ProgressView& view);
 
  private:
   PercentGate total_;
   PercentGate current_;
+  SpeedSample speed_;
 };

@@ -6,8 +6,8 @@
 #include "base/log.h"
 #include "platform/text.h"
 
-ProgressThread::ProgressThread(ClientArchiveSet& archives, ProgressView& view)
-    : archives_(archives), view_(view), thread_([this] { Run(); }) {}
+ProgressThread::ProgressThread(ProgressCounters& counters, ProgressView& view)
+    : counters_(counters), view_(view), thread_([this] { Run(); }) {}
 
 ProgressThread::~ProgressThread() {
   Stop();
@@ -30,7 +30,7 @@ void ProgressThread::Run() {
     // Nothing may leave the thread; a cycle that failed is reported once and the next
     // one tries again.
     try {
-      display_.Cycle(archives_, MillisecondTick(), view_);
+      display_.Cycle(counters_, MillisecondTick(), view_);
     } catch (const std::exception& failure) {
       if (!reported) Log::Error(u"Progress display failed: %s", platform::Utf16FromUtf8(failure.what()));
       reported = true;

@@ -12,7 +12,7 @@ class ProgressThread {
   static constexpr int kCycleMilliseconds = 100;
 
   // Starts at once; neither argument may be destroyed before the thread is stopped.
-  ProgressThread(ClientArchiveSet& archives, ProgressView& view);
+  ProgressThread(ProgressCounters& counters, ProgressView& view);
   // Stops and joins.
   ~ProgressThread();
   ProgressThread(const ProgressThread&) = delete;
@@ -24,7 +24,7 @@ class ProgressThread {
  private:
   void Run();
 
-  ClientArchiveSet& archives_;
+  ProgressCounters& counters_;
   ProgressView& view_;
   ProgressDisplay display_;
   std::mutex mutex_;

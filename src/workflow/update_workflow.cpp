@@ -1,16 +1,23 @@
 #include "workflow/update_workflow.h"
 
-#include <chrono>
 #include <exception>
-#include <thread>
 
 #include "base/log.h"
 #include "base/text_format.h"
 #include "engine/client_archive_set.h"
 #include "platform/text.h"
 
-UpdateWorkflow::UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window)
-    : archives_(archives), window_(window) {}
+namespace {
+
+// A version the workflow can compare with: fetched, and no negative number.
+bool Usable(const ServerVersion& version) {
+  return version.fetched() && version.version >= 0;
+}
+
+}  // namespace
+
+UpdateWorkflow::UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window, ProgressSink& progress)
+    : archives_(archives), window_(window), progress_(progress) {}
 
 UpdateWorkflow::~UpdateWorkflow() {
   Stop();
@@ -35,19 +42,14 @@ bool UpdateWorkflow::StartCheck() {
 }
 
 bool UpdateWorkflow::StartManualUpdate(const std::u16string& packagePath) {
-  {
-    std::lock_guard<std::mutex> lock(manualMutex_);
-    manualPackagePath_ = packagePath;
-  }
+  SetManualPackagePath(packagePath);
   return StartWorker(NewOperation(), &UpdateWorkflow::ManualUpdateThread);
 }
 
-bool UpdateWorkflow::StartManualRetry(const std::u16string& packagePath) {
-  {
-    std::lock_guard<std::mutex> lock(manualMutex_);
-    manualPackagePath_ = packagePath;
-  }
-  return StartWorker(CurrentOperation(), &UpdateWorkflow::ManualUpdateThread);
+bool UpdateWorkflow::StartOfflineApply(const std::u16string& packagePath) {
+  SetManualPackagePath(packagePath);
+  ShowPreparing();
+  return StartWorker(NewOperation(), &UpdateWorkflow::OfflineApplyThread);
 }
 
 std::shared_ptr<CancelToken> UpdateWorkflow::NewOperation() {
@@ -62,11 +64,22 @@ std::shared_ptr<CancelToken> UpdateWorkflow::CurrentOperation() {
   return token_;
 }
 
-bool UpdateWorkflow::StartWorker(std::shared_ptr<CancelToken> token, int (UpdateWorkflow::*entry)()) {
+bool UpdateWorkflow::StartWorker(std::shared_ptr<CancelToken> token, Entry entry) {
   return workers_.Start([this, token = std::move(token), entry] {
-    archives_.cancelToken = token;
-    (this->*entry)();
+    const OperationContext context(token.get(), progress_);
+    try {
+      (this->*entry)(context);
+    } catch (const std::exception& error) {
+      ReportFailure(error.what());
+    } catch (...) {
+      ReportFailure("unknown exception");
+    }
   });
+}
+
+void UpdateWorkflow::SetManualPackagePath(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(manualMutex_);
+  manualPackagePath_ = path;
 }
 
 bool UpdateWorkflow::ConfirmCheck() {
@@ -74,11 +87,18 @@ bool UpdateWorkflow::ConfirmCheck() {
   return StartCheck();
 }
 
-bool UpdateWorkflow::RequestClose() {
-  if (!archives_.busy) return true;
-  if (Ask(Text(TextId::kUpdateNotFinished), Text(TextId::kCancelQuestion), 0) != kAnswerYes) return false;
-  Cancel();
-  return true;
+bool UpdateWorkflow::LoadArchives() {
+  const std::shared_ptr<CancelToken> token = CurrentOperation();
+  return LoadArchives(OperationContext(token.get(), progress_));
+}
+
+bool UpdateWorkflow::ConfirmClose() {
+  if (!archives_.busy()) return true;
+  return Ask(Text(TextId::kUpdateNotFinished), Text(TextId::kCancelQuestion), 0) == kAnswerYes;
+}
+
+void UpdateWorkflow::CancelPass() {
+  if (archives_.busy()) Cancel();
 }
 
 void UpdateWorkflow::Cancel() {
@@ -104,39 +124,29 @@ std::u16string UpdateWorkflow::manualPackagePath() const {
   return manualPackagePath_;
 }
 
-int UpdateWorkflow::StartupThread() {
-  Guarded([this] {
-    if (LoadArchives()) {
-      ClearStep();
-      CompareVersions(false);
-    }
-  });
-  return 0;
+void UpdateWorkflow::StartupThread(const OperationContext& context) {
+  if (!LoadArchives(context)) return;
+  ClearStep();
+  CompareVersions(context, false);
 }
 
-int UpdateWorkflow::UpdateThread() {
-  Guarded([this] { RunUpdate(false); });
-  return 0;
+void UpdateWorkflow::UpdateThread(const OperationContext& context) {
+  RunUpdate(context, false);
 }
 
-int UpdateWorkflow::CheckThread() {
-  Guarded([this] { RunUpdate(true); });
-  return 0;
+void UpdateWorkflow::CheckThread(const OperationContext& context) {
+  RunUpdate(context, true);
 }
 
-int UpdateWorkflow::ManualUpdateThread() {
-  Guarded([this] { RunManualUpdate(); });
-  return 0;
+void UpdateWorkflow::ManualUpdateThread(const OperationContext& context) {
+  RunManualUpdate(context, false);
 }
 
-void UpdateWorkflow::Guarded(const std::function<void()>& work) {
-  try {
-    work();
-  } catch (const std::exception& error) {
-    ReportFailure(error.what());
-  } catch (...) {
-    ReportFailure("unknown exception");
-  }
+void UpdateWorkflow::OfflineApplyThread(const OperationContext& context) {
+  if (!LoadArchives(context)) return;
+  ClearStep();
+  ShowVersionLine(archives_.ReadLocalVersion());
+  RunManualUpdate(context, true);
 }
 
 void UpdateWorkflow::ReportFailure(const char* what) {
@@ -150,14 +160,16 @@ void UpdateWorkflow::ReportFailure(const char* what) {
   }
 }
 
-bool UpdateWorkflow::LoadArchives() {
+bool UpdateWorkflow::LoadArchives(const OperationContext& context) {
   window_.EnableClose(false);
   Show(ButtonSet::kWorking);
-  if (archives_.OpenArchives()) {
+  const OpenResult opened = archives_.OpenArchives(context);
+  if (opened.allOpen()) {
     window_.EnableClose(true);
     return true;
   }
   Log::Error(u"%s", Text(TextId::kFolderDamaged));
+  window_.ShowCause(opened);
   Ask(Text(TextId::kError), Text(TextId::kArchivesNotOpened), 0);
   SetStatus(TextId::kCheckNeeded);
   window_.SetVersionLine(Text(TextId::kFolderDamaged));
@@ -166,200 +178,243 @@ bool UpdateWorkflow::LoadArchives() {
   return false;
 }
 
-int32_t UpdateWorkflow::QueryServerVersion() {
-  int32_t version = archives_.FetchServerVersion();
+ServerVersion UpdateWorkflow::QueryServerVersion(const OperationContext& context) {
+  ServerVersion version = archives_.FetchServerVersion(context);
   // A cancelled operation asks nothing more.
-  while (version < 0 && !archives_.cancelRequested()) {
+  while (!Usable(version) && !context.cancelled()) {
     Log::Error(u"%s", Text(TextId::kServerVersionError));
+    window_.ShowCause(version);
     if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) break;
-    version = archives_.FetchServerVersion();
+    version = archives_.FetchServerVersion(context);
   }
-  serverVersion_ = version;
+  serverVersion_ = Usable(version) ? version.version : -1;
   return version;
 }
 
-void UpdateWorkflow::CompareVersions(bool autoUpdate) {
-  const int32_t local = archives_.ReadLocalVersion();
-  const int32_t server = QueryServerVersion();
-  window_.SetVersionLine(FormatText(u"%s%d", Text(TextId::kClientVersion), local));
-  if (local < server) {
-    Show(ButtonSet::kUpdateNeeded);
-    SetStatus(TextId::kUpdateNeeded);
-    if (stopping_) {
+void UpdateWorkflow::CompareVersions(const OperationContext& context, bool autoUpdate) {
+  for (;;) {
+    const int32_t local = archives_.ReadLocalVersion();
+    const ServerVersion server = QueryServerVersion(context);
+    ShowVersionLine(local);
+    bool update = false;
+    std::optional<Versions> known;
+    if (!Usable(server) || local > server.version) {
+      ShowServerError();
+    } else if (local == server.version) {
+      Show(ButtonSet::kReady);
+      SetStatus(TextId::kReadyToPlay);
+    } else {
+      Show(ButtonSet::kUpdateNeeded);
+      SetStatus(TextId::kUpdateNeeded);
       // No new step while the workflow is being stopped.
-    } else if (autoUpdate && updateDepth_ > 0) {
-      // The next step of a chain of packages: the update under way runs it once this step
-      // has returned, so a long chain never nests one call deeper per step.
-      nextUpdateStep_ = true;
-    } else if (autoUpdate ||
-               Ask(Text(TextId::kUpdateNeeded), Text(TextId::kUpdateQuestion), kOfferSeconds) == kAnswerYes) {
-      RunUpdate(false);
+      if (stopping_) {
+      } else if (autoUpdate) {
+        // The step goes on from the versions just fetched.
+        update = true;
+        known = Versions{local, server.version};
+      } else {
+        // After the question the step asks the server again: a release may have come
+        // meanwhile, and a change list of it read from an older version would skip changes.
+        update = Ask(Text(TextId::kUpdateNeeded), Text(TextId::kUpdateQuestion), kOfferSeconds) == kAnswerYes;
+      }
     }
-  } else if (local == server) {
-    Show(ButtonSet::kReady);
-    SetStatus(TextId::kReadyToPlay);
-  } else {
-    ShowServerError();
+    const StepEnd end = update ? RunUpdateStep(context, false, known) : StepEnd::kStop;
+    if (end == StepEnd::kStop) {
+      // A cancelled update keeps its "Операция отменена" on show until the program ends.
+      if (state_ != WorkflowState::kCancelled) ClearStep();
+      return;
+    }
+    autoUpdate = end == StepEnd::kCompareAndUpdate;
   }
-  // A cancelled update keeps its "Операция отменена" on show until the program ends.
-  if (state_ != WorkflowState::kCancelled) ClearStep();
 }
 
-void UpdateWorkflow::RunUpdate(bool fullCheck) {
-  ++updateDepth_;
-  do {
-    nextUpdateStep_ = false;
-    RunUpdateStep(fullCheck);
-  } while (nextUpdateStep_ && !stopping_);
-  --updateDepth_;
+void UpdateWorkflow::RunUpdate(const OperationContext& context, bool fullCheck) {
+  const StepEnd end = RunUpdateStep(context, fullCheck, std::nullopt);
+  if (end != StepEnd::kStop) CompareVersions(context, end == StepEnd::kCompareAndUpdate);
 }
 
-void UpdateWorkflow::RunUpdateStep(bool fullCheck) {
-  if (stopping_) return;
+UpdateWorkflow::StepEnd UpdateWorkflow::RunUpdateStep(const OperationContext& context, bool fullCheck,
+                                                      std::optional<Versions> known) {
+  if (stopping_) return StepEnd::kStop;
   const TextId heading = fullCheck ? TextId::kCheckingClient : TextId::kUpdatingClient;
   const TextId stepFormat = fullCheck ? TextId::kCheckingFiles : TextId::kUpdatingFiles;
   const TextId finished = fullCheck ? TextId::kCheckFinished : TextId::kUpdateFinished;
 
   Log::InfoText(Text(heading));
-  archives_.itemsTotal = 0;
-  archives_.itemsDone = 0;
+  progress_.ClearItems();
   Show(ButtonSet::kWorking);
   SetStatus(heading);
 
-  const int32_t local = archives_.ReadLocalVersion();
-  const int32_t server = QueryServerVersion();
-  Log::Info(Text(TextId::kVersionsLog), local, server);
-  if (local > server) {
-    ShowServerError();
-    return;
+  Versions versions;
+  bool serverKnown = true;
+  if (known) {
+    versions = *known;
+  } else {
+    versions.local = archives_.ReadLocalVersion();
+    const ServerVersion server = QueryServerVersion(context);
+    serverKnown = Usable(server);
+    versions.server = serverKnown ? server.version : -1;
   }
-  if (stopping_) return;
-  if (!fullCheck && TryPatchUpdate(local, server)) return;
+  const int32_t local = versions.local;
+  const int32_t server = versions.server;
+  Log::Info(Text(TextId::kVersionsLog), local, server);
+  if (!serverKnown || local > server) {
+    ShowServerError();
+    return StepEnd::kStop;
+  }
+  if (stopping_) return StepEnd::kStop;
+  if (!fullCheck) {
+    if (const std::optional<StepEnd> end = TryPatchUpdate(context, local, server)) return *end;
+  }
 
   SetStep(TextId::kLoadingList);
-  int32_t target = FetchList(fullCheck, local, server);
-  while (target < 0) {
-    if (archives_.cancelRequested()) {
+  ListResult list = FetchList(context, fullCheck, local, server);
+  while (!list.loaded()) {
+    if (context.cancelled() || list.outcome == ListResult::Outcome::kCancelled) {
       FinishCancel();
-      return;
+      return StepEnd::kStop;
     }
     Log::Error(u"%s", Text(TextId::kListError));
+    window_.ShowCause(list);
     if (Ask(Text(TextId::kError), Text(TextId::kListErrorRetry), kListRetrySeconds) != kAnswerYes) {
       ShowServerError();
-      return;
+      return StepEnd::kStop;
     }
-    target = FetchList(fullCheck, local, server);
+    list = FetchList(context, fullCheck, local, server);
   }
 
   SetStep(stepFormat);
-  bool failed = false;
   // A stopping workflow starts no pass.
-  if (stopping_) return;
-  int32_t result = archives_.CheckFiles(false);
-  if (archives_.cancelRequested()) {
+  if (stopping_) return StepEnd::kStop;
+  bool failed = false;
+  CheckResult checked = archives_.CheckFiles(context, false);
+  if (context.cancelled() || checked.outcome == CheckResult::Outcome::kCancelled) {
     FinishCancel();
-    return;
+    return StepEnd::kStop;
   }
-  while (result != 0) {
+  while (!checked.done()) {
     Log::Error(u"%s", Text(TextId::kFileError));
+    window_.ShowCause(checked);
     if (Ask(Text(TextId::kError), Text(TextId::kFileErrorRetry), kFileRetrySeconds) != kAnswerYes) {
       failed = true;
       break;
     }
-    result = archives_.CheckFiles(true);
-    if (archives_.cancelRequested()) {
+    checked = archives_.CheckFiles(context, true);
+    if (context.cancelled() || checked.outcome == CheckResult::Outcome::kCancelled) {
       FinishCancel();
-      return;
+      return StepEnd::kStop;
     }
   }
 
   SetStep(TextId::kSavingArchives);
   // Files updated before a failure stay updated.
-  const bool saved = Record(failed ? std::nullopt : std::optional<int32_t>(target), true);
+  const bool saved = Record(context, failed ? std::nullopt : std::optional<int32_t>(list.version), true);
   ClearStep();
   if (saved) Log::InfoText(Text(finished));
-  CompareVersions(false);
+  return StepEnd::kCompare;
 }
 
-bool UpdateWorkflow::TryPatchUpdate(int32_t local, int32_t server) {
+std::optional<UpdateWorkflow::StepEnd> UpdateWorkflow::TryPatchUpdate(const OperationContext& context, int32_t local,
+                                                                      int32_t server) {
   // Anything thrown in the patch route leaves the work to the file list.
   try {
     SetStep(TextId::kLoadingPackage);
-    int32_t from = -1;
-    int32_t to = -1;
-    if (!archives_.DownloadPatchPackage(local, server, from, to)) {
+    const PackageDownload download = archives_.DownloadPatchPackage(context, local, server);
+    if (!download.downloaded()) {
       // A cancelled download ends the operation; any other failure leaves the work to
       // the file list.
-      if (!archives_.cancelRequested()) return false;
+      if (!context.cancelled() && download.outcome != PackageDownload::Outcome::kCancelled) return std::nullopt;
       FinishCancel();
-      return true;
+      return StepEnd::kStop;
     }
-    if (stopping_) return true;
+    if (stopping_) return StepEnd::kStop;
     SetStep(TextId::kUpdatingFiles);
-    const int32_t applied = archives_.ApplyPackage(archives_.tempFilePath);
-    if (archives_.cancelRequested()) {
+    const ApplyResult applied = archives_.ApplyPackage(context, archives_.layout().packageFile());
+    if (context.cancelled()) {
       FinishCancel();
-      return true;
+      return StepEnd::kStop;
     }
     // A package not applied in full records no version: the file list repairs the client.
-    if (applied != 0) {
-      Log::Error(u"Update package %d-%d not applied (%d)", from, to, applied);
-      return false;
+    if (!applied.applied()) {
+      Log::Error(u"Update package %d-%d not applied: %s", download.from, download.to,
+                 ApplyOutcomeText(applied.outcome));
+      return std::nullopt;
     }
     SetStep(TextId::kSavingArchives);
     // Intermediate steps of a chain of packages are saved with the last one.
-    const bool saved = Record(to, to == server);
+    const bool saved = Record(context, download.to, download.to == server);
     ClearStep();
-    if (!saved) {
-      // The user was told about the disk; the update is offered again.
-      CompareVersions(false);
-      return true;
-    }
+    // Not saved: the user was told about the disk; the update is offered again.
+    if (!saved) return StepEnd::kCompare;
     Log::InfoText(Text(TextId::kUpdateFinished));
-    CompareVersions(true);
-    return true;
+    return StepEnd::kCompareAndUpdate;
   } catch (const std::exception& error) {
     Log::Error(u"Update package route failed: %s", platform::Utf16FromUtf8(error.what()));
-    return false;
+    return std::nullopt;
   }
 }
 
-void UpdateWorkflow::RunManualUpdate() {
-  if (stopping_) return;
-  Log::InfoText(Text(TextId::kUpdatingClient));
-  Show(ButtonSet::kWorking);
-  SetStatus(TextId::kUpdatingClient);
-  SetStep(TextId::kUpdatingFiles);
+void UpdateWorkflow::RunManualUpdate(const OperationContext& context, bool offline) {
   std::u16string path = manualPackagePath();
-  const int32_t result = archives_.ApplyPackage(path);
-
-  // A retry starts a new worker and this one ends at once: the retry does its own closing
-  // steps, so two never work on the archives together.
-  if (result == -1 || result == -2) {
-    if (Ask(kManualErrorTitle, result == -1 ? kManualCannotOpen : kManualVersionTooLow, 0) == kAnswerYes &&
-        window_.ChooseManualPackage(path) && StartManualRetry(path))
+  ApplyResult result;
+  // A retry runs on this worker again, so the closing steps run once, after the last try.
+  for (;;) {
+    if (stopping_) return;
+    Log::InfoText(Text(TextId::kUpdatingClient));
+    Show(ButtonSet::kWorking);
+    SetStatus(TextId::kUpdatingClient);
+    SetStep(TextId::kUpdatingFiles);
+    result = archives_.ApplyPackage(context, path);
+    if (context.cancelled()) {
+      FinishCancel();
       return;
-  } else if (result == -3 || result == -4) {
-    if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) == kAnswerYes && StartManualRetry(path)) return;
-  }
-  if (archives_.cancelRequested()) {
-    FinishCancel();
-    return;
+    }
+    if (result.wrongFile()) {
+      window_.ShowCause(result);
+      const std::u16string_view question =
+          result.outcome == ApplyResult::Outcome::kVersionTooLow ? kManualVersionTooLow : kManualCannotOpen;
+      if (window_.CanChooseFiles() && Ask(kManualErrorTitle, question, 0) == kAnswerYes &&
+          window_.ChooseManualPackage(path)) {
+        SetManualPackagePath(path);
+        continue;
+      }
+    } else if (result.writeFailed()) {
+      window_.ShowCause(result);
+      if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) == kAnswerYes) continue;
+    }
+    break;
   }
   SetStep(TextId::kSavingArchives);
-  const bool saved = Record(std::nullopt, true);
+  const bool saved = Record(context, std::nullopt, true);
   ClearStep();
   if (saved) Log::InfoText(Text(TextId::kUpdateFinished));
-  CompareVersions(false);
+  if (offline) {
+    EndOffline(result, saved);
+  } else {
+    CompareVersions(context, false);
+  }
 }
 
-bool UpdateWorkflow::Record(std::optional<int32_t> version, bool save) {
+void UpdateWorkflow::EndOffline(const ApplyResult& result, bool saved) {
+  ShowVersionLine(archives_.ReadLocalVersion());
+  if (result.applied() && saved) {
+    SetStatus(TextId::kUpdateFinished);
+    state_ = WorkflowState::kPackageApplied;
+  } else if (result.outcome == ApplyResult::Outcome::kCannotOpen || result.outcome == ApplyResult::Outcome::kDamaged) {
+    state_ = WorkflowState::kPackageRefused;
+  } else {
+    state_ = WorkflowState::kPackageNotApplied;
+  }
+}
+
+bool UpdateWorkflow::Record(const OperationContext& context, std::optional<int32_t> version, bool save) {
   for (;;) {
-    const bool stored = !version || archives_.WriteLocalVersion(*version);
+    const WriteResult stored = version ? archives_.WriteLocalVersion(*version) : WriteResult{};
     // Saved also after a failure: the files updated so far stay updated.
-    const bool saved = !save || archives_.SaveArchives();
-    if (stored && saved) return true;
+    const WriteResult saved = save ? archives_.SaveArchives(context) : WriteResult{};
+    if (stored.written() && saved.written()) return true;
     // The engine has logged which archive or file could not be written.
+    window_.ShowCause(stored.written() ? saved : stored);
     if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) != kAnswerYes) return false;
   }
 }
@@ -369,7 +424,7 @@ void UpdateWorkflow::FinishCancel() {
   ClearStep();
   SetStep(TextId::kOperationCancelled);
   state_ = WorkflowState::kCancelled;
-  while (archives_.busy) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  archives_.WaitUntilIdle();
 }
 
 int UpdateWorkflow::Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds) {
@@ -410,9 +465,13 @@ void UpdateWorkflow::ClearStep() {
   window_.SetStepFormat(u"");
 }
 
-int32_t UpdateWorkflow::FetchList(bool fullCheck, int32_t local, int32_t server) {
-  if (!fullCheck && local != 0) return archives_.GetList(local, server);
-  return archives_.GetFullList();
+void UpdateWorkflow::ShowVersionLine(int32_t local) {
+  window_.SetVersionLine(FormatText(u"%s%d", Text(TextId::kClientVersion), local));
+}
+
+ListResult UpdateWorkflow::FetchList(const OperationContext& context, bool fullCheck, int32_t local, int32_t server) {
+  if (!fullCheck && local != 0) return archives_.GetList(context, local, server);
+  return archives_.GetFullList(context);
 }
 
 void UpdateWorkflow::ShowServerError() {

@@ -1,13 +1,14 @@
 #pragma once
 // The updater's workflow: open the archives, compare the client's version with the
 // server's, update (through an update package, else file by file), check the whole client,
-// apply an update package picked by hand, and cancel. It decides the texts, button sets, questions and
-// retries; the window only shows them.
+// apply an update package picked by hand, and cancel. It decides the texts, button sets,
+// questions and retries; the window only shows them. The window and the console updater run
+// the same workflow.
 //
 // Operations run on worker threads that the workflow owns and joins: Stop (also run by
 // the destructor) ends them before the archive set and the window may go. Each
-// operation the user starts gets a cancel token of its own, which its workers (a retry
-// included) give to the archive set; Cancel and Stop set it, and nothing clears it.
+// operation the user starts gets a cancel token of its own, which its worker hands to every
+// engine operation it runs; Cancel and Stop set it, and nothing clears it.
 
 #include <atomic>
 #include <cstdint>
@@ -18,7 +19,9 @@
 #include <string>
 #include <string_view>
 
-#include "net/cancel_token.h"
+#include "base/cancel_token.h"
+#include "base/operation_context.h"
+#include "base/progress_sink.h"
 #include "workflow/button_sets.h"
 #include "workflow/string_table.h"
 #include "workflow/worker_threads.h"
@@ -27,7 +30,20 @@
 class ClientArchiveSet;
 
 // Where the workflow stands, as its button sets and labels show it.
-enum class WorkflowState { kStarting, kWorking, kDamagedFolder, kUpdateNeeded, kReady, kServerError, kCancelled };
+enum class WorkflowState {
+  kStarting,
+  kWorking,
+  kDamagedFolder,
+  kUpdateNeeded,
+  kReady,
+  kServerError,
+  kCancelled,
+  // How an apply without the server ended: the package applied and saved; not applied (or
+  // not saved); refused as no update package at all.
+  kPackageApplied,
+  kPackageNotApplied,
+  kPackageRefused,
+};
 
 class UpdateWorkflow {
  public:
@@ -37,8 +53,8 @@ class UpdateWorkflow {
   static constexpr int kFileRetrySeconds = 3;
   static constexpr int kManualRetrySeconds = 10;
 
-  // Both must outlive the workflow.
-  UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window);
+  // All must outlive the workflow; `progress` receives the progress of every operation.
+  UpdateWorkflow(ClientArchiveSet& archives, WorkflowWindow& window, ProgressSink& progress);
   ~UpdateWorkflow();
   UpdateWorkflow(const UpdateWorkflow&) = delete;
   UpdateWorkflow& operator=(const UpdateWorkflow&) = delete;
@@ -52,13 +68,23 @@ class UpdateWorkflow {
   bool StartUpdate();
   bool StartCheck();
   bool StartManualUpdate(const std::u16string& packagePath);
+  // The archives opened and the package applied as the manual update does, ending with the
+  // local version instead of the server's: nothing goes over the network.
+  bool StartOfflineApply(const std::u16string& packagePath);
   // The check button: asks for confirmation, then starts the check.
   bool ConfirmCheck();
-  // The close button: true when the program may end now. While a pass runs it asks
-  // first and, on yes, cancels the pass and waits until it has stopped.
-  bool RequestClose();
-  // Cancels the running operation without asking (a console's Ctrl+C) and waits until
-  // its pass or download has stopped.
+  // The archives opened on the calling thread, as the start-up does; false for a damaged
+  // folder (then shown).
+  bool LoadArchives();
+
+  // The close button: true when the program may end now. While a pass or a package runs it
+  // asks first.
+  bool ConfirmClose();
+  // Cancels the running pass or package (the close button once confirmed, a console's
+  // Ctrl+C) and waits until it has stopped; nothing when none runs.
+  void CancelPass();
+  // Cancels the running operation without asking and waits until its pass or download has
+  // stopped, showing "Операция отменена".
   void Cancel();
   // True while an operation runs on a worker.
   bool Running() { return workers_.Running(); }
@@ -70,63 +96,78 @@ class UpdateWorkflow {
   void Stop();
 
   WorkflowState state() const { return state_.load(); }
-  // What QueryServerVersion returned last: the server version, negative when it could
-  // not be fetched, or when none was asked for yet.
+  // What the last version query gave: the server version, negative when it could not be
+  // fetched, or when none was asked for yet.
   int32_t serverVersion() const { return serverVersion_.load(); }
   std::u16string manualPackagePath() const;
 
-  // The thread entries: what each worker runs. Each returns 0; anything thrown inside is
-  // logged and ends the operation in the Server error state.
-  int StartupThread();
-  int UpdateThread();
-  int CheckThread();
-  int ManualUpdateThread();
+ private:
+  // What follows an update step: nothing (an error or a cancel is shown), a comparison, or a
+  // comparison that goes on with the next step without asking (a chain of packages).
+  enum class StepEnd { kStop, kCompare, kCompareAndUpdate };
+  struct Versions {
+    int32_t local = 0;
+    int32_t server = 0;
+  };
+  using Entry = void (UpdateWorkflow::*)(const OperationContext& context);
 
-  // The operations, run on the calling thread.
-  bool LoadArchives();
-  int32_t QueryServerVersion();
-  void CompareVersions(bool autoUpdate);
-  void RunUpdate(bool fullCheck);
-  bool TryPatchUpdate(int32_t local, int32_t server);
-  void RunManualUpdate();
+  // The thread entries: what each worker runs.
+  void StartupThread(const OperationContext& context);
+  void UpdateThread(const OperationContext& context);
+  void CheckThread(const OperationContext& context);
+  void ManualUpdateThread(const OperationContext& context);
+  void OfflineApplyThread(const OperationContext& context);
+
+  // The operations.
+  bool LoadArchives(const OperationContext& context);
+  ServerVersion QueryServerVersion(const OperationContext& context);
+  // Compares the versions and shows what they call for; while they call for an update (the
+  // answer to the offer, or `autoUpdate`) the update step runs and the comparison follows
+  // it, one loop however long a chain of packages is.
+  void CompareVersions(const OperationContext& context, bool autoUpdate);
+  // An update step and the comparisons that follow it: the update (false) or the check (true).
+  void RunUpdate(const OperationContext& context, bool fullCheck);
+  // One pass of the update or check. `known`: the versions the comparison just fetched; none
+  // fetches them (after a question, or started by a button).
+  StepEnd RunUpdateStep(const OperationContext& context, bool fullCheck, std::optional<Versions> known);
+  // None when the update package route did not handle the step: the file list then does.
+  std::optional<StepEnd> TryPatchUpdate(const OperationContext& context, int32_t local, int32_t server);
+  // The manual update of the package the workflow holds; it ends with a comparison, or
+  // (offline) with the local version alone.
+  void RunManualUpdate(const OperationContext& context, bool offline);
   void FinishCancel();
 
- private:
-  // One pass of RunUpdate; a package step that leaves the client behind asks for the next.
-  void RunUpdateStep(bool fullCheck);
   // Stores the version in the archives (none: only the files) and, with `save`, saves them
   // and the version file. When a write fails (a full disk) the user is asked about disk
   // space, and yes tries again. False when it stayed failed: no version is recorded then.
-  bool Record(std::optional<int32_t> version, bool save);
+  bool Record(const OperationContext& context, std::optional<int32_t> version, bool save);
+  // "list_" from local to server, or the full list for a check or an unknown local version.
+  ListResult FetchList(const OperationContext& context, bool fullCheck, int32_t local, int32_t server);
+  void EndOffline(const ApplyResult& result, bool saved);
   int Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds);
   void Show(ButtonSet set);
   void SetStatus(TextId id);
   void SetStep(TextId id);
   void ClearStep();
-  // "list_" from local to server, or the full list for a check or an unknown local version.
-  int32_t FetchList(bool fullCheck, int32_t local, int32_t server);
+  void ShowVersionLine(int32_t local);
   void ShowServerError();
 
   // A fresh token for an operation the user starts, and the current one.
   std::shared_ptr<CancelToken> NewOperation();
   std::shared_ptr<CancelToken> CurrentOperation();
-  // Runs a thread entry on a new worker that first hands `token` to the archive set.
-  bool StartWorker(std::shared_ptr<CancelToken> token, int (UpdateWorkflow::*entry)());
-  // The manual update's retry: the same operation, so the same token.
-  bool StartManualRetry(const std::u16string& packagePath);
-  void Guarded(const std::function<void()>& work);
+  // Runs a thread entry on a new worker with `token` in its context. Anything thrown inside
+  // is logged and ends the operation in the Server error state.
+  bool StartWorker(std::shared_ptr<CancelToken> token, Entry entry);
+  void SetManualPackagePath(const std::u16string& path);
   void ReportFailure(const char* what);
 
   ClientArchiveSet& archives_;
   WorkflowWindow& window_;
+  ProgressSink& progress_;
   std::mutex tokenMutex_;
   std::shared_ptr<CancelToken> token_ = std::make_shared<CancelToken>();
   std::atomic<WorkflowState> state_{WorkflowState::kStarting};
   std::atomic<bool> stopping_{false};
-  // Nesting of RunUpdate, and whether a chain of packages asked for its next step. Used
-  // by the one worker that runs the update.
-  int updateDepth_ = 0;
-  bool nextUpdateStep_ = false;
   std::atomic<int32_t> serverVersion_{-1};
   mutable std::mutex manualMutex_;
   std::u16string manualPackagePath_;

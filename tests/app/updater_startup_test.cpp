@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/client_paths.h"
+#include "app/session_fixture.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
-#include "workflow/main_form_fixture.h"
 
 using testsupport::AsText;
 using testsupport::ReadWholeFile;
@@ -18,11 +17,11 @@ using testsupport::WriteWholeFile;
 
 namespace {
 
-class UpdaterStartupTest : public MainFormFixture {
+class UpdaterStartupTest : public SessionFixture {
  protected:
   // The updater runs from R\patcher with R\patcher as its working folder unless a test moves it.
   void SetUp() override {
-    MainFormFixture::SetUp();
+    SessionFixture::SetUp();
     previousFolder_ = std::filesystem::current_path();
     std::filesystem::create_directories(temp_ / "patcher" / "skin");
     std::filesystem::current_path(temp_ / "patcher");
@@ -32,7 +31,7 @@ class UpdaterStartupTest : public MainFormFixture {
   }
   void TearDown() override {
     std::filesystem::current_path(previousFolder_);
-    MainFormFixture::TearDown();
+    SessionFixture::TearDown();
   }
 
   int Run(const std::filesystem::path& programFolder) {

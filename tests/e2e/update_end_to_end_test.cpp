@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/log.h"
+#include "base/progress_counters.h"
 #include "engine/client_archive_set.h"
 #include "support/child_process.h"
 #include "support/client_log.h"
@@ -139,7 +140,7 @@ class UpdateEndToEnd : public ::testing::Test {
     return client;
   }
   std::unique_ptr<ClientArchiveSet> Engine(const fs::path& client) const {
-    return std::make_unique<ClientArchiveSet>((client / "patcher").u16string(),
+    return std::make_unique<ClientArchiveSet>(ClientLayout((client / "patcher").u16string()),
                                               UpdateServerAddress{u"127.0.0.1", shared_->nginx.port});
   }
 
@@ -207,28 +208,29 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
     }
     {
       std::unique_ptr<ClientArchiveSet> engine = Engine(client);
-      ASSERT_TRUE(engine->OpenArchives()) << EngineLog();
+      ASSERT_TRUE(engine->OpenArchives({}).allOpen()) << EngineLog();
       const int32_t local = engine->ReadLocalVersion();
       ASSERT_EQ(local, c.version);
-      const int32_t server = engine->FetchServerVersion();
+      const int32_t server = engine->FetchServerVersion({}).version;
       ASSERT_EQ(server, kLatest) << EngineLog();
       int32_t reached = 0;
       if (c.byPackage) {
-        int32_t from = -1;
-        int32_t to = -1;
-        ASSERT_TRUE(engine->DownloadPatchPackage(local, server, from, to)) << EngineLog();
-        EXPECT_EQ(from, local) << "the package made for this release";
-        EXPECT_EQ(to, kLatest);
-        ASSERT_EQ(engine->ApplyPackage(engine->tempFilePath), 0) << EngineLog();
-        reached = to;
+        const PackageDownload download = engine->DownloadPatchPackage({}, local, server);
+        ASSERT_TRUE(download.downloaded()) << EngineLog();
+        EXPECT_EQ(download.from, local) << "the package made for this release";
+        EXPECT_EQ(download.to, kLatest);
+        ASSERT_TRUE(engine->ApplyPackage({}, engine->layout().packageFile()).applied()) << EngineLog();
+        reached = download.to;
       } else {
-        reached = local == 0 ? engine->GetFullList() : engine->GetList(local, server);
+        const ListResult list = local == 0 ? engine->GetFullList({}) : engine->GetList({}, local, server);
+        ASSERT_TRUE(list.loaded()) << EngineLog();
+        reached = list.version;
         ASSERT_EQ(reached, kLatest) << EngineLog();
-        ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
-        EXPECT_TRUE(engine->fileTable.empty());
+        ASSERT_TRUE(engine->CheckFiles({}, false).done()) << EngineLog();
+        EXPECT_TRUE(engine->fileTable().empty());
       }
-      ASSERT_TRUE(engine->WriteLocalVersion(reached));
-      ASSERT_TRUE(engine->SaveArchives());
+      ASSERT_TRUE(engine->WriteLocalVersion(reached).written());
+      ASSERT_TRUE(engine->SaveArchives({}).written());
     }
     ExpectRequestsOfUpdate(c.version, c.byPackage);
     // Read back from disk once the engine has let go of the archives.
@@ -236,7 +238,7 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
     EXPECT_TRUE(differences.empty()) << differences.size() << " differences:\n" << FirstLines(differences);
     EXPECT_EQ(ReadFileText(client / "config" / "velkar" / "version.sw"), std::to_string(kLatest));
     std::unique_ptr<ClientArchiveSet> reopened = Engine(client);
-    ASSERT_TRUE(reopened->OpenArchives());
+    ASSERT_TRUE(reopened->OpenArchives({}).allOpen());
     EXPECT_EQ(reopened->ReadLocalVersion(), kLatest) << "every archive's version entry";
   }
 }
@@ -244,23 +246,27 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
 TEST_F(UpdateEndToEnd, ClientAtTheLatestReleaseFetchesNoFile) {
   const fs::path client = MakeClient("at-latest", kLatest);
   std::unique_ptr<ClientArchiveSet> engine = Engine(client);
-  ASSERT_TRUE(engine->OpenArchives());
+  ASSERT_TRUE(engine->OpenArchives({}).allOpen());
   ASSERT_EQ(engine->ReadLocalVersion(), kLatest);
-  ASSERT_EQ(engine->FetchServerVersion(), kLatest) << EngineLog();
+  ASSERT_EQ(engine->FetchServerVersion({}).version, kLatest) << EngineLog();
   // The client check with the full list, then the change lists of older clients: each
   // names files this client already has, so every digest matches.
-  ASSERT_EQ(engine->GetFullList(), kLatest);
-  const int32_t listed = engine->itemsTotal;
+  ProgressCounters progress;
+  const OperationContext context(nullptr, progress);
+  ASSERT_EQ(engine->GetFullList(context).version, kLatest);
+  const int32_t listed = progress.Read().itemsTotal;
   EXPECT_EQ(static_cast<std::size_t>(listed), shared_->latest.files.size());
-  ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
-  EXPECT_EQ(engine->itemsDone, listed);
+  const CheckResult checked = engine->CheckFiles(context, false);
+  ASSERT_TRUE(checked.done()) << EngineLog();
+  EXPECT_EQ(checked.filesStored, 0);
+  EXPECT_EQ(progress.Read().itemsDone, listed);
   for (int32_t behind : {2, 1}) {
-    ASSERT_EQ(engine->GetList(kLatest - behind, kLatest), kLatest);
-    ASSERT_GT(engine->fileTable.size(), 0u);
-    ASSERT_EQ(engine->CheckFiles(false), 0) << EngineLog();
+    ASSERT_EQ(engine->GetList({}, kLatest - behind, kLatest).version, kLatest);
+    ASSERT_GT(engine->fileTable().size(), 0u);
+    ASSERT_TRUE(engine->CheckFiles({}, false).done()) << EngineLog();
   }
   // A last request marks the end: every line before it is in the log once it is.
-  ASSERT_EQ(engine->FetchServerVersion(), kLatest);
+  ASSERT_EQ(engine->FetchServerVersion({}).version, kLatest);
   const std::vector<std::string> expected = {"/version 200", "/fulllist 200", "/list_2 200", "/list_1 200",
                                              "/version 200"};
   EXPECT_EQ(Requests(expected.size()), expected);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/progress_counters.h"
 #include "engine/client_archive_set.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
@@ -47,19 +48,21 @@ class ClientFixture : public ::testing::Test {
 
   void MakeSet(const std::u16string& host, uint16_t port) {
     set_.reset();
-    set_ = std::make_unique<ClientArchiveSet>(temp_.U16("patcher"), UpdateServerAddress{host, port});
+    set_ = std::make_unique<ClientArchiveSet>(ClientLayout(temp_.U16("patcher")), UpdateServerAddress{host, port});
   }
+  // The context of an operation the test runs: its progress goes to progress_.
+  OperationContext Context(const CancelToken* cancel = nullptr) { return OperationContext(cancel, progress_); }
 
   // Stores content under a full archive name ("models\a.ski") in the archive `archive`.
   void PutArchived(const std::u16string& archive, const std::u16string& fullName, const std::string& content) {
-    TavrinFilePackage* target = set_->GetPackage(archive);
+    TavrinFilePackage* target = set_->archives().Find(archive);
     ASSERT_NE(target, nullptr);
     ASSERT_EQ(target->SetFileCompressedData(fullName, content.data(), static_cast<uint32_t>(content.size()),
                                             static_cast<uint32_t>(content.size())),
               PackageResult::kOk);
   }
   std::string Archived(const std::u16string& archive, const std::u16string& fullName) {
-    TavrinFilePackage* target = set_->GetPackage(archive);
+    TavrinFilePackage* target = set_->archives().Find(archive);
     std::vector<uint8_t> content;
     if (target == nullptr || target->GetFileData(fullName, true, &content) != PackageResult::kOk) return "<absent>";
     return AsText(content);
@@ -77,6 +80,7 @@ class ClientFixture : public ::testing::Test {
   std::string LogText() { return log_.Text(); }
 
   TempFolder temp_;
+  ProgressCounters progress_;
   std::unique_ptr<ClientArchiveSet> set_;
   testsupport::ProcessLog log_;
 };

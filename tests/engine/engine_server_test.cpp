@@ -44,7 +44,7 @@ class EngineServerTest : public ClientFixture {
     tree_->Clear();
     logStart_ = testsupport::ReadAccessLog(nginx_).size();
     MakeSet(u"127.0.0.1", nginx_.port);
-    ASSERT_TRUE(set_->OpenArchives());
+    ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   }
   void TearDown() override {
     ClientFixture::TearDown();
@@ -72,7 +72,7 @@ TEST_F(EngineServerTest, UpdatesByChangeListAndFetchesOnlyWhatDiffers) {
   PutArchived(u"textures", u"textures\\old.dds", "to be removed");
   PutArchived(u"models", u"models\\a.ski", "old model");
   PutClientFile("old.txt", "to be removed");
-  ASSERT_TRUE(set_->WriteLocalVersion(17));
+  ASSERT_TRUE(set_->WriteLocalVersion(17).written());
   tree_->PutText(u"version", "20\r\n");
   const std::vector<ListedFile> files = {
       {u"models\\a.ski", std::string(3000, 'm') + "new model"},
@@ -86,15 +86,15 @@ TEST_F(EngineServerTest, UpdatesByChangeListAndFetchesOnlyWhatDiffers) {
   };
   tree_->PutChangeList(3, files);
 
-  const int32_t server = set_->FetchServerVersion();
+  const int32_t server = set_->FetchServerVersion(Context()).version;
   ASSERT_EQ(server, 20);
-  ASSERT_EQ(set_->GetList(set_->ReadLocalVersion(), server), 20);
-  EXPECT_EQ(set_->itemsTotal, 8);
-  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
-  EXPECT_EQ(set_->itemsDone, 8);
-  EXPECT_EQ(set_->itemsTotal, 8);
-  EXPECT_TRUE(set_->fileTable.empty());
-  EXPECT_FALSE(set_->busy);
+  ASSERT_EQ(set_->GetList(Context(), set_->ReadLocalVersion(), server).version, 20);
+  EXPECT_EQ(progress_.Read().itemsTotal, 8);
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+  EXPECT_EQ(progress_.Read().itemsDone, 8);
+  EXPECT_EQ(progress_.Read().itemsTotal, 8);
+  EXPECT_TRUE(set_->fileTable().empty());
+  EXPECT_FALSE(set_->busy());
 
   EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
   EXPECT_EQ(Archived(u"models", u"modelsX\\b.ski"), "raw bytes");
@@ -109,47 +109,59 @@ TEST_F(EngineServerTest, UpdatesByChangeListAndFetchesOnlyWhatDiffers) {
   EXPECT_EQ(paths, (std::vector<std::string>{"/version", "/list_3", "/files/data/raw%20bin.dat",
                                              "/files/help/readme.txt", "/files/models/a.ski", "/files/modelsX/b.ski"}));
 
-  ASSERT_TRUE(set_->WriteLocalVersion(server));
-  ASSERT_TRUE(set_->SaveArchives());
+  ASSERT_TRUE(set_->WriteLocalVersion(server).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
   MakeSet(u"127.0.0.1", nginx_.port);
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(set_->ReadLocalVersion(), 20);
   EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
   EXPECT_EQ(Archived(u"textures", u"textures\\old.dds"), "<absent>");
 }
 
 TEST_F(EngineServerTest, ServerResourcesAndTheirFailures) {
-  EXPECT_EQ(set_->FetchServerVersion(), -1);
+  const ServerVersion missing = set_->FetchServerVersion(Context());
+  EXPECT_EQ(missing.outcome, ServerVersion::Outcome::kFailed);
+  // The cause names the request: the server, the resource, the answer.
+  EXPECT_EQ(missing.request.host, u"127.0.0.1");
+  EXPECT_EQ(missing.request.port, nginx_.port);
+  EXPECT_EQ(missing.request.resource, u"version");
+  EXPECT_EQ(missing.request.failure, FetchFailure::kHttpStatus);
+  EXPECT_EQ(missing.request.status, 404u);
   EXPECT_NE(LogText().find("ERROR: Can't load file from server: version\n\r\n"), std::string::npos);
   tree_->PutText(u"version", "");
-  EXPECT_EQ(set_->FetchServerVersion(), 0);
+  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 0);
   tree_->PutText(u"version", "abc");
-  EXPECT_EQ(set_->FetchServerVersion(), 0);
+  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 0);
 
-  EXPECT_EQ(set_->GetList(17, 20), -1);
+  const ListResult noList = set_->GetList(Context(), 17, 20);
+  EXPECT_EQ(noList.outcome, ListResult::Outcome::kFetchFailed);
+  EXPECT_EQ(noList.resource, u"list_3");
+  EXPECT_EQ(noList.request.resource, u"list_3");
   EXPECT_NE(LogText().find("GetList receved(-1) != data.size(0)"), std::string::npos);
   tree_->PutText(u"list_3", "");
-  EXPECT_EQ(set_->GetList(17, 20), -2);
+  EXPECT_EQ(set_->GetList(Context(), 17, 20).outcome, ListResult::Outcome::kEmpty);
   EXPECT_NE(LogText().find("GetList data.size == 0"), std::string::npos);
   tree_->PutText(u"list_3", "\x05");
-  EXPECT_EQ(set_->GetList(17, 20), -3);
+  EXPECT_EQ(set_->GetList(Context(), 17, 20).outcome, ListResult::Outcome::kUnreadable);
 
-  EXPECT_EQ(set_->GetFullList(), -1);
+  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kFetchFailed);
   tree_->PutText(u"fulllist", "\x01\x02");
-  EXPECT_EQ(set_->GetFullList(), -1);
+  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kUnreadable);
   EXPECT_NE(LogText().find("GetFile data.size(2) < 4"), std::string::npos);
   tree_->Put(u"fulllist", {9, 0, 0, 0});
-  EXPECT_EQ(set_->GetFullList(), -2);
+  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kUnreadable);
   EXPECT_NE(LogText().find("ERROR: ReadList"), std::string::npos);
 
-  int32_t from = 0;
-  int32_t to = 0;
-  EXPECT_EQ(set_->FindPatchPackage(17, 20, from, to), u"");
+  const PatchChoice none = set_->server().FindPatchPackage(Context(), 17, 20);
+  EXPECT_EQ(none.url, u"");
+  EXPECT_EQ(none.request.resource, u"patches\\list");
+  EXPECT_EQ(none.request.status, 404u);
   EXPECT_NE(LogText().find("Can't get file from server: patches\\list"), std::string::npos);
   tree_->PutText(u"patches\\list", "10 20 A\n15 20 B\n");
-  EXPECT_EQ(set_->FindPatchPackage(17, 20, from, to), u"B");
-  EXPECT_EQ(from, 15);
-  EXPECT_EQ(to, 20);
+  const PatchChoice chosen = set_->server().FindPatchPackage(Context(), 17, 20);
+  EXPECT_EQ(chosen.url, u"B");
+  EXPECT_EQ(chosen.from, 15);
+  EXPECT_EQ(chosen.to, 20);
 }
 
 TEST_F(EngineServerTest, FullCheckRepairsTheClient) {
@@ -161,16 +173,16 @@ TEST_F(EngineServerTest, FullCheckRepairsTheClient) {
       {u"interfaces\\new.xml", "<x/>", false},
   };
   tree_->PutFullList(42, files);
-  ASSERT_EQ(set_->GetFullList(), 42);
-  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
+  ASSERT_EQ(set_->GetFullList(Context()).version, 42);
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
   EXPECT_EQ(Archived(u"gfx", u"gfx\\damaged.tga"), files[0].content);
   EXPECT_EQ(ClientFileText("velkarclient.exe"), files[1].content);
   EXPECT_EQ(Archived(u"interfaces", u"interfaces\\new.xml"), "<x/>");
 
   // A second check of the repaired client fetches nothing.
   const std::size_t before = Requests(4).size();
-  ASSERT_EQ(set_->GetFullList(), 42);
-  ASSERT_EQ(set_->CheckFiles(false), 0);
+  ASSERT_EQ(set_->GetFullList(Context()).version, 42);
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone);
   EXPECT_EQ(Requests(before + 1).size(), before + 1) << "only the list itself";
 }
 
@@ -180,19 +192,23 @@ TEST_F(EngineServerTest, FailedDownloadStopsTheRunAndResumeFinishesIt) {
   tree_->PutChangeList(1, files);
   std::filesystem::remove(std::filesystem::path(nginx_.root) / "files" / "f4.txt");
   std::filesystem::remove(std::filesystem::path(nginx_.root) / "files\\f4.txt");
-  ASSERT_EQ(set_->GetList(1, 2), 2);
+  ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2);
 
-  EXPECT_EQ(set_->CheckFiles(false), -1);
+  const CheckResult failed = set_->CheckFiles(Context(), false);
+  EXPECT_EQ(failed.outcome, CheckResult::Outcome::kDownloadFailed);
+  EXPECT_EQ(failed.path, u"f4.txt");
+  EXPECT_EQ(failed.request.resource, u"files\\f4.txt");
+  EXPECT_EQ(failed.request.status, 404u);
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\f4.txt\r\n"), std::string::npos);
-  EXPECT_EQ(set_->fileTable.count(u"f4.txt"), 1u);
-  EXPECT_EQ(set_->itemsDone + static_cast<int32_t>(set_->fileTable.size()), 10);
-  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(set_->fileTable().count(u"f4.txt"), 1u);
+  EXPECT_EQ(progress_.Read().itemsDone + static_cast<int32_t>(set_->fileTable().size()), 10);
+  EXPECT_FALSE(set_->busy());
   EXPECT_EQ(ClientFileText("f4.txt"), "<absent>");
 
   tree_->PutStoredFiles({files[4]});
-  ASSERT_EQ(set_->CheckFiles(true), 0);
-  EXPECT_EQ(set_->itemsDone, 10);
-  EXPECT_EQ(set_->itemsTotal, 10);
+  ASSERT_EQ(set_->CheckFiles(Context(), true).outcome, CheckResult::Outcome::kDone);
+  EXPECT_EQ(progress_.Read().itemsDone, 10);
+  EXPECT_EQ(progress_.Read().itemsTotal, 10);
   for (int i = 0; i < 10; ++i)
     EXPECT_EQ(ClientFileText(Numbered("f", i, ".txt")), files[static_cast<std::size_t>(i)].content);
 }
@@ -208,24 +224,22 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
   const auto thirdFile = std::make_shared<testsupport::Gate>(2);
   release.ChangeList(1, files, thirdFile);
   MakeSet(u"127.0.0.1", server.port());
-  ASSERT_TRUE(set_->OpenArchives());
-  ASSERT_EQ(set_->GetList(1, 2), 2);
-  auto token = std::make_shared<CancelToken>();
-  set_->cancelToken = token;
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2);
+  CancelToken token;
   std::thread canceller([&] {
     EXPECT_TRUE(thirdFile->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a third file";
-    token->Cancel();
+    token.Cancel();
   });
-  const int32_t result = set_->CheckFiles(false);
+  const CheckResult result = set_->CheckFiles(Context(&token), false);
   canceller.join();
-  EXPECT_EQ(result, 0);
-  EXPECT_TRUE(set_->cancelRequested());
-  EXPECT_EQ(set_->fileTable.size(), files.size() - 2) << "the held file and those after it are left";
-  EXPECT_EQ(set_->itemsDone, set_->itemsTotal) << "a cancelled run still reports its end";
+  EXPECT_EQ(result.outcome, CheckResult::Outcome::kCancelled);
+  EXPECT_EQ(set_->fileTable().size(), files.size() - 2) << "the held file and those after it are left";
+  EXPECT_EQ(progress_.Read().itemsDone, 2) << "a cancelled run counts what it handled";
   // Exactly the entries that left the table were handled, each completely.
   for (const ListedFile& file : files) {
     const std::string name(file.name.begin(), file.name.end());
-    EXPECT_EQ(ClientFileText(name), set_->fileTable.count(file.name) ? "<absent>" : file.content) << name;
+    EXPECT_EQ(ClientFileText(name), set_->fileTable().count(file.name) ? "<absent>" : file.content) << name;
   }
 }
 
@@ -234,15 +248,13 @@ TEST_F(EngineServerTest, CancelThatCameBeforeThePassIsKept) {
   std::vector<ListedFile> files;
   for (int i = 0; i < 10; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("text ", i)});
   tree_->PutChangeList(1, files);
-  ASSERT_EQ(set_->GetList(1, 2), 2);
-  auto token = std::make_shared<CancelToken>();
-  token->Cancel();
-  set_->cancelToken = token;
+  ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2);
+  CancelToken token;
+  token.Cancel();
   for (bool resume : {false, true}) {
-    EXPECT_EQ(set_->CheckFiles(resume), 0);
-    EXPECT_TRUE(set_->cancelRequested());
-    EXPECT_EQ(set_->fileTable.size(), 10u) << "no entry was handled";
-    EXPECT_FALSE(set_->busy);
+    EXPECT_EQ(set_->CheckFiles(Context(&token), resume).outcome, CheckResult::Outcome::kCancelled);
+    EXPECT_EQ(set_->fileTable().size(), 10u) << "no entry was handled";
+    EXPECT_FALSE(set_->busy());
   }
   EXPECT_EQ(Requests(1).size(), 1u) << "only the list was fetched";
   EXPECT_EQ(ClientFileText("k0.txt"), "<absent>");
@@ -252,24 +264,23 @@ TEST_F(EngineServerTest, CancelThatCameBeforeThePassIsKept) {
 // of the server's is logged for it.
 TEST_F(EngineServerTest, CancelledVersionRequestLogsNoError) {
   tree_->PutText(u"version", "20");
-  auto token = std::make_shared<CancelToken>();
-  token->Cancel();
-  set_->cancelToken = token;
+  CancelToken token;
+  token.Cancel();
   const std::size_t logged = LogText().size();
-  EXPECT_EQ(set_->FetchServerVersion(), -1);
+  EXPECT_EQ(set_->FetchServerVersion(Context(&token)).outcome, ServerVersion::Outcome::kCancelled);
   EXPECT_EQ(LogText().find("ERROR", logged), std::string::npos) << LogText().substr(logged);
-  set_->cancelToken = std::make_shared<CancelToken>();
-  EXPECT_EQ(set_->FetchServerVersion(), 20);
+  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 20);
 }
 
 TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
   for (const std::u16string& bad : {std::u16string(u"..\\evil.txt"), std::u16string(u"models\\..\\..\\evil.txt"),
                                     std::u16string(u"../evil.txt"), std::u16string(u"\\evil.txt")}) {
-    set_->fileTable = {{bad, FileInfo{testsupport::Md5Of("x"), 1, 1}}};
-    EXPECT_EQ(set_->CheckFiles(false), -3) << std::string(bad.begin(), bad.end());
-    EXPECT_EQ(set_->fileTable.size(), 1u);
-    set_->fileTable = {{bad, FileInfo{{}, kDeleteSize, 0}}};
-    EXPECT_EQ(set_->CheckFiles(false), -3);
+    set_->SetFileTable({{bad, FileInfo{testsupport::Md5Of("x"), 1, 1}}});
+    EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kBadPath)
+        << std::string(bad.begin(), bad.end());
+    EXPECT_EQ(set_->fileTable().size(), 1u);
+    set_->SetFileTable({{bad, FileInfo{{}, kDeleteSize, 0}}});
+    EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kBadPath);
   }
   EXPECT_NE(LogText().find("ERROR: Bad file name in list: ..\\evil.txt"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(temp_ / "evil.txt"));
@@ -281,19 +292,19 @@ TEST_F(EngineServerTest, RefusedPathsNeverLeaveTheClientFolder) {
 TEST_F(EngineServerTest, EntriesNamingAnArchiveFileAreRefused) {
   PutArchived(u"help\\script", u"help\\script\\a.lua", "script");
   PutArchived(u"configs", u"configs\\c.cfg", "config");
-  ASSERT_TRUE(set_->WriteLocalVersion(4));
-  ASSERT_TRUE(set_->SaveArchives());
+  ASSERT_TRUE(set_->WriteLocalVersion(4).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
   const std::u16string spellings[] = {u"help/script.pck", u"HELP\\SCRIPT.PCK", u"Help/Script.pkx",  u"configs.pck.",
                                       u"CONFIGS.PCK ",    u"configs.PKX",      u"help//script.pck", u"gfx.pck"};
   for (const std::u16string& spelling : spellings) {
     const std::string shown = platform::Utf8FromUtf16(spelling);
     for (const FileInfo& info : {FileInfo{{}, kDeleteSize, 0}, FileInfo{testsupport::Md5Of("x"), 1, 1}}) {
-      set_->fileTable = {{spelling, info}};
-      EXPECT_EQ(set_->CheckFiles(false), -3) << shown;
-      EXPECT_EQ(set_->fileTable.size(), 1u) << shown;
+      set_->SetFileTable({{spelling, info}});
+      EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kBadPath) << shown;
+      EXPECT_EQ(set_->fileTable().size(), 1u) << shown;
     }
     WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"ok.txt", "ok"}, {spelling, "", true, true}}));
-    EXPECT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), -1) << shown;
+    EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kDamaged) << shown;
   }
   const std::string log = LogText();
   EXPECT_NE(log.find("ERROR: Bad file name in list: help/script.pck"), std::string::npos) << log;
@@ -305,7 +316,7 @@ TEST_F(EngineServerTest, EntriesNamingAnArchiveFileAreRefused) {
   // Reopened from disk: every archive opens as it was saved.
   MakeSet(u"127.0.0.1", nginx_.port);
   const std::size_t logged = LogText().size();
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(LogText().find("Can't open package", logged), std::string::npos) << LogText().substr(logged);
   EXPECT_EQ(Archived(u"help\\script", u"help\\script\\a.lua"), "script");
   EXPECT_EQ(Archived(u"configs", u"configs\\c.cfg"), "config");
@@ -317,20 +328,21 @@ TEST_F(EngineServerTest, SlashSeparatedNamesReachTheirArchiveEntries) {
   PutArchived(u"models", u"models\\same.ski", "same");
   PutArchived(u"models", u"models\\gone.ski", "gone");
   PutArchived(u"help\\script", u"help\\script\\gone.lua", "gone");
-  set_->fileTable = {{u"models/same.ski", FileInfo{testsupport::Md5Of("same"), 4, 4}},
-                     {u"models/gone.ski", FileInfo{{}, kDeleteSize, 0}},
-                     {u"help/script/gone.lua", FileInfo{{}, kDeleteSize, 0}}};
-  ASSERT_EQ(set_->CheckFiles(false), 0) << LogText();
+  set_->SetFileTable({{u"models/same.ski", FileInfo{testsupport::Md5Of("same"), 4, 4}},
+                      {u"models/gone.ski", FileInfo{{}, kDeleteSize, 0}},
+                      {u"help/script/gone.lua", FileInfo{{}, kDeleteSize, 0}}});
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
   EXPECT_EQ(Archived(u"models", u"models\\same.ski"), "same");
   EXPECT_EQ(Archived(u"models", u"models\\gone.ski"), "<absent>");
   EXPECT_EQ(Archived(u"help\\script", u"help\\script\\gone.lua"), "<absent>");
   EXPECT_TRUE(Requests(0).empty()) << "the entry with the listed digest was found";
 
   WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"help/script/new.lua", "new"}}));
-  ASSERT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), 0) << LogText();
+  ASSERT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kApplied) << LogText();
   EXPECT_EQ(Archived(u"help\\script", u"help\\script\\new.lua"), "new");
-  EXPECT_EQ(TavrinFilePackage::NameOf(*set_->GetPackage(u"help\\script")->FindEntry(u"help\\script\\new.lua", false)),
-            u"help\\script\\new.lua");
+  EXPECT_EQ(
+      TavrinFilePackage::NameOf(*set_->archives().Find(u"help\\script")->FindEntry(u"help\\script\\new.lua", false)),
+      u"help\\script\\new.lua");
   EXPECT_FALSE(std::filesystem::exists(ClientFile("help/script")));
 }
 
@@ -340,18 +352,18 @@ TEST_F(EngineServerTest, NamesCreateFoldersOnlyForVerifiedContent) {
   std::u16string deep;
   for (int i = 0; i < 3000; ++i) deep += u"d\\";
   deep += u"f.txt";
-  set_->fileTable = {{deep, FileInfo{testsupport::Md5Of("x"), 1, 1}}};
-  EXPECT_EQ(set_->CheckFiles(false), -3);
+  set_->SetFileTable({{deep, FileInfo{testsupport::Md5Of("x"), 1, 1}}});
+  EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kBadPath);
   EXPECT_NE(LogText().find("ERROR: Bad file name in list: d\\d\\d"), std::string::npos);
 
   tree_->Put(u"files\\x\\y\\z.txt", {'w', 'r', 'o', 'n', 'g'});
-  set_->fileTable = {{u"x\\y\\z.txt", FileInfo{testsupport::Md5Of("right"), 5, 5}}};
-  EXPECT_EQ(set_->CheckFiles(false), -1);
+  set_->SetFileTable({{u"x\\y\\z.txt", FileInfo{testsupport::Md5Of("right"), 5, 5}}});
+  EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDownloadFailed);
   WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{u"p\\q\\r.txt", "package"}}));
   std::vector<uint8_t> damaged = ReadWholeFile(temp_ / "pkg.cup");
   damaged[12] ^= 0x01;
   WriteWholeFile(temp_ / "pkg.cup", damaged);
-  EXPECT_EQ(set_->ApplyPackage(temp_.U16("pkg.cup")), -1);
+  EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kDamaged);
   std::vector<std::string> created;
   for (const auto& item : std::filesystem::directory_iterator(temp_ / "velkar"))
     if (item.is_directory()) created.push_back(item.path().filename().string());
@@ -359,7 +371,7 @@ TEST_F(EngineServerTest, NamesCreateFoldersOnlyForVerifiedContent) {
 
   // The same name with the right content gets its folders, and no temporary file stays.
   tree_->Put(u"files\\x\\y\\z.txt", {'r', 'i', 'g', 'h', 't'});
-  ASSERT_EQ(set_->CheckFiles(true), 0) << LogText();
+  ASSERT_EQ(set_->CheckFiles(Context(), true).outcome, CheckResult::Outcome::kDone) << LogText();
   EXPECT_EQ(ClientFileText("x/y/z.txt"), "right");
   std::vector<std::string> inFolder;
   for (const auto& item : std::filesystem::directory_iterator(ClientFile("x/y")))
@@ -388,9 +400,9 @@ TEST_F(EngineServerTest, DownloadsThatDoNotMatchTheListAreNeverStored) {
   };
   for (const auto& c : cases) {
     tree_->Put(u"files\\" + c.name, c.served);
-    set_->fileTable = {{c.name, c.info}};
-    EXPECT_EQ(set_->CheckFiles(false), -1) << c.what;
-    EXPECT_EQ(set_->fileTable.size(), 1u) << c.what;
+    set_->SetFileTable({{c.name, c.info}});
+    EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDownloadFailed) << c.what;
+    EXPECT_EQ(set_->fileTable().size(), 1u) << c.what;
   }
   EXPECT_EQ(Archived(u"models", u"models\\m.ski"), "<absent>");
   EXPECT_EQ(Archived(u"sfx", u"sfx\\z.wav"), "<absent>");
@@ -404,29 +416,28 @@ TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
   testsupport::ScriptedHttpServer server;
   ASSERT_TRUE(server.listening());
   MakeSet(u"127.0.0.1", server.port());
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   platform::HttpLimits limits;
   limits.connectTimeout = std::chrono::seconds(1);
   limits.lowSpeedTime = std::chrono::seconds(1);
-  set_->serverClient->SetLimits(limits);
+  set_->server().client().SetLimits(limits);
   testsupport::ScriptedResponse silent;
   silent.neverAnswer = true;
   // WinINet sends every "\\" as "/".
   for (const char* target : {"/version", "/list_2", "/fulllist", "/patches\\list", "/patches/list",
                              "/files\\models\\a.ski", "/files/models/a.ski"})
     server.Serve(target, silent);
-  set_->fileTable = {{u"models\\a.ski", FileInfo{testsupport::Md5Of("x"), 1, 1}}};
-  int32_t from = 0;
-  int32_t to = 0;
+  set_->SetFileTable({{u"models\\a.ski", FileInfo{testsupport::Md5Of("x"), 1, 1}}});
   const struct {
     const char* resource;
     std::function<bool()> failed;
   } steps[] = {
-      {"version", [&] { return set_->FetchServerVersion() == -1; }},
-      {"list_2", [&] { return set_->GetList(5, 7) == -1; }},
-      {"fulllist", [&] { return set_->GetFullList() == -1; }},
-      {"patches\\list", [&] { return !set_->DownloadPatchPackage(5, 7, from, to); }},
-      {"files\\models\\a.ski", [&] { return set_->CheckFiles(false) == -1; }},
+      {"version", [&] { return set_->FetchServerVersion(Context()).outcome == ServerVersion::Outcome::kFailed; }},
+      {"list_2", [&] { return set_->GetList(Context(), 5, 7).outcome == ListResult::Outcome::kFetchFailed; }},
+      {"fulllist", [&] { return set_->GetFullList(Context()).outcome == ListResult::Outcome::kFetchFailed; }},
+      {"patches\\list", [&] { return !set_->DownloadPatchPackage(Context(), 5, 7).downloaded(); }},
+      {"files\\models\\a.ski",
+       [&] { return set_->CheckFiles(Context(), false).outcome == CheckResult::Outcome::kDownloadFailed; }},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.resource);
@@ -434,7 +445,7 @@ TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
     EXPECT_TRUE(step.failed());
     // About a second each; far longer if a wait had no end.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 15.0);
-    EXPECT_FALSE(set_->busy);
+    EXPECT_FALSE(set_->busy());
     EXPECT_NE(LogText().find(std::string("ERROR: Can't fetch ") + step.resource +
                              " from 127.0.0.1:" + std::to_string(server.port()) + ": timed out"),
               std::string::npos)
@@ -443,19 +454,29 @@ TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
 }
 
 TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
-  set_->archives.erase(set_->archives.begin() + 4);  // gfx: as after a failed open
-  ASSERT_EQ(set_->GetPackage(u"gfx"), nullptr);
-  set_->fileTable = {{u"gfx\\a.tga", FileInfo{testsupport::Md5Of("a"), 1, 1}}};
-  EXPECT_EQ(set_->CheckFiles(false), -2);
-  set_->fileTable = {{u"gfx\\a.tga", FileInfo{{}, kDeleteSize, 0}}};
-  EXPECT_EQ(set_->CheckFiles(false), -2);
+  // gfx held by another program: it can be neither opened nor made afresh.
+  set_->CloseArchives();
+  platform::File holder;
+  ASSERT_EQ(holder.Open((temp_ / "velkar" / "gfx.pck").u16string(), platform::FileMode::kReadWrite), 0);
+  ASSERT_FALSE(set_->OpenArchives({}).allOpen());
+  ASSERT_EQ(set_->archives().Find(u"gfx"), nullptr);
+  set_->SetFileTable({{u"gfx\\a.tga", FileInfo{testsupport::Md5Of("a"), 1, 1}}});
+  const CheckResult checked = set_->CheckFiles(Context(), false);
+  EXPECT_EQ(checked.outcome, CheckResult::Outcome::kArchiveFailed);
+  EXPECT_EQ(checked.path, u"gfx\\a.tga");
+  EXPECT_EQ(checked.archive, u"gfx");
+  EXPECT_EQ(checked.archiveResult, PackageResult::kNotOpen);
+  set_->SetFileTable({{u"gfx\\a.tga", FileInfo{{}, kDeleteSize, 0}}});
+  EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kArchiveFailed);
   EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
 }
 
 class UpdatePackageTest : public EngineServerTest {
  protected:
   void WritePackage(const std::vector<uint8_t>& bytes) { WriteWholeFile(temp_ / "pkg.cup", bytes); }
-  int32_t Apply() { return set_->ApplyPackage(temp_.U16("pkg.cup")); }
+  ApplyResult Apply(const CancelToken* cancel = nullptr) {
+    return set_->ApplyPackage(Context(cancel), temp_.U16("pkg.cup"));
+  }
 #ifdef __linux__
   [[noreturn]] void DownloadOntoASmallDisk();
 #endif
@@ -465,7 +486,7 @@ TEST_F(UpdatePackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
   PutArchived(u"textures", u"textures\\gone.dds", "old");
   PutClientFile("gone.txt", "old");
   PutClientFile("same.txt", "same");
-  ASSERT_TRUE(set_->WriteLocalVersion(5));
+  ASSERT_TRUE(set_->WriteLocalVersion(5).written());
   const std::vector<ListedFile> files = {
       {u"models\\a.ski", std::string(2500, 'a')}, {u"trees\\raw.spt", "raw tree", false},
       {u"textures\\gone.dds", "", true, true},    {u"gone.txt", "", true, true},
@@ -477,11 +498,11 @@ TEST_F(UpdatePackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
   std::filesystem::last_write_time(ClientFile("same.txt"), longAgo);
   // As the file system stores it.
   const auto before = std::filesystem::last_write_time(ClientFile("same.txt"));
-  ASSERT_EQ(Apply(), 0) << LogText();
+  ASSERT_EQ(Apply().outcome, ApplyResult::Outcome::kApplied) << LogText();
   EXPECT_EQ(std::filesystem::last_write_time(ClientFile("same.txt")), before);
-  EXPECT_EQ(set_->itemsTotal, 6);
-  EXPECT_EQ(set_->itemsDone, 6);
-  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(progress_.Read().itemsTotal, 6);
+  EXPECT_EQ(progress_.Read().itemsDone, 6);
+  EXPECT_FALSE(set_->busy());
   EXPECT_EQ(Archived(u"models", u"models\\a.ski"), files[0].content);
   EXPECT_EQ(Archived(u"trees", u"trees\\raw.spt"), "raw tree");
   EXPECT_EQ(Archived(u"textures", u"textures\\gone.dds"), "<absent>");
@@ -491,19 +512,19 @@ TEST_F(UpdatePackageTest, AppliesRecordsAndRecordsTheTargetVersion) {
 }
 
 TEST_F(UpdatePackageTest, MinimumVersionRuleAndEmptyPackage) {
-  ASSERT_TRUE(set_->WriteLocalVersion(5));
+  ASSERT_TRUE(set_->WriteLocalVersion(5).written());
   WritePackage(testsupport::PackageBytes(6, 9, {{u"a.txt", "a"}}));
-  EXPECT_EQ(Apply(), -2);
+  EXPECT_EQ(Apply().outcome, ApplyResult::Outcome::kVersionTooLow);
   EXPECT_EQ(ClientFileText("a.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 5);
-  EXPECT_FALSE(set_->busy);
+  EXPECT_FALSE(set_->busy());
 
   WritePackage(testsupport::PackageBytes(5, 6, {}));
-  EXPECT_EQ(Apply(), 0);
-  EXPECT_EQ(set_->itemsTotal, 1);
+  EXPECT_EQ(Apply().outcome, ApplyResult::Outcome::kApplied);
+  EXPECT_EQ(progress_.Read().itemsTotal, 1);
   EXPECT_EQ(set_->ReadLocalVersion(), 6);
 
-  EXPECT_EQ(set_->ApplyPackage(temp_.U16("no such.cup")), -1);
+  EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("no such.cup")).outcome, ApplyResult::Outcome::kCannotOpen);
 }
 
 TEST_F(UpdatePackageTest, DamagedOrRefusedPackagesApplyNothing) {
@@ -529,9 +550,9 @@ TEST_F(UpdatePackageTest, DamagedOrRefusedPackagesApplyNothing) {
   };
   for (const auto& c : cases) {
     WritePackage(c.bytes);
-    EXPECT_EQ(Apply(), -1) << c.what;
+    EXPECT_EQ(Apply().outcome, ApplyResult::Outcome::kDamaged) << c.what;
     EXPECT_EQ(ClientFileText("first.txt"), "<absent>") << c.what;
-    EXPECT_FALSE(set_->busy);
+    EXPECT_FALSE(set_->busy());
   }
   EXPECT_FALSE(std::filesystem::exists(temp_ / "evil.txt"));
   EXPECT_EQ(set_->ReadLocalVersion(), 0);
@@ -541,8 +562,8 @@ TEST_F(UpdatePackageTest, DamagedOrRefusedPackagesApplyNothing) {
 // Content damage anywhere is found before the first record is applied, whatever the
 // record's kind and place.
 TEST_F(UpdatePackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
-  ASSERT_TRUE(set_->WriteLocalVersion(1));
-  ASSERT_TRUE(set_->SaveArchives());
+  ASSERT_TRUE(set_->WriteLocalVersion(1).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
   const std::vector<ListedFile> files = {{u"ok.txt", "fine"},
                                          {u"models\\ok.ski", std::string(700, 'o')},
                                          {u"models\\last.ski", std::string(900, 'q')},
@@ -582,11 +603,11 @@ TEST_F(UpdatePackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
   };
   for (const auto& c : cases) {
     WritePackage(c.bytes);
-    EXPECT_EQ(Apply(), -1) << c.what;
+    EXPECT_EQ(Apply().outcome, ApplyResult::Outcome::kDamaged) << c.what;
     EXPECT_EQ(ClientFileText("ok.txt"), "<absent>") << c.what;
     EXPECT_EQ(Archived(u"models", u"models\\ok.ski"), "<absent>") << c.what;
-    EXPECT_FALSE(set_->GetPackage(u"models")->indexChanged()) << c.what;
-    EXPECT_FALSE(set_->busy);
+    EXPECT_FALSE(set_->archives().Find(u"models")->indexChanged()) << c.what;
+    EXPECT_FALSE(set_->busy());
   }
   EXPECT_EQ(ClientFileText("last.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 1);
@@ -595,50 +616,53 @@ TEST_F(UpdatePackageTest, DamagedContentIsFoundBeforeAnythingIsApplied) {
 
   // The undamaged package applies in full.
   WritePackage(good);
-  ASSERT_EQ(Apply(), 0) << LogText();
+  ASSERT_EQ(Apply().outcome, ApplyResult::Outcome::kApplied) << LogText();
   EXPECT_EQ(ClientFileText("last.txt"), files[3].content);
   EXPECT_EQ(Archived(u"models", u"models\\last.ski"), files[2].content);
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
 
-  set_->archives.erase(set_->archives.begin() + 9);  // models not open
+  // models held by another program: it can be neither opened nor made afresh.
+  ASSERT_TRUE(set_->SaveArchives({}).written());
+  set_->CloseArchives();
+  platform::File holder;
+  ASSERT_EQ(holder.Open((temp_ / "velkar" / "models.pck").u16string(), platform::FileMode::kReadWrite), 0);
+  ASSERT_FALSE(set_->OpenArchives({}).allOpen());
   WritePackage(testsupport::PackageBytes(0, 3, {{u"models\\a.ski", "a"}}));
-  EXPECT_EQ(Apply(), -3);
+  const ApplyResult applied = Apply();
+  EXPECT_EQ(applied.outcome, ApplyResult::Outcome::kArchiveFailed);
+  EXPECT_EQ(applied.archive, u"models");
   EXPECT_NE(LogText().find("ERROR: GetPackage error"), std::string::npos);
 }
 
 TEST_F(UpdatePackageTest, CancelledApplicationRecordsNoVersion) {
-  ASSERT_TRUE(set_->WriteLocalVersion(2));
+  ASSERT_TRUE(set_->WriteLocalVersion(2).written());
   std::vector<ListedFile> files;
   for (int i = 0; i < 300; ++i) files.push_back({Wide(Numbered("k", i, ".txt")), Numbered("k", i)});
   WritePackage(testsupport::PackageBytes(0, 8, files));
-  auto token = std::make_shared<CancelToken>();
-  set_->cancelToken = token;
-  set_->itemsDone = 0;
+  CancelToken token;
   // Application reads from the disk alone, so nothing outside can hold it: the cancel
   // follows the first applied record as closely as a spinning thread can.
   std::thread canceller([&] {
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return set_->itemsDone >= 1; }, testsupport::kWaitLimit,
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return progress_.Read().itemsDone >= 1; }, testsupport::kWaitLimit,
                                        std::chrono::milliseconds(0)))
         << "no record was applied";
-    token->Cancel();
+    token.Cancel();
   });
-  const int32_t result = Apply();
+  const ApplyResult result = Apply(&token);
   canceller.join();
-  EXPECT_EQ(result, ClientArchiveSet::kApplyCancelled);
-  EXPECT_TRUE(set_->cancelRequested());
-  EXPECT_EQ(set_->itemsDone, set_->itemsTotal);
+  EXPECT_EQ(result.outcome, ApplyResult::Outcome::kCancelled);
+  EXPECT_EQ(progress_.Read().itemsDone, progress_.Read().itemsTotal);
   EXPECT_EQ(ClientFileText("k299.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
 }
 
 TEST_F(UpdatePackageTest, CancelThatCameBeforeTheApplicationIsKept) {
-  ASSERT_TRUE(set_->WriteLocalVersion(2));
+  ASSERT_TRUE(set_->WriteLocalVersion(2).written());
   WritePackage(testsupport::PackageBytes(0, 8, {{u"early.txt", "early"}}));
-  auto token = std::make_shared<CancelToken>();
-  token->Cancel();
-  set_->cancelToken = token;
-  EXPECT_EQ(Apply(), ClientArchiveSet::kApplyCancelled);
-  EXPECT_FALSE(set_->busy);
+  CancelToken token;
+  token.Cancel();
+  EXPECT_EQ(Apply(&token).outcome, ApplyResult::Outcome::kCancelled);
+  EXPECT_FALSE(set_->busy());
   EXPECT_EQ(ClientFileText("early.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
 }
@@ -648,20 +672,19 @@ TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   tree_->Put(u"packs\\p1.cup", package);
   tree_->PutText(u"version", "20");
   tree_->PutText(u"patches\\list", Numbered("15 20 http://127.0.0.1:", nginx_.port, "/packs/p1.cup?x=1\n"));
-  int32_t from = 0;
-  int32_t to = 0;
-  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
-  EXPECT_EQ(from, 15);
-  EXPECT_EQ(to, 20);
+  const PackageDownload download = set_->DownloadPatchPackage(Context(), 17, 20);
+  ASSERT_TRUE(download.downloaded()) << LogText();
+  EXPECT_EQ(download.from, 15);
+  EXPECT_EQ(download.to, 20);
   EXPECT_EQ(ReadWholeFile(temp_ / "config" / "patcher" / "tempfile.dat"), package);
-  ASSERT_EQ(set_->ApplyPackage(set_->tempFilePath), 0);
+  ASSERT_EQ(set_->ApplyPackage(Context(), set_->layout().packageFile()).outcome, ApplyResult::Outcome::kApplied);
   EXPECT_EQ(ClientFileText("p.txt"), "from a package");
 
   // The same package named on another host: fetched over a connection of its own, after
   // which the client is back on the update server.
   tree_->PutText(u"patches\\list", "17 20 http://localhost:1/packs/p1.cup\n");
-  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
-  EXPECT_EQ(set_->FetchServerVersion(), 20);
+  ASSERT_TRUE(set_->DownloadPatchPackage(Context(), 17, 20).downloaded()) << LogText();
+  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 20);
   const std::vector<std::string> requests = Requests(5);
   ASSERT_EQ(requests.size(), 5u) << ::testing::PrintToString(requests);
   EXPECT_EQ(PathOf(requests[0]), "/patches/list");
@@ -698,13 +721,13 @@ void UpdatePackageTest::DownloadOntoASmallDisk() {
     tooBig.body = "x";
     server.Serve("/too-big.cup", tooBig);
     MakeSet(u"127.0.0.1", server.port());
-    if (!set_->OpenArchives()) return "the archives did not open";
-    int32_t from = 0;
-    int32_t to = 0;
+    if (!set_->OpenArchives({}).allOpen()) return "the archives did not open";
     const std::filesystem::path package = folder / "tempfile.dat";
-    if (!set_->DownloadPatchPackage(5, 7, from, to)) return "the package that fits was not fetched: " + LogText();
+    if (!set_->DownloadPatchPackage(Context(), 5, 7).downloaded())
+      return "the package that fits was not fetched: " + LogText();
     if (std::filesystem::file_size(package) != fits.body.size()) return "the package that fits is not whole";
-    if (set_->DownloadPatchPackage(6, 7, from, to)) return "the package too large for the disk was fetched";
+    if (set_->DownloadPatchPackage(Context(), 6, 7).downloaded())
+      return "the package too large for the disk was fetched";
     if (std::filesystem::file_size(package) != 0) return "bytes of the package too large for the disk were written";
     const std::string log = LogText();
     const std::string line =
@@ -736,7 +759,7 @@ TEST_F(UpdatePackageTest, BrokenOrMissingPackageDownloadIsRejected) {
   testsupport::ScriptedHttpServer server;
   ASSERT_TRUE(server.listening());
   MakeSet(u"127.0.0.1", server.port());
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", std::string(9000, 'p'), false}});
   testsupport::ScriptedResponse cut;
   cut.body = std::string(package.begin(), package.end());
@@ -752,12 +775,14 @@ TEST_F(UpdatePackageTest, BrokenOrMissingPackageDownloadIsRejected) {
   server.Serve("/patches/list", list);
   server.Serve("//cut.cup", cut);
   server.Serve("/cut.cup", cut);
-  int32_t from = 0;
-  int32_t to = 0;
-  EXPECT_FALSE(set_->DownloadPatchPackage(15, 20, from, to));
+  const PackageDownload cutShort = set_->DownloadPatchPackage(Context(), 15, 20);
+  EXPECT_EQ(cutShort.outcome, PackageDownload::Outcome::kFailed);
+  EXPECT_EQ(cutShort.request.failure, FetchFailure::kBrokenOff);
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: /cut.cup"), std::string::npos);
-  EXPECT_FALSE(set_->DownloadPatchPackage(16, 20, from, to));
-  EXPECT_EQ(from, 16);
+  const PackageDownload missing = set_->DownloadPatchPackage(Context(), 16, 20);
+  EXPECT_EQ(missing.outcome, PackageDownload::Outcome::kFailed);
+  EXPECT_EQ(missing.from, 16);
+  EXPECT_EQ(missing.request.status, 404u);
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: /missing.cup"), std::string::npos) << LogText();
 }
 
@@ -767,19 +792,17 @@ TEST_F(UpdatePackageTest, PackageRouteExplainsEveryWayOut) {
   const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"p.txt", "from a package"}});
   tree_->Put(u"packs\\p.cup", package);
   tree_->PutText(u"patches\\list", Numbered("17 20 http://127.0.0.1:", nginx_.port, "/packs/p.cup\n"));
-  int32_t from = 0;
-  int32_t to = 0;
-  EXPECT_FALSE(set_->DownloadPatchPackage(16, 20, from, to));
+  EXPECT_EQ(set_->DownloadPatchPackage(Context(), 16, 20).outcome, PackageDownload::Outcome::kNoPackage);
   EXPECT_NE(LogText().find("INFO: No update package from version 16 to 20"), std::string::npos) << LogText();
 
   std::filesystem::remove_all(temp_ / "config" / "patcher");
-  ASSERT_TRUE(set_->DownloadPatchPackage(17, 20, from, to)) << LogText();
+  ASSERT_TRUE(set_->DownloadPatchPackage(Context(), 17, 20).downloaded()) << LogText();
   EXPECT_EQ(ReadWholeFile(temp_ / "config" / "patcher" / "tempfile.dat"), package);
 
   // A folder where the temporary file belongs: it cannot be created.
   std::filesystem::remove(temp_ / "config" / "patcher" / "tempfile.dat");
   std::filesystem::create_directories(temp_ / "config" / "patcher" / "tempfile.dat");
-  EXPECT_FALSE(set_->DownloadPatchPackage(17, 20, from, to));
+  EXPECT_EQ(set_->DownloadPatchPackage(Context(), 17, 20).outcome, PackageDownload::Outcome::kCannotCreate);
   EXPECT_NE(LogText().find("ERROR: Can't create file " + (temp_ / "config" / "patcher").lexically_normal().string()),
             std::string::npos)
       << LogText();

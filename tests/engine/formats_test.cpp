@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "archive/archive_names.h"
 #include "engine/client_path.h"
 #include "net/parse_url.h"
 #include "platform/text.h"
@@ -70,14 +71,18 @@ TEST(ClientPathTest, RefusesPathsThatLeaveTheClientFolder) {
 }
 
 TEST(ClientPathTest, ArchiveOwnershipIsAPlainPrefixTest) {
-  EXPECT_TRUE(BelongsToArchive(u"modelsX\\a.ski", u"models"));
-  EXPECT_TRUE(IsArchivePath(u"help\\script\\a.lua"));
-  EXPECT_FALSE(IsArchivePath(u"help\\readme.txt"));
-  EXPECT_FALSE(IsArchivePath(u"Models\\a.ski"));
+  const auto archiveOf = [](std::u16string_view path) -> std::u16string {
+    const std::optional<std::size_t> archive = ArchiveOfPath(path);
+    return archive ? std::u16string(kArchiveNames[*archive]) : u"<plain>";
+  };
+  EXPECT_EQ(archiveOf(u"modelsX\\a.ski"), u"models");
+  EXPECT_EQ(archiveOf(u"help\\script\\a.lua"), u"help\\script");
+  EXPECT_EQ(archiveOf(u"help\\readme.txt"), u"<plain>");
+  EXPECT_EQ(archiveOf(u"Models\\a.ski"), u"<plain>");
   // "/" is "\" to the file system, and so to the archives.
-  EXPECT_TRUE(BelongsToArchive(u"help/script\\a.lua", u"help\\script"));
-  EXPECT_TRUE(IsArchivePath(u"help/script.pck"));
-  EXPECT_FALSE(BelongsToArchive(u"help", u"help\\script"));
+  EXPECT_EQ(archiveOf(u"help/script\\a.lua"), u"help\\script");
+  EXPECT_EQ(archiveOf(u"help/script.pck"), u"help\\script");
+  EXPECT_EQ(archiveOf(u"help"), u"<plain>");
   EXPECT_EQ(ArchiveEntryName(u"help/script/a/b.lua"), u"help\\script\\a\\b.lua");
 }
 

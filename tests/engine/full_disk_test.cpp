@@ -48,12 +48,13 @@ class FullDiskTest : public ::testing::Test {
 
   void MakeSet() {
     set_.reset();
-    set_ = std::make_unique<ClientArchiveSet>((root_ / "patcher").u16string(), UpdateServerAddress{kNoServer, kNoPort});
+    set_ = std::make_unique<ClientArchiveSet>(ClientLayout((root_ / "patcher").u16string()),
+                                              UpdateServerAddress{kNoServer, kNoPort});
   }
   std::string LogText() { return log_.Text(); }
   std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }
   std::string BasePath(const char* archive) const {
-    return platform::Utf8FromUtf16(set_->clientFolder) + "\\" + archive;
+    return platform::Utf8FromUtf16(set_->layout().clientFolder()) + "\\" + archive;
   }
   // Writes whole pages into a file of its own until the disk takes no more.
   void FillDisk() {
@@ -74,14 +75,14 @@ class FullDiskTest : public ::testing::Test {
 
 TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) {
   MakeSet();
-  ASSERT_TRUE(set_->OpenArchives());
-  ASSERT_TRUE(set_->WriteLocalVersion(3));
-  ASSERT_TRUE(set_->SaveArchives()) << LogText();
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_TRUE(set_->WriteLocalVersion(3).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written()) << LogText();
   ASSERT_EQ(VersionFile(), "3");
 
   // models gets many new entries, so that its next index needs pages of its own; trees
   // is made to end on a page boundary, so that even one more byte needs a page.
-  TavrinFilePackage* models = set_->GetPackage(u"models");
+  TavrinFilePackage* models = set_->archives().Find(u"models");
   for (int i = 0; i < 200; ++i) {
     const std::string content = Numbered("model ", i);
     ASSERT_EQ(
@@ -89,7 +90,7 @@ TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) 
                                       static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())),
         PackageResult::kOk);
   }
-  TavrinFilePackage* trees = set_->GetPackage(u"trees");
+  TavrinFilePackage* trees = set_->archives().Find(u"trees");
   const std::string padding(static_cast<std::size_t>(kPage - trees->streamLength() % kPage), 't');
   ASSERT_EQ(trees->SetFileCompressedData(u"trees\\padding.spt", padding.data(), static_cast<uint32_t>(padding.size()),
                                          static_cast<uint32_t>(padding.size())),
@@ -98,13 +99,15 @@ TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) 
   FillDisk();
 
   // The version entry does not fit into trees: the version is not stored.
-  EXPECT_FALSE(set_->WriteLocalVersion(9));
+  EXPECT_FALSE(set_->WriteLocalVersion(9).written());
   EXPECT_NE(LogText().find("ERROR: Can't store the version in package: " + BasePath("trees")), std::string::npos)
       << LogText();
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
 
   // The index of models does not fit: the save fails and says which archive.
-  EXPECT_FALSE(set_->SaveArchives());
+  const WriteResult saved = set_->SaveArchives({});
+  EXPECT_EQ(saved.outcome, WriteResult::Outcome::kArchiveFailed);
+  EXPECT_EQ(platform::Utf8FromUtf16(saved.path), BasePath("models"));
   EXPECT_NE(LogText().find("ERROR: Can't save package: " + BasePath("models")), std::string::npos) << LogText();
   EXPECT_TRUE(models->indexChanged()) << "kept for the next save";
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
@@ -113,25 +116,25 @@ TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) 
   // The version stored while there was room, the disk full at save time: the save fails,
   // and the version file keeps the old version.
   FreeDisk();
-  ASSERT_TRUE(set_->WriteLocalVersion(9)) << LogText();
+  ASSERT_TRUE(set_->WriteLocalVersion(9).written()) << LogText();
   EXPECT_EQ(set_->ReadLocalVersion(), 9);
   FillDisk();
-  EXPECT_FALSE(set_->SaveArchives());
+  EXPECT_FALSE(set_->SaveArchives({}).written());
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
   EXPECT_EQ(VersionFile(), "3");
 
   // As the next start sees it.
   MakeSet();
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
 }
 
 TEST_F(FullDiskTest, SaveSucceedsOnceThereIsRoomAgain) {
   MakeSet();
-  ASSERT_TRUE(set_->OpenArchives());
-  ASSERT_TRUE(set_->WriteLocalVersion(3));
-  ASSERT_TRUE(set_->SaveArchives());
-  TavrinFilePackage* models = set_->GetPackage(u"models");
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_TRUE(set_->WriteLocalVersion(3).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
+  TavrinFilePackage* models = set_->archives().Find(u"models");
   for (int i = 0; i < 200; ++i) {
     const std::string content = Numbered("model ", i);
     ASSERT_EQ(
@@ -140,16 +143,16 @@ TEST_F(FullDiskTest, SaveSucceedsOnceThereIsRoomAgain) {
         PackageResult::kOk);
   }
   FillDisk();
-  EXPECT_FALSE(set_->SaveArchives());
+  EXPECT_FALSE(set_->SaveArchives({}).written());
 
   FreeDisk();
-  ASSERT_TRUE(set_->WriteLocalVersion(9)) << LogText();
-  ASSERT_TRUE(set_->SaveArchives()) << LogText();
+  ASSERT_TRUE(set_->WriteLocalVersion(9).written()) << LogText();
+  ASSERT_TRUE(set_->SaveArchives({}).written()) << LogText();
   EXPECT_EQ(VersionFile(), "9");
   MakeSet();
-  ASSERT_TRUE(set_->OpenArchives());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(set_->ReadLocalVersion(), 9);
-  EXPECT_EQ(set_->GetPackage(u"models")->index().size(), 201u) << "200 files and the version";
+  EXPECT_EQ(set_->archives().Find(u"models")->index().size(), 201u) << "200 files and the version";
 }
 
 }  // namespace

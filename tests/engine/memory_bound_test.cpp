@@ -76,10 +76,10 @@ class MemoryBoundTest : public ::testing::Test {
     tree_ = std::make_unique<testsupport::ServerTree>(fs::path(nginx_.root));
     tree_->Clear();
     // Saved and let go: the child takes the archives for its own.
-    ClientArchiveSet set((root_ / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", nginx_.port});
-    ASSERT_TRUE(set.OpenArchives());
-    ASSERT_TRUE(set.WriteLocalVersion(1));
-    ASSERT_TRUE(set.SaveArchives());
+    ClientArchiveSet set(ClientLayout((root_ / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", nginx_.port});
+    ASSERT_TRUE(set.OpenArchives({}).allOpen());
+    ASSERT_TRUE(set.WriteLocalVersion(1).written());
+    ASSERT_TRUE(set.SaveArchives({}).written());
   }
   void TearDown() override {
     if (tree_ != nullptr) tree_->Clear();
@@ -133,7 +133,8 @@ TEST_F(MemoryBoundTest, SizeTheListClaimsSizesNoBuffer) {
   Checked checked;
   std::string output;
   ASSERT_TRUE(Check(&checked, &output)) << output;
-  EXPECT_EQ(checked.result, -1) << "the content is not what the list says";
+  EXPECT_EQ(checked.result, static_cast<int>(CheckResult::Outcome::kDownloadFailed))
+      << "the content is not what the list says";
   EXPECT_LT(checked.growth, kAllowance + stored.size()) << checked.growth / kMiB << " MiB";
   EXPECT_FALSE(fs::exists(ClientFile("huge.bin")));
   EXPECT_FALSE(fs::exists(ClientFile("huge.bin.~part")));
@@ -151,17 +152,17 @@ TEST_F(MemoryBoundTest, LargeFilesAreCheckedAndWrittenInPieces) {
   Checked checked;
   std::string output;
   ASSERT_TRUE(Check(&checked, &output)) << output;
-  EXPECT_EQ(checked.result, 0) << output;
+  EXPECT_EQ(checked.result, static_cast<int>(CheckResult::Outcome::kDone)) << output;
   EXPECT_LT(checked.growth, kAllowance + stored.size()) << checked.growth / kMiB << " MiB for the update";
   EXPECT_EQ(fs::file_size(ClientFile("big.bin")), kSize);
 
   // Checked again, now that both are in place: read back and hashed in pieces too.
   ASSERT_TRUE(Check(&checked, &output)) << output;
-  EXPECT_EQ(checked.result, 0) << output;
+  EXPECT_EQ(checked.result, static_cast<int>(CheckResult::Outcome::kDone)) << output;
   EXPECT_LT(checked.growth, kAllowance + stored.size()) << checked.growth / kMiB << " MiB for the check";
-  ClientArchiveSet set((root_ / "patcher").u16string(), UpdateServerAddress{u"127.0.0.1", nginx_.port});
-  ASSERT_TRUE(set.OpenArchives());
-  const TavrinFilePackage::EntryRecord* entry = set.GetPackage(u"models")->FindEntry(u"models\\big.ski", false);
+  ClientArchiveSet set(ClientLayout((root_ / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", nginx_.port});
+  ASSERT_TRUE(set.OpenArchives({}).allOpen());
+  const TavrinFilePackage::EntryRecord* entry = set.archives().Find(u"models")->FindEntry(u"models\\big.ski", false);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->uncompressedLength, kSize);
   EXPECT_EQ(entry->storedLength, storedSize) << "stored as downloaded";

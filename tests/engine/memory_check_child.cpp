@@ -21,24 +21,25 @@ int main(int argc, char** argv) {
   }
   const auto port = static_cast<uint16_t>(std::strtoul(argv[2], nullptr, 10));
   const int behind = std::atoi(argv[3]);
-  ClientArchiveSet set(platform::Utf16FromUtf8(argv[1]), UpdateServerAddress{u"127.0.0.1", port});
-  if (!set.OpenArchives()) {
+  ClientArchiveSet set(ClientLayout(platform::Utf16FromUtf8(argv[1])), UpdateServerAddress{u"127.0.0.1", port});
+  if (!set.OpenArchives({}).allOpen()) {
     std::fprintf(stderr, "the archives did not open\n");
     return 1;
   }
   const int32_t local = set.ReadLocalVersion();
-  const int32_t listed = behind == 0 ? set.GetFullList() : set.GetList(local, local + behind);
-  if (listed < 0) {
-    std::fprintf(stderr, "no list: %d\n", static_cast<int>(listed));
+  const ListResult listed = behind == 0 ? set.GetFullList({}) : set.GetList({}, local, local + behind);
+  if (!listed.loaded()) {
+    std::fprintf(stderr, "no list\n");
     return 1;
   }
   testsupport::MemoryUse before;
   testsupport::MemoryUse after;
   if (!testsupport::ReadMemoryUse(&before)) return 1;
-  const int32_t result = set.CheckFiles(false);
+  // The outcome as its number (CheckResult::Outcome).
+  const int result = static_cast<int>(set.CheckFiles({}, false).outcome);
   if (!testsupport::ReadMemoryUse(&after)) return 1;
   // Whatever was stored stays: the next check reads it back.
-  if (!set.SaveArchives()) return 1;
+  if (!set.SaveArchives({}).written()) return 1;
   std::printf("result %d growth %llu\n", static_cast<int>(result),
               static_cast<unsigned long long>(after.peak > before.current ? after.peak - before.current : 0));
   return 0;

@@ -51,9 +51,8 @@ class ParallelCheckTest : public ClientFixture {
   // A fresh archive set over the client folder as it is on disk.
   void NewSet() {
     MakeSet(u"127.0.0.1", server_.port());
-    ASSERT_TRUE(set_->OpenArchives());
+    ASSERT_TRUE(set_->OpenArchives({}).allOpen());
     token_ = std::make_shared<CancelToken>();
-    set_->cancelToken = token_;
   }
   // An empty client: no plain files, fifteen new archives.
   void EmptyClient() {
@@ -80,24 +79,26 @@ class ParallelCheckTest : public ClientFixture {
     std::vector<testsupport::ListEntry> entries;
     for (const ListedFile& file : files) entries.push_back(testsupport::EntryOf(file));
     const std::vector<uint8_t> list = testsupport::FileListBytes(entries);
-    ASSERT_TRUE(set_->ReadList(list.data(), list.size()));
+    FileTable table;
+    ASSERT_TRUE(ReadFileList(list.data(), list.size(), &table, Context()));
+    set_->SetFileTable(std::move(table));
   }
   // The table's entries in the order the check works through them.
   std::vector<std::u16string> TableOrder() const {
     std::vector<std::u16string> order;
-    for (const auto& entry : set_->fileTable) order.push_back(entry.first);
+    for (const auto& entry : set_->fileTable()) order.push_back(entry.first);
     return order;
   }
 
   // Puts content where a listed file lives: its archive entry (as a zlib stream where
   // that is shorter and asked for) or its plain file.
   void PutLocal(const std::u16string& name, const std::string& content, bool compress = false) {
-    for (std::u16string_view archive : ClientArchiveSet::archiveNames) {
+    for (std::u16string_view archive : kArchiveNames) {
       if (name.compare(0, archive.size(), archive) != 0) continue;
       std::u16string full = name;
       std::replace(full.begin(), full.end(), u'/', u'\\');
       const std::vector<uint8_t> stored = testsupport::StoredForm(content, compress);
-      ASSERT_EQ(set_->GetPackage(archive)->SetFileCompressedData(
+      ASSERT_EQ(set_->archives().Find(archive)->SetFileCompressedData(
                     full, stored.data(), static_cast<uint32_t>(stored.size()), static_cast<uint32_t>(content.size())),
                 PackageResult::kOk);
       return;
@@ -105,7 +106,7 @@ class ParallelCheckTest : public ClientFixture {
     PutClientFile(Narrow(name), content);
   }
   std::string Local(const std::u16string& name) {
-    for (std::u16string_view archive : ClientArchiveSet::archiveNames) {
+    for (std::u16string_view archive : kArchiveNames) {
       if (name.compare(0, archive.size(), archive) != 0) continue;
       std::u16string full = name;
       std::replace(full.begin(), full.end(), u'/', u'\\');
@@ -128,15 +129,16 @@ class ParallelCheckTest : public ClientFixture {
   static std::string RequestOf(const std::u16string& name) { return "/files/" + Narrow(name); }
 
   // Runs the check on a thread of its own; false when it did not end in time.
-  bool CheckWithin(bool resume, int32_t* result, std::chrono::seconds deadline = kDeadline) {
-    std::future<int32_t> check = std::async(std::launch::async, [&] { return set_->CheckFiles(resume); });
+  bool CheckWithin(bool resume, CheckResult::Outcome* result, std::chrono::seconds deadline = kDeadline) {
+    std::future<CheckResult> check =
+        std::async(std::launch::async, [&] { return set_->CheckFiles(Context(token_.get()), resume); });
     if (check.wait_for(deadline) != std::future_status::ready) {
       // Let it end before the test's objects go; the cancel ends any transfer.
       token_->Cancel();
       check.wait();
       return false;
     }
-    *result = check.get();
+    *result = check.get().outcome;
     return true;
   }
 
@@ -185,20 +187,20 @@ TEST_F(ParallelCheckTest, EntriesThatDifferAtRandomPlacesAreFetchedInListOrderBy
     std::vector<std::string> expected;
     for (const std::u16string& name : TableOrder())
       if (differing.count(name) != 0) expected.push_back(RequestOf(name));
-    set_->checkThreads = threads;
+    set_->SetCheckThreads(threads);
     const std::size_t before = server_.requestLines().size();
     const int connections = server_.connections();
     const std::size_t logged = LogText().size();
 
-    int32_t result = -99;
+    CheckResult::Outcome result = CheckResult::Outcome::kBadPath;
     ASSERT_TRUE(CheckWithin(false, &result)) << "the check did not end";
-    EXPECT_EQ(result, 0) << LogText();
+    EXPECT_EQ(result, CheckResult::Outcome::kDone) << LogText();
     EXPECT_EQ(FileRequests(before), expected);
     // WinINet may go on with a connection of the archive set before.
     EXPECT_LE(server_.connections() - connections, 1) << "one connection, one download at a time";
     EXPECT_EQ(LogText().find("ERROR", logged), std::string::npos) << LogText().substr(logged);
-    EXPECT_TRUE(set_->fileTable.empty());
-    EXPECT_EQ(set_->itemsDone, 300);
+    EXPECT_TRUE(set_->fileTable().empty());
+    EXPECT_EQ(progress_.Read().itemsDone, 300);
     for (const ListedFile& file : files) EXPECT_EQ(Local(file.name), file.content) << Narrow(file.name);
     if (threads == 1)
       firstRequests = FileRequests(before);
@@ -209,7 +211,7 @@ TEST_F(ParallelCheckTest, EntriesThatDifferAtRandomPlacesAreFetchedInListOrderBy
     LoadList(files);
     const std::size_t again = server_.requestLines().size();
     ASSERT_TRUE(CheckWithin(false, &result)) << "the second check did not end";
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, CheckResult::Outcome::kDone);
     EXPECT_TRUE(FileRequests(again).empty()) << ::testing::PrintToString(FileRequests(again));
   }
 }
@@ -217,7 +219,7 @@ TEST_F(ParallelCheckTest, EntriesThatDifferAtRandomPlacesAreFetchedInListOrderBy
 // Two names can reach one target. The second is checked only after the first was
 // stored, so it sees what the first left, as it would one after the other.
 TEST_F(ParallelCheckTest, NamesThatReachOneTargetSeeWhatTheEntryBeforeThemLeft) {
-  set_->checkThreads = 4;
+  set_->SetCheckThreads(4);
   // Archive entries are found whatever the case of A-Z and either separator; plain files
   // whatever the case where the file system does not tell case apart.
   const std::vector<std::pair<ListedFile, ListedFile>> pairs = {
@@ -256,9 +258,9 @@ TEST_F(ParallelCheckTest, NamesThatReachOneTargetSeeWhatTheEntryBeforeThemLeft) 
   }
   for (std::size_t i = 2 * pairs.size(); i < files.size(); ++i) PutLocal(files[i].name, files[i].content);
 
-  int32_t result = -99;
+  CheckResult::Outcome result = CheckResult::Outcome::kBadPath;
   ASSERT_TRUE(CheckWithin(false, &result)) << "the check did not end";
-  ASSERT_EQ(result, 0) << LogText();
+  ASSERT_EQ(result, CheckResult::Outcome::kDone) << LogText();
   std::vector<std::string> expected;
   for (const std::u16string& name : order)
     if (std::find(expectRequested.begin(), expectRequested.end(), name) != expectRequested.end())
@@ -271,7 +273,7 @@ TEST_F(ParallelCheckTest, NamesThatReachOneTargetSeeWhatTheEntryBeforeThemLeft) 
 // check handles exactly the entries left and never looks at those handled before (their
 // targets, spoilt meanwhile, stay spoilt).
 TEST_F(ParallelCheckTest, FailureInTheMiddleIsResumedWithTheEntriesLeftOnly) {
-  set_->checkThreads = 4;
+  set_->SetCheckThreads(4);
   std::mt19937 random(5);
   const std::vector<ListedFile> files = ManyFiles(random, 200);
   LoadList(files);
@@ -288,31 +290,31 @@ TEST_F(ParallelCheckTest, FailureInTheMiddleIsResumedWithTheEntriesLeftOnly) {
   }
   Serve(served);
 
-  int32_t result = -99;
+  CheckResult::Outcome result = CheckResult::Outcome::kBadPath;
   ASSERT_TRUE(CheckWithin(false, &result)) << "the check did not end";
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, CheckResult::Outcome::kDownloadFailed);
   EXPECT_NE(LogText().find("ERROR: Can't get file from server: files\\" + std::string(failing.begin(), failing.end())),
             std::string::npos);
   std::vector<std::string> expected;
   for (std::size_t i = 0; i <= 120; ++i)
     if (differing.count(order[i]) != 0) expected.push_back(RequestOf(order[i]));
   EXPECT_EQ(FileRequests(), expected) << "nothing after the failing entry was fetched";
-  EXPECT_EQ(set_->itemsDone, 120);
-  EXPECT_EQ(set_->fileTable.size(), 80u);
-  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(set_->fileTable.count(order[i]), i < 120 ? 0u : 1u);
+  EXPECT_EQ(progress_.Read().itemsDone, 120);
+  EXPECT_EQ(set_->fileTable().size(), 80u);
+  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(set_->fileTable().count(order[i]), i < 120 ? 0u : 1u);
 
   for (std::size_t i = 0; i < 120; ++i) PutLocal(order[i], "spoilt since");
   Serve(files);
   const std::size_t before = server_.requestLines().size();
   ASSERT_TRUE(CheckWithin(true, &result)) << "the resumed check did not end";
-  EXPECT_EQ(result, 0) << LogText();
+  EXPECT_EQ(result, CheckResult::Outcome::kDone) << LogText();
   expected.clear();
   for (std::size_t i = 120; i < order.size(); ++i)
     if (differing.count(order[i]) != 0) expected.push_back(RequestOf(order[i]));
   EXPECT_EQ(FileRequests(before), expected);
-  EXPECT_EQ(set_->itemsDone, 200);
-  EXPECT_EQ(set_->itemsTotal, 200);
-  EXPECT_TRUE(set_->fileTable.empty());
+  EXPECT_EQ(progress_.Read().itemsDone, 200);
+  EXPECT_EQ(progress_.Read().itemsTotal, 200);
+  EXPECT_TRUE(set_->fileTable().empty());
   for (std::size_t i = 0; i < order.size(); ++i) {
     const auto file = std::find_if(files.begin(), files.end(), [&](const ListedFile& f) { return f.name == order[i]; });
     EXPECT_EQ(Local(order[i]), i < 120 ? "spoilt since" : file->content) << Narrow(order[i]);
@@ -322,7 +324,7 @@ TEST_F(ParallelCheckTest, FailureInTheMiddleIsResumedWithTheEntriesLeftOnly) {
 // A cancel while an entry downloads: that entry and every later one stay for a later
 // run, those before it are handled, and the pass ends without waiting for the server.
 TEST_F(ParallelCheckTest, CancelDuringADownloadLeavesItAndTheRestForLater) {
-  set_->checkThreads = 4;
+  set_->SetCheckThreads(4);
   std::mt19937 random(7);
   const std::vector<ListedFile> files = ManyFiles(random, 60);
   LoadList(files);
@@ -335,7 +337,8 @@ TEST_F(ParallelCheckTest, CancelDuringADownloadLeavesItAndTheRestForLater) {
   stalled.stallAfter = 0;
   Serve(*held, stalled);
   const std::size_t logged = LogText().size();
-  std::future<int32_t> check = std::async(std::launch::async, [&] { return set_->CheckFiles(false); });
+  std::future<CheckResult> check =
+      std::async(std::launch::async, [&] { return set_->CheckFiles(Context(token_.get()), false); });
   const bool reached = WaitUntil([&] {
     const std::vector<std::string> requests = FileRequests();
     return !requests.empty() && requests.back() == RequestOf(order[25]);
@@ -343,15 +346,15 @@ TEST_F(ParallelCheckTest, CancelDuringADownloadLeavesItAndTheRestForLater) {
   token_->Cancel();
   ASSERT_TRUE(reached) << "the 25th download never started; requests: " << ::testing::PrintToString(FileRequests());
   ASSERT_EQ(check.wait_for(kDeadline), std::future_status::ready) << "the cancel did not end the check";
-  EXPECT_EQ(check.get(), 0);
-  EXPECT_TRUE(set_->cancelRequested());
-  EXPECT_FALSE(set_->busy);
+  EXPECT_EQ(check.get().outcome, CheckResult::Outcome::kCancelled);
+  EXPECT_TRUE(token_->cancelled());
+  EXPECT_FALSE(set_->busy());
   std::vector<std::string> expected;
   for (std::size_t i = 0; i <= 25; ++i) expected.push_back(RequestOf(order[i]));
   EXPECT_EQ(FileRequests(), expected);
-  EXPECT_EQ(set_->fileTable.size(), order.size() - 25);
+  EXPECT_EQ(set_->fileTable().size(), order.size() - 25);
   for (std::size_t i = 0; i < order.size(); ++i) {
-    EXPECT_EQ(set_->fileTable.count(order[i]), i < 25 ? 0u : 1u) << Narrow(order[i]);
+    EXPECT_EQ(set_->fileTable().count(order[i]), i < 25 ? 0u : 1u) << Narrow(order[i]);
     if (i >= 25) {
       EXPECT_EQ(Local(order[i]), "<absent>") << Narrow(order[i]);
     }
@@ -363,7 +366,7 @@ TEST_F(ParallelCheckTest, CancelDuringADownloadLeavesItAndTheRestForLater) {
 // While an entry of one archive downloads, the entries of another archive after it are
 // read and hashed.
 TEST_F(ParallelCheckTest, EntriesOfOneArchiveAreCheckedWhileAnotherArchivesEntryDownloads) {
-  set_->checkThreads = 2;
+  set_->SetCheckThreads(2);
   std::vector<ListedFile> files;
   for (int i = 0; i < 30; ++i) {
     files.push_back({Wide(Numbered("models\\m", i, ".ski")), std::string(2000 + 10 * i, 'm')});
@@ -392,11 +395,12 @@ TEST_F(ParallelCheckTest, EntriesOfOneArchiveAreCheckedWhileAnotherArchivesEntry
 
   std::mutex mutex;
   std::set<std::u16string> checked;
-  set_->onCheckedAhead = [&](const std::u16string& path) {
+  set_->SetCheckedAheadHook([&](const std::u16string& path) {
     std::lock_guard<std::mutex> lock(mutex);
     checked.insert(path);
-  };
-  std::future<int32_t> check = std::async(std::launch::async, [&] { return set_->CheckFiles(false); });
+  });
+  std::future<CheckResult> check =
+      std::async(std::launch::async, [&] { return set_->CheckFiles(Context(token_.get()), false); });
   const bool downloading =
       WaitUntil([&] { return FileRequests() == std::vector<std::string>{RequestOf(order[held])}; });
   const bool checkedMeanwhile = WaitUntil([&] {
@@ -406,12 +410,12 @@ TEST_F(ParallelCheckTest, EntriesOfOneArchiveAreCheckedWhileAnotherArchivesEntry
   const bool stillDownloading = check.wait_for(0s) == std::future_status::timeout;
   token_->Cancel();
   ASSERT_EQ(check.wait_for(kDeadline), std::future_status::ready) << "the cancel did not end the check";
-  EXPECT_EQ(check.get(), 0);
+  EXPECT_EQ(check.get().outcome, CheckResult::Outcome::kCancelled);
   EXPECT_TRUE(downloading) << "requests: " << ::testing::PrintToString(FileRequests());
   EXPECT_TRUE(checkedMeanwhile) << texturesAfter.size() << " textures entries after the download, " << checked.size()
                                 << " entries checked";
   EXPECT_TRUE(stillDownloading);
-  EXPECT_EQ(set_->fileTable.size(), order.size() - held);
+  EXPECT_EQ(set_->fileTable().size(), order.size() - held);
 }
 
 }  // namespace

@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_counters.h"
 #include "engine/server_tree.h"
 
 namespace {
 
 struct Counters {
-  std::atomic<int32_t> total{-5};
-  std::atomic<int32_t> done{-5};
-  std::atomic<bool> cancel{false};
-  ListProgress progress() { return ListProgress{total, done, cancel}; }
+  ProgressCounters figures;
+  CancelToken cancel;
+  OperationContext progress() { return OperationContext(&cancel, figures); }
+  int32_t total() const { return figures.Read().itemsTotal; }
+  int32_t done() const { return figures.Read().itemsDone; }
 };
 
 TEST(FileListTest, ReadsEntriesAndLaterDuplicatesReplaceEarlierOnes) {
@@ -30,8 +32,8 @@ TEST(FileListTest, ReadsEntriesAndLaterDuplicatesReplaceEarlierOnes) {
   FileTable table = {{u"stale", FileInfo{}}};
   Counters counters;
   ASSERT_TRUE(ReadFileList(bytes.data(), bytes.size(), &table, counters.progress()));
-  EXPECT_EQ(counters.total, 4);
-  EXPECT_EQ(counters.done, 4);
+  EXPECT_EQ(counters.total(), 4);
+  EXPECT_EQ(counters.done(), 4);
   ASSERT_EQ(table.size(), 3u);
   EXPECT_EQ(table.count(u"stale"), 0u);
   EXPECT_EQ(table[u"models\\a.ski"].digest, testsupport::Md5Of("second version"));
@@ -46,8 +48,8 @@ TEST(FileListTest, EmptyListCountsOneItem) {
   Counters counters;
   ASSERT_TRUE(ReadFileList(bytes.data(), bytes.size(), &table, counters.progress()));
   EXPECT_TRUE(table.empty());
-  EXPECT_EQ(counters.total, 1);
-  EXPECT_EQ(counters.done, 1);
+  EXPECT_EQ(counters.total(), 1);
+  EXPECT_EQ(counters.done(), 1);
 }
 
 TEST(FileListTest, RefusesDamagedLists) {
@@ -77,10 +79,10 @@ TEST(FileListTest, CancelStopsTheParseWithTrue) {
       testsupport::FileListBytes({testsupport::EntryOf({u"a", "1"}), testsupport::EntryOf({u"b", "2"})});
   FileTable table;
   Counters counters;
-  counters.cancel = true;
+  counters.cancel.Cancel();
   EXPECT_TRUE(ReadFileList(bytes.data(), bytes.size(), &table, counters.progress()));
   EXPECT_TRUE(table.empty());
-  EXPECT_EQ(counters.done, 2);
+  EXPECT_EQ(counters.done(), 2);
 }
 
 // publish's writer against the tests' own: the same bytes, and both readers take them back.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_counters.h"
 #include "net/update_server_client.h"
 #include "platform/text.h"
 #include "support/file_bytes.h"
@@ -124,11 +125,13 @@ TEST_F(NginxTest, LargeFileStreamsToDisk) {
   TempFolder folder;
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
-  EXPECT_EQ(client_->FetchToFile(u"patches/big.cup", file).received, static_cast<int32_t>(body.size()));
+  ProgressCounters progress;
+  EXPECT_EQ(client_->FetchToFile(u"patches/big.cup", file, {}, OperationContext(nullptr, progress)).received,
+            static_cast<int32_t>(body.size()));
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes(body));
-  EXPECT_EQ(client_->chunksTotal.load(), 1280);
-  EXPECT_EQ(client_->chunksDone.load(), 1280);
+  EXPECT_EQ(progress.Read().readsTotal, 1280);
+  EXPECT_EQ(progress.Read().readsDone, 1280);
 }
 
 }  // namespace

@@ -82,16 +82,14 @@ class TransferFaultsTest : public ::testing::Test {
                     const CancelToken* cancel = nullptr) {
     if (!toFile) {
       std::vector<uint8_t> buffer(7, 0xAB);
-      const FetchResult result = client.FetchToBuffer(path, buffer, cancel);
+      const FetchResult result = client.FetchToBuffer(path, buffer, OperationContext(cancel, ProgressSink::None()));
       body->assign(buffer.begin(), buffer.end());
       return result;
     }
     platform::File file;
     EXPECT_EQ(file.Open(temp_.U16("body.bin"), platform::FileMode::kCreate), 0);
     EXPECT_TRUE(file.Write("head", 4));
-    UpdateServerClient::FileFetch fetch;
-    fetch.cancel = cancel;
-    const FetchResult result = client.FetchToFile(path, file, fetch);
+    const FetchResult result = client.FetchToFile(path, file, {}, OperationContext(cancel, ProgressSink::None()));
     file.Close();
     const std::vector<uint8_t> bytes = ReadWholeFile(temp_ / "body.bin");
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 4)), "head");
@@ -177,11 +175,11 @@ TEST_F(TransferFaultsTest, FailuresTellWhereAndWhy) {
     const FetchResult result = client.FetchToBuffer(u"files\\gone.txt", buffer);
     EXPECT_EQ(result.failure, c.failure);
     EXPECT_EQ(result.received, -1);
-    const UpdateServerClient::Failure last = client.lastFailure();
-    EXPECT_EQ(last.host, c.host);
-    EXPECT_EQ(last.port, c.port);
-    EXPECT_EQ(last.path, u"files\\gone.txt");
-    EXPECT_EQ(last.failure, c.failure);
+    const FailedRequest failed = client.FailureOf(u"files\\gone.txt", result);
+    EXPECT_EQ(failed.host, c.host);
+    EXPECT_EQ(failed.port, c.port);
+    EXPECT_EQ(failed.resource, u"files\\gone.txt");
+    EXPECT_EQ(failed.failure, c.failure);
     const std::string line = "ERROR: Can't fetch files\\gone.txt from " + platform::Utf8FromUtf16(c.host) + ":" +
                              std::to_string(c.port) + ": " + c.cause;
     EXPECT_NE(LogText().find(line), std::string::npos) << LogText();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/progress_counters.h"
 #include "net/scripted_bodies.h"
 #include "platform/text.h"
 #include "support/file_bytes.h"
@@ -37,6 +38,8 @@ class UpdateServerClientTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server_.listening()); }
 
   ScriptedHttpServer server_;
+  ProgressCounters progress_;
+  const OperationContext context_{nullptr, progress_};
   UpdateServerClient client_{UpdateServerAddress{u"127.0.0.1", server_.port()}};
 };
 
@@ -59,7 +62,7 @@ TEST_F(UpdateServerClientTest, RequestLineCarriesTheEscapedNameAndTheUserAgent) 
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> buffer;
-    client_.FetchToBuffer(c.path, buffer);
+    client_.FetchToBuffer(c.path, buffer, context_);
   }
   const std::vector<std::string> lines = server_.requestLines();
   ASSERT_EQ(lines.size(), std::size(cases));
@@ -88,13 +91,13 @@ TEST_F(UpdateServerClientTest, BodyArrivesWholeInReadsOfAtMost4096Bytes) {
 
   std::vector<uint8_t> buffer;
   int32_t result = 0;
-  std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer).received; });
-  const bool twoReads = testsupport::WaitUntil([&] { return client_.bytesInSample.load() >= 8192; });
+  std::thread fetch([&] { result = client_.FetchToBuffer(u"list_1", buffer, context_).received; });
+  const bool twoReads = testsupport::WaitUntil([&] { return progress_.Read().bytesReceived >= 8192; });
   // Nothing more may be counted while the rest is held back.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const uint32_t bytesWhilePaused = client_.bytesInSample.load();
-  const int32_t readsWhilePaused = client_.chunksDone.load();
-  const int32_t totalWhilePaused = client_.chunksTotal.load();
+  const uint64_t bytesWhilePaused = progress_.Read().bytesReceived;
+  const int32_t readsWhilePaused = progress_.Read().readsDone;
+  const int32_t totalWhilePaused = progress_.Read().readsTotal;
   response.gate->Open();
   fetch.join();
   ASSERT_TRUE(twoReads) << "the first 8192 bytes were not counted within 10 s";
@@ -104,10 +107,10 @@ TEST_F(UpdateServerClientTest, BodyArrivesWholeInReadsOfAtMost4096Bytes) {
   EXPECT_EQ(totalWhilePaused, 2);
   EXPECT_EQ(result, 10000);
   EXPECT_EQ(buffer, Bytes(body));
-  EXPECT_EQ(client_.bytesInSample.load(), 10000u);
+  EXPECT_EQ(progress_.Read().bytesReceived, 10000u);
   // Three reads were made; the count is set back to the expected total at the end.
-  EXPECT_EQ(client_.chunksDone.load(), 2);
-  EXPECT_EQ(client_.chunksTotal.load(), 2);
+  EXPECT_EQ(progress_.Read().readsDone, 2);
+  EXPECT_EQ(progress_.Read().readsTotal, 2);
 }
 
 TEST_F(UpdateServerClientTest, ExpectedReadCountRoundsToNearest) {
@@ -119,19 +122,19 @@ TEST_F(UpdateServerClientTest, ExpectedReadCountRoundsToNearest) {
   for (const Case& c : cases) {
     server_.Serve("/r", Ok(Pattern(c.size)));
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer).received, static_cast<int32_t>(c.size));
-    EXPECT_EQ(client_.chunksTotal.load(), c.chunksTotal) << c.size;
-    EXPECT_EQ(client_.chunksDone.load(), c.chunksTotal) << c.size;
+    EXPECT_EQ(client_.FetchToBuffer(u"r", buffer, context_).received, static_cast<int32_t>(c.size));
+    EXPECT_EQ(progress_.Read().readsTotal, c.chunksTotal) << c.size;
+    EXPECT_EQ(progress_.Read().readsDone, c.chunksTotal) << c.size;
   }
 }
 
 TEST_F(UpdateServerClientTest, EmptyResourceGivesAnEmptyBuffer) {
   server_.Serve("/version", Ok(""));
   std::vector<uint8_t> buffer = Bytes("stale");
-  EXPECT_EQ(client_.FetchToBuffer(u"version", buffer).received, 0);
+  EXPECT_EQ(client_.FetchToBuffer(u"version", buffer, context_).received, 0);
   EXPECT_TRUE(buffer.empty());
-  EXPECT_EQ(client_.chunksTotal.load(), 1);
-  EXPECT_EQ(client_.chunksDone.load(), 1);
+  EXPECT_EQ(progress_.Read().readsTotal, 1);
+  EXPECT_EQ(progress_.Read().readsDone, 1);
 }
 
 TEST_F(UpdateServerClientTest, RefusedResponsesLeaveBufferAndFileUntouched) {
@@ -160,7 +163,7 @@ TEST_F(UpdateServerClientTest, RefusedResponsesLeaveBufferAndFileUntouched) {
     SCOPED_TRACE(c.name);
     server_.Serve("/r", c.response);
     std::vector<uint8_t> buffer = Bytes("keep me");
-    const FetchResult toBuffer = client_.FetchToBuffer(u"r", buffer);
+    const FetchResult toBuffer = client_.FetchToBuffer(u"r", buffer, context_);
     EXPECT_EQ(toBuffer.received, -1);
     EXPECT_EQ(toBuffer.failure, c.failure);
     EXPECT_EQ(toBuffer.status, c.status);
@@ -170,7 +173,7 @@ TEST_F(UpdateServerClientTest, RefusedResponsesLeaveBufferAndFileUntouched) {
     platform::File file;
     ASSERT_EQ(file.Open(folder.U16("out.bin"), platform::FileMode::kCreate), 0);
     ASSERT_TRUE(file.Write("head", 4));
-    const FetchResult toFile = client_.FetchToFile(u"r", file);
+    const FetchResult toFile = client_.FetchToFile(u"r", file, {}, context_);
     EXPECT_EQ(toFile.received, -1);
     EXPECT_EQ(toFile.failure, c.failure);
     file.Close();
@@ -186,16 +189,16 @@ TEST_F(UpdateServerClientTest, DroppedConnectionLeavesAZeroTail) {
 
   // Old contents must not survive in the tail either.
   std::vector<uint8_t> buffer(12000, 0xAB);
-  EXPECT_EQ(client_.FetchToBuffer(u"files/big.bin", buffer).received, 5000);
+  EXPECT_EQ(client_.FetchToBuffer(u"files/big.bin", buffer, context_).received, 5000);
   ASSERT_EQ(buffer.size(), 10000u);
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5000), Bytes(body.substr(0, 5000)));
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 5000, buffer.end()), std::vector<uint8_t>(5000, 0));
-  EXPECT_EQ(client_.chunksDone.load(), client_.chunksTotal.load());
+  EXPECT_EQ(progress_.Read().readsDone, progress_.Read().readsTotal);
 
   TempFolder folder;
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("package.bin"), platform::FileMode::kCreate), 0);
-  EXPECT_EQ(client_.FetchToFile(u"files/big.bin", file).received, 5000);
+  EXPECT_EQ(client_.FetchToFile(u"files/big.bin", file, {}, context_).received, 5000);
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "package.bin"), Bytes(body.substr(0, 5000)));
 }
@@ -207,11 +210,11 @@ TEST_F(UpdateServerClientTest, FetchToFileAppendsTheBody) {
   platform::File file;
   ASSERT_EQ(file.Open(folder.U16("tempfile.dat"), platform::FileMode::kCreate), 0);
   ASSERT_TRUE(file.Write("head", 4));
-  EXPECT_EQ(client_.FetchToFile(u"patches/p.cup", file).received, 123457);
+  EXPECT_EQ(client_.FetchToFile(u"patches/p.cup", file, {}, context_).received, 123457);
   file.Close();
   EXPECT_EQ(ReadWholeFile(folder / "tempfile.dat"), Bytes("head" + body));
-  EXPECT_EQ(client_.chunksTotal.load(), 30);
-  EXPECT_EQ(client_.chunksDone.load(), 30);
+  EXPECT_EQ(progress_.Read().readsTotal, 30);
+  EXPECT_EQ(progress_.Read().readsDone, 30);
 }
 
 TEST_F(UpdateServerClientTest, OneConnectionCarriesManyRequests) {
@@ -221,11 +224,11 @@ TEST_F(UpdateServerClientTest, OneConnectionCarriesManyRequests) {
   TempFolder folder;
   for (int i = 0; i < 20; ++i) {
     std::vector<uint8_t> buffer;
-    EXPECT_EQ(client_.FetchToBuffer(u"version", buffer).received, 4);
-    EXPECT_EQ(client_.FetchToBuffer(u"list_5", buffer).received, 20000);
+    EXPECT_EQ(client_.FetchToBuffer(u"version", buffer, context_).received, 4);
+    EXPECT_EQ(client_.FetchToBuffer(u"list_5", buffer, context_).received, 20000);
     platform::File file;
     ASSERT_EQ(file.Open(folder.U16("f.bin"), platform::FileMode::kCreate), 0);
-    EXPECT_EQ(client_.FetchToFile(u"list_5", file).received, 20000);
+    EXPECT_EQ(client_.FetchToFile(u"list_5", file, {}, context_).received, 20000);
   }
   EXPECT_EQ(server_.requestLines().size(), 60u);
   EXPECT_EQ(server_.connections(), 1);
@@ -240,7 +243,7 @@ TEST_F(UpdateServerClientTest, PackageFromAnotherHostLeavesTheServerConnectionAl
   ASSERT_TRUE(client_.Connect());
 
   std::vector<uint8_t> buffer;
-  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer).received, 13);
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer, context_).received, 13);
   EXPECT_EQ(buffer, Bytes("update server"));
 
   TempFolder folder;
@@ -255,7 +258,7 @@ TEST_F(UpdateServerClientTest, PackageFromAnotherHostLeavesTheServerConnectionAl
     EXPECT_EQ(ReadWholeFile(folder / "p.cup"), Bytes(host == u"127.0.0.2" ? "package host" : "update server"));
   }
 
-  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer).received, 13);
+  ASSERT_EQ(client_.FetchToBuffer(u"version", buffer, context_).received, 13);
   EXPECT_EQ(buffer, Bytes("update server"));
   EXPECT_EQ(server_.requestLines().size(), 4u);
   EXPECT_EQ(other.requestLines().size(), 1u);
@@ -296,7 +299,7 @@ TEST_F(UpdateServerClientTest, OverlongNamesAreNotRequested) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> buffer = Bytes("keep me");
-    EXPECT_EQ(client_.FetchToBuffer(c.path, buffer).received, c.result);
+    EXPECT_EQ(client_.FetchToBuffer(c.path, buffer, context_).received, c.result);
     if (c.result < 0) {
       EXPECT_EQ(buffer, Bytes("keep me"));
     }
@@ -309,13 +312,13 @@ TEST_F(UpdateServerClientTest, DeclaredLengthAboveTheCapIsRefused) {
   response.declaredLength = uint64_t{UpdateServerClient::kMaxBufferLength} + 1;
   server_.Serve("/fulllist", response);
   std::vector<uint8_t> buffer = Bytes("keep me");
-  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer).received, -1);
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer, context_).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 
   // A length above 4 GiB does not fit the 32-bit length at all.
   response.declaredLength = uint64_t{5} << 30;
   server_.Serve("/fulllist", response);
-  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer).received, -1);
+  EXPECT_EQ(client_.FetchToBuffer(u"fulllist", buffer, context_).received, -1);
   EXPECT_EQ(buffer, Bytes("keep me"));
 }
 
@@ -363,7 +366,7 @@ TEST_F(UpdateServerClientTest, ConnectWaitsForRunningFetches) {
     fetchers.emplace_back([&] {
       for (int i = 0; i < 15; ++i) {
         std::vector<uint8_t> buffer;
-        const int32_t result = client_.FetchToBuffer(u"files/a.bin", buffer).received;
+        const int32_t result = client_.FetchToBuffer(u"files/a.bin", buffer, context_).received;
         (result == 50000 && buffer == Bytes(body) ? good : bad)++;
       }
     });

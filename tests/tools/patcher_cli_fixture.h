@@ -106,21 +106,21 @@ class PatcherCliTest : public ::testing::Test {
   }
 
   void OpenSet() {
-    set_ = std::make_unique<ClientArchiveSet>((temp_ / "patcher").u16string(),
+    set_ = std::make_unique<ClientArchiveSet>(ClientLayout((temp_ / "patcher").u16string()),
                                               UpdateServerAddress{u"127.0.0.1", nginx_.port});
-    ASSERT_TRUE(set_->OpenArchives());
+    ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   }
   // A client at `version` holding `archived` (full archive names), saved and closed.
   void PrepareClient(int32_t version, const std::vector<ListedFile>& archived = {}) {
     OpenSet();
     for (const ListedFile& file : archived) {
-      TavrinFilePackage* archive = set_->GetPackage(file.name.substr(0, file.name.find(u'\\')));
+      TavrinFilePackage* archive = set_->archives().Find(file.name.substr(0, file.name.find(u'\\')));
       ASSERT_NE(archive, nullptr);
       const auto size = static_cast<uint32_t>(file.content.size());
       ASSERT_EQ(archive->SetFileCompressedData(file.name, file.content.data(), size, size), PackageResult::kOk);
     }
-    ASSERT_TRUE(set_->WriteLocalVersion(version));
-    ASSERT_TRUE(set_->SaveArchives());
+    ASSERT_TRUE(set_->WriteLocalVersion(version).written());
+    ASSERT_TRUE(set_->SaveArchives({}).written());
     set_.reset();
   }
   int32_t VersionOnDisk() {
@@ -132,7 +132,7 @@ class PatcherCliTest : public ::testing::Test {
   std::string Archived(const std::u16string& name) {
     OpenSet();
     std::vector<uint8_t> content;
-    TavrinFilePackage* archive = set_->GetPackage(name.substr(0, name.find(u'\\')));
+    TavrinFilePackage* archive = set_->archives().Find(name.substr(0, name.find(u'\\')));
     const bool found = archive != nullptr && archive->GetFileData(name, true, &content) == PackageResult::kOk;
     set_.reset();
     return found ? std::string(content.begin(), content.end()) : "<absent>";

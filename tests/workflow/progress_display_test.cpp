@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/client_archive_set.h"
+#include "base/progress_counters.h"
 #include "platform/text.h"
 #include "support/temp_folder.h"
 #include "support/wait_until.h"
@@ -64,23 +64,21 @@ TEST(PercentGateTest, PassesOnlyWholePercentageChanges) {
 }
 
 TEST(SampleSpeedTest, SamplesJustOverOneSecondAndKeepsTheLastSample) {
-  UpdateServerClient client(UpdateServerAddress{u"127.0.0.1", 9});
-  client.bytesInSample = 3000;
-  EXPECT_EQ(SampleSpeed(client, 5000), 0.0) << "the first cycle starts the sample";
-  EXPECT_EQ(client.sampleStartTick, 5000u);
-  EXPECT_EQ(client.bytesInSample, 3000u) << "the first cycle takes no sample";
-  EXPECT_EQ(SampleSpeed(client, 5000), 0.0);
-  EXPECT_EQ(SampleSpeed(client, 5900), 0.0);
-  EXPECT_EQ(SampleSpeed(client, 6000), 0.0) << "exactly 1000 ms is not yet a sample";
-  EXPECT_EQ(client.bytesInSample, 3000u);
-  client.bytesInSample += 150;
-  EXPECT_DOUBLE_EQ(SampleSpeed(client, 6050), 3000.0);
-  EXPECT_EQ(client.sampleStartTick, 6050u);
-  EXPECT_EQ(client.bytesInSample, 0u);
+  ProgressCounters counters;
+  SpeedSample sample;
+  counters.Received(3000);
+  EXPECT_EQ(sample.Take(counters, 5000), 0.0) << "the first cycle starts the sample";
+  EXPECT_EQ(sample.Take(counters, 5000), 0.0);
+  EXPECT_EQ(sample.Take(counters, 5900), 0.0);
+  EXPECT_EQ(sample.Take(counters, 6000), 0.0) << "exactly 1000 ms is not yet a sample";
+  counters.Received(150);
+  // The bytes since the window began, the first cycle's included: 3150 in 1050 ms.
+  EXPECT_DOUBLE_EQ(sample.Take(counters, 6050), 3000.0);
+  EXPECT_EQ(counters.TakeSampleBytes(), 0u) << "the sample took its bytes";
   // A stall keeps the last speed until the next sample, which is 0.
-  EXPECT_DOUBLE_EQ(SampleSpeed(client, 7000), 3000.0);
-  EXPECT_EQ(SampleSpeed(client, 7051), 0.0);
-  EXPECT_EQ(SpeedText(SampleSpeed(client, 7100)), u"");
+  EXPECT_DOUBLE_EQ(sample.Take(counters, 7000), 3000.0);
+  EXPECT_EQ(sample.Take(counters, 7051), 0.0);
+  EXPECT_EQ(SpeedText(sample.Take(counters, 7100)), u"");
 }
 
 class RecordingView : public ProgressView {
@@ -94,35 +92,31 @@ class RecordingView : public ProgressView {
 };
 
 TEST(ProgressDisplayTest, CycleSetsBarsOnPercentageChangesAndTheSpeedText) {
-  TempFolder temp;
-  ClientArchiveSet archives(temp.U16("patcher"), UpdateServerAddress{u"127.0.0.1", 9});
-  UpdateServerClient& client = *archives.serverClient;
+  ProgressCounters counters;
   ProgressDisplay display;
   RecordingView view;
 
-  display.Cycle(archives, 1000, view);
+  display.Cycle(counters, 1000, view);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"begin", "speed ", "end"})) << "zero totals show 0%";
 
   view.calls.clear();
-  archives.itemsTotal = 1000;
-  archives.itemsDone = 501;
-  client.chunksTotal = 4;
-  client.chunksDone = 1;
-  client.bytesInSample = 2 * 1572864;
-  display.Cycle(archives, 3000, view);
+  counters.StartItems(1000);
+  for (int i = 0; i < 501; ++i) counters.ItemDone();
+  counters.TransferStarted(3 * 1572864, 4);
+  counters.Received(2 * 1572864);
+  display.Cycle(counters, 3000, view);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"begin", "total 0.501000", "speed Скорость загрузки: 1.5 МБ/с",
                                                   "current 0.250000", "end"}));
 
   view.calls.clear();
-  archives.itemsDone = 509;
-  display.Cycle(archives, 3100, view);
+  for (int i = 501; i < 509; ++i) counters.ItemDone();
+  display.Cycle(counters, 3100, view);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"begin", "speed Скорость загрузки: 1.5 МБ/с", "end"}));
 
   view.calls.clear();
-  archives.itemsDone = 0;
-  client.chunksTotal = 0;
-  client.chunksDone = 0;
-  display.Cycle(archives, 3200, view);
+  counters.StartItems(1000);
+  counters.TransferStarted(0, 0);
+  display.Cycle(counters, 3200, view);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"begin", "total 0.000000", "speed Скорость загрузки: 1.5 МБ/с",
                                                   "current 0.000000", "end"}));
 }
@@ -137,16 +131,14 @@ class CountingView : public ProgressView {
 };
 
 TEST(ProgressThreadTest, CyclesUntilStoppedAndNeverAfter) {
-  TempFolder temp;
-  ClientArchiveSet archives(temp.U16("patcher"), UpdateServerAddress{u"127.0.0.1", 9});
+  ProgressCounters counters;
   CountingView view;
-  ProgressThread thread(archives, view);
+  ProgressThread thread(counters, view);
   ASSERT_TRUE(testsupport::WaitUntil([&] { return view.cycles >= 2; })) << "the display never cycled twice";
   thread.Stop();
   const int cycles = view.cycles;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   EXPECT_EQ(view.cycles, cycles);
-  EXPECT_NE(archives.serverClient->sampleStartTick, 0u) << "the first cycle began a speed sample";
 }
 
 }  // namespace

@@ -120,13 +120,15 @@ int ConsoleQuestions::AskTerminal(int seconds) {
     std::string prompt = "\r\x1b[2K  [д/н]";
     if (seconds > 0) prompt += " (" + std::to_string(remaining) + ")";
     Print(prompt + ": ");
-    // One second in short waits, so Ctrl+C is noticed at once.
-    for (int tenth = 0; tenth < 10; ++tenth) {
+    // One second of the count-down, again after each line that is no answer; Ctrl+C ends
+    // the wait at once.
+    for (;;) {
+      const bool typed = platform::WaitForInput(1000);
       if (platform::InterruptRequested()) {
         Print("\n  -> нет (Ctrl+C)\n");
         return kAnswerNo;
       }
-      if (!platform::WaitForInput(100)) continue;
+      if (!typed) break;
       std::string line;
       if (!ReadLine(line)) {
         Print("\n  -> нет (ввод закончился)\n");
@@ -135,7 +137,6 @@ int ConsoleQuestions::AskTerminal(int seconds) {
       const int answer = ParseAnswer(line);
       if (answer >= 0) return answer == 1 ? kAnswerYes : kAnswerNo;
       Print("  ответьте д или н (y или n)\n");
-      tenth = -1;
       Print(prompt + ": ");
     }
     if (seconds > 0) {
@@ -155,8 +156,9 @@ bool ConsoleQuestions::AskPath(std::u16string& path) {
   }
   Print("  Файл пакета обновления (пустая строка — не выбирать): ");
   for (;;) {
+    const bool typed = platform::WaitForInput(60 * 1000);
     if (platform::InterruptRequested()) return false;
-    if (!platform::WaitForInput(100)) continue;
+    if (!typed) continue;
     std::string line;
     if (!ReadLine(line) || line.empty()) return false;
     path = platform::Utf16FromUtf8(line);
@@ -165,9 +167,5 @@ bool ConsoleQuestions::AskPath(std::u16string& path) {
 }
 
 bool ConsoleQuestions::WaitSeconds(int seconds) {
-  for (int tenth = 0; tenth < seconds * 10; ++tenth) {
-    if (platform::InterruptRequested()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
+  return !platform::WaitForInterrupt(seconds * 1000);
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/text_format.h"
-#include "engine/client_archive_set.h"
+#include "package_file.h"
 #include "platform/text.h"
 #include "run_report.h"
 #include "workflow/string_table.h"
@@ -24,14 +24,14 @@ bool IsFilesStep(std::u16string_view format) {
 
 }  // namespace
 
-ConsoleWindow::ConsoleWindow(ClientArchiveSet& archives, Settings settings)
-    : archives_(archives), settings_(settings), questions_(settings.rules, settings.out) {
+ConsoleWindow::ConsoleWindow(ProgressCounters& progress, Settings settings)
+    : progress_(progress), settings_(settings), questions_(settings.rules, settings.out) {
   step_.start = Clock::now();
 }
 
-void ConsoleWindow::SetQuestionHook(std::function<void(std::u16string_view)> hook) {
+void ConsoleWindow::SetCauseHook(std::function<void(const FailureCause&)> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
-  questionHook_ = std::move(hook);
+  causeHook_ = std::move(hook);
 }
 
 void ConsoleWindow::SetStatus(std::u16string_view text) {
@@ -56,7 +56,7 @@ void ConsoleWindow::SetStepFormat(std::u16string_view format) {
   step_ = Step{};
   step_.format = format;
   step_.start = Clock::now();
-  step_.startBytes = archives_.serverClient->bytesReceived.load();
+  step_.startBytes = progress_.Read().bytesReceived;
   if (format.empty() || HasPercent(format)) return;
   if (format == lastFixedStep_) return;
   lastFixedStep_ = format;
@@ -64,18 +64,19 @@ void ConsoleWindow::SetStepFormat(std::u16string_view format) {
 }
 
 int ConsoleWindow::Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds) {
-  std::function<void(std::u16string_view)> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ClosePanel();
     asking_ = true;
-    hook = questionHook_;
   }
-  if (hook) hook(secondLine);
   const int answer = questions_.Ask(firstLine, secondLine, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   asking_ = false;
   return answer;
+}
+
+bool ConsoleWindow::CanChooseFiles() const {
+  return settings_.rules.interactive && !settings_.rules.answerYes;
 }
 
 bool ConsoleWindow::ChooseManualPackage(std::u16string& path) {
@@ -84,10 +85,32 @@ bool ConsoleWindow::ChooseManualPackage(std::u16string& path) {
     ClosePanel();
     asking_ = true;
   }
-  const bool chosen = questions_.AskPath(path);
+  bool chosen = false;
+  for (;;) {
+    std::u16string typed = path;
+    if (!questions_.AskPath(typed)) break;
+    std::string why;
+    if (CheckPackageFile(typed, &why)) {
+      path = typed;
+      chosen = true;
+      break;
+    }
+    std::fprintf(stderr, "patcher-cli: %s\n", why.c_str());
+    std::fflush(stderr);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   asking_ = false;
   return chosen;
+}
+
+void ConsoleWindow::ShowCause(const FailureCause& cause) {
+  std::function<void(const FailureCause&)> hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ClosePanel();
+    hook = causeHook_;
+  }
+  if (hook) hook(cause);
 }
 
 void ConsoleWindow::SetSpeedText(const std::u16string& text) {
@@ -143,15 +166,13 @@ bool ConsoleWindow::StepHasPercent() const {
 double ConsoleWindow::StepFraction() const {
   // The window's bar shows items here, which a download has none of; the console shows
   // how far the package has come instead.
-  if (step_.format == Text(TextId::kLoadingPackage)) {
-    const UpdateServerClient& client = *archives_.serverClient;
-    return ProgressFraction(client.chunksDone.load(), client.chunksTotal.load());
-  }
-  return ProgressFraction(archives_.itemsDone.load(), archives_.itemsTotal.load());
+  const ProgressCounters::Figures figures = progress_.Read();
+  if (step_.format == Text(TextId::kLoadingPackage)) return ProgressFraction(figures.readsDone, figures.readsTotal);
+  return ProgressFraction(figures.itemsDone, figures.itemsTotal);
 }
 
 uint64_t ConsoleWindow::StepBytes() const {
-  return archives_.serverClient->bytesReceived.load() - step_.startBytes;
+  return progress_.Read().bytesReceived - step_.startBytes;
 }
 
 std::string ConsoleWindow::StepLine(int percent) const {
@@ -165,7 +186,7 @@ std::string ConsoleWindow::DownloadText(bool finished) const {
   std::string text = ", получено " + ByteText(bytes);
   if (finished) return text + " за " + DurationText(elapsed);
   if (step_.format == Text(TextId::kLoadingPackage)) {
-    const uint32_t declared = archives_.serverClient->runningLength.load();
+    const uint32_t declared = progress_.Read().transferLength;
     if (declared > 0) text += " из " + ByteText(declared);
   }
   if (!speed_.empty()) text += ", " + Utf8(speed_);
@@ -178,7 +199,7 @@ std::string ConsoleWindow::DownloadText(bool finished) const {
 
 void ConsoleWindow::EndStep(std::u16string_view next) {
   if (!StepHasPercent()) return;
-  if (IsFilesStep(step_.format)) filesChecked_ += std::max(archives_.itemsDone.load(), 0);
+  if (IsFilesStep(step_.format)) filesChecked_ += std::max(progress_.Read().itemsDone, 0);
   // Only a package that is then applied was downloaded; without one (none listed, or a
   // download that broke off) the file list takes over, and this step leaves no line.
   if (step_.format == Text(TextId::kLoadingPackage) && next != Text(TextId::kUpdatingFiles)) return;
@@ -202,8 +223,8 @@ void ConsoleWindow::Redraw() {
   // Only a running step downloads: a version asked for between steps shows no line.
   std::string download;
   if (StepHasPercent() && StepBytes() > 0) {
-    const UpdateServerClient& client = *archives_.serverClient;
-    const int percent = WholePercent(ProgressFraction(client.chunksDone.load(), client.chunksTotal.load()));
+    const ProgressCounters::Figures figures = progress_.Read();
+    const int percent = WholePercent(ProgressFraction(figures.readsDone, figures.readsTotal));
     // The text starts with ", ".
     download = "Загрузка: " + std::to_string(std::clamp(percent, 0, 100)) + "%" + DownloadText(false);
   }

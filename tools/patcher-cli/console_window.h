@@ -12,11 +12,10 @@
 #include <optional>
 #include <string>
 
+#include "base/progress_counters.h"
 #include "console_questions.h"
 #include "workflow/progress_display.h"
 #include "workflow/workflow_window.h"
-
-class ClientArchiveSet;
 
 class ConsoleWindow : public WorkflowWindow, public ProgressView {
  public:
@@ -28,12 +27,12 @@ class ConsoleWindow : public WorkflowWindow, public ProgressView {
     AnswerRules rules;
   };
 
-  // The archive set's counters are read for the steps' percentages and the bytes received.
-  ConsoleWindow(ClientArchiveSet& archives, Settings settings);
+  // The counters are read for the steps' percentages and the bytes received.
+  ConsoleWindow(ProgressCounters& progress, Settings settings);
 
-  // Runs on the asking thread right before a question shows, with the question's second
-  // line: where the caller explains on stderr what failed.
-  void SetQuestionHook(std::function<void(std::u16string_view secondLine)> hook);
+  // Runs on the workflow's thread for each cause it shows: where the caller explains on
+  // stderr what failed.
+  void SetCauseHook(std::function<void(const FailureCause& cause)> hook);
 
   void SetStatus(std::u16string_view text) override;
   void SetVersionLine(std::u16string_view text) override;
@@ -41,7 +40,11 @@ class ConsoleWindow : public WorkflowWindow, public ProgressView {
   void ApplyButtons(ButtonSet) override {}
   void EnableClose(bool) override {}
   int Ask(std::u16string_view firstLine, std::u16string_view secondLine, int seconds) override;
+  // Someone at the terminal, who has not answered every question beforehand (--yes).
+  bool CanChooseFiles() const override;
+  // A path typed on the terminal, asked again while it names no update package.
   bool ChooseManualPackage(std::u16string& path) override;
+  void ShowCause(const FailureCause& cause) override;
 
   void SetTotalFraction(double) override {}
   void SetCurrentFraction(double) override {}
@@ -86,10 +89,10 @@ class ConsoleWindow : public WorkflowWindow, public ProgressView {
   void ClearPanel();
   void Write(const std::string& text);
 
-  ClientArchiveSet& archives_;
+  ProgressCounters& progress_;
   const Settings settings_;
   ConsoleQuestions questions_;
-  std::function<void(std::u16string_view)> questionHook_;
+  std::function<void(const FailureCause&)> causeHook_;
   mutable std::mutex mutex_;
   std::u16string status_;
   std::u16string version_;

@@ -16,9 +16,13 @@ inline constexpr int kExitBusy = 6;
 inline int ExitCodeOf(WorkflowState state) {
   switch (state) {
     case WorkflowState::kReady:
+    case WorkflowState::kPackageApplied:
       return kExitReady;
     case WorkflowState::kUpdateNeeded:
+    case WorkflowState::kPackageNotApplied:
       return kExitNotUpdated;
+    case WorkflowState::kPackageRefused:
+      return kExitUsage;
     case WorkflowState::kServerError:
       return kExitServerError;
     case WorkflowState::kDamagedFolder:

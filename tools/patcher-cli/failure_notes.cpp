@@ -3,13 +3,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
+#include <type_traits>
+#include <variant>
 
-#include "engine/client_archive_set.h"
-#include "net/update_server_client.h"
-#include "platform/file.h"
 #include "platform/text.h"
-#include "workflow/string_table.h"
 
 std::string DisplayPath(std::u16string_view path) {
   std::u16string slashed(path);
@@ -18,14 +15,11 @@ std::string DisplayPath(std::u16string_view path) {
   return platform::Utf8FromUtf16(std::filesystem::path(slashed).make_preferred().u16string());
 }
 
-FailureNotes::FailureNotes(ClientArchiveSet& archives, std::u16string host, uint16_t port)
-    : archives_(archives), host_(std::move(host)), port_(port) {}
-
-std::string FailureNotes::Server() const {
-  return "сервер обновлений " + platform::Utf8FromUtf16(host_) + ":" + std::to_string(port_);
-}
-
 namespace {
+
+std::string Utf8(std::u16string_view text) {
+  return platform::Utf8FromUtf16(text);
+}
 
 // The cause of a failed request in the console's words.
 std::string CauseText(FetchFailure failure, uint32_t status) {
@@ -56,22 +50,33 @@ std::string CauseText(FetchFailure failure, uint32_t status) {
   return {};
 }
 
-// True when a resource name of a list matches the one a failed request asked for.
-bool IsListResource(std::u16string_view path) {
-  return path == u"fulllist" || path.substr(0, 5) == u"list_";
+// Why an archive could be neither opened nor made afresh.
+std::string ArchiveCause(const ArchiveFailure& failure) {
+  if (failure.folderInPlace) return "на месте архива папка";
+  switch (failure.fileError) {
+    case 0:
+      return std::string("архив не открывается (") + PackageResultText(failure.opened) +
+             "), и создать его заново не удалось (" + PackageResultText(failure.created) + ")";
+    case EACCES:
+      return "архив занят другой программой или защищён от записи";
+    case ENOENT:
+      return "архива нет, и создать его не удалось (папка защищена от записи?)";
+    default:
+      return std::strerror(failure.fileError);
+  }
 }
 
 }  // namespace
 
-std::string FailureNotes::Cause(bool (*matches)(std::u16string_view path, std::u16string_view wanted),
-                                std::u16string_view wanted) const {
-  if (archives_.serverClient == nullptr) return {};
-  const UpdateServerClient::Failure last = archives_.serverClient->lastFailure();
-  if (last.failure == FetchFailure::kNone || !matches(last.path, wanted)) return {};
-  const std::string cause = CauseText(last.failure, last.status);
+std::string FailureNotes::Server() const {
+  return "сервер обновлений " + Utf8(server_.host) + ":" + std::to_string(server_.port);
+}
+
+std::string FailureNotes::RequestCause(const FailedRequest& request) const {
+  const std::string cause = CauseText(request.failure, request.status);
   if (cause.empty()) return {};
   // A package on a host of its own names that host.
-  if (last.host != host_) return platform::Utf8FromUtf16(last.host) + ":" + std::to_string(last.port) + ": " + cause;
+  if (request.host != server_.host) return Utf8(request.host) + ":" + std::to_string(request.port) + ": " + cause;
   return cause;
 }
 
@@ -86,55 +91,99 @@ std::string FailureNotes::ServerBehind(int32_t server, int32_t client) const {
          ": версия сервера не может быть ниже";
 }
 
-std::vector<std::string> FailureNotes::DamagedArchives() const {
+std::vector<std::string> FailureNotes::Explain(const FailureCause& cause) const {
+  return std::visit(
+      [this](const auto& result) -> std::vector<std::string> {
+        using Result = std::decay_t<decltype(result)>;
+        if constexpr (std::is_same_v<Result, OpenResult>) {
+          return Archives(result);
+        } else if constexpr (std::is_same_v<Result, ServerVersion>) {
+          return {Version(result)};
+        } else if constexpr (std::is_same_v<Result, ListResult>) {
+          return {List(result)};
+        } else if constexpr (std::is_same_v<Result, CheckResult>) {
+          return {Files(result)};
+        } else if constexpr (std::is_same_v<Result, ApplyResult>) {
+          return {Package(result)};
+        } else {
+          return {Write(result)};
+        }
+      },
+      cause);
+}
+
+std::vector<std::string> FailureNotes::Archives(const OpenResult& opened) const {
   std::vector<std::string> lines;
-  for (std::u16string_view name : archives_.archiveNames) {
-    if (archives_.GetPackage(name) != nullptr) continue;
-    const std::u16string pck = archives_.clientFolder + u"\\" + std::u16string(name) + u".pck";
-    std::string cause;
-    std::error_code error;
-    std::u16string slashed = pck;
-    for (char16_t& unit : slashed)
-      if (unit == u'\\') unit = u'/';
-    if (std::filesystem::is_directory(std::filesystem::path(slashed), error)) {
-      cause = "на месте архива папка";
-    } else {
-      // The set tried to open it and then to create it afresh; what stops that now is the cause.
-      platform::File probe;
-      const int opened = probe.Open(pck, platform::FileMode::kReadWrite);
-      if (opened == EACCES)
-        cause = "архив занят другой программой или защищён от записи";
-      else if (opened == ENOENT)
-        cause = "архива нет, и создать его не удалось (папка защищена от записи?)";
-      else if (opened == 0)
-        cause = "архив не открывался, когда его читали (занят другой программой?)";
-      else
-        cause = std::strerror(opened);
-    }
-    lines.push_back("архив " + DisplayPath(pck) + ": " + cause);
-  }
+  for (const ArchiveFailure& failure : opened.failed)
+    lines.push_back("архив " + DisplayPath(failure.path) + ": " + ArchiveCause(failure));
   return lines;
 }
 
-std::vector<std::string> FailureNotes::ForQuestion(std::u16string_view secondLine) const {
-  if (secondLine == Text(TextId::kArchivesNotOpened)) return DamagedArchives();
-  const auto same = [](std::u16string_view path, std::u16string_view wanted) { return path == wanted; };
-  const auto list = [](std::u16string_view path, std::u16string_view) { return IsListResource(path); };
-  if (secondLine == Text(TextId::kServerErrorRetry))
-    return {ServerFailure("версию (version)", Cause(same, u"version"))};
-  if (secondLine == Text(TextId::kListErrorRetry)) return {ServerFailure("список файлов", Cause(list, u""))};
-  if (secondLine == Text(TextId::kFileErrorRetry)) {
-    // A failed pass keeps the entry it stopped at first in the table (the asking worker
-    // waits for the answer, so nothing changes the table meanwhile).
-    if (archives_.fileTable.empty()) return {ServerFailure("файл", {})};
-    const std::u16string& path = archives_.fileTable.begin()->first;
-    const std::string cause = Cause(same, u"files\\" + path);
-    if (!cause.empty())
-      return {"файл " + platform::Utf8FromUtf16(path) + ": не удалось получить его (" + Server() + ": " + cause + ")"};
-    return {"файл " + platform::Utf8FromUtf16(path) + ": не удалось получить его (" + Server() +
-            ") или записать в клиент; подробности в log.txt"};
+std::string FailureNotes::Version(const ServerVersion& version) const {
+  if (version.fetched()) return Server() + ": версия (version) " + std::to_string(version.version) + " не годится";
+  return ServerFailure("версию (version)", RequestCause(version.request));
+}
+
+std::string FailureNotes::List(const ListResult& list) const {
+  const std::string what = "список файлов (" + Utf8(list.resource) + ")";
+  switch (list.outcome) {
+    case ListResult::Outcome::kEmpty:
+      return ServerFailure(what, "список пуст");
+    case ListResult::Outcome::kUnreadable:
+      return ServerFailure(what, "список повреждён");
+    default:
+      return ServerFailure(what, RequestCause(list.request));
   }
-  if (secondLine == kManualWriteFailed)
-    return {"не удалось записать файлы пакета в клиент (нет места или прав на запись?); подробности в log.txt"};
-  return {};
+}
+
+std::string FailureNotes::Files(const CheckResult& checked) const {
+  const std::string file = "файл " + Utf8(checked.path);
+  switch (checked.outcome) {
+    case CheckResult::Outcome::kDownloadFailed: {
+      const std::string cause = RequestCause(checked.request);
+      if (!cause.empty()) return file + ": не удалось получить его (" + Server() + ": " + cause + ")";
+      return file + ": то, что прислал " + Server() + ", не совпадает со списком файлов";
+    }
+    case CheckResult::Outcome::kArchiveFailed:
+      if (checked.archiveResult == PackageResult::kNotOpen)
+        return file + ": архив " + Utf8(checked.archive) + " не открыт";
+      return file + ": архив " + Utf8(checked.archive) + " не принял его (" + PackageResultText(checked.archiveResult) +
+             "; нет места на диске?)";
+    case CheckResult::Outcome::kFileFailed:
+      return file + ": не удалось записать " + DisplayPath(checked.file) + " (нет места или прав на запись?)";
+    case CheckResult::Outcome::kBadPath:
+      return file + ": такое имя в списке файлов недопустимо (ведёт за пределы папки клиента)";
+    case CheckResult::Outcome::kDone:
+    case CheckResult::Outcome::kCancelled:
+      break;
+  }
+  return file + ": подробности в log.txt";
+}
+
+std::string FailureNotes::Package(const ApplyResult& applied) const {
+  const std::string package = DisplayPath(applied.package);
+  switch (applied.outcome) {
+    case ApplyResult::Outcome::kCannotOpen:
+    case ApplyResult::Outcome::kDamaged:
+      return package + ": это не пакет обновления (или пакет повреждён)";
+    case ApplyResult::Outcome::kVersionTooLow:
+      return package + ": пакет для клиента версии " + std::to_string(applied.minimumVersion) +
+             " и выше, а у клиента " + std::to_string(applied.clientVersion) + "; пакет не применён";
+    case ApplyResult::Outcome::kArchiveFailed:
+      return "не удалось записать файлы пакета в архив " + DisplayPath(applied.archive) +
+             " (нет места на диске?); подробности в log.txt";
+    case ApplyResult::Outcome::kFileFailed:
+      return "не удалось записать файл пакета " + DisplayPath(applied.file) +
+             " (нет места или прав на запись?); подробности в log.txt";
+    case ApplyResult::Outcome::kApplied:
+    case ApplyResult::Outcome::kCancelled:
+      break;
+  }
+  return package + ": подробности в log.txt";
+}
+
+std::string FailureNotes::Write(const WriteResult& written) const {
+  if (written.outcome == WriteResult::Outcome::kVersionFileFailed)
+    return "не удалось записать версию клиента в " + DisplayPath(written.path) + " (нет места или прав на запись?)";
+  return "не удалось сохранить архив " + DisplayPath(written.path) + " (нет места на диске?); подробности в log.txt";
 }

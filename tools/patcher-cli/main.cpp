@@ -1,31 +1,32 @@
 // patcher-cli: the updater's workflow on a console, for Linux and Windows.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "arguments.h"
 #include "base/log.h"
+#include "base/progress_counters.h"
 #include "client_root.h"
 #include "console_window.h"
 #include "engine/client_archive_set.h"
+#include "engine/updater_lock.h"
 #include "exit_codes.h"
 #include "failure_notes.h"
 #include "net/update_server_address.h"
-#include "offline_apply.h"
 #include "package_file.h"
 #include "platform/console.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 #include "run_report.h"
-#include "updater_lock.h"
 #include "workflow/progress_thread.h"
 #include "workflow/string_table.h"
 #include "workflow/update_workflow.h"
-#include "workflow/worker_threads.h"
 
 namespace {
 
@@ -60,46 +61,50 @@ int EndEarly(const CliOptions& options, int code, const std::string& message, bo
   return code;
 }
 
-// Waits for the workflow's workers. Ctrl+C cancels a running pass as the close button
-// does, and otherwise ends the run at once; true when it came.
-bool WaitForWorkflow(UpdateWorkflow& workflow, ClientArchiveSet& archives, ConsoleWindow& window) {
-  while (workflow.Running()) {
-    if (platform::InterruptRequested()) {
-      window.Note("Ctrl+C");
-      if (archives.busy) workflow.Cancel();
-      workflow.Stop();
-      return true;
+// The end of a run: every worker has ended, or Ctrl+C came.
+class RunEnd {
+ public:
+  void Signal(bool interrupt) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      (interrupt ? interrupted_ : finished_) = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    changed_.notify_all();
   }
-  workflow.WaitForWorkers();
+  // True when Ctrl+C came first.
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return interrupted_ || finished_; });
+    return interrupted_ && !finished_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool interrupted_ = false;
+  bool finished_ = false;
+};
+
+// Waits for the workflow's workers. Ctrl+C cancels a running pass as the close button does,
+// and otherwise ends the run at once; true when it came.
+bool WaitForWorkflow(UpdateWorkflow& workflow, ConsoleWindow& window) {
+  RunEnd end;
+  platform::SetInterruptHandler([&end] { end.Signal(true); });
+  std::thread joiner([&] {
+    workflow.WaitForWorkers();
+    end.Signal(false);
+  });
+  if (end.Wait()) {
+    window.Note("Ctrl+C");
+    workflow.CancelPass();
+    workflow.Stop();
+  }
+  joiner.join();
+  platform::SetInterruptHandler(nullptr);
   return platform::InterruptRequested();
 }
 
-// apply runs on a worker of its own, so that Ctrl+C can reach the package application
-// between its records.
-int RunApply(const CliOptions& options, ClientArchiveSet& archives, ConsoleWindow& window, OfflineApply& apply) {
-  int code = kExitCancelled;
-  // The operation's own token, set before the worker starts so that no cancel is lost.
-  const auto token = std::make_shared<CancelToken>();
-  archives.cancelToken = token;
-  WorkerThreads worker;
-  worker.Start([&] { code = apply.Run(options.packagePath); });
-  bool noted = false;
-  while (worker.Running()) {
-    if (platform::InterruptRequested()) {
-      if (!noted) window.Note("Ctrl+C");
-      noted = true;
-      token->Cancel();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  worker.Close();
-  return code;
-}
-
-int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& archives, ConsoleWindow& window,
-        OfflineApply& apply) {
+int Run(const CliOptions& options, UpdateWorkflow& workflow, ConsoleWindow& window) {
   switch (options.command) {
     case CliCommand::kUpdate:
       workflow.StartStartup();
@@ -112,9 +117,10 @@ int Run(const CliOptions& options, UpdateWorkflow& workflow, ClientArchiveSet& a
       if (!workflow.ConfirmCheck()) return platform::InterruptRequested() ? kExitCancelled : kExitNotUpdated;
       break;
     case CliCommand::kApply:
-      return RunApply(options, archives, window, apply);
+      workflow.StartOfflineApply(options.packagePath);
+      break;
   }
-  if (WaitForWorkflow(workflow, archives, window)) return kExitCancelled;
+  if (WaitForWorkflow(workflow, window)) return kExitCancelled;
   return ExitCodeOf(workflow.state());
 }
 
@@ -131,9 +137,10 @@ int RunProgram(const CliOptions& options) {
   if (outIsTerminal) platform::PrepareTerminalOutput();
   platform::CatchInterrupt();
 
+  const ClientLayout layout = ClientLayout::OfRoot(root);
   // Before the log: a second updater must not empty the first one's log.
   UpdaterLock lock;
-  switch (lock.Acquire(root)) {
+  switch (lock.Acquire(layout)) {
     case UpdaterLock::Result::kAcquired:
       break;
     case UpdaterLock::Result::kOtherUpdaterRunning:
@@ -142,53 +149,50 @@ int RunProgram(const CliOptions& options) {
     case UpdaterLock::Result::kFolderInUse:
       return EndEarly(options, kExitBusy,
                       "папку клиента " + DisplayPath(root) + " уже использует другая программа обновления (занят " +
-                          DisplayPath(lock.lockPath()) + ")",
+                          DisplayPath(layout.lockFile()) + ")",
                       false);
   }
 
   const auto started = std::chrono::steady_clock::now();
+  // The console's log is the working folder's, as for the window.
   Log::Open(u"log.txt");
   Log::Write(u"");
   Log::InfoText(Text(TextId::kPatcherStarted));
-  // The updater lives in a folder of the client root; any name does.
-  const std::u16string programFolder = root + u"/patcher";
   const UpdateServerAddress server =
       options.serverHost.empty() ? BuiltInUpdateServer() : UpdateServerAddress{options.serverHost, options.port};
 
   RunReport report;
   report.command = CommandName(options.command);
   {
-    ClientArchiveSet archives(programFolder, server);
-    const bool interactive = platform::StandardInputIsTerminal() && !options.yes;
-    ConsoleWindow window(archives, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
-    FailureNotes notes(archives, server.host, server.port);
-    window.SetQuestionHook([&notes](std::u16string_view secondLine) {
-      for (const std::string& line : notes.ForQuestion(secondLine)) Error(line);
+    ProgressCounters progress;
+    ClientArchiveSet archives(layout, server);
+    ConsoleWindow window(progress, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
+    const FailureNotes notes(server);
+    window.SetCauseHook([&notes](const FailureCause& cause) {
+      for (const std::string& line : notes.Explain(cause)) Error(line);
     });
     {
       // Destroyed in reverse order: the progress thread and the workers end before the
       // window and the archive set they use.
-      UpdateWorkflow workflow(archives, window);
-      OfflineApply apply(archives, workflow, window, interactive);
-      ProgressThread progress(archives, window);
-      report.exitCode = Run(options, workflow, archives, window, apply);
+      UpdateWorkflow workflow(archives, window, progress);
+      ProgressThread progressThread(progress, window);
+      report.exitCode = Run(options, workflow, window);
       workflow.Stop();
-      progress.Stop();
+      progressThread.Stop();
       const int32_t serverVersion = workflow.serverVersion();
       if (options.command != CliCommand::kApply && serverVersion >= 0) report.serverVersion = serverVersion;
-      report.clientVersionBefore =
-          options.command == CliCommand::kApply ? apply.versionBefore() : window.firstClientVersion();
+      report.clientVersionBefore = window.firstClientVersion();
     }
     window.Finish();
     // Reading the version of a folder that is not all there would write a version file.
-    if (archives.archives.size() == archives.archiveNames.size()) {
+    if (archives.archives().allOpen()) {
       report.clientVersion = archives.ReadLocalVersion();
       if (report.exitCode == kExitServerError && report.serverVersion && *report.serverVersion < *report.clientVersion)
         Error(notes.ServerBehind(*report.serverVersion, *report.clientVersion));
     }
     report.filesChecked = window.filesChecked();
-    report.filesUpdated = archives.filesStored.load();
-    report.bytesReceived = archives.serverClient->bytesReceived.load();
+    report.filesUpdated = archives.filesStored();
+    report.bytesReceived = progress.Read().bytesReceived;
   }
   Log::InfoText(Text(TextId::kPatcherClosed));
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -99,7 +99,7 @@ bool ClientFolder::ListArchive(std::size_t archive, std::vector<ClientFile>* fil
     if (key == versionKey) continue;  // the updater's own copy of the client version
     const std::u16string fullName = TavrinFilePackage::NameOf(record);
     // The updater finds an entry's archive by the exact, case-sensitive start of its name.
-    if (fullName.compare(0, prefix.size(), prefix) != 0 || ArchiveOfPath(fullName) != static_cast<int>(archive)) {
+    if (fullName.compare(0, prefix.size(), prefix) != 0 || ArchiveOfPath(fullName) != archive) {
       ReportError(Utf8(fullName) + " in " + PathText(pck) + ": the updater would not look for it in this archive");
       good = false;
       continue;
@@ -149,9 +149,9 @@ bool ClientFolder::ListPlainFiles(std::vector<ClientFile>* files) {
       if (!usable) {
         ReportError("file name with a backslash: " + PathText(walker->path()));
         good = false;
-      } else if (const int archive = ArchiveOfPath(name); archive >= 0) {
+      } else if (const std::optional<std::size_t> archive = ArchiveOfPath(name)) {
         ReportError(Utf8(name) + ": the updater would look for this file inside the archive " +
-                    Utf8(kArchiveNames[static_cast<std::size_t>(archive)]));
+                    Utf8(kArchiveNames[*archive]));
         good = false;
       } else if (name.size() > static_cast<std::size_t>(kMaxPackageNameLength)) {
         // An update package could not carry it.

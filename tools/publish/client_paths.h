@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-// The first archive whose name begins the path, with the updater's plain prefix test
-// (no separator required after it); -1 for a plain file.
-int ArchiveOfPath(std::u16string_view path);
+#include "archive/archive_names.h"
+
+// Which archive a path lands in is the updater's rule: ArchiveOfPath (archive/archive_names.h).
 
 // Archive entries match whatever the case of A-Z, and Windows clients keep plain files on
 // a case-blind disk: one file, whatever the case of A-Z, is one identity.

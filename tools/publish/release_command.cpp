@@ -198,10 +198,7 @@ ChangeCounts ReportChanges(const Manifest& previous, const Manifest& current, bo
   const std::size_t plain = kArchiveNames.size();
   std::vector<ChangeCounts> groups(plain + 1);
   std::vector<std::vector<std::string>> lines(plain + 1);
-  const auto groupOf = [&](const std::u16string& name) {
-    const int archive = ArchiveOfPath(name);
-    return archive < 0 ? plain : static_cast<std::size_t>(archive);
-  };
+  const auto groupOf = [&](const std::u16string& name) { return ArchiveOfPath(name).value_or(plain); };
   for (const auto& [identity, entry] : current.files) ++groups[groupOf(entry.name)].files;
   for (const ListEntry& change : ChangesBetween(previous, current)) {
     const std::size_t group = groupOf(change.name);

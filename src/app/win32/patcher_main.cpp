@@ -3,8 +3,8 @@
 
 #include <exception>
 
-#include "app/system_desktop.h"
 #include "app/updater_startup.h"
+#include "app/win32/system_desktop.h"
 #include "base/log.h"
 #include "platform/program_folder.h"
 #include "platform/text.h"

@@ -39,16 +39,6 @@ bool StartDetachedProcess(const std::u16string& program, const std::u16string& c
   return true;
 }
 
-bool ClaimSingleInstance(const std::u16string& name) {
-  // Never closed: the named object lives exactly as long as this process.
-  HANDLE marker = ::CreateMutexW(nullptr, TRUE, Wide(name));
-  if (marker == nullptr) return true;
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) return false;
-  // Only a marker: nobody waits on it, so this process need not own it.
-  ::ReleaseMutex(marker);
-  return true;
-}
-
 bool TopLevelWindowExists(const std::u16string& className) {
   return ::FindWindowW(Wide(className), nullptr) != nullptr;
 }

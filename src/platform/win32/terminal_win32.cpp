@@ -1,8 +1,7 @@
 // <windows.h> first: the other Windows headers depend on it.
 #include <windows.h>
 
-#include <atomic>
-
+#include "platform/interrupt_state.h"
 #include "platform/terminal.h"
 
 // Older MinGW headers lack it; consoles before Windows 10 ignore the flag.
@@ -13,11 +12,17 @@
 namespace platform {
 namespace {
 
-std::atomic<bool> interrupted{false};
+// Set when Ctrl+C comes, for waits that also wait for input.
+HANDLE InterruptEvent() {
+  static const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
 
+// Runs on a thread the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  interrupted = true;
+  ::SetEvent(InterruptEvent());
+  InterruptState::Instance().Raise();
   return TRUE;
 }
 
@@ -51,20 +56,30 @@ void PrepareTerminalOutput() {
 }
 
 void CatchInterrupt() {
+  InterruptEvent();
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 bool InterruptRequested() {
-  return interrupted.load();
+  return InterruptState::Instance().raised();
+}
+
+bool WaitForInterrupt(int milliseconds) {
+  return InterruptState::Instance().WaitFor(std::chrono::milliseconds(milliseconds));
+}
+
+void SetInterruptHandler(std::function<void()> handler) {
+  InterruptState::Instance().SetHandler(std::move(handler));
 }
 
 bool WaitForInput(int milliseconds) {
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  const HANDLE waits[2] = {::GetStdHandle(STD_INPUT_HANDLE), InterruptEvent()};
   const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
     if (now >= end) return false;
-    if (::WaitForSingleObject(input, static_cast<DWORD>(end - now)) != WAIT_OBJECT_0) return false;
+    if (::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(end - now)) != WAIT_OBJECT_0) return false;
+    const HANDLE input = waits[0];
     // The handle is also signalled by mouse, focus and key-up events: only a key press counts.
     INPUT_RECORD record{};
     DWORD count = 0;

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "app/win32/system_desktop.h"
+#include "platform/instance_marker.h"
 #include "platform/text.h"
 #include "support/file_bytes.h"
 #include "support/temp_folder.h"
@@ -55,8 +57,14 @@ TEST(Desktop, StartsADetachedProgramWithExactlyItsCommandLineAndFolder) {
 TEST(Desktop, TheSingleInstanceMarkerIsHeldOnce) {
   const std::u16string name =
       u"Solmere Classic Updater test marker " + platform::Utf16FromUtf8(std::to_string(GetCurrentProcessId()));
-  EXPECT_TRUE(platform::ClaimSingleInstance(name));
-  EXPECT_FALSE(platform::ClaimSingleInstance(name)) << "the marker already exists";
+  SystemDesktop first;
+  SystemDesktop second;
+  EXPECT_TRUE(first.ClaimSingleInstance(name));
+  EXPECT_FALSE(second.ClaimSingleInstance(name)) << "the marker already exists";
+  {
+    platform::InstanceMarker held;
+    EXPECT_FALSE(held.Acquire(name)) << "another holder of the same name";
+  }
 }
 
 TEST(Desktop, FindsATopLevelWindowByItsClass) {

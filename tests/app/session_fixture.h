@@ -1,7 +1,8 @@
 #pragma once
-// The updater's main window on the portable toolkit without a screen: skins with every
-// control the window binds, the real question box, a desktop that records what it is asked
-// and answers from a script, a scripted update server, and a client folder. The test thread
+// The updater's session (its main window, engine and workflow) on the portable toolkit without
+// a screen: skins with every control the window binds, the real question box, a desktop that
+// records what it is asked and answers from a script, a scripted update server, and a client
+// folder. The test thread
 // is the windows' UI thread; a watchdog ends a test that hangs, with a message.
 
 #include <gtest/gtest.h>
@@ -19,10 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/desktop.h"
+#include "app/updater_session.h"
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
+#include "platform/desktop.h"
 #include "platform/text.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
@@ -153,7 +155,7 @@ inline void WriteTestSkins(const TempFolder& folder, Ormel::testing::FakeBackend
                      "Width=\"380\" Height=\"66\"/>\n</Window>\n");
 }
 
-class MainFormFixture : public ClientFixture {
+class SessionFixture : public ClientFixture {
  protected:
   static constexpr int kYes = kAnswerYes;
   static constexpr int kNo = kAnswerNo;
@@ -167,7 +169,7 @@ class MainFormFixture : public ClientFixture {
     release_.PatcherVersion(0);
   }
   void TearDown() override {
-    form_.reset();
+    session_.reset();
     questions_.reset();
     ClientFixture::TearDown();
   }
@@ -175,31 +177,36 @@ class MainFormFixture : public ClientFixture {
   // A client at `version` holding `archived` (full archive names), saved and closed.
   void PrepareClient(int32_t version, const std::vector<testsupport::ListedFile>& archived = {}) {
     MakeSet(u"127.0.0.1", server_.port());
-    ASSERT_TRUE(set_->OpenArchives());
+    ASSERT_TRUE(set_->OpenArchives({}).allOpen());
     for (const auto& file : archived) {
       PutArchived(file.name.substr(0, file.name.find(u'\\')), file.name, file.content);
     }
-    ASSERT_TRUE(set_->WriteLocalVersion(version));
-    ASSERT_TRUE(set_->SaveArchives());
+    ASSERT_TRUE(set_->WriteLocalVersion(version).written());
+    ASSERT_TRUE(set_->SaveArchives({}).written());
     set_.reset();
   }
   // The version a fresh start reads from the folder (the window is gone by then).
   int32_t VersionOnDisk() {
     MakeSet(u"127.0.0.1", server_.port());
-    EXPECT_TRUE(set_->OpenArchives()) << "every archive opens";
+    EXPECT_TRUE(set_->OpenArchives({}).allOpen()) << "every archive opens";
     const int32_t version = set_->ReadLocalVersion();
     set_.reset();
     return version;
   }
 
-  // The window's run writes a log of its own from its first line.
-  void MakeForm() {
+  // The window's run writes a log of its own from its first line. The updater's folder is
+  // both its program folder and its working folder.
+  void MakeSession() {
     log_.Open(temp_ / "log.txt");
-    form_ =
-        std::make_unique<MainForm>(backend_, *questions_, desktop_, temp_.U16("patcher"),
-                                   UpdateServerAddress{u"127.0.0.1", server_.port()}, (temp_ / "main.xml").string());
-    ASSERT_TRUE(form_->loaded());
+    session_ = std::make_unique<UpdaterSession>(
+        backend_, *questions_, desktop_,
+        UpdaterSession::Settings{temp_.U16("patcher"), temp_.U16("patcher"),
+                                 UpdateServerAddress{u"127.0.0.1", server_.port()}, (temp_ / "main.xml").string()});
+    ASSERT_TRUE(form().loaded());
   }
+  MainForm& form() { return session_->form(); }
+  // A click on the window's control, as the UI thread hands it over.
+  void Click(const char* control) { form().Find(control)->OnClick(Ormel::kLeftButton, 5, 5); }
   // Dispatches the UI thread's messages until `done`; false when it did not come in time.
   bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -210,11 +217,11 @@ class MainFormFixture : public ClientFixture {
     return true;
   }
   std::string TextOf(const char* control) const {
-    const Ormel::Control* found = form_->Find(control);
+    const Ormel::Control* found = session_->form().Find(control);
     return found != nullptr ? platform::Utf8FromUtf16(found->text()) : "<no " + std::string(control) + ">";
   }
   bool Enabled(const char* control) const {
-    const Ormel::Control* found = form_->Find(control);
+    const Ormel::Control* found = session_->form().Find(control);
     return found != nullptr && !found->disabled() && found->state() != Ormel::kDisabled;
   }
   bool ShowsStatus(const std::string& text) const { return TextOf("Label1") == text; }
@@ -239,5 +246,5 @@ class MainFormFixture : public ClientFixture {
   Ormel::SteadyCountdownClock clock_;
   FakeDesktop desktop_;
   std::unique_ptr<MessageBoxTimer> questions_;
-  std::unique_ptr<MainForm> form_;
+  std::unique_ptr<UpdaterSession> session_;
 };

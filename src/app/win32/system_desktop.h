@@ -1,12 +1,12 @@
 #pragma once
 // The real desktop of the Windows programs (platform/desktop.h). Windows only.
 
-#include "app/desktop.h"
 #include "platform/desktop.h"
+#include "platform/instance_marker.h"
 
 class SystemDesktop : public Desktop {
  public:
-  bool ClaimSingleInstance(const std::u16string& name) override { return platform::ClaimSingleInstance(name); }
+  bool ClaimSingleInstance(const std::u16string& name) override { return marker_.Acquire(name); }
   bool WindowOfClassExists(const std::u16string& className) override {
     return platform::TopLevelWindowExists(className);
   }
@@ -22,4 +22,8 @@ class SystemDesktop : public Desktop {
   }
   void OpenAddress(const std::string& address) override { platform::OpenWithShell(address); }
   int RunMessageLoop() override { return platform::RunMessageLoop(); }
+
+ private:
+  // Held for the life of the process: the named object exists exactly as long as one updater runs.
+  platform::InstanceMarker marker_;
 };

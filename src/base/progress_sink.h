@@ -1,0 +1,30 @@
+#pragma once
+// What long work reports as it goes, for whoever shows its progress: the items of the step
+// that runs (entries of a list, records of a package, archives), and the transfer that runs
+// (a body of so many bytes, read in pieces). Every call may come from any thread; the
+// default does nothing, for work nobody watches.
+
+#include <cstdint>
+
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+
+  // A step of `total` items starts (none done yet).
+  virtual void StartItems(int32_t /*total*/) {}
+  virtual void ItemDone() {}
+  // The step is over: every item counts as done.
+  virtual void FinishItems() {}
+  // No step: nothing to count (both figures 0).
+  virtual void ClearItems() {}
+
+  // A body of `length` bytes starts, to come in about `reads` reads; again when it starts over.
+  virtual void TransferStarted(uint32_t /*length*/, int32_t /*reads*/) {}
+  // One read brought `bytes`.
+  virtual void Received(uint32_t /*bytes*/) {}
+  // The transfer is over, whole or not.
+  virtual void TransferEnded() {}
+
+  // The sink of work nobody watches.
+  static ProgressSink& None();
+};

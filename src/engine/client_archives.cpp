@@ -1,0 +1,172 @@
+#include "engine/client_archives.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "archive/archive_format.h"
+#include "base/decimal_text.h"
+#include "base/log.h"
+#include "base/number_file.h"
+#include "base/paths.h"
+#include "platform/file.h"
+
+namespace {
+
+void StoreInitialVersion(TavrinFilePackage& archive) {
+  archive.SetFileData(std::u16string(kVersionEntryName), "0", 1);
+}
+
+}  // namespace
+
+ClientArchives::ClientArchives(const ClientLayout& layout) : layout_(layout) {}
+
+ClientArchives::~ClientArchives() {
+  for (auto& archive : archives_) archive->clearIndexChanged();
+  archives_.clear();
+}
+
+OpenResult ClientArchives::Open(const OperationContext& context) {
+  ProgressSink& progress = context.progress();
+  progress.StartItems(static_cast<int32_t>(kArchiveNames.size()));
+  archives_.clear();
+  OpenResult result;
+  for (std::u16string_view name : kArchiveNames) {
+    const std::u16string archiveName(name);
+    const std::u16string basePath = layout_.ArchiveBasePath(name);
+    auto archive = std::make_unique<TavrinFilePackage>();
+    const PackageResult opened = archive->Open(basePath, archiveName);
+    if (opened != PackageResult::kOk) {
+      Log::Error(u"Can't open package: %s", basePath);
+      platform::MakeDirectories(ParentFolder(basePath));
+      const PackageResult created = archive->Create(basePath, archiveName);
+      if (created == PackageResult::kOk) {
+        StoreInitialVersion(*archive);
+      } else {
+        Log::Error(u"Can't create package: %s", basePath);
+        const std::u16string first = basePath + u".pck";
+        result.failed.push_back(
+            {archiveName, first, opened, created, archive->fileError(), platform::FolderExists(first)});
+      }
+    }
+    if (archive->isOpen()) {
+      if (archive->format() != archive_format::kFormat188) {
+        StoreInitialVersion(*archive);
+        if (archive->indexChanged()) {
+          archive->WriteIndex();
+          archive->clearIndexChanged();
+        }
+      }
+      archives_.push_back(std::move(archive));
+    }
+    progress.ItemDone();
+  }
+  progress.FinishItems();
+  return result;
+}
+
+WriteResult ClientArchives::Save(const OperationContext& context) {
+  ProgressSink& progress = context.progress();
+  progress.StartItems(archives_.empty() ? 1 : static_cast<int32_t>(archives_.size()));
+  WriteResult result;
+  for (auto& archive : archives_) {
+    if (archive->indexChanged()) {
+      // An index that could not be written stays marked, so that the next save tries again.
+      if (archive->isOpen() && archive->WriteIndex() != PackageResult::kOk) {
+        const std::u16string path = layout_.ArchiveBasePath(archive->name());
+        Log::Error(u"Can't save package: %s", path);
+        if (result.written()) result = {WriteResult::Outcome::kArchiveFailed, path};
+      } else {
+        archive->clearIndexChanged();
+      }
+    }
+    progress.ItemDone();
+  }
+  progress.FinishItems();
+  // The version file moves on only when every archive holds the version on disk.
+  const std::optional<int32_t> version = std::exchange(pendingVersion_, std::nullopt);
+  if (result.written() && version && !WriteVersionFile(*version))
+    result = {WriteResult::Outcome::kVersionFileFailed, layout_.clientVersionFile()};
+  return result;
+}
+
+int32_t ClientArchives::ReadLocalVersion() {
+  if (!allOpen()) return 0;
+  int32_t version = 0;
+  if (pendingVersion_) {
+    version = *pendingVersion_;
+  } else {
+    const std::optional<int32_t> stored = ReadNumberFile(layout_.clientVersionFile());
+    if (!stored) {
+      WriteNumberFile(layout_.clientVersionFile(), 0);
+      return 0;
+    }
+    version = *stored;
+  }
+
+  std::vector<uint8_t> entry;
+  for (auto& archive : archives_) {
+    if (archive->GetFileData(std::u16string(kVersionEntryName), false, &entry) != PackageResult::kOk || entry.empty())
+      return 0;
+    version = std::min(version, ScanDecimal(entry.data(), entry.size()));
+  }
+  return version;
+}
+
+WriteResult ClientArchives::WriteLocalVersion(int32_t version) {
+  pendingVersion_.reset();
+  const std::string text = DecimalText(version);
+  for (auto& archive : archives_) {
+    if (archive->SetFileData(std::u16string(kVersionEntryName), text.data(), static_cast<uint32_t>(text.size())) !=
+        PackageResult::kOk) {
+      const std::u16string path = layout_.ArchiveBasePath(archive->name());
+      Log::Error(u"Can't store the version in package: %s", path);
+      return {WriteResult::Outcome::kArchiveFailed, path};
+    }
+  }
+  if (!hasUnsavedChanges()) {
+    if (!WriteVersionFile(version)) return {WriteResult::Outcome::kVersionFileFailed, layout_.clientVersionFile()};
+    return {};
+  }
+  pendingVersion_ = version;
+  return {};
+}
+
+bool ClientArchives::WriteVersionFile(int32_t version) {
+  // Written beside the file and renamed over it: a write that fails (a full disk) leaves
+  // the old version, never an empty file.
+  const std::u16string& versionFile = layout_.clientVersionFile();
+  const std::u16string partPath = versionFile + u".~part";
+  const std::string text = DecimalText(version);
+  bool written = false;
+  {
+    platform::File file;
+    if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
+      platform::MakeDirectories(ParentFolder(versionFile));
+      if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
+        Log::Error(u"Can't create file %s", versionFile);
+        return false;
+      }
+    }
+    written = file.Write(text.data(), text.size()) && file.Sync();
+  }
+  if (!written || !platform::RenameReplacing(partPath, versionFile)) {
+    platform::RemoveFile(partPath);
+    Log::Error(u"Can't create file %s", versionFile);
+    return false;
+  }
+  return true;
+}
+
+void ClientArchives::CloseAll() {
+  archives_.clear();
+}
+
+TavrinFilePackage* ClientArchives::Find(std::u16string_view name) {
+  for (auto& archive : archives_)
+    if (archive->name() == name) return archive.get();
+  return nullptr;
+}
+
+bool ClientArchives::hasUnsavedChanges() const {
+  return std::any_of(archives_.begin(), archives_.end(), [](const auto& archive) { return archive->indexChanged(); });
+}

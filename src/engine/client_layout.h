@@ -1,0 +1,61 @@
+#pragma once
+// Where everything of a client lies, from one folder: the updater's own folder, whose parent is
+// the client root. Every path is built here, by one rule, absolute with "." and ".." resolved
+// lexically (none needs to exist):
+//
+//   <root>/<updater folder>/log.txt           the updater's log
+//   <root>/velkar/                            the client: its program, archives and plain files
+//   <root>/launcher/Launcher.exe              the launcher program
+//   <root>/config/velkar/version.sw           the client version
+//   <root>/config/patcher/version.sw          the updater's own version
+//   <root>/config/patcher/nogfx.cfg           the graphics switch
+//   <root>/config/patcher/tempfile.dat        a downloaded update package
+//   <root>/config/patcher/updater.lock        held by the console updater while it runs
+//
+// patcher.exe goes from its program folder for the archives and from its working folder for
+// the programs, the switch and the log; patcher-cli from the root it is given.
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::u16string_view kClientProgramName = u"velkarclient.exe";
+inline constexpr std::u16string_view kLauncherProgramName = u"Launcher.exe";
+// The updater's folder in a root that patcher-cli is given.
+inline constexpr std::u16string_view kUpdaterFolderName = u"patcher";
+
+class ClientLayout {
+ public:
+  explicit ClientLayout(const std::u16string& updaterFolder);
+  // The layout of a client root, with the updater's folder in it.
+  static ClientLayout OfRoot(const std::u16string& root);
+
+  const std::u16string& updaterFolder() const { return updaterFolder_; }
+  const std::u16string& clientFolder() const { return clientFolder_; }
+  const std::u16string& clientProgram() const { return clientProgram_; }
+  const std::u16string& launcherFolder() const { return launcherFolder_; }
+  const std::u16string& launcherProgram() const { return launcherProgram_; }
+  const std::u16string& clientVersionFile() const { return clientVersionFile_; }
+  const std::u16string& patcherVersionFile() const { return patcherVersionFile_; }
+  const std::u16string& graphicsSwitchFile() const { return graphicsSwitchFile_; }
+  const std::u16string& packageFile() const { return packageFile_; }
+  const std::u16string& lockFile() const { return lockFile_; }
+  const std::u16string& logFile() const { return logFile_; }
+
+  // An archive's files without their extension (".pck", ".pkx").
+  std::u16string ArchiveBasePath(std::u16string_view archiveName) const;
+  // A relative client path as a plain file under the client folder.
+  std::u16string PlainFilePath(std::u16string_view relative) const;
+
+ private:
+  std::u16string updaterFolder_;
+  std::u16string clientFolder_;
+  std::u16string clientProgram_;
+  std::u16string launcherFolder_;
+  std::u16string launcherProgram_;
+  std::u16string clientVersionFile_;
+  std::u16string patcherVersionFile_;
+  std::u16string graphicsSwitchFile_;
+  std::u16string packageFile_;
+  std::u16string lockFile_;
+  std::u16string logFile_;
+};

@@ -1,0 +1,95 @@
+#include "engine/package_download.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "base/log.h"
+#include "base/paths.h"
+#include "engine/client_layout.h"
+#include "engine/server_protocol.h"
+#include "net/parse_url.h"
+#include "platform/file.h"
+
+namespace {
+
+// Bytes of free disk space where `folder` lies; the largest value when unknown (a full
+// disk then shows as a failed write).
+uint64_t AvailableSpace(const std::u16string& folder) {
+  std::error_code error;
+  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
+  return error ? UINT64_MAX : space.available;
+}
+
+uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
+  const uint64_t mebibytes = (bytes + (roundUp ? (1u << 20) - 1 : 0)) >> 20;
+  return static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX));
+}
+
+}  // namespace
+
+PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout& layout,
+                                     const OperationContext& context, int32_t clientVersion, int32_t serverVersion) {
+  PackageDownload download;
+  const PatchChoice choice = server.FindPatchPackage(context, clientVersion, serverVersion);
+  download.from = choice.from;
+  download.to = choice.to;
+  if (choice.url.empty()) {
+    Log::Info(u"No update package from version %d to %d", clientVersion, serverVersion);
+    download.outcome =
+        context.cancelled() ? PackageDownload::Outcome::kCancelled : PackageDownload::Outcome::kNoPackage;
+    download.request = choice.request;
+    return download;
+  }
+  const UrlParts parts = ParseUrl(choice.url);
+  // Scheme, port and query are not used: packages come over plain HTTP from the path.
+  UpdateServerClient::FileFetch fetch;
+  fetch.host = parts.host;
+  const std::u16string& packageFile = layout.packageFile();
+  const std::u16string folder = ParentFolder(packageFile);
+  FetchResult fetched;
+  uint64_t available = 0;
+  bool complete = false;
+  bool opened = false;
+  {
+    // A client folder made by hand may lack the folder of the temporary file.
+    platform::MakeDirectories(folder);
+    platform::File file;
+    if (file.Open(packageFile, platform::FileMode::kCreate) == 0) {
+      opened = true;
+      // Measured once the old package is gone; a package that leaves the disk without
+      // room for the archives to grow is not fetched at all.
+      available = AvailableSpace(folder);
+      const uint64_t room = available > kPackageDiskReserve ? available - kPackageDiskReserve : 0;
+      fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
+      fetched = server.client().FetchToFile(parts.path, file, fetch, context);
+      // A transfer that broke off would leave a package cut short: not worth applying.
+      complete = fetched.complete() && file.Flush();
+    }
+  }
+  if (complete) {
+    download.outcome = PackageDownload::Outcome::kDownloaded;
+    return download;
+  }
+  const bool noRoom =
+      fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
+  if (noRoom) {
+    Log::Error(
+        u"Not enough disk space for the update package %s: it needs %u MiB with room for the archives, %u MiB are free "
+        u"in %s",
+        parts.path, WholeMebibytes(fetched.declared + kPackageDiskReserve, true), WholeMebibytes(available, false),
+        folder);
+  }
+  if (!opened) {
+    Log::Error(u"Can't create file %s", packageFile);
+    download.outcome = PackageDownload::Outcome::kCannotCreate;
+  } else if (noRoom) {
+    download.outcome = PackageDownload::Outcome::kNoRoom;
+  } else if (fetched.failure == FetchFailure::kCancelled || context.cancelled()) {
+    download.outcome = PackageDownload::Outcome::kCancelled;
+  } else {
+    Log::Error(u"Can't get file from server: %s", parts.path);
+    download.outcome = PackageDownload::Outcome::kFailed;
+  }
+  download.request = server.client().FailureOf(parts.path, fetched, parts.host);
+  return download;
+}

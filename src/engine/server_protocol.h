@@ -1,0 +1,78 @@
+#pragma once
+// The engine's side of the update server: its version, the change and full lists, the
+// choice of an update package from "patches\list", and the updater's own version
+// ("patcher_version_new"). It owns the one HTTP client; the file check and the package
+// download fetch through it.
+
+#include <cstdint>
+#include <string>
+
+#include "base/operation_context.h"
+#include "formats/file_list.h"
+#include "net/fetch_result.h"
+#include "net/update_server_address.h"
+#include "net/update_server_client.h"
+#include "platform/http.h"
+
+struct ServerVersion {
+  enum class Outcome { kFetched, kFailed, kCancelled };
+  Outcome outcome = Outcome::kFailed;
+  // kFetched: the number "version" holds.
+  int32_t version = -1;
+  // kFailed: the request (its failure is kNone when the answer came whole but short).
+  FailedRequest request;
+
+  bool fetched() const { return outcome == Outcome::kFetched; }
+};
+
+struct ListResult {
+  enum class Outcome {
+    kLoaded,       // the table holds the list
+    kFetchFailed,  // the list did not arrive whole
+    kEmpty,        // a change list with no bytes at all
+    kUnreadable,   // shorter than its count, an entry past the end, a full list without its version
+    kCancelled,
+  };
+  Outcome outcome = Outcome::kFetchFailed;
+  // kLoaded: the version the list leads to.
+  int32_t version = -1;
+  // "list_N" or "fulllist".
+  std::u16string resource;
+  // kFetchFailed.
+  FailedRequest request;
+
+  bool loaded() const { return outcome == Outcome::kLoaded; }
+};
+
+// The update package "patches\list" names for a pair of versions.
+struct PatchChoice {
+  // Empty when none fits, or when the list could not be had (see request).
+  std::u16string url;
+  int32_t from = -1;
+  int32_t to = -1;
+  // The failed fetch of the list itself; failure kNone when it came.
+  FailedRequest request;
+};
+
+class ServerProtocol {
+ public:
+  // Connects at once; a fetch connects again when needed.
+  explicit ServerProtocol(const UpdateServerAddress& server, const platform::HttpLimits& limits = {});
+
+  ServerVersion FetchServerVersion(const OperationContext& context);
+  // "list_" + (server - client) into `table`; the version it leads to is the server's.
+  ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion, FileTable* table);
+  // "fulllist" into `table`; the version it leads to is the one stored in it.
+  ListResult GetFullList(const OperationContext& context, FileTable* table);
+  PatchChoice FindPatchPackage(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
+  // The updater version the server expects: 0 for an empty resource, -1 (logged) when the
+  // fetch failed or delivered fewer bytes than announced.
+  int32_t FetchPatcherVersion(const OperationContext& context);
+
+  UpdateServerClient& client() { return client_; }
+  const UpdateServerAddress& address() const { return address_; }
+
+ private:
+  const UpdateServerAddress address_;
+  UpdateServerClient client_;
+};
