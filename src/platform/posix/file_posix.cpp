@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/posix/posix_handles.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -39,31 +40,18 @@ int File::Open(const std::u16string& path, FileMode mode) {
       flags |= O_RDWR | O_CREAT;
       break;
   }
-  int fd = ::open(NativePath(path).c_str(), flags, 0644);
-  if (fd < 0) return errno;
+  // Closed on every failure below, after the error to return has been taken from errno.
+  posix::UniqueFd fd(::open(NativePath(path).c_str(), flags, 0644));
+  if (fd.get() < 0) return errno;
   // A folder opens read-only on POSIX; on Windows it does not open at all.
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return error;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int error = (errno == EWOULDBLOCK) ? EACCES : errno;
-    ::close(fd);
-    return error;
-  }
-  if (mode == FileMode::kCreate && ::ftruncate(fd, 0) != 0) {
-    int error = errno;
-    ::close(fd);
-    return error;
-  }
-  stream_ = ::fdopen(fd, stdioMode);
-  if (stream_ == nullptr) {
-    int error = errno;
-    ::close(fd);
-    return error;
-  }
+  if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return S_ISDIR(info.st_mode) ? EISDIR : errno;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return (errno == EWOULDBLOCK) ? EACCES : errno;
+  if (mode == FileMode::kCreate && ::ftruncate(fd.get(), 0) != 0) return errno;
+  stream_ = ::fdopen(fd.get(), stdioMode);
+  if (stream_ == nullptr) return errno;
+  // The stream owns the descriptor now.
+  fd.release();
   return 0;
 }
 

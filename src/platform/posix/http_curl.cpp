@@ -6,24 +6,21 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/posix/posix_handles.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
 struct HeaderList {
-  curl_slist* list = nullptr;
+  posix::UniqueCurlList list;
 
-  HeaderList() = default;
-  HeaderList(const HeaderList&) = delete;
-  HeaderList& operator=(const HeaderList&) = delete;
-  ~HeaderList() {
-    if (list != nullptr) curl_slist_free_all(list);
-  }
   bool Add(const std::string& line) {
-    curl_slist* longer = curl_slist_append(list, line.c_str());
+    curl_slist* longer = curl_slist_append(list.get(), line.c_str());
     if (longer == nullptr) return false;
-    list = longer;
+    // The old list is part of the longer one: it changes hands without being freed.
+    static_cast<void>(list.release());
+    list.reset(longer);
     return true;
   }
 };
@@ -32,18 +29,11 @@ struct HeaderList {
 // its own that is driven from Send and Read; no worker thread. The multi handle holds
 // the connection cache, so easy and multi handle stay together and are reused.
 struct CurlPair {
-  CURLM* multi = nullptr;
-  CURL* easy = nullptr;
+  // Members end in reverse order of declaration: the easy handle, the multi handle, the headers.
   // The request headers of every request, built once.
   HeaderList headers;
-
-  CurlPair() = default;
-  CurlPair(const CurlPair&) = delete;
-  CurlPair& operator=(const CurlPair&) = delete;
-  ~CurlPair() {
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
-  }
+  posix::UniqueCurlMulti multi;
+  posix::UniqueCurlEasy easy;
 };
 
 // What every request says besides its name: no accept types, and no cached copy.
@@ -136,11 +126,11 @@ class CurlConnection final : public HttpConnection {
       }
     }
     auto pair = std::make_unique<CurlPair>();
-    pair->multi = curl_multi_init();
-    pair->easy = curl_easy_init();
+    pair->multi.reset(curl_multi_init());
+    pair->easy.reset(curl_easy_init());
     // No Accept header: the request carries no accept types.
     if (pair->multi == nullptr || pair->easy == nullptr || !AddCommonHeaders(pair->headers)) return nullptr;
-    CURL* easy = pair->easy;
+    CURL* easy = pair->easy.get();
     // curl counts the low-speed time in whole seconds.
     const long lowSpeedSeconds = std::max<long>(1, static_cast<long>((limits_.lowSpeedTime.count() + 999) / 1000));
     bool ok = curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str()) == CURLE_OK &&
@@ -190,11 +180,11 @@ CurlRequest::~CurlRequest() {
     // A body that has fully arrived but was not noticed yet still ends cleanly, which
     // keeps the connection; an unfinished one is cut off and closes it.
     if (!finished_) Perform();
-    curl_multi_remove_handle(pair_->multi, pair_->easy);
+    curl_multi_remove_handle(pair_->multi.get(), pair_->easy.get());
   }
-  curl_easy_setopt(pair_->easy, CURLOPT_WRITEDATA, nullptr);
-  curl_easy_setopt(pair_->easy, CURLOPT_HEADERDATA, nullptr);
-  curl_easy_setopt(pair_->easy, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(pair_->easy.get(), CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(pair_->easy.get(), CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(pair_->easy.get(), CURLOPT_HTTPHEADER, nullptr);
   owner_.Release(std::move(pair_));
 }
 
@@ -217,7 +207,7 @@ size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* user) 
   if (blank) {
     // Interim 1xx heads are followed by the real one.
     long code = 0;
-    curl_easy_getinfo(self->pair_->easy, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(self->pair_->easy.get(), CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200) self->headersDone_ = true;
   }
   return bytes;
@@ -225,13 +215,13 @@ size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* user) 
 
 void CurlRequest::Perform() {
   int running = 0;
-  if (curl_multi_perform(pair_->multi, &running) != CURLM_OK) {
+  if (curl_multi_perform(pair_->multi.get(), &running) != CURLM_OK) {
     finished_ = true;
     result_ = CURLE_RECV_ERROR;
     return;
   }
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(pair_->multi, &left)) {
+  while (CURLMsg* message = curl_multi_info_read(pair_->multi.get(), &left)) {
     if (message->msg == CURLMSG_DONE) {
       finished_ = true;
       result_ = message->data.result;
@@ -249,7 +239,7 @@ void CurlRequest::RunUntil(Ready ready) {
       return;
     }
     // Wakes on socket activity, when curl's own timers are due, or after one slice.
-    curl_multi_poll(pair_->multi, nullptr, 0, static_cast<int>(kHttpWaitSlice.count()), nullptr);
+    curl_multi_poll(pair_->multi.get(), nullptr, 0, static_cast<int>(kHttpWaitSlice.count()), nullptr);
   }
 }
 
@@ -260,21 +250,21 @@ bool CurlRequest::Send() {
     return false;
   }
   bool ok = true;
-  curl_slist* headers = pair_->headers.list;
+  curl_slist* headers = pair_->headers.list.get();
   if (options_.rangeStart > 0) {
     ok = AddCommonHeaders(rangeHeaders_) &&
          rangeHeaders_.Add("Range: bytes=" + std::to_string(options_.rangeStart) + "-") &&
          (options_.ifRange.empty() || rangeHeaders_.Add("If-Range: " + options_.ifRange));
-    headers = rangeHeaders_.list;
+    headers = rangeHeaders_.list.get();
   }
-  CURL* easy = pair_->easy;
+  CURL* easy = pair_->easy.get();
   ok = ok && curl_easy_setopt(easy, CURLOPT_URL, url_.c_str()) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) == CURLE_OK &&
        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
-  if (!ok || curl_multi_add_handle(pair_->multi, easy) != CURLM_OK) {
+  if (!ok || curl_multi_add_handle(pair_->multi.get(), easy) != CURLM_OK) {
     result_ = CURLE_FAILED_INIT;
     finished_ = true;
     return false;
@@ -286,14 +276,14 @@ bool CurlRequest::Send() {
 
 bool CurlRequest::QueryStatusCode(uint32_t* code) {
   long value = 0;
-  if (!headersDone_ || curl_easy_getinfo(pair_->easy, CURLINFO_RESPONSE_CODE, &value) != CURLE_OK) return false;
+  if (!headersDone_ || curl_easy_getinfo(pair_->easy.get(), CURLINFO_RESPONSE_CODE, &value) != CURLE_OK) return false;
   *code = static_cast<uint32_t>(value);
   return true;
 }
 
 bool CurlRequest::QueryContentLength(uint64_t* length) {
   curl_off_t value = -1;
-  if (!headersDone_ || curl_easy_getinfo(pair_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) != CURLE_OK) {
+  if (!headersDone_ || curl_easy_getinfo(pair_->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) != CURLE_OK) {
     return false;
   }
   if (value < 0) return false;
@@ -307,7 +297,7 @@ bool CurlRequest::QueryHeader(HttpHeader header, std::string* value) {
                      : header == HttpHeader::kETag       ? "ETag"
                                                          : "Last-Modified";
   curl_header* found = nullptr;
-  if (curl_easy_header(pair_->easy, name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK) return false;
+  if (curl_easy_header(pair_->easy.get(), name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK) return false;
   *value = found->value;
   return true;
 }

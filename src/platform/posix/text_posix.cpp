@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/posix_handles.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -13,25 +14,20 @@ namespace {
 class Converter {
  public:
   Converter(const char* to, const char* from) : handle_(::iconv_open(to, from)) {}
-  ~Converter() {
-    if (handle_ != reinterpret_cast<iconv_t>(-1)) ::iconv_close(handle_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
 
   // Converts `input`; each undecodable input unit of `unitSize` bytes is replaced by
   // `replacement` when it is not empty, otherwise the conversion fails.
   bool Run(const char* input, std::size_t inputSize, std::size_t unitSize, const std::string& replacement,
            std::string* out) {
     out->clear();
-    if (handle_ == reinterpret_cast<iconv_t>(-1)) return false;
+    if (!handle_.valid()) return false;
     char* in = const_cast<char*>(input);
     std::size_t inLeft = inputSize;
     std::vector<char> chunk(4096);
     while (true) {
       char* outPtr = chunk.data();
       std::size_t outLeft = chunk.size();
-      std::size_t result = ::iconv(handle_, inLeft > 0 ? &in : nullptr, &inLeft, &outPtr, &outLeft);
+      std::size_t result = ::iconv(handle_.get(), inLeft > 0 ? &in : nullptr, &inLeft, &outPtr, &outLeft);
       int error = errno;
       out->append(chunk.data(), chunk.size() - outLeft);
       if (result != static_cast<std::size_t>(-1)) {
@@ -51,7 +47,7 @@ class Converter {
   }
 
  private:
-  iconv_t handle_;
+  posix::UniqueIconv handle_;
 };
 
 const std::string kReplacementUtf16le("\xFD\xFF", 2);

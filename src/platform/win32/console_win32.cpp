@@ -9,16 +9,16 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 
 std::vector<std::u16string> CommandLineArguments(int, char**) {
   std::vector<std::u16string> arguments;
   int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (wide == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.emplace_back(reinterpret_cast<const char16_t*>(wide[i]));
-  ::LocalFree(wide);
+  const win32::UniqueLocalMemory<wchar_t*> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (wide.get() == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(reinterpret_cast<const char16_t*>(wide.get()[i]));
   return arguments;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 namespace {
@@ -33,9 +34,10 @@ bool StartDetachedProcess(const std::u16string& program, const std::u16string& c
                         folder.empty() ? nullptr : Wide(folder), &startup, &process)) {
     return false;
   }
-  // Nobody waits for the program: its handles are not needed.
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  // Nobody waits for the program: its handles are not needed. They close in reverse order
+  // of declaration, the thread's first.
+  const win32::UniqueHandle processHandle(process.hProcess);
+  const win32::UniqueHandle threadHandle(process.hThread);
   return true;
 }
 

@@ -9,50 +9,22 @@
 
 #include "platform/http.h"
 #include "platform/low_speed_check.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 namespace {
+
+using win32::UniqueHandle;
+using win32::UniqueInternetHandle;
 
 const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-// One WinINet handle; closing it also ends everything opened on it.
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ~InternetHandle() { Reset(); }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  void Reset(HINTERNET handle = nullptr) {
-    if (handle_ != nullptr) ::InternetCloseHandle(handle_);
-    handle_ = handle;
-  }
-  HINTERNET Release() {
-    HINTERNET handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-
- private:
-  HINTERNET handle_;
-};
-
-class EventHandle {
- public:
-  explicit EventHandle(bool manualReset = false)
-      : handle_(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
-  ~EventHandle() {
-    if (handle_ != nullptr) ::CloseHandle(handle_);
-  }
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+// An unnamed event, not signalled; null when it cannot be made.
+HANDLE MakeEvent(bool manualReset) {
+  return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr);
+}
 
 // Keep-connection asks WinINet to reuse the connection; need-file and no-UI are the
 // flags the server's behaviour was settled with. Reload skips the cache and
@@ -68,9 +40,9 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO
 // complete a call (and write `available`) after the request gave up waiting for it,
 // so the state lives until WinINet announces that the request handle is closing.
 struct RequestState {
-  EventHandle completed;
+  UniqueHandle completed{MakeEvent(false)};
   // Set once WinINet is done with the request.
-  EventHandle closed{true};
+  UniqueHandle closed{MakeEvent(true)};
   std::atomic<DWORD> error{0};
   DWORD available = 0;
 };
@@ -160,7 +132,7 @@ class WinInetRequest final : public HttpRequest {
         limits_(limits),
         speed_(limits.lowSpeedBytesPerSecond, limits.lowSpeedTime, LowSpeedCheck::Clock::now()) {}
   ~WinInetRequest() override {
-    request_.Reset();
+    request_.reset();
     // A request that ended cleanly hands its connection back as WinINet lets go of it;
     // waiting for that lets the next request find the connection. One given up during
     // a pending call is not waited for: that call may take as long as the server.
@@ -171,7 +143,7 @@ class WinInetRequest final : public HttpRequest {
 
   // The handle is set once the request is opened, with the state's context.
   void Attach(HINTERNET request) {
-    request_.Reset(request);
+    request_.reset(request);
     attached_ = true;
   }
 
@@ -278,7 +250,7 @@ class WinInetRequest final : public HttpRequest {
         kept_[index] = QueryText(QueryOf(header), &keptHeaders_[index]);
       }
     }
-    request_.Reset();
+    request_.reset();
     return false;
   }
 
@@ -338,7 +310,7 @@ class WinInetRequest final : public HttpRequest {
   std::shared_ptr<RequestState> state_;
   const HttpGetOptions options_;
   const HttpLimits limits_;
-  InternetHandle request_;
+  UniqueInternetHandle request_;
   LowSpeedCheck speed_;
   LowSpeedCheck::Clock::time_point headDeadline_;
   std::string keptHeaders_[3];
@@ -369,7 +341,7 @@ class WinInetConnection final : public HttpConnection {
   }
 
  private:
-  InternetHandle connection_;
+  UniqueInternetHandle connection_;
   const HttpLimits limits_;
 };
 
@@ -385,7 +357,7 @@ class WinInetSession final : public HttpSession {
   }
 
  private:
-  InternetHandle internet_;
+  UniqueInternetHandle internet_;
   const HttpLimits limits_;
 };
 
@@ -398,7 +370,7 @@ bool SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds valu
 
 std::unique_ptr<HttpSession> OpenHttpSession(const std::u16string& userAgent, const HttpLimits& limits) {
   // Preconfigured access: the system's proxy settings apply.
-  InternetHandle internet(
+  UniqueInternetHandle internet(
       ::InternetOpenW(Wide(userAgent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
   if (internet.get() == nullptr) return nullptr;
   if (::InternetSetStatusCallbackW(internet.get(), &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) return nullptr;
@@ -407,7 +379,7 @@ std::unique_ptr<HttpSession> OpenHttpSession(const std::u16string& userAgent, co
       !SetTimeout(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, limits.lowSpeedTime) ||
       !SetTimeout(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, limits.lowSpeedTime))
     return nullptr;
-  return std::make_unique<WinInetSession>(internet.Release(), limits);
+  return std::make_unique<WinInetSession>(internet.release(), limits);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 
 #include "platform/md5.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 namespace {
@@ -24,24 +25,22 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 }  // namespace
 
 struct Md5::State {
-  HCRYPTHASH hash = 0;
+  win32::UniqueCryptHash hash;
   bool ok = false;
 };
 
 Md5::Md5() : state_(std::make_unique<State>()) {
   const HCRYPTPROV provider = Provider();
-  state_->ok = provider != 0 && ::CryptCreateHash(provider, CALG_MD5, 0, 0, &state_->hash);
+  state_->ok = provider != 0 && ::CryptCreateHash(provider, CALG_MD5, 0, 0, state_->hash.put());
 }
 
-Md5::~Md5() {
-  if (state_->hash != 0) ::CryptDestroyHash(state_->hash);
-}
+Md5::~Md5() = default;
 
 bool Md5::Update(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const BYTE*>(data);
   while (state_->ok && size > 0) {
     const std::size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    state_->ok = ::CryptHashData(state_->hash, bytes, static_cast<DWORD>(piece), 0) != FALSE;
+    state_->ok = ::CryptHashData(state_->hash.get(), bytes, static_cast<DWORD>(piece), 0) != FALSE;
     bytes += piece;
     size -= piece;
   }
@@ -51,7 +50,7 @@ bool Md5::Update(const void* data, std::size_t size) {
 bool Md5::Finish(Md5Digest* digest) {
   DWORD length = static_cast<DWORD>(digest->size());
   if (state_->ok)
-    state_->ok = ::CryptGetHashParam(state_->hash, HP_HASHVAL, digest->data(), &length, 0) && length == 16;
+    state_->ok = ::CryptGetHashParam(state_->hash.get(), HP_HASHVAL, digest->data(), &length, 0) && length == 16;
   return state_->ok;
 }
 

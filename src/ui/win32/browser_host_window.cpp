@@ -12,7 +12,7 @@ constexpr const wchar_t* kClassName = L"Solmere Classic browser window";
 // Once per thread, before the first control: the web browser control needs a
 // single-threaded apartment.
 bool ComponentLibraryReady() {
-  thread_local OleSession session;
+  thread_local platform::win32::OleSession session;
   return session.ok();
 }
 

@@ -7,8 +7,9 @@
 
 #include "ui/browser_host.h"
 #include "ui/win32/web_browser.h"
-#include "ui/win32/win32_handles.h"
 #include "ui/win32/windows_headers.h"
+// Here, not sorted above: <windows.h> must come through windows_headers.h, which takes DrawText away.
+#include "platform/win32/win32_handles.h"
 
 namespace Ormel::win32 {
 
@@ -30,7 +31,7 @@ class BrowserHostWindow : public BrowserHost {
  private:
   explicit BrowserHostWindow(HWND window) : window_(window) {}
 
-  UniqueWindow window_;
+  platform::win32::UniqueWindow window_;
   std::unique_ptr<WebBrowser> browser_;
 };
 

@@ -107,9 +107,9 @@ bool LayeredWindow::Present(Form& form) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
-  ScreenDc screen;
+  platform::win32::ScreenDc screen;
   void* bits = nullptr;
-  UniqueGdiObject buffer(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  platform::win32::UniqueGdiObject buffer(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (buffer.get() == nullptr || bits == nullptr) return false;
   {
     Gdiplus::Bitmap target(width, height, width * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(bits));
@@ -122,9 +122,9 @@ bool LayeredWindow::Present(Form& form) {
   }
 
   // Presented after the form's lock is let go (Compose took and released it).
-  UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+  platform::win32::UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
   if (memory.get() == nullptr) return false;
-  ScopedSelection selection(memory.get(), buffer.get());
+  platform::win32::ScopedSelection selection(memory.get(), buffer.get());
   SIZE size = {width, height};
   POINT source = {0, 0};
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};

@@ -6,8 +6,9 @@
 #include <string_view>
 
 #include "ui/form_window.h"
-#include "ui/win32/win32_handles.h"
 #include "ui/win32/windows_headers.h"
+// Here, not sorted above: <windows.h> must come through windows_headers.h, which takes DrawText away.
+#include "platform/win32/win32_handles.h"
 
 namespace Ormel::win32 {
 
@@ -34,7 +35,7 @@ class LayeredWindow : public FormWindow {
  private:
   explicit LayeredWindow(HWND window) : window_(window) {}
 
-  UniqueWindow window_;
+  platform::win32::UniqueWindow window_;
 };
 
 }  // namespace Ormel::win32

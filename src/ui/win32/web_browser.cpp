@@ -72,11 +72,11 @@ void WebBrowser::SetRect(const RECT& rect) {
   rect_ = rect;
   if (!webBrowser_) return;
   static const int dpiX = [] {
-    ScreenDc screen;
+    platform::win32::ScreenDc screen;
     return GetDeviceCaps(screen.get(), LOGPIXELSX);
   }();
   static const int dpiY = [] {
-    ScreenDc screen;
+    platform::win32::ScreenDc screen;
     return GetDeviceCaps(screen.get(), LOGPIXELSY);
   }();
   // HIMETRIC: hundredths of a millimetre.
@@ -105,11 +105,11 @@ void WebBrowser::Navigate(std::wstring_view address) {
   // Each page gets this object as its user-interface handler. Without an HTML engine there
   // is no document.
   handlerInstalled_ = false;
-  ComPtr<IDispatch> document;
+  platform::win32::ComPtr<IDispatch> document;
   if (FAILED(webBrowser_->get_Document(document.put())) || !document) return;
-  ComPtr<IHTMLDocument2> html;
+  platform::win32::ComPtr<IHTMLDocument2> html;
   if (FAILED(document->QueryInterface(IID_IHTMLDocument2, html.putVoid())) || !html) return;
-  ComPtr<ICustomDoc> custom;
+  platform::win32::ComPtr<ICustomDoc> custom;
   if (FAILED(html->QueryInterface(kCustomDocIid, custom.putVoid())) || !custom) return;
   handlerInstalled_ = SUCCEEDED(custom->SetUIHandler(static_cast<IDocHostUIHandler*>(this)));
 }

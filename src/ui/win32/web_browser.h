@@ -13,8 +13,9 @@
 #include <functional>
 #include <string_view>
 
-#include "ui/win32/win32_handles.h"
 #include "ui/win32/windows_headers.h"
+// Here, not sorted above: <windows.h> must come through windows_headers.h, which takes DrawText away.
+#include "platform/win32/win32_handles.h"
 
 namespace Ormel::win32 {
 
@@ -113,9 +114,9 @@ class WebBrowser : public IOleClientSite, public IOleInPlaceSite, public IStorag
   void Fail(const wchar_t* text);
 
   ErrorReport report_;
-  ComPtr<IOleObject> oleObject_;
-  ComPtr<IOleInPlaceObject> inPlaceObject_;
-  ComPtr<IWebBrowser2> webBrowser_;
+  platform::win32::ComPtr<IOleObject> oleObject_;
+  platform::win32::ComPtr<IOleInPlaceObject> inPlaceObject_;
+  platform::win32::ComPtr<IWebBrowser2> webBrowser_;
   ULONG references_ = 0;
   RECT rect_ = {-300, -300, 300, 300};
   HWND host_;

@@ -8,6 +8,7 @@
 #include "ui/win32/browser_host_window.h"
 #include "ui/win32/gdiplus_font.h"
 #include "ui/win32/gdiplus_picture.h"
+#include "ui/win32/gdiplus_session.h"
 #include "ui/win32/layered_window.h"
 #include "ui/win32/window_registry.h"
 

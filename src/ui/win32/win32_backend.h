@@ -4,7 +4,6 @@
 // from the first one's construction on.
 
 #include "ui/backend.h"
-#include "ui/win32/win32_handles.h"
 #include "ui/win32/windows_headers.h"
 
 namespace Ormel::win32 {

@@ -120,7 +120,7 @@ class BrowserHostTest : public ::testing::Test {
     return refused != nullptr && refused[0] == '1';
   }
 
-  OleSession ole;
+  platform::win32::OleSession ole;
   std::vector<std::wstring> reports;
   std::unique_ptr<BrowserHostWindow> host;
 };
