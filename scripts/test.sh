@@ -273,6 +273,7 @@ quiet_step "set-up (scripts/setup.sh)" setup.log bash "$root/scripts/setup.sh" |
 
 # Every C++ file as .clang-format says; a few seconds, so every kind of run checks it.
 quiet_step "formatting (clang-format)" format.log bash "$root/scripts/check_format.sh"
+quiet_step "layers (includes point down)" layers.log bash "$root/scripts/check_layers.sh"
 
 presets=(native win64 win32)
 [ $quick = 1 ] || presets=(native asan win64 win32 fuzz)

@@ -33,14 +33,10 @@ ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clie
   result.resource = u"list_";
   for (char c : std::to_string(behind)) result.resource.push_back(static_cast<char16_t>(c));
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(result.resource, buffer, context);
+  const FetchResult fetched = FetchList(context, &result, &buffer);
   if (!fetched.complete()) {
-    if (context.cancelled()) {
-      result.outcome = ListResult::Outcome::kCancelled;
-      return result;
-    }
-    Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
-    result.request = client_.FailureOf(result.resource, fetched);
+    if (result.outcome == ListResult::Outcome::kFetchFailed)
+      Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
     return result;
   }
   if (buffer.empty()) {
@@ -62,14 +58,10 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTabl
   ListResult result;
   result.resource = u"fulllist";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(result.resource, buffer, context);
+  const FetchResult fetched = FetchList(context, &result, &buffer);
   if (!fetched.complete()) {
-    if (context.cancelled()) {
-      result.outcome = ListResult::Outcome::kCancelled;
-      return result;
-    }
-    Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
-    result.request = client_.FailureOf(result.resource, fetched);
+    if (result.outcome == ListResult::Outcome::kFetchFailed)
+      Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
     return result;
   }
   if (buffer.size() < 4) {
@@ -86,6 +78,20 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTabl
   result.outcome = context.cancelled() ? ListResult::Outcome::kCancelled : ListResult::Outcome::kLoaded;
   result.version = version;
   return result;
+}
+
+FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result,
+                                      std::vector<uint8_t>* buffer) {
+  const FetchResult fetched = client_.FetchToBuffer(result->resource, *buffer, context);
+  if (fetched.complete()) return fetched;
+  // A cancel that ended the fetch is no failure of the server's.
+  if (context.cancelled()) {
+    result->outcome = ListResult::Outcome::kCancelled;
+  } else {
+    result->outcome = ListResult::Outcome::kFetchFailed;
+    result->request = client_.FailureOf(result->resource, fetched);
+  }
+  return fetched;
 }
 
 PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, int32_t clientVersion,

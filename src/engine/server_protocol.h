@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/operation_context.h"
 #include "formats/file_list.h"
@@ -73,6 +74,10 @@ class ServerProtocol {
   const UpdateServerAddress& address() const { return address_; }
 
  private:
+  // The list `result` names into `buffer`; when it did not arrive whole, the result says why
+  // (the failed request, or a cancel).
+  FetchResult FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer);
+
   const UpdateServerAddress address_;
   UpdateServerClient client_;
 };

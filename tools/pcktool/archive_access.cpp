@@ -86,8 +86,8 @@ bool CommitArchive(const ArchiveLocation& location, TavrinFilePackage* archive) 
   return false;
 }
 
-std::vector<ListedEntry> SortedEntries(const TavrinFilePackage& archive) {
-  std::vector<ListedEntry> entries;
+std::vector<SortedEntry> SortedEntries(const TavrinFilePackage& archive) {
+  std::vector<SortedEntry> entries;
   entries.reserve(archive.index().size());
   for (const auto& [key, record] : archive.index()) {
     std::u16string fullName = TavrinFilePackage::NameOf(record);
@@ -97,6 +97,6 @@ std::vector<ListedEntry> SortedEntries(const TavrinFilePackage& archive) {
         shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
     entries.push_back({std::move(shown), std::move(fullName), &record});
   }
-  std::sort(entries.begin(), entries.end(), [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+  std::sort(entries.begin(), entries.end(), [](const SortedEntry& a, const SortedEntry& b) { return a.name < b.name; });
   return entries;
 }

@@ -28,14 +28,14 @@ bool OpenArchiveToWrite(const ArchiveLocation& location, const std::u16string& n
 // Writes the index and closes the archive; a failed commit is reported.
 bool CommitArchive(const ArchiveLocation& location, TavrinFilePackage* archive);
 
-struct ListedEntry {
+struct SortedEntry {
   std::string name;  // the full name as stored, in UTF-8, control characters shown as "?"
   std::u16string fullName;
   const TavrinFilePackage::EntryRecord* record;
 };
 
 // Every entry of the index, sorted by full name (UTF-8 byte order).
-std::vector<ListedEntry> SortedEntries(const TavrinFilePackage& archive);
+std::vector<SortedEntry> SortedEntries(const TavrinFilePackage& archive);
 
 // The words for an archive that would not open: why, for the operator.
 std::string OpenFailureText(const ArchiveLocation& location, PackageResult result);

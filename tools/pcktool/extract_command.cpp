@@ -15,18 +15,18 @@ namespace {
 // The entries asked for, each found by its full name ("/" for "\", A-Z in either case);
 // every name with no entry is reported.
 bool ChosenEntries(const TavrinFilePackage& archive, const std::vector<std::u16string>& names,
-                   std::vector<ListedEntry>* entries) {
-  const std::vector<ListedEntry> all = SortedEntries(archive);
-  std::vector<ListedEntry> chosen;
+                   std::vector<SortedEntry>* entries) {
+  const std::vector<SortedEntry> all = SortedEntries(archive);
+  std::vector<SortedEntry> chosen;
   bool found = true;
   for (const std::u16string& name : names) {
     const std::u16string key = TavrinFilePackage::KeyOf(ArchiveSeparators(name));
     bool present = false;
-    for (const ListedEntry& entry : all) {
+    for (const SortedEntry& entry : all) {
       if (TavrinFilePackage::KeyOf(entry.fullName) != key) continue;
       // Named twice, written once.
       bool already = false;
-      for (const ListedEntry& taken : chosen) already = already || taken.record == entry.record;
+      for (const SortedEntry& taken : chosen) already = already || taken.record == entry.record;
       if (!already) chosen.push_back(entry);
       present = true;
     }
@@ -48,7 +48,7 @@ int RunExtract(const std::u16string& archiveArgument, const std::u16string& fold
   TavrinFilePackage archive;
   if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
 
-  std::vector<ListedEntry> entries;
+  std::vector<SortedEntry> entries;
   bool good = true;
   if (names.empty()) {
     entries = SortedEntries(archive);
@@ -68,7 +68,7 @@ int RunExtract(const std::u16string& archiveArgument, const std::u16string& fold
   std::size_t kept = 0;
   std::vector<std::u16string> components;
   std::vector<uint8_t> contents;
-  for (const ListedEntry& entry : entries) {
+  for (const SortedEntry& entry : entries) {
     std::string reason;
     if (!SplitEntryPath(entry.fullName, &components, &reason)) {
       ReportError("refused entry " + entry.name + ": " + reason);

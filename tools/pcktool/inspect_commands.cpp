@@ -27,7 +27,7 @@ int RunList(const std::u16string& archiveArgument) {
   if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
   if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
-  for (const ListedEntry& entry : SortedEntries(archive))
+  for (const SortedEntry& entry : SortedEntries(archive))
     std::printf("%s\t%lu\t%lu\n", entry.name.c_str(), static_cast<unsigned long>(entry.record->uncompressedLength),
                 static_cast<unsigned long>(entry.record->storedLength));
   return FlushStandardOutput() ? 0 : 1;
@@ -57,10 +57,10 @@ int RunVerify(const std::u16string& archiveArgument) {
   if (!LocateArchive(archiveArgument, &location)) return kUsageExit;
   TavrinFilePackage archive;
   if (!OpenArchiveToRead(location, &archive)) return kFailedExit;
-  const std::vector<ListedEntry> entries = SortedEntries(archive);
+  const std::vector<SortedEntry> entries = SortedEntries(archive);
   std::size_t damaged = 0;
   std::vector<uint8_t> contents;
-  for (const ListedEntry& entry : entries) {
+  for (const SortedEntry& entry : entries) {
     const PackageResult result = archive.GetFileData(entry.fullName, true, &contents);
     if (result != PackageResult::kOk) {
       ReportResult(entry.name, result);

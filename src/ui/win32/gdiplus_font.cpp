@@ -25,7 +25,7 @@ GdiplusFont::GdiplusFont(float sizePx) : size_(sizePx) {
       return;
     }
   }
-  // Null under Wine, where no family stands behind it.
+  // Null on a system where no family stands behind it.
   if (const Gdiplus::FontFamily* generic = Gdiplus::FontFamily::GenericSansSerif()) {
     font_ = MakeFont(*generic, sizePx);
     if (font_ != nullptr) {

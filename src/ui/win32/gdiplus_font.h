@@ -1,7 +1,7 @@
 #pragma once
 // The toolkit's text font: "Calibri" where it exists, otherwise the first family of a chain
-// that exists and carries Cyrillic. Wine has only "DejaVu Sans" and "Liberation Sans", and
-// no generic sans-serif family at all (it is null there), so every family is looked up and
+// that exists and carries Cyrillic. A system may lack Calibri and every usual family, and have
+// no generic sans-serif family at all (it is then null), so every family is looked up and
 // checked before use: a font that could not be made is never drawn with.
 
 #include <memory>

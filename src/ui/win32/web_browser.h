@@ -3,8 +3,8 @@
 // host window. It answers the control's questions about its site, its in-place window and its
 // user interface (no scroll bars, no 3-D border, links opened in a new window).
 //
-// Wine has no HTML engine here: the control is made and activated, navigation succeeds and
-// nothing renders, and the document is null (checked before use).
+// A system without an HTML engine makes and activates the control, and navigation succeeds,
+// but nothing renders and the document is null (checked before use).
 
 #include <exdisp.h>
 #include <mshtmhst.h>
