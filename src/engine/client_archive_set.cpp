@@ -7,7 +7,7 @@ ClientArchiveSet::ClientArchiveSet(const ClientLayout& layout, const UpdateServe
     : layout_(layout), archives_(layout_), server_(server, limits), fileCheck_(archives_, layout_, server_) {}
 
 ClientArchiveSet::~ClientArchiveSet() {
-  platform::RemoveFile(layout_.packageFile());
+  if (downloadedPackage_) platform::RemoveFile(layout_.packageFile());
 }
 
 ListResult ClientArchiveSet::GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion) {
@@ -34,7 +34,9 @@ CheckResult ClientArchiveSet::CheckFiles(const OperationContext& context, bool r
 PackageDownload ClientArchiveSet::DownloadPatchPackage(const OperationContext& context, int32_t clientVersion,
                                                        int32_t serverVersion) {
   BusyScope busyScope(busy_);
-  return ::DownloadPatchPackage(server_, layout_, context, clientVersion, serverVersion);
+  PackageDownload download = ::DownloadPatchPackage(server_, layout_, context, clientVersion, serverVersion);
+  if (download.from >= 0) downloadedPackage_ = true;
+  return download;
 }
 
 ApplyResult ClientArchiveSet::ApplyPackage(const OperationContext& context, const std::u16string& path) {

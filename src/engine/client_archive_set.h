@@ -26,7 +26,8 @@ class ClientArchiveSet {
  public:
   ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
                    const platform::HttpLimits& limits = {});
-  // Deletes the temporary package file; writes no index (see SaveArchives).
+  // Deletes the temporary package file when this set downloaded into it (a package the user
+  // gave stays as it is); writes no index (see SaveArchives).
   ~ClientArchiveSet();
   ClientArchiveSet(const ClientArchiveSet&) = delete;
   ClientArchiveSet& operator=(const ClientArchiveSet&) = delete;
@@ -79,4 +80,6 @@ class ClientArchiveSet {
   PassSettings passSettings_;
   BusyFlag busy_;
   std::atomic<int32_t> filesStored_{0};
+  // A download has written the temporary package file.
+  std::atomic<bool> downloadedPackage_{false};
 };

@@ -13,7 +13,8 @@ ClientLayout::ClientLayout(const std::u16string& updaterFolder)
       graphicsSwitchFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"nogfx.cfg"})),
       packageFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"tempfile.dat"})),
       lockFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"updater.lock"})),
-      logFile_(NormalisedPath(updaterFolder, {u"log.txt"})) {}
+      logFile_(NormalisedPath(updaterFolder, {u"log.txt"})),
+      plainFilePart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"file.~part"})) {}
 
 ClientLayout ClientLayout::OfRoot(const std::u16string& root) {
   return ClientLayout(NormalisedPath(root, {kUpdaterFolderName}));

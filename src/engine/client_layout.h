@@ -11,6 +11,7 @@
 //   <root>/config/patcher/nogfx.cfg           the graphics switch
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
+//   <root>/config/patcher/staging/            temporary files of plain files being written
 //
 // patcher.exe goes from its program folder for the archives and from its working folder for
 // the programs, the switch and the log; patcher-cli from the root it is given.
@@ -40,6 +41,9 @@ class ClientLayout {
   const std::u16string& packageFile() const { return packageFile_; }
   const std::u16string& lockFile() const { return lockFile_; }
   const std::u16string& logFile() const { return logFile_; }
+  // The temporary file a plain file is written into before it takes the file's place: outside
+  // the client folder, so that it can never be a listed name.
+  const std::u16string& plainFilePart() const { return plainFilePart_; }
 
   // An archive's files without their extension (".pck", ".pkx").
   std::u16string ArchiveBasePath(std::u16string_view archiveName) const;
@@ -58,4 +62,5 @@ class ClientLayout {
   std::u16string packageFile_;
   std::u16string lockFile_;
   std::u16string logFile_;
+  std::u16string plainFilePart_;
 };

@@ -1,6 +1,7 @@
 #include "engine/entry_update.h"
 
 #include <mutex>
+#include <unordered_map>
 
 #include "archive/archive_names.h"
 #include "base/log.h"
@@ -19,6 +20,23 @@ EntryOutcome Outcome(EntryOutcome::Kind kind) {
 }
 
 }  // namespace
+
+std::optional<std::size_t> FirstConflictingEntry(const std::vector<ListEntry>& entries, bool inOrder) {
+  std::unordered_map<std::u16string, const FileInfo*> listed;
+  listed.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!IsUsableClientPath(entries[i].name)) continue;
+    const auto [place, added] = listed.emplace(TargetKey(entries[i].name), &entries[i].info);
+    if (added || *place->second == entries[i].info) continue;
+    // In order, a deletion before content is a file whose name changed its case.
+    if (inOrder && place->second->size == kDeleteSize) {
+      place->second = &entries[i].info;
+      continue;
+    }
+    return i;
+  }
+  return std::nullopt;
+}
 
 EntryUpdate::EntryUpdate(ClientArchives& archives, const ClientLayout& layout, ContentSource& source,
                          const OperationContext& context)
@@ -76,8 +94,8 @@ EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, Targe
   if (state == TargetState::kBrokenOff) return Outcome(EntryOutcome::Kind::kBrokenOff);
   PlainFileResult written = PlainFileResult::kContentMismatch;
   if (source_.Prepare(index, entry)) {
-    written =
-        WritePlainFile(fullPath, [&](const StoredContent::Sink& sink) { return source_.Content(index, entry, sink); });
+    written = WritePlainFile(fullPath, layout_.plainFilePart(),
+                             [&](const StoredContent::Sink& sink) { return source_.Content(index, entry, sink); });
   }
   switch (written) {
     case PlainFileResult::kWritten:

@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "archive/package_result.h"
 #include "base/operation_context.h"
@@ -56,6 +58,12 @@ struct EntryOutcome {
 
   bool handled() const { return kind == Kind::kDone || kind == Kind::kStored; }
 };
+
+// The first entry that reaches the target of an earlier one (see TargetKey) and lists it
+// otherwise: no pass could leave both as listed. `inOrder`: the entries are handled in this
+// order (a package's records), so a deletion may be followed by content; a file list is not
+// (its table has an order of its own). None when there is none.
+std::optional<std::size_t> FirstConflictingEntry(const std::vector<ListEntry>& entries, bool inOrder);
 
 class EntryUpdate {
  public:

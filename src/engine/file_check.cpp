@@ -26,7 +26,8 @@ class ServerSource final : public ContentSource {
   }
   bool Prepare(std::size_t, const ListEntry& entry) override {
     const std::u16string resource = ServerPath(entry);
-    const FetchResult fetched = server_.client().FetchToBuffer(resource, received_, context_);
+    // A stored form is the content or shorter: a longer one is refused before it arrives.
+    const FetchResult fetched = server_.client().FetchToBuffer(resource, received_, context_, entry.info.size);
     failure_ = fetched.complete() ? FailedRequest{} : server_.client().FailureOf(resource, fetched);
     return fetched.complete();
   }
@@ -70,9 +71,16 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     positions.push_back(entry);
     entries.push_back({entry->first, entry->second});
   }
+  CheckResult result;
+  // Whatever the pass did, one of them would not be as listed, yet the pass would end done.
+  if (const std::optional<std::size_t> conflict = FirstConflictingEntry(entries, false)) {
+    Log::Error(u"The list names one file twice: %s", entries[*conflict].name);
+    result.outcome = CheckResult::Outcome::kConflict;
+    result.path = entries[*conflict].name;
+    return result;
+  }
   ServerSource source(server_, context);
   EntryUpdate update(archives_, layout_, source, context);
-  CheckResult result;
   {
     EntryPass pass(archives_, layout_, entries, settings, context);
     for (std::size_t i = 0; i < entries.size() && !context.cancelled(); ++i) {

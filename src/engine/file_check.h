@@ -25,9 +25,10 @@ struct CheckResult {
     kArchiveFailed,   // an archive is not open, or refused the data
     kFileFailed,      // a plain file could not be written
     kBadPath,         // the list names a path that could leave the client folder
+    kConflict,        // the list names one file twice, as two contents
   };
   Outcome outcome = Outcome::kDone;
-  // The entry the pass stopped at.
+  // The entry the pass stopped at (kConflict: the second of the two).
   std::u16string path;
   // kDownloadFailed: the download (its failure kNone when it came whole but did not match).
   FailedRequest request;

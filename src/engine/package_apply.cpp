@@ -182,6 +182,14 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
       return Refused(ApplyResult::Outcome::kDamaged, record.name);
     }
   }
+  std::vector<ListEntry> entries;
+  entries.reserve(records.size());
+  for (const PackageRecord& record : records)
+    entries.push_back({record.name, FileInfo{record.digest, record.size, record.storedSize}});
+  if (const std::optional<std::size_t> conflict = FirstConflictingEntry(entries, true)) {
+    Log::Error(u"The package names one file twice: %s", records[*conflict].name);
+    return Refused(ApplyResult::Outcome::kDamaged, records[*conflict].name);
+  }
   const std::size_t count = records.size();
   ProgressSink& progress = context.progress();
   progress.StartItems(count == 0 ? 1 : static_cast<int32_t>(count));
@@ -196,10 +204,6 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
     return Refused(ApplyResult::Outcome::kDamaged, records[*wrong].name);
   }
 
-  std::vector<ListEntry> entries;
-  entries.reserve(count);
-  for (const PackageRecord& record : records)
-    entries.push_back({record.name, FileInfo{record.digest, record.size, record.storedSize}});
   PackageContentSource content(source, records, path);
   EntryUpdate update(archives, layout, content, context);
   ApplyResult result;

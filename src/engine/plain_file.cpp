@@ -3,7 +3,7 @@
 #include "base/paths.h"
 #include "platform/file.h"
 
-PlainFileResult WritePlainFile(const std::u16string& fullPath,
+PlainFileResult WritePlainFile(const std::u16string& fullPath, const std::u16string& partPath,
                                const std::function<bool(const StoredContent::Sink& sink)>& check) {
   const std::u16string folder = ParentFolder(fullPath);
   if (!folder.empty() && !platform::FolderExists(folder)) {
@@ -11,11 +11,12 @@ PlainFileResult WritePlainFile(const std::u16string& fullPath,
     if (!check(nullptr)) return PlainFileResult::kContentMismatch;
     if (!platform::MakeDirectories(folder)) return PlainFileResult::kCannotWrite;
   }
-  const std::u16string partPath = fullPath + kPlainFilePartSuffix;
   PlainFileResult result = PlainFileResult::kWritten;
   {
     platform::File part;
-    if (part.Open(partPath, platform::FileMode::kCreate) != 0) return PlainFileResult::kCannotWrite;
+    if (part.Open(partPath, platform::FileMode::kCreate) != 0 &&
+        (!platform::MakeDirectories(ParentFolder(partPath)) || part.Open(partPath, platform::FileMode::kCreate) != 0))
+      return PlainFileResult::kCannotWrite;
     bool writeFailed = false;
     const StoredContent::Sink toPart = [&](const uint8_t* data, std::size_t size) {
       writeFailed = !part.Write(data, size);

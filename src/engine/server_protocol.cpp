@@ -16,7 +16,7 @@ ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const platform
 ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context) {
   const std::u16string resource = u"version";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context);
+  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context, kMaxNumberLength);
   if (!fetched.complete()) {
     // A cancel that ended the fetch is no failure of the server's.
     if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}};
@@ -36,7 +36,7 @@ ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clie
   const FetchResult fetched = FetchList(context, &result, &buffer);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed)
-      Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(buffer.size()));
+      Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(fetched.declared));
     return result;
   }
   if (buffer.empty()) {
@@ -61,7 +61,7 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTabl
   const FetchResult fetched = FetchList(context, &result, &buffer);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed)
-      Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(buffer.size()), fetched.received);
+      Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(fetched.declared), fetched.received);
     return result;
   }
   if (buffer.size() < 4) {
@@ -82,7 +82,7 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTabl
 
 FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result,
                                       std::vector<uint8_t>* buffer) {
-  const FetchResult fetched = client_.FetchToBuffer(result->resource, *buffer, context);
+  const FetchResult fetched = client_.FetchToBuffer(result->resource, *buffer, context, kMaxListLength);
   if (fetched.complete()) return fetched;
   // A cancel that ended the fetch is no failure of the server's.
   if (context.cancelled()) {
@@ -99,7 +99,7 @@ PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, in
   PatchChoice choice;
   const std::u16string resource = u"patches\\list";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context);
+  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context, kMaxPatchListLength);
   if (!fetched.complete()) {
     if (!context.cancelled()) {
       Log::Error(u"Can't get file from server: %s", resource);
@@ -107,13 +107,18 @@ PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, in
     }
     return choice;
   }
-  choice.url = ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &choice.from, &choice.to);
+  std::size_t beyondServer = 0;
+  choice.url = ChoosePatchPackage(buffer.data(), buffer.size(), clientVersion, serverVersion, &choice.from, &choice.to,
+                                  &beyondServer);
+  if (beyondServer > 0)
+    Log::Info(u"Update packages beyond the server's version %d not taken: %u", serverVersion,
+              static_cast<uint32_t>(beyondServer));
   return choice;
 }
 
 int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
   std::vector<uint8_t> received;
-  if (!client_.FetchToBuffer(u"patcher_version_new", received, context).complete()) {
+  if (!client_.FetchToBuffer(u"patcher_version_new", received, context, kMaxNumberLength).complete()) {
     Log::Error(u"Can't load file from server: %s\n", u"launcher version");
     return -1;
   }

@@ -54,6 +54,9 @@ enum class Fit { kNone, kExact, kCandidate };
 
 Fit FitOf(const PatchPair& line, int64_t client, std::optional<int64_t> server) {
   if (line.to <= client) return Fit::kNone;
+  // A package to a release the server does not offer would leave the client at a version the
+  // server cannot tell it anything about.
+  if (server && line.to > *server) return Fit::kNone;
   if (server && line.from == client && line.to == *server) return Fit::kExact;
   return line.from <= client ? Fit::kCandidate : Fit::kNone;
 }
@@ -142,9 +145,10 @@ bool PatchLineCanHelp(const std::vector<PatchLine>& lines, std::size_t line, int
 }
 
 std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t clientVersion, int32_t serverVersion,
-                                  int32_t* from, int32_t* to) {
+                                  int32_t* from, int32_t* to, std::size_t* beyondServer) {
   *from = -1;
   *to = -1;
+  if (beyondServer != nullptr) *beyondServer = 0;
   // One pass, keeping only the best line so far: the list may be long.
   std::optional<PatchPair> best;
   std::string_view bestUrl;
@@ -152,6 +156,7 @@ std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t
   PatchPair pair;
   std::string_view url;
   while (lines.Next(&pair, &url)) {
+    if (beyondServer != nullptr && pair.to > serverVersion && pair.from <= clientVersion) ++*beyondServer;
     const Fit fit = FitOf(pair, clientVersion, serverVersion);
     if (fit == Fit::kNone) continue;
     if (fit == Fit::kExact || !best || Replaces(pair, *best)) {

@@ -51,7 +51,9 @@ std::string FormatPatchList(const std::vector<PatchLine>& lines);
 // wins at once (the first such line); otherwise the greatest from-version not above the
 // client's, and with it the greatest to-version (a later line of the same pair replaces an
 // earlier one). A line whose to-version is not above the client's is never taken: applying
-// it would leave the client where it was, and the update would start over forever.
+// it would leave the client where it was, and the update would start over forever. Nor is
+// one whose to-version is above the server's: the client would record a release the server
+// does not offer.
 std::optional<std::size_t> ChoosePatchLine(const std::vector<PatchPair>& lines, int32_t clientVersion,
                                            int32_t serverVersion);
 
@@ -62,6 +64,7 @@ bool PatchLineCanHelp(const std::vector<PatchLine>& lines, std::size_t line, int
 
 // The package URL for a client at clientVersion when the server is at serverVersion,
 // empty when none fits; *from and *to receive the chosen line's pair (-1 when none). The
-// choice is ChoosePatchLine's; the text ends at its first zero byte.
+// choice is ChoosePatchLine's; the text ends at its first zero byte. `beyondServer`, when
+// given, counts the lines the client could start from that lead beyond the server's version.
 std::u16string ChoosePatchPackage(const uint8_t* text, std::size_t size, int32_t clientVersion, int32_t serverVersion,
-                                  int32_t* from, int32_t* to);
+                                  int32_t* from, int32_t* to, std::size_t* beyondServer = nullptr);

@@ -1,6 +1,7 @@
 #include "net/update_server_client.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 
 #include "base/log.h"
@@ -8,35 +9,51 @@
 
 namespace {
 
-// A body received into a byte vector, each read landing at its final offset.
+// A body received into a byte vector, each read landing at its final offset. The vector grows
+// with the bytes that arrive: a length the server only declares never sizes an allocation.
 class BufferSink final : public BodySink {
  public:
+  // Taken on trust before the first byte: a body declared larger first arrives in part.
+  static constexpr std::size_t kFirstReserve = 1024 * 1024;
+
   explicit BufferSink(std::vector<uint8_t>& buffer) : buffer_(buffer) {}
 
   bool Begin(uint32_t length) override {
-    // resize leaves the vector as it was when the allocation fails.
-    const std::size_t oldSize = buffer_.size();
+    length_ = length;
+    failed_ = false;
+    // A body that starts over leaves nothing of the earlier attempt.
+    buffer_.clear();
     try {
-      buffer_.resize(length);
+      buffer_.reserve(std::min<std::size_t>(length, kFirstReserve));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    // New bytes are zero already; old ones are cleared so that a broken transfer
-    // leaves a zero tail.
-    std::fill_n(buffer_.begin(), std::min<std::size_t>(oldSize, length), uint8_t{0});
     return true;
   }
-  uint8_t* Target(uint32_t offset) override { return buffer_.empty() ? &empty_ : buffer_.data() + offset; }
-  bool Store(uint32_t, uint32_t) override { return true; }
-  void End(uint32_t received, bool complete) override {
-    // A body that started over may have left bytes of an earlier attempt behind.
-    if (!complete && received < buffer_.size())
-      std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(received), buffer_.end(), uint8_t{0});
+  uint8_t* Target(uint32_t offset) override {
+    const std::size_t needed = std::size_t{offset} + std::min(BodyTransfer::kReadSize, length_ - offset);
+    if (buffer_.size() < needed) {
+      try {
+        if (buffer_.capacity() < needed)
+          buffer_.reserve(std::min<std::size_t>(length_, std::max(needed, 2 * buffer_.capacity())));
+        buffer_.resize(needed);
+      } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return scratch_.data();
+      }
+    }
+    return buffer_.data() + offset;
   }
+  bool Store(uint32_t, uint32_t) override { return !failed_; }
+  // The bytes that came, and no more.
+  void End(uint32_t received, bool) override { buffer_.resize(std::min<std::size_t>(received, buffer_.size())); }
 
  private:
   std::vector<uint8_t>& buffer_;
-  uint8_t empty_ = 0;
+  uint32_t length_ = 0;
+  bool failed_ = false;
+  // Where a read lands when the vector could not grow; the transfer then fails.
+  std::array<uint8_t, BodyTransfer::kReadSize> scratch_{};
 };
 
 // A body appended to an open file. Reads land in a buffer that is written out in large
@@ -132,9 +149,9 @@ bool UpdateServerClient::ConnectLocked() {
 }
 
 FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                                              const OperationContext& context) {
+                                              const OperationContext& context, uint32_t maxLength) {
   BufferSink sink(buffer);
-  return Fetch(std::u16string(), path, kMaxBufferLength, context, sink);
+  return Fetch(std::u16string(), path, std::min(maxLength, kMaxBufferLength), context, sink);
 }
 
 FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,

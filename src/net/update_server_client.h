@@ -51,10 +51,11 @@ class UpdateServerClient {
   // otherwise with the bytes in place: fewer than declared when the body broke off
   // for good. Each failure but a cancel is logged with the resource and its cause.
   //
-  // The buffer is resized to the declared length (missing bytes stay zero); it is
-  // left untouched when the fetch fails before that.
+  // The buffer holds the bytes that arrived (growing as they do, never to a length only
+  // declared); it is left untouched when the fetch fails before the body starts. A declared
+  // length above `maxLength` (at most kMaxBufferLength) fails the fetch at once.
   FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                            const OperationContext& context = {});
+                            const OperationContext& context = {}, uint32_t maxLength = kMaxBufferLength);
 
   struct FileFetch {
     // The host of the body; empty for the update server. Another host (a package

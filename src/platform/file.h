@@ -61,7 +61,7 @@ bool MakeDirectories(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 bool FileExists(const std::u16string& path);
 bool FolderExists(const std::u16string& path);
-// Renames a file over another in the same folder, replacing it in one step: whoever opens
+// Renames a file over another on the same volume, replacing it in one step: whoever opens
 // `to` finds either the old file or the new one. The old one may not be open elsewhere.
 bool RenameReplacing(const std::u16string& from, const std::u16string& to);
 

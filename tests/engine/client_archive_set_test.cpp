@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine_fixture.h"
+#include "engine/server_tree.h"
 #include "platform/file.h"
 #include "support/file_bytes.h"
 
@@ -79,14 +80,17 @@ TEST_F(ClientArchiveSetTest, WrittenVersionSurvivesSaveAndReopen) {
   EXPECT_EQ(Archived(u"models", u"models\\version.sw"), "-1");
 }
 
-TEST_F(ClientArchiveSetTest, DestructionDropsUnsavedChangesAndTheTemporaryFile) {
+TEST_F(ClientArchiveSetTest, DestructionDropsUnsavedChangesAndKeepsAPackageItDidNotDownload) {
   MakeSet(kNoServer, kNoPort);
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   ASSERT_TRUE(set_->SaveArchives({}).written());
   PutArchived(u"models", u"models\\a.ski", "unsaved");
-  WriteWholeFile(temp_ / "config" / "patcher" / "tempfile.dat", std::string("package"));
+  // A package the user put where downloads go, and applied by hand: it is the user's.
+  const std::vector<uint8_t> package = testsupport::PackageBytes(0, 5, {{u"x.txt", "x"}});
+  WriteWholeFile(temp_ / "config" / "patcher" / "tempfile.dat", package);
+  EXPECT_EQ(set_->ApplyPackage({}, set_->layout().packageFile()).outcome, ApplyResult::Outcome::kApplied);
   MakeSet(kNoServer, kNoPort);
-  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "tempfile.dat"));
+  EXPECT_EQ(ReadWholeFile(temp_ / "config" / "patcher" / "tempfile.dat"), package) << "neither deleted nor changed";
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(Archived(u"models", u"models\\a.ski"), "<absent>");
 }

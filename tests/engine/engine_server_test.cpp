@@ -453,6 +453,81 @@ TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
   }
 }
 
+// Each small resource has a bound of its own, checked before anything is allocated: a
+// version or a patch list that declares far more than it can hold is refused at once.
+TEST_F(EngineServerTest, SmallResourcesDeclaringTooMuchAreRefusedAtOnce) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  testsupport::ScriptedResponse huge;
+  huge.declaredLength = 500000000;
+  huge.body = "5\r\n------";
+  for (const char* target : {"/version", "/patcher_version_new", "/patches\\list", "/patches/list"})
+    server.Serve(target, huge);
+  const ServerVersion version = set_->FetchServerVersion(Context());
+  EXPECT_EQ(version.outcome, ServerVersion::Outcome::kFailed);
+  EXPECT_EQ(version.request.failure, FetchFailure::kTooLarge);
+  EXPECT_EQ(set_->server().FindPatchPackage(Context(), 4, 5).request.failure, FetchFailure::kTooLarge);
+  EXPECT_EQ(set_->server().FetchPatcherVersion(Context()), -1);
+  // A file's stored form is its content or shorter: the list bounds it.
+  for (const char* target : {"/files\\models\\a.ski", "/files/models/a.ski"}) server.Serve(target, huge);
+  set_->SetFileTable({{u"models\\a.ski", FileInfo{testsupport::Md5Of("five!"), 5, 5}}});
+  const CheckResult checked = set_->CheckFiles(Context(), false);
+  EXPECT_EQ(checked.outcome, CheckResult::Outcome::kDownloadFailed);
+  EXPECT_EQ(checked.request.failure, FetchFailure::kTooLarge);
+  EXPECT_EQ(progress_.Read().bytesReceived, 0u) << "no body was read";
+}
+
+// A listed plain file named like a temporary file is a file like any other: writing a
+// neighbour never goes through its name, and the pass leaves every listed file as listed.
+TEST_F(EngineServerTest, ListedNamesNeverMeetTemporaryFiles) {
+  PutClientFile("note.txt", "old note");
+  PutClientFile("note.txt.~part", "a listed file");
+  const std::vector<ListedFile> files = {{u"note.txt", "new note"}, {u"note.txt.~part", "a listed file"}};
+  tree_->PutChangeList(1, files);
+  ASSERT_TRUE(set_->GetList(Context(), 1, 2).loaded());
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+  EXPECT_EQ(ClientFileText("note.txt"), "new note");
+  EXPECT_EQ(ClientFileText("note.txt.~part"), "a listed file");
+  // A package applies its records in its own order: the one already right first.
+  WriteWholeFile(temp_ / "pkg.cup",
+                 testsupport::PackageBytes(0, 5, {{u"note.txt.~part", "a listed file"}, {u"note.txt", "newer note"}}));
+  ASSERT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kApplied) << LogText();
+  EXPECT_EQ(ClientFileText("note.txt"), "newer note");
+  EXPECT_EQ(ClientFileText("note.txt.~part"), "a listed file");
+}
+
+// Two entries that reach one file with two contents cannot both be as listed: the pass says
+// so instead of ending done with one of them wrong; so does a package.
+TEST_F(EngineServerTest, AListNamingOneFileTwiceIsRefused) {
+  for (const std::u16string& other : {std::u16string(u"NOTE.TXT"), std::u16string(u"models/A.ski")}) {
+    const std::u16string first = other == u"NOTE.TXT" ? u"note.txt" : u"models\\a.ski";
+    set_->SetFileTable(
+        {{first, FileInfo{testsupport::Md5Of("one"), 3, 3}}, {other, FileInfo{testsupport::Md5Of("two"), 3, 3}}});
+    const CheckResult checked = set_->CheckFiles(Context(), false);
+    EXPECT_EQ(checked.outcome, CheckResult::Outcome::kConflict) << platform::Utf8FromUtf16(other);
+    WriteWholeFile(temp_ / "pkg.cup", testsupport::PackageBytes(0, 5, {{first, "one"}, {other, "two"}}));
+    EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kDamaged);
+  }
+  EXPECT_NE(LogText().find("ERROR: The list names one file twice: "), std::string::npos) << LogText();
+  EXPECT_EQ(ClientFileText("note.txt"), "<absent>");
+  EXPECT_TRUE(Requests(0).empty()) << "nothing was fetched";
+  // A deletion beside content in a list, whose order is not kept, is one too.
+  set_->SetFileTable(
+      {{u"gone.txt", FileInfo{{}, kDeleteSize, 0}}, {u"GONE.TXT", FileInfo{testsupport::Md5Of("x"), 1, 1}}});
+  EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kConflict);
+  // The same content twice is no contradiction, nor is a package that deletes a name
+  // before it writes the file under another spelling.
+  set_->SetFileTable({{u"gone.txt", FileInfo{{}, kDeleteSize, 0}}, {u"GONE.TXT", FileInfo{{}, kDeleteSize, 0}}});
+  EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone);
+  WriteWholeFile(
+      temp_ / "pkg.cup",
+      testsupport::PackageBytes(0, 5, {{u"models\\Renamed.ski", "", true, true}, {u"models\\renamed.ski", "r"}}));
+  EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup")).outcome, ApplyResult::Outcome::kApplied) << LogText();
+  EXPECT_EQ(Archived(u"models", u"models\\renamed.ski"), "r");
+}
+
 TEST_F(EngineServerTest, EntryOfAnArchiveThatIsNotOpenFails) {
   // gfx held by another program: it can be neither opened nor made afresh.
   set_->CloseArchives();
@@ -695,6 +770,9 @@ TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   EXPECT_EQ(PathOf(requests[4]), "/version");
   EXPECT_NE(ConnectionOf(requests[4]), ConnectionOf(requests[3])) << "connected to the update server again";
   EXPECT_EQ(ConnectionOf(requests[4]), ConnectionOf(requests[2])) << "the update server's connection was kept";
+  // The download is the set's own: it goes with the set.
+  set_.reset();
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "tempfile.dat"));
 }
 
 #ifdef __linux__

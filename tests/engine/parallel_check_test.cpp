@@ -221,13 +221,14 @@ TEST_F(ParallelCheckTest, EntriesThatDifferAtRandomPlacesAreFetchedInListOrderBy
 TEST_F(ParallelCheckTest, NamesThatReachOneTargetSeeWhatTheEntryBeforeThemLeft) {
   set_->SetCheckThreads(4);
   // Archive entries are found whatever the case of A-Z and either separator; plain files
-  // whatever the case where the file system does not tell case apart.
+  // whatever the case where the file system does not tell case apart. (Two names of one
+  // target with two contents are refused before the pass: no pass could leave both.)
   const std::vector<std::pair<ListedFile, ListedFile>> pairs = {
-      {{u"models\\dup\\Case.ski", std::string(3000, 'A')}, {u"models\\dup\\case.ski", std::string(3000, 'B')}},
-      {{u"textures\\dup\\Name.dds", "first", false}, {u"textures\\dup\\NAME.dds", "second", false}},
-      {{u"gfx\\gone.tga", "", true, true}, {u"gfx/Gone.tga", "back again"}},
+      {{u"models\\dup\\Case.ski", std::string(3000, 'A')}, {u"models\\dup\\case.ski", std::string(3000, 'A')}},
+      {{u"textures\\dup\\Name.dds", "shared", false}, {u"textures\\dup\\NAME.dds", "shared", false}},
+      {{u"gfx\\again.tga", "back again"}, {u"gfx/Again.tga", "back again"}},
 #ifdef _WIN32
-      {{u"data\\dup\\Plain.txt", "first plain"}, {u"data\\dup\\plain.txt", "second plain"}},
+      {{u"data\\dup\\Plain.txt", "plain"}, {u"data\\dup\\plain.txt", "plain"}},
 #endif
   };
   std::vector<ListedFile> files;
@@ -249,12 +250,11 @@ TEST_F(ParallelCheckTest, NamesThatReachOneTargetSeeWhatTheEntryBeforeThemLeft) 
     const bool aFirst = position(a.name) < position(b.name);
     const ListedFile& first = aFirst ? a : b;
     const ListedFile& second = aFirst ? b : a;
-    // The target holds what the second names: only the first entry's change makes the
-    // second differ.
-    PutLocal(second.name, second.content);
-    if (!first.remove) expectRequested.push_back(first.name);
-    if (!second.remove) expectRequested.push_back(second.name);
-    expectLocal.emplace_back(second.name, second.remove ? "<absent>" : second.content);
+    // The target holds something else: the first entry's download makes the second match,
+    // so a second that was checked ahead of it would be fetched again.
+    PutLocal(second.name, "old " + second.content);
+    expectRequested.push_back(first.name);
+    expectLocal.emplace_back(second.name, second.content);
   }
   for (std::size_t i = 2 * pairs.size(); i < files.size(); ++i) PutLocal(files[i].name, files[i].content);
 
@@ -333,7 +333,8 @@ TEST_F(ParallelCheckTest, CancelDuringADownloadLeavesItAndTheRestForLater) {
   // The 25th entry's download gets its head and then nothing.
   const auto held = std::find_if(files.begin(), files.end(), [&](const ListedFile& f) { return f.name == order[25]; });
   testsupport::ScriptedResponse stalled;
-  stalled.body = std::string(10000, 's');
+  // No longer than the content: a longer stored form would be refused before it came.
+  stalled.body = std::string(held->content.size(), 's');
   stalled.stallAfter = 0;
   Serve(*held, stalled);
   const std::size_t logged = LogText().size();
@@ -389,7 +390,7 @@ TEST_F(ParallelCheckTest, EntriesOfOneArchiveAreCheckedWhileAnotherArchivesEntry
   const auto heldFile =
       std::find_if(files.begin(), files.end(), [&](const ListedFile& f) { return f.name == order[held]; });
   testsupport::ScriptedResponse stalled;
-  stalled.body = std::string(5000, 's');
+  stalled.body = std::string(heldFile->content.size(), 's');
   stalled.stallAfter = 0;
   Serve(*heldFile, stalled);
 

@@ -34,6 +34,9 @@ TEST(PatchListTest, ChoosesByTheRules) {
       {"to-version below the client's is never taken", "1 2 A\n2 1 B\n", 2, 3, u"", -1, -1},
       {"a greater from does not win with a to-version at the client's", "10 20 A\n15 17 B\n", 17, 20, u"A", 10, 20},
       {"a stale line still serves the client below it", "1 2 A\n", 1, 3, u"A", 1, 2},
+      // The client would record 3 while the server offers 2, and files of neither release.
+      {"a line beyond the server's version is never taken", "1 3 A\n", 1, 2, u"", -1, -1},
+      {"nor does it beat a line within it", "1 2 A\n1 3 B\n", 1, 2, u"A", 1, 2},
   };
   for (const auto& c : cases) {
     int32_t from = 99;

@@ -112,6 +112,20 @@ TEST_F(PatcherCliTest, ApplyWorksWithoutTheServer) {
   EXPECT_EQ(Run({"apply", package.string(), "--server", "127.0.0.1:1"}).exitCode, 0);
 }
 
+// A package the user gives is the user's, also where the updater's own downloads go.
+TEST_F(PatcherCliTest, ApplyLeavesTheGivenPackageAsItIs) {
+  PrepareClient(5);
+  const std::filesystem::path package = temp_ / "config" / "patcher" / "tempfile.dat";
+  const std::vector<uint8_t> bytes = testsupport::PackageBytes(0, 9, {{u"p.txt", "plain"}});
+  std::filesystem::create_directories(package.parent_path());
+  WriteWholeFile(package, bytes);
+  const ChildResult run = Run({"apply", package.string(), "--server", Server()});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(VersionOnDisk(), 9);
+  ASSERT_TRUE(std::filesystem::exists(package)) << "the user's package was deleted";
+  EXPECT_EQ(testsupport::ReadWholeFile(package), bytes);
+}
+
 TEST_F(PatcherCliTest, ApplyRefusesWhatItCannotApply) {
   PrepareClient(5);
   WriteWholeFile(temp_ / "text.txt", std::vector<uint8_t>{'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't', '\n'});
@@ -173,6 +187,21 @@ TEST_F(PatcherCliTest, WorksOnlyOnAClientRootThatIsThere) {
   EXPECT_FALSE(std::filesystem::exists(temp_ / "run" / "velkar"));
   EXPECT_FALSE(std::filesystem::exists(temp_ / "run" / "elsewhere" / "velkar"));
   std::filesystem::current_path(temp_ / "run");
+}
+
+// The game folder given for the root: no second client is made inside it, and the message
+// names the root to give.
+TEST_F(PatcherCliTest, TheGameFolderGivenForTheRootIsRefused) {
+  PrepareClient(5);
+  const ChildResult run = RunBare({"--root", (temp_ / "velkar").string(), "--server", Server(), "--yes"});
+  EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+  EXPECT_NE(run.err.find("это папка игры"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("--root " + temp_.lexically_normal().string()), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "velkar" / "velkar"));
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "velkar" / "config"));
+  // The root itself works as before.
+  tree_->PutText(u"version", "5");
+  EXPECT_EQ(RunBare({"--root", temp_.string(), "--server", Server(), "--yes"}).exitCode, 0);
 }
 
 TEST_F(PatcherCliTest, EmptyRootIsInstalledFromTheFullList) {

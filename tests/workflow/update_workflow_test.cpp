@@ -313,6 +313,25 @@ TEST_F(WorkflowTest, StalePackageLineEndsAtTheServerVersionWithBoundedRequests) 
 }
 
 // A long chain of packages runs one step after the other, not one call deeper per step.
+// A line that leads beyond the server's version is never taken: the change list brings the
+// client to the server's release, and that is the version recorded.
+TEST_F(WorkflowTest, PackageLineBeyondTheServerVersionIsNotTaken) {
+  PrepareClient(1, {{u"configs\\c.cfg", "one"}});
+  tree_->PutText(u"version", "2");
+  tree_->Put(u"packs\\1-3.cup", testsupport::PackageBytes(1, 3, {{u"configs\\c.cfg", "three"}}));
+  tree_->PutText(u"patches\\list", "1 3 " + PackageUrl("packs/1-3.cup") + "\n");
+  tree_->PutChangeList(1, {{u"configs\\c.cfg", "two"}});
+  const std::size_t before = RequestCount();
+  window_.Script({Answer::kYes});
+  RunStartup();
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_EQ(VersionOnDisk(), 2);
+  EXPECT_EQ(Archived(u"configs", u"configs\\c.cfg"), "two");
+  for (const std::string& line : RequestLines(before, 6))
+    EXPECT_EQ(line.find("/packs/"), std::string::npos) << "the package was fetched: " << line;
+  EXPECT_NE(Log().find("INFO: Update packages beyond the server's version 2 not taken: 1"), std::string::npos) << Log();
+}
+
 TEST_F(WorkflowTest, LongChainOfPackagesReachesTheServerVersion) {
   constexpr int kSteps = 40;
   PrepareClient(0);

@@ -18,6 +18,16 @@ bool HoldsClient(const fs::path& folder) {
   return fs::is_directory(folder / "velkar", error);
 }
 
+// Archives right in the folder: the game folder itself, not the root above it.
+bool HoldsArchives(const fs::path& folder) {
+  std::error_code error;
+  for (fs::directory_iterator item(folder, error), end; !error && item != end; item.increment(error)) {
+    const fs::path& path = item->path();
+    if (path.extension() == ".pck" && item->is_regular_file(error)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool FindClientRoot(const std::u16string& given, std::u16string* root, std::string* error) {
@@ -26,6 +36,16 @@ bool FindClientRoot(const std::u16string& given, std::u16string* root, std::stri
     // An existing empty folder is a client still to be installed; a missing one is a typo.
     if (!fs::is_directory(fs::path(given), failure)) {
       *error = "нет папки клиента " + platform::Utf8FromUtf16(given);
+      return false;
+    }
+    // A root that holds archives but no client folder is the client folder: a client made
+    // there would be a second one inside it.
+    const fs::path folder(given);
+    if (!HoldsClient(folder) && HoldsArchives(folder)) {
+      fs::path absolute = fs::absolute(folder, failure).lexically_normal();
+      if (absolute.filename().empty()) absolute = absolute.parent_path();
+      *error = "папка " + platform::Utf8FromUtf16(given) +
+               " — это папка игры с архивами, а не корень клиента; укажите --root " + Shown(absolute.parent_path());
       return false;
     }
     *root = given;

@@ -1,6 +1,7 @@
 #pragma once
 // Which client root patcher-cli works on. A root is never made up: a --root that is not
-// a folder is an error, and without --root the working folder or its parent must hold
+// a folder is an error, and so is one that holds archives but no "velkar" folder (the game
+// folder given for the root). Without --root the working folder or its parent must hold
 // the client's "velkar" folder.
 
 #include <string>

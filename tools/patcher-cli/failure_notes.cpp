@@ -153,6 +153,8 @@ std::string FailureNotes::Files(const CheckResult& checked) const {
       return file + ": не удалось записать " + DisplayPath(checked.file) + " (нет места или прав на запись?)";
     case CheckResult::Outcome::kBadPath:
       return file + ": такое имя в списке файлов недопустимо (ведёт за пределы папки клиента)";
+    case CheckResult::Outcome::kConflict:
+      return file + ": список файлов называет этот файл дважды, с разным содержимым";
     case CheckResult::Outcome::kDone:
     case CheckResult::Outcome::kCancelled:
       break;
