@@ -32,9 +32,11 @@ TEST(UpdaterLockTest, TwoAtTheSameMomentNeverBothGoOn) {
     std::thread b(claim, std::ref(second), &results[1]);
     a.join();
     b.join();
-    const int acquired = (results[0] == UpdaterLock::Result::kAcquired) + (results[1] == UpdaterLock::Result::kAcquired);
+    const int acquired =
+        (results[0] == UpdaterLock::Result::kAcquired) + (results[1] == UpdaterLock::Result::kAcquired);
     ASSERT_EQ(acquired, 1) << "round " << round;
-    const int inUse = (results[0] == UpdaterLock::Result::kFolderInUse) + (results[1] == UpdaterLock::Result::kFolderInUse);
+    const int inUse =
+        (results[0] == UpdaterLock::Result::kFolderInUse) + (results[1] == UpdaterLock::Result::kFolderInUse);
     ASSERT_EQ(inUse, 1) << "round " << round;
   }
 }
