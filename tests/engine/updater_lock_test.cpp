@@ -35,9 +35,12 @@ TEST(UpdaterLockTest, TwoAtTheSameMomentNeverBothGoOn) {
     const int acquired =
         (results[0] == UpdaterLock::Result::kAcquired) + (results[1] == UpdaterLock::Result::kAcquired);
     ASSERT_EQ(acquired, 1) << "round " << round;
-    const int inUse =
-        (results[0] == UpdaterLock::Result::kFolderInUse) + (results[1] == UpdaterLock::Result::kFolderInUse);
-    ASSERT_EQ(inUse, 1) << "round " << round;
+#ifndef _WIN32
+    // Windows has the updater's marker, which the other may find first; here the lock file
+    // alone tells.
+    const UpdaterLock::Result other = results[0] == UpdaterLock::Result::kAcquired ? results[1] : results[0];
+    ASSERT_EQ(other, UpdaterLock::Result::kFolderInUse) << "round " << round;
+#endif
   }
 }
 

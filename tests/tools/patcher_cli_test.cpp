@@ -199,6 +199,11 @@ TEST_F(PatcherCliTest, TheGameFolderGivenForTheRootIsRefused) {
   EXPECT_NE(run.err.find("--root " + temp_.lexically_normal().string()), std::string::npos) << run.err;
   EXPECT_FALSE(std::filesystem::exists(temp_ / "velkar" / "velkar"));
   EXPECT_FALSE(std::filesystem::exists(temp_ / "velkar" / "config"));
+  // Nor is the updater's folder beside it.
+  const ChildResult inside = RunBare({"--root", (temp_ / "patcher").string(), "--server", Server(), "--yes"});
+  EXPECT_EQ(inside.exitCode, 2) << inside.out << inside.err;
+  EXPECT_NE(inside.err.find("это папка внутри клиента"), std::string::npos) << inside.err;
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "patcher" / "velkar"));
   // The root itself works as before.
   tree_->PutText(u"version", "5");
   EXPECT_EQ(RunBare({"--root", temp_.string(), "--server", Server(), "--yes"}).exitCode, 0);

@@ -38,15 +38,24 @@ bool FindClientRoot(const std::u16string& given, std::u16string* root, std::stri
       *error = "нет папки клиента " + platform::Utf8FromUtf16(given);
       return false;
     }
-    // A root that holds archives but no client folder is the client folder: a client made
-    // there would be a second one inside it.
+    // A root that holds archives but no client folder is the client folder, and one beside a
+    // client folder is a folder of that client (its patcher folder): a client made there would
+    // be a second one inside the first.
     const fs::path folder(given);
-    if (!HoldsClient(folder) && HoldsArchives(folder)) {
+    if (!HoldsClient(folder)) {
       fs::path absolute = fs::absolute(folder, failure).lexically_normal();
       if (absolute.filename().empty()) absolute = absolute.parent_path();
-      *error = "папка " + platform::Utf8FromUtf16(given) +
-               " — это папка игры с архивами, а не корень клиента; укажите --root " + Shown(absolute.parent_path());
-      return false;
+      const fs::path parent = absolute.parent_path();
+      if (HoldsArchives(folder)) {
+        *error = "папка " + platform::Utf8FromUtf16(given) +
+                 " — это папка игры с архивами, а не корень клиента; укажите --root " + Shown(parent);
+        return false;
+      }
+      if (HoldsClient(parent)) {
+        *error = "папка " + platform::Utf8FromUtf16(given) + " — это папка внутри клиента, а не его корень; укажите --root " +
+                 Shown(parent);
+        return false;
+      }
     }
     *root = given;
     return true;
