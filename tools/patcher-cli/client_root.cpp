@@ -52,8 +52,8 @@ bool FindClientRoot(const std::u16string& given, std::u16string* root, std::stri
         return false;
       }
       if (HoldsClient(parent)) {
-        *error = "папка " + platform::Utf8FromUtf16(given) + " — это папка внутри клиента, а не его корень; укажите --root " +
-                 Shown(parent);
+        *error = "папка " + platform::Utf8FromUtf16(given) +
+                 " — это папка внутри клиента, а не его корень; укажите --root " + Shown(parent);
         return false;
       }
     }
