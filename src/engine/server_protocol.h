@@ -58,8 +58,8 @@ struct PatchChoice {
 class ServerProtocol {
  public:
   // The most each small resource may declare, checked before anything is allocated: a
-  // version is one number (with the white space "%d" skips before it), a line of "patches\list" holds two numbers and a URL of at most
-  // 259 characters, and a list of the largest clients is some tens of megabytes.
+  // version is one number (with the white space "%d" skips before it), a line of "patches\list" holds two numbers and a
+  // URL of at most 259 characters, and a list of the largest clients is some tens of megabytes.
   static constexpr uint32_t kMaxNumberLength = 4096;
   static constexpr uint32_t kMaxPatchListLength = 16u * 1024 * 1024;
   static constexpr uint32_t kMaxListLength = UpdateServerClient::kMaxBufferLength;
