@@ -17,9 +17,9 @@ ListResult ClientArchiveSet::GetList(const OperationContext& context, int32_t cl
   return result;
 }
 
-ListResult ClientArchiveSet::GetFullList(const OperationContext& context) {
+ListResult ClientArchiveSet::GetFullList(const OperationContext& context, int32_t serverVersion) {
   FileTable table;
-  ListResult result = server_.GetFullList(context, &table);
+  ListResult result = server_.GetFullList(context, serverVersion, &table);
   if (result.loaded()) fileCheck_.Load(std::move(table));
   return result;
 }
@@ -39,8 +39,9 @@ PackageDownload ClientArchiveSet::DownloadPatchPackage(const OperationContext& c
   return download;
 }
 
-ApplyResult ClientArchiveSet::ApplyPackage(const OperationContext& context, const std::u16string& path) {
-  ApplyResult result = ::ApplyPackage(archives_, layout_, busy_, passSettings_, context, path);
+ApplyResult ClientArchiveSet::ApplyPackage(const OperationContext& context, const std::u16string& path,
+                                           std::optional<int32_t> expectedTarget) {
+  ApplyResult result = ::ApplyPackage(archives_, layout_, busy_, passSettings_, context, path, expectedTarget);
   filesStored_ += result.filesStored;
   return result;
 }

@@ -43,7 +43,7 @@ class ClientArchiveSet {
   // The server (see ServerProtocol). A list that loads becomes the file check's table.
   ServerVersion FetchServerVersion(const OperationContext& context) { return server_.FetchServerVersion(context); }
   ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
-  ListResult GetFullList(const OperationContext& context);
+  ListResult GetFullList(const OperationContext& context, int32_t serverVersion);
 
   // The file check over the table of the last list (or SetFileTable's); busy meanwhile.
   CheckResult CheckFiles(const OperationContext& context, bool resume);
@@ -53,7 +53,9 @@ class ClientArchiveSet {
   // Update packages: the package for a pair of versions downloaded into the temporary
   // package file (busy meanwhile, the longest step of an update), and a package file applied.
   PackageDownload DownloadPatchPackage(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
-  ApplyResult ApplyPackage(const OperationContext& context, const std::u16string& path);
+  // `expectedTarget`: see ::ApplyPackage.
+  ApplyResult ApplyPackage(const OperationContext& context, const std::u16string& path,
+                           std::optional<int32_t> expectedTarget = std::nullopt);
 
   // Raised while a file check, a package download or a package application runs.
   bool busy() const { return busy_.raised(); }

@@ -103,11 +103,17 @@ int32_t ClientArchives::ReadLocalVersion() {
     version = *stored;
   }
 
+  // A version no release can have (below 0, or beyond the bound) is damage: as missing, it
+  // has the full list bring the client back.
+  const auto usable = [](int32_t value) { return value >= 0 && value <= kMaxVersion; };
+  if (!usable(version)) return 0;
   std::vector<uint8_t> entry;
   for (auto& archive : archives_) {
     if (archive->GetFileData(std::u16string(kVersionEntryName), false, &entry) != PackageResult::kOk || entry.empty())
       return 0;
-    version = std::min(version, ScanDecimal(entry.data(), entry.size()));
+    const int32_t stored = ScanDecimal(entry.data(), entry.size());
+    if (!usable(stored)) return 0;
+    version = std::min(version, stored);
   }
   return version;
 }

@@ -66,7 +66,7 @@ class ClientArchives {
   // for the next save.
   WriteResult Save(const OperationContext& context);
   // The smallest of the version file (or the version waiting to go into it) and every
-  // archive's version entry; 0 whenever any of them is missing.
+  // archive's version entry; 0 whenever any of them is missing or outside 0..kMaxVersion.
   int32_t ReadLocalVersion();
   // Stores the version in every archive. The version file is written last, once the archives
   // hold the version on disk: at once when no archive has unsaved changes, else by Save. So a

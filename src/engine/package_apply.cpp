@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "base/decimal_text.h"
 #include "base/log.h"
 #include "engine/busy_flag.h"
 #include "engine/client_archives.h"
@@ -135,6 +136,8 @@ const char16_t* ApplyOutcomeText(ApplyResult::Outcome outcome) {
       return u"damaged";
     case ApplyResult::Outcome::kVersionTooLow:
       return u"client below the package's minimum version";
+    case ApplyResult::Outcome::kNotNewer:
+      return u"the package leads to no version above the client's";
     case ApplyResult::Outcome::kArchiveFailed:
       return u"an archive could not be written";
     case ApplyResult::Outcome::kFileFailed:
@@ -154,7 +157,8 @@ ApplyResult Refused(ApplyResult::Outcome outcome, std::u16string record = {}) {
 
 // ApplyPackage once the package file is open.
 ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layout, const PassSettings& settings,
-                             const OperationContext& context, platform::File& file, const std::u16string& path) {
+                             const OperationContext& context, platform::File& file, const std::u16string& path,
+                             std::optional<int32_t> expectedTarget) {
   FilePackageSource fileSource(file);
   SharedPackageSource source(fileSource);
 
@@ -164,11 +168,25 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
     return Refused(ApplyResult::Outcome::kDamaged);
   }
   const int32_t clientVersion = archives.ReadLocalVersion();
-  if (header.minimumVersion > clientVersion) {
-    ApplyResult result = Refused(ApplyResult::Outcome::kVersionTooLow);
+  const auto versionRefusal = [&](ApplyResult::Outcome outcome) {
+    ApplyResult result = Refused(outcome);
     result.minimumVersion = header.minimumVersion;
     result.clientVersion = clientVersion;
+    result.targetVersion = header.targetVersion;
     return result;
+  };
+  if (header.minimumVersion > clientVersion) return versionRefusal(ApplyResult::Outcome::kVersionTooLow);
+  // A package that leads down (or nowhere) would record a version below files it never
+  // restores; one beyond any release would leave nothing the server can lead on from.
+  if (header.targetVersion <= clientVersion || header.targetVersion > kMaxVersion) {
+    Log::Error(u"Update package %s leads to version %d, the client is at %d: not applied", path, header.targetVersion,
+               clientVersion);
+    return versionRefusal(ApplyResult::Outcome::kNotNewer);
+  }
+  if (expectedTarget && header.targetVersion != *expectedTarget) {
+    Log::Error(u"Update package %s leads to version %d, not to %d as the server's list says", path,
+               header.targetVersion, *expectedTarget);
+    return versionRefusal(ApplyResult::Outcome::kDamaged);
   }
   // The whole index is read and judged before any record is applied.
   std::vector<PackageRecord> records;
@@ -255,14 +273,15 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
 }  // namespace
 
 ApplyResult ApplyPackage(ClientArchives& archives, const ClientLayout& layout, BusyFlag& busy,
-                         const PassSettings& settings, const OperationContext& context, const std::u16string& path) {
+                         const PassSettings& settings, const OperationContext& context, const std::u16string& path,
+                         std::optional<int32_t> expectedTarget) {
   platform::File file;
   ApplyResult result;
   if (file.Open(path, platform::FileMode::kRead) != 0) {
     result = Refused(ApplyResult::Outcome::kCannotOpen);
   } else {
     BusyScope busyScope(busy);
-    result = ApplyPackageFile(archives, layout, settings, context, file, path);
+    result = ApplyPackageFile(archives, layout, settings, context, file, path, expectedTarget);
     // Let go before `busy` drops: whoever waits for it may open the package again.
     file.Close();
   }

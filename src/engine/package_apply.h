@@ -5,6 +5,7 @@
 // source. A package applied in full records its target version.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "archive/package_result.h"
@@ -22,6 +23,7 @@ struct ApplyResult {
     kCannotOpen,     // the file cannot be opened
     kDamaged,        // no update package, or a damaged one: nothing was applied
     kVersionTooLow,  // the client is below the package's minimum version
+    kNotNewer,       // the package leads to the client's version or below it, or beyond any release
     kArchiveFailed,  // an archive is not open, refused the data or the version
     kFileFailed,     // a plain file could not be written
   };
@@ -31,10 +33,10 @@ struct ApplyResult {
   // kDamaged: the record that is wrong (a name that could leave the client folder, content
   // that does not match), empty when the header or the index is.
   std::u16string record;
-  // kVersionTooLow: the package's minimum and the client's version.
+  // kVersionTooLow, kNotNewer: the package's minimum and the client's version.
   int32_t minimumVersion = 0;
   int32_t clientVersion = 0;
-  // The version a package applied in full leads to.
+  // The version the package leads to.
   int32_t targetVersion = 0;
   // kArchiveFailed: the archive's name (or its files, when the version could not be stored)
   // and what it said.
@@ -48,7 +50,8 @@ struct ApplyResult {
   bool applied() const { return outcome == Outcome::kApplied; }
   // The file is no package this client can take: another one is to be chosen.
   bool wrongFile() const {
-    return outcome == Outcome::kCannotOpen || outcome == Outcome::kDamaged || outcome == Outcome::kVersionTooLow;
+    return outcome == Outcome::kCannotOpen || outcome == Outcome::kDamaged || outcome == Outcome::kVersionTooLow ||
+           outcome == Outcome::kNotNewer;
   }
   // Writing into the client failed: a retry may succeed once there is room.
   bool writeFailed() const { return outcome == Outcome::kArchiveFailed || outcome == Outcome::kFileFailed; }
@@ -58,6 +61,8 @@ struct ApplyResult {
 const char16_t* ApplyOutcomeText(ApplyResult::Outcome outcome);
 
 // Applies the package at `path`. `busy` is raised once the file is open, and dropped after
-// it is closed again.
+// it is closed again. `expectedTarget`: the version the package must lead to (a package
+// named in "patches\list" for a pair of versions); another is refused as damaged.
 ApplyResult ApplyPackage(ClientArchives& archives, const ClientLayout& layout, BusyFlag& busy,
-                         const PassSettings& settings, const OperationContext& context, const std::u16string& path);
+                         const PassSettings& settings, const OperationContext& context, const std::u16string& path,
+                         std::optional<int32_t> expectedTarget = std::nullopt);

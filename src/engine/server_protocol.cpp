@@ -19,11 +19,34 @@ ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context
   const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context, kMaxNumberLength);
   if (!fetched.complete()) {
     // A cancel that ended the fetch is no failure of the server's.
-    if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}};
+    if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}, {}};
     Log::Error(u"Can't load file from server: %s\n", resource);
-    return {ServerVersion::Outcome::kFailed, -1, client_.FailureOf(resource, fetched)};
+    return {ServerVersion::Outcome::kFailed, -1, client_.FailureOf(resource, fetched), {}};
   }
-  return {ServerVersion::Outcome::kFetched, ScanDecimal(buffer.data(), buffer.size()), {}};
+  // A captive portal's page or a proxy's error must not read as release 0.
+  const std::optional<int32_t> version = ParseServerVersion(buffer.data(), buffer.size());
+  if (!version) {
+    const std::string received = PrintableStart(buffer);
+    Log::Error(u"The server's version is no release number: \"%s\"", std::u16string(received.begin(), received.end()));
+    return {ServerVersion::Outcome::kMalformed, -1, {}, received};
+  }
+  return {ServerVersion::Outcome::kFetched, *version, {}, {}};
+}
+
+std::string PrintableStart(const std::vector<uint8_t>& bytes, std::size_t limit) {
+  std::string text;
+  std::size_t at = 0;
+  for (; at < bytes.size() && text.size() < limit; ++at) {
+    const uint8_t byte = bytes[at];
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      text.push_back(static_cast<char>(byte));
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  if (at < bytes.size()) text += "...";
+  return text;
 }
 
 ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion,
@@ -54,7 +77,7 @@ ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clie
   return result;
 }
 
-ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTable* table) {
+ListResult ServerProtocol::GetFullList(const OperationContext& context, int32_t serverVersion, FileTable* table) {
   ListResult result;
   result.resource = u"fulllist";
   std::vector<uint8_t> buffer;
@@ -70,6 +93,13 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, FileTabl
     return result;
   }
   const auto version = static_cast<int32_t>(LoadLeU32(buffer.data()));
+  // Recorded after a check, another release would stay the client's version for good.
+  if (version != serverVersion) {
+    Log::Error(u"The full list is of release %d, the server's version is %d", version, serverVersion);
+    result.outcome = ListResult::Outcome::kOtherRelease;
+    result.version = version;
+    return result;
+  }
   if (!ReadFileList(buffer.data() + 4, buffer.size() - 4, table, context)) {
     Log::Error(u"ReadList");
     result.outcome = ListResult::Outcome::kUnreadable;

@@ -4,6 +4,7 @@
 // ("patcher_version_new"). It owns the one HTTP client; the file check and the package
 // download fetch through it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,26 +17,38 @@
 #include "platform/http.h"
 
 struct ServerVersion {
-  enum class Outcome { kFetched, kFailed, kCancelled };
+  enum class Outcome {
+    kFetched,
+    kFailed,     // the answer did not come whole
+    kMalformed,  // it came, but is no release number (see ParseServerVersion)
+    kCancelled,
+  };
   Outcome outcome = Outcome::kFailed;
-  // kFetched: the number "version" holds.
+  // kFetched: the number "version" holds, 1 to kMaxVersion.
   int32_t version = -1;
-  // kFailed: the request (its failure is kNone when the answer came whole but short).
+  // kFailed: the request.
   FailedRequest request;
+  // kMalformed: the start of what came instead, as printable text.
+  std::string received;
 
   bool fetched() const { return outcome == Outcome::kFetched; }
 };
 
+// The start of untrusted bytes as printable ASCII for a message: at most `limit` characters,
+// every other byte as \xNN, "..." when more followed.
+std::string PrintableStart(const std::vector<uint8_t>& bytes, std::size_t limit = 60);
+
 struct ListResult {
   enum class Outcome {
-    kLoaded,       // the table holds the list
-    kFetchFailed,  // the list did not arrive whole
-    kEmpty,        // a change list with no bytes at all
-    kUnreadable,   // shorter than its count, an entry past the end, a full list without its version
+    kLoaded,        // the table holds the list
+    kFetchFailed,   // the list did not arrive whole
+    kEmpty,         // a change list with no bytes at all
+    kUnreadable,    // shorter than its count, an entry past the end, a full list without its version
+    kOtherRelease,  // a full list of another release than the server's version
     kCancelled,
   };
   Outcome outcome = Outcome::kFetchFailed;
-  // kLoaded: the version the list leads to.
+  // kLoaded: the version the list leads to; kOtherRelease: the one a full list claims.
   int32_t version = -1;
   // "list_N" or "fulllist".
   std::u16string resource;
@@ -70,8 +83,8 @@ class ServerProtocol {
   ServerVersion FetchServerVersion(const OperationContext& context);
   // "list_" + (server - client) into `table`; the version it leads to is the server's.
   ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion, FileTable* table);
-  // "fulllist" into `table`; the version it leads to is the one stored in it.
-  ListResult GetFullList(const OperationContext& context, FileTable* table);
+  // "fulllist" into `table`; the version stored in it must be the server's.
+  ListResult GetFullList(const OperationContext& context, int32_t serverVersion, FileTable* table);
   PatchChoice FindPatchPackage(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
   // The updater version the server expects: 0 for an empty resource, -1 (logged) when the
   // fetch failed or delivered fewer bytes than announced.

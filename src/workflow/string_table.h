@@ -20,5 +20,7 @@ inline constexpr std::u16string_view kManualCannotOpen =
     u"Не удалось открыть файл ручного обновления.\nВыбрать другой файл?";
 inline constexpr std::u16string_view kManualVersionTooLow =
     u"Версия клиента ниже версии файла обновления.\nВыбрать другой файл?";
+inline constexpr std::u16string_view kManualNotNewer =
+    u"Файл обновления не ведёт к более новой версии клиента.\nВыбрать другой файл?";
 inline constexpr std::u16string_view kManualWriteFailed =
     u"Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного места.\nПовторить попытку?";

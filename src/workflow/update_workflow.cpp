@@ -258,7 +258,9 @@ UpdateWorkflow::StepEnd UpdateWorkflow::RunUpdateStep(const OperationContext& co
   const int32_t local = versions.local;
   const int32_t server = versions.server;
   Log::Info(Text(TextId::kVersionsLog), local, server);
-  if (!serverKnown || local > server) {
+  // A client above its server has no change list to take; a check, which goes by the full
+  // list, brings it back to the server's release.
+  if (!serverKnown || (local > server && !fullCheck)) {
     ShowServerError();
     return StepEnd::kStop;
   }
@@ -329,7 +331,7 @@ std::optional<UpdateWorkflow::StepEnd> UpdateWorkflow::TryPatchUpdate(const Oper
     }
     if (stopping_) return StepEnd::kStop;
     SetStep(TextId::kUpdatingFiles);
-    const ApplyResult applied = archives_.ApplyPackage(context, archives_.layout().packageFile());
+    const ApplyResult applied = archives_.ApplyPackage(context, archives_.layout().packageFile(), download.to);
     if (context.cancelled()) {
       FinishCancel();
       return StepEnd::kStop;
@@ -371,8 +373,9 @@ void UpdateWorkflow::RunManualUpdate(const OperationContext& context, bool offli
     }
     if (result.wrongFile()) {
       window_.ShowCause(result);
-      const std::u16string_view question =
-          result.outcome == ApplyResult::Outcome::kVersionTooLow ? kManualVersionTooLow : kManualCannotOpen;
+      const std::u16string_view question = result.outcome == ApplyResult::Outcome::kVersionTooLow ? kManualVersionTooLow
+                                           : result.outcome == ApplyResult::Outcome::kNotNewer    ? kManualNotNewer
+                                                                                                  : kManualCannotOpen;
       if (window_.CanChooseFiles() && Ask(kManualErrorTitle, question, 0) == kAnswerYes &&
           window_.ChooseManualPackage(path)) {
         SetManualPackagePath(path);
@@ -471,7 +474,7 @@ void UpdateWorkflow::ShowVersionLine(int32_t local) {
 
 ListResult UpdateWorkflow::FetchList(const OperationContext& context, bool fullCheck, int32_t local, int32_t server) {
   if (!fullCheck && local != 0) return archives_.GetList(context, local, server);
-  return archives_.GetFullList(context);
+  return archives_.GetFullList(context, server);
 }
 
 void UpdateWorkflow::ShowServerError() {

@@ -222,7 +222,7 @@ TEST_F(UpdateEndToEnd, EveryOlderClientReachesTheLatestRelease) {
         ASSERT_TRUE(engine->ApplyPackage({}, engine->layout().packageFile()).applied()) << EngineLog();
         reached = download.to;
       } else {
-        const ListResult list = local == 0 ? engine->GetFullList({}) : engine->GetList({}, local, server);
+        const ListResult list = local == 0 ? engine->GetFullList({}, server) : engine->GetList({}, local, server);
         ASSERT_TRUE(list.loaded()) << EngineLog();
         reached = list.version;
         ASSERT_EQ(reached, kLatest) << EngineLog();
@@ -253,7 +253,7 @@ TEST_F(UpdateEndToEnd, ClientAtTheLatestReleaseFetchesNoFile) {
   // names files this client already has, so every digest matches.
   ProgressCounters progress;
   const OperationContext context(nullptr, progress);
-  ASSERT_EQ(engine->GetFullList(context).version, kLatest);
+  ASSERT_EQ(engine->GetFullList(context, kLatest).version, kLatest);
   const int32_t listed = progress.Read().itemsTotal;
   EXPECT_EQ(static_cast<std::size_t>(listed), shared_->latest.files.size());
   const CheckResult checked = engine->CheckFiles(context, false);

@@ -60,24 +60,40 @@ TEST_F(ClientArchiveSetTest, LocalVersionIsTheSmallestOfFileAndEntries) {
   EXPECT_EQ(set_->ReadLocalVersion(), 0) << "an empty version entry";
 }
 
+// A stored version no release can have counts as missing, so the full list repairs the client.
+TEST_F(ClientArchiveSetTest, VersionsOutsideTheBoundCountAsMissing) {
+  MakeSet(kNoServer, kNoPort);
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_TRUE(set_->WriteLocalVersion(7).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
+  for (const char* stored : {"-5", "100000001", "2147483647"}) {
+    WriteWholeFile(temp_ / "config" / "velkar" / "version.sw", std::string(stored));
+    EXPECT_EQ(set_->ReadLocalVersion(), 0) << stored;
+  }
+  WriteWholeFile(temp_ / "config" / "velkar" / "version.sw", std::string("7"));
+  EXPECT_EQ(set_->ReadLocalVersion(), 7);
+  set_->archives().Find(u"sfx")->SetFileData(u"version.sw", "-5", 2);
+  EXPECT_EQ(set_->ReadLocalVersion(), 0) << "an archive's entry";
+}
+
 TEST_F(ClientArchiveSetTest, WrittenVersionSurvivesSaveAndReopen) {
   MakeSet(kNoServer, kNoPort);
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
-  ASSERT_TRUE(set_->WriteLocalVersion(-1).written());
+  ASSERT_TRUE(set_->WriteLocalVersion(11).written());
   // The file follows once the archives hold the version on disk.
   EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "velkar" / "version.sw"));
-  EXPECT_EQ(set_->ReadLocalVersion(), -1);
+  EXPECT_EQ(set_->ReadLocalVersion(), 11);
   ASSERT_TRUE(set_->SaveArchives(Context()).written());
   EXPECT_EQ(progress_.Read().itemsDone, 15);
-  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "-1");
+  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "11");
   // A version stored but never saved reaches neither the file nor the archives.
   ASSERT_TRUE(set_->WriteLocalVersion(3).written());
   EXPECT_EQ(set_->ReadLocalVersion(), 3);
-  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "-1");
+  EXPECT_EQ(AsText(ReadWholeFile(temp_ / "config" / "velkar" / "version.sw")), "11");
   MakeSet(kNoServer, kNoPort);
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
-  EXPECT_EQ(set_->ReadLocalVersion(), -1);
-  EXPECT_EQ(Archived(u"models", u"models\\version.sw"), "-1");
+  EXPECT_EQ(set_->ReadLocalVersion(), 11);
+  EXPECT_EQ(Archived(u"models", u"models\\version.sw"), "11");
 }
 
 TEST_F(ClientArchiveSetTest, DestructionDropsUnsavedChangesAndKeepsAPackageItDidNotDownload) {

@@ -128,10 +128,40 @@ TEST_F(EngineServerTest, ServerResourcesAndTheirFailures) {
   EXPECT_EQ(missing.request.failure, FetchFailure::kHttpStatus);
   EXPECT_EQ(missing.request.status, 404u);
   EXPECT_NE(LogText().find("ERROR: Can't load file from server: version\n\r\n"), std::string::npos);
-  tree_->PutText(u"version", "");
-  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 0);
-  tree_->PutText(u"version", "abc");
-  EXPECT_EQ(set_->FetchServerVersion(Context()).version, 0);
+  // What comes must be a release number, alone but for white space: a captive portal's
+  // page, compressed bytes or 0 are no version of any client.
+  const struct {
+    std::string text;
+    int32_t version;  // 0: refused
+  } answers[] = {
+      {"7", 7},
+      {" 7\r\n", 7},
+      {std::string(2500, ' ') + "100000000", 100000000},
+      {"", 0},
+      {"0", 0},
+      {"-3", 0},
+      {"+3", 0},
+      {"12abc", 0},
+      {"1 2", 0},
+      {"100000001", 0},
+      {"99999999999999999999", 0},
+      {"<html><body>Please log in to the hotel network</body></html>", 0},
+      {std::string("\x1f\x8b\x08\x00", 4), 0},
+  };
+  for (const auto& answer : answers) {
+    tree_->PutText(u"version", answer.text);
+    const ServerVersion version = set_->FetchServerVersion(Context());
+    if (answer.version > 0) {
+      EXPECT_EQ(version.outcome, ServerVersion::Outcome::kFetched) << answer.text;
+      EXPECT_EQ(version.version, answer.version) << answer.text;
+    } else {
+      EXPECT_EQ(version.outcome, ServerVersion::Outcome::kMalformed) << answer.text;
+      EXPECT_EQ(version.received, PrintableStart(std::vector<uint8_t>(answer.text.begin(), answer.text.end())));
+    }
+  }
+  EXPECT_NE(LogText().find("ERROR: The server's version is no release number: \"<html><body>Please log in"),
+            std::string::npos)
+      << LogText();
 
   const ListResult noList = set_->GetList(Context(), 17, 20);
   EXPECT_EQ(noList.outcome, ListResult::Outcome::kFetchFailed);
@@ -144,13 +174,20 @@ TEST_F(EngineServerTest, ServerResourcesAndTheirFailures) {
   tree_->PutText(u"list_3", "\x05");
   EXPECT_EQ(set_->GetList(Context(), 17, 20).outcome, ListResult::Outcome::kUnreadable);
 
-  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kFetchFailed);
+  EXPECT_EQ(set_->GetFullList(Context(), 9).outcome, ListResult::Outcome::kFetchFailed);
   tree_->PutText(u"fulllist", "\x01\x02");
-  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kUnreadable);
+  EXPECT_EQ(set_->GetFullList(Context(), 9).outcome, ListResult::Outcome::kUnreadable);
   EXPECT_NE(LogText().find("GetFile data.size(2) < 4"), std::string::npos);
   tree_->Put(u"fulllist", {9, 0, 0, 0});
-  EXPECT_EQ(set_->GetFullList(Context()).outcome, ListResult::Outcome::kUnreadable);
+  EXPECT_EQ(set_->GetFullList(Context(), 9).outcome, ListResult::Outcome::kUnreadable);
   EXPECT_NE(LogText().find("ERROR: ReadList"), std::string::npos);
+  // A full list of another release than the server's is refused: recorded, it would stay.
+  tree_->PutFullList(99, {{u"a.txt", "a"}});
+  const ListResult other = set_->GetFullList(Context(), 2);
+  EXPECT_EQ(other.outcome, ListResult::Outcome::kOtherRelease);
+  EXPECT_EQ(other.version, 99);
+  EXPECT_NE(LogText().find("ERROR: The full list is of release 99, the server's version is 2"), std::string::npos);
+  EXPECT_EQ(set_->GetFullList(Context(), 99).version, 99);
 
   const PatchChoice none = set_->server().FindPatchPackage(Context(), 17, 20);
   EXPECT_EQ(none.url, u"");
@@ -173,7 +210,7 @@ TEST_F(EngineServerTest, FullCheckRepairsTheClient) {
       {u"interfaces\\new.xml", "<x/>", false},
   };
   tree_->PutFullList(42, files);
-  ASSERT_EQ(set_->GetFullList(Context()).version, 42);
+  ASSERT_EQ(set_->GetFullList(Context(), 42).version, 42);
   ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
   EXPECT_EQ(Archived(u"gfx", u"gfx\\damaged.tga"), files[0].content);
   EXPECT_EQ(ClientFileText("velkarclient.exe"), files[1].content);
@@ -181,7 +218,7 @@ TEST_F(EngineServerTest, FullCheckRepairsTheClient) {
 
   // A second check of the repaired client fetches nothing.
   const std::size_t before = Requests(4).size();
-  ASSERT_EQ(set_->GetFullList(Context()).version, 42);
+  ASSERT_EQ(set_->GetFullList(Context(), 42).version, 42);
   ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone);
   EXPECT_EQ(Requests(before + 1).size(), before + 1) << "only the list itself";
 }
@@ -434,7 +471,7 @@ TEST_F(EngineServerTest, StalledServerFailsEachStepWithinItsBound) {
   } steps[] = {
       {"version", [&] { return set_->FetchServerVersion(Context()).outcome == ServerVersion::Outcome::kFailed; }},
       {"list_2", [&] { return set_->GetList(Context(), 5, 7).outcome == ListResult::Outcome::kFetchFailed; }},
-      {"fulllist", [&] { return set_->GetFullList(Context()).outcome == ListResult::Outcome::kFetchFailed; }},
+      {"fulllist", [&] { return set_->GetFullList(Context(), 7).outcome == ListResult::Outcome::kFetchFailed; }},
       {"patches\\list", [&] { return !set_->DownloadPatchPackage(Context(), 5, 7).downloaded(); }},
       {"files\\models\\a.ski",
        [&] { return set_->CheckFiles(Context(), false).outcome == CheckResult::Outcome::kDownloadFailed; }},
@@ -600,6 +637,32 @@ TEST_F(UpdatePackageTest, MinimumVersionRuleAndEmptyPackage) {
   EXPECT_EQ(set_->ReadLocalVersion(), 6);
 
   EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("no such.cup")).outcome, ApplyResult::Outcome::kCannotOpen);
+}
+
+// A package applies only when it leads above the client, to a release there can be; otherwise
+// it is refused before anything is written, with both versions named.
+TEST_F(UpdatePackageTest, PackagesThatLeadNowhereNewerAreRefused) {
+  PutClientFile("kept.txt", "since 1");
+  ASSERT_TRUE(set_->WriteLocalVersion(2).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written());
+  for (const int32_t target : {1, 2, -1, 2147483647, 100000001}) {
+    SCOPED_TRACE(target);
+    WritePackage(testsupport::PackageBytes(0, target, {{u"kept.txt", "", true, true}, {u"new.txt", "new"}}));
+    const ApplyResult refused = Apply();
+    EXPECT_EQ(refused.outcome, ApplyResult::Outcome::kNotNewer);
+    EXPECT_EQ(refused.targetVersion, target);
+    EXPECT_EQ(refused.clientVersion, 2);
+    EXPECT_EQ(ClientFileText("kept.txt"), "since 1");
+    EXPECT_EQ(ClientFileText("new.txt"), "<absent>");
+    EXPECT_EQ(set_->ReadLocalVersion(), 2);
+  }
+  EXPECT_NE(LogText().find("leads to version 1, the client is at 2: not applied"), std::string::npos) << LogText();
+  // A package named for a pair of versions must lead where its line says.
+  WritePackage(testsupport::PackageBytes(2, 4, {{u"new.txt", "new"}}));
+  EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup"), 3).outcome, ApplyResult::Outcome::kDamaged);
+  EXPECT_EQ(ClientFileText("new.txt"), "<absent>");
+  EXPECT_EQ(set_->ApplyPackage(Context(), temp_.U16("pkg.cup"), 4).outcome, ApplyResult::Outcome::kApplied);
+  EXPECT_EQ(set_->ReadLocalVersion(), 4);
 }
 
 TEST_F(UpdatePackageTest, DamagedOrRefusedPackagesApplyNothing) {

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int32_t local = set.ReadLocalVersion();
-  const ListResult listed = behind == 0 ? set.GetFullList({}) : set.GetList({}, local, local + behind);
+  const ListResult listed =
+      behind == 0 ? set.GetFullList({}, set.FetchServerVersion({}).version) : set.GetList({}, local, local + behind);
   if (!listed.loaded()) {
     std::fprintf(stderr, "no list\n");
     return 1;

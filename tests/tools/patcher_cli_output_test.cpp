@@ -56,6 +56,20 @@ TEST_F(PatcherCliTest, ErrorsNameWhatFailed) {
   EXPECT_NE(behind.err.find("сообщает версию 3, а у клиента 5"), std::string::npos) << behind.err;
 }
 
+// A version that is no release number (a hotel's captive portal) is a server error that says
+// what came, for an empty client too.
+TEST_F(PatcherCliTest, AVersionThatIsNoNumberIsAServerError) {
+  const std::filesystem::path fresh = temp_ / "fresh";
+  std::filesystem::create_directories(fresh);
+  tree_->PutText(u"version", "<html><body>Please log in to the hotel network</body></html>\n");
+  const ChildResult run = RunBare({"--root", fresh.string(), "--server", Server()});
+  EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+  EXPECT_NE(run.err.find("вместо версии (version) пришло не число выпуска: «<html><body>Please log in"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("Клиент готов к запуску"), std::string::npos) << run.out;
+}
+
 // Unattended, --yes retries a failed step only after a pause: the count-down's seconds,
 // or 1, 2, 4 s for a question without one. The failed file is named.
 TEST_F(PatcherCliTest, UnattendedRetriesWait) {

@@ -109,7 +109,15 @@ TEST_F(PatcherCliTest, ApplyWorksWithoutTheServer) {
   EXPECT_EQ(Archived(u"configs\\m.cfg"), "from the package");
   EXPECT_EQ(ClientFileText("p.txt"), "plain");
   // Nobody listens there, and apply does not care.
+  WriteWholeFile(package, testsupport::PackageBytes(9, 10, {{u"p.txt", "plain 10"}}));
   EXPECT_EQ(Run({"apply", package.string(), "--server", "127.0.0.1:1"}).exitCode, 0);
+  EXPECT_EQ(VersionOnDisk(), 10);
+  // The same package once more leads nowhere newer: refused, the client as it is.
+  const ChildResult again = Run({"apply", package.string(), "--server", "127.0.0.1:1"});
+  EXPECT_EQ(again.exitCode, 1) << again.out << again.err;
+  EXPECT_NE(again.err.find("пакет ведёт к версии 10, а у клиента 10; пакет не применён"), std::string::npos)
+      << again.err;
+  EXPECT_EQ(VersionOnDisk(), 10);
 }
 
 // A package the user gives is the user's, also where the updater's own downloads go.

@@ -500,6 +500,30 @@ TEST_F(WorkflowTest, CheckAsksFirstRepairsTheClientAndEndsReady) {
   EXPECT_EQ(Count(log, "Загрузка пакета"), 0u);
 }
 
+// A client above its server (after any cause) is never stuck: a check goes by the full list
+// and records the server's release. A full list of another release is refused.
+TEST_F(WorkflowTest, CheckBringsAClientAboveItsServerBackAndRefusesAnotherRelease) {
+  PrepareClient(9, {{u"gfx\\a.tga", "from 9"}});
+  tree_->PutText(u"version", "3");
+  tree_->PutFullList(99, {{u"gfx\\a.tga", "from 3"}});
+  ASSERT_TRUE(workflow_->LoadArchives());
+  window_.Script({Answer::kYes, Answer::kNo});
+  ASSERT_TRUE(workflow_->ConfirmCheck());
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(workflow_->state(), WorkflowState::kServerError);
+  EXPECT_EQ(window_.Events("ask: ").back(), kListRetry);
+  EXPECT_NE(Log().find("ERROR: The full list is of release 99, the server's version is 3"), std::string::npos);
+  EXPECT_EQ(Archived(u"gfx", u"gfx\\a.tga"), "from 9") << "nothing of the other release was applied";
+
+  tree_->PutFullList(3, {{u"gfx\\a.tga", "from 3"}});
+  window_.Script({Answer::kYes});
+  ASSERT_TRUE(workflow_->ConfirmCheck());
+  workflow_->WaitForWorkers();
+  EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
+  EXPECT_EQ(Archived(u"gfx", u"gfx\\a.tga"), "from 3");
+  EXPECT_EQ(VersionOnDisk(), 3);
+}
+
 std::vector<ListedFile> ManyFiles(int count) {
   std::vector<ListedFile> files;
   for (int i = 0; i < count; ++i) files.push_back({Wide(Numbered("many\\f", i, ".txt")), Numbered("text ", i)});

@@ -120,7 +120,8 @@ std::vector<std::string> FailureNotes::Archives(const OpenResult& opened) const 
 }
 
 std::string FailureNotes::Version(const ServerVersion& version) const {
-  if (version.fetched()) return Server() + ": версия (version) " + std::to_string(version.version) + " не годится";
+  if (version.outcome == ServerVersion::Outcome::kMalformed)
+    return Server() + ": вместо версии (version) пришло не число выпуска: «" + version.received + "»";
   return ServerFailure("версию (version)", RequestCause(version.request));
 }
 
@@ -131,6 +132,8 @@ std::string FailureNotes::List(const ListResult& list) const {
       return ServerFailure(what, "список пуст");
     case ListResult::Outcome::kUnreadable:
       return ServerFailure(what, "список повреждён");
+    case ListResult::Outcome::kOtherRelease:
+      return ServerFailure(what, "список выпуска " + std::to_string(list.version) + ", а не выпуска сервера");
     default:
       return ServerFailure(what, RequestCause(list.request));
   }
@@ -171,6 +174,9 @@ std::string FailureNotes::Package(const ApplyResult& applied) const {
     case ApplyResult::Outcome::kVersionTooLow:
       return package + ": пакет для клиента версии " + std::to_string(applied.minimumVersion) +
              " и выше, а у клиента " + std::to_string(applied.clientVersion) + "; пакет не применён";
+    case ApplyResult::Outcome::kNotNewer:
+      return package + ": пакет ведёт к версии " + std::to_string(applied.targetVersion) + ", а у клиента " +
+             std::to_string(applied.clientVersion) + "; пакет не применён";
     case ApplyResult::Outcome::kArchiveFailed:
       return "не удалось записать файлы пакета в архив " + DisplayPath(applied.archive) +
              " (нет места на диске?); подробности в log.txt";

@@ -62,7 +62,8 @@ int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* r
     return BadUsage("release takes SERVER_DIR CLIENT_DIR VERSION, got " + std::to_string(parsed.positionals.size()) +
                     " argument(s)");
   int64_t number = 0;
-  if (!ParseNumber(parsed.positionals[2], 1, INT32_MAX, &number, &why)) return BadUsage("VERSION: " + why);
+  // The updater takes no release above kMaxVersion.
+  if (!ParseNumber(parsed.positionals[2], 1, kMaxVersion, &number, &why)) return BadUsage("VERSION: " + why);
   request->version = static_cast<int32_t>(number);
   request->serverRoot = fs::path(parsed.positionals[0]);
   request->clientFolder = fs::path(parsed.positionals[1]);
