@@ -241,6 +241,7 @@ UpdateWorkflow::StepEnd UpdateWorkflow::RunUpdateStep(const OperationContext& co
   const TextId finished = fullCheck ? TextId::kCheckFinished : TextId::kUpdateFinished;
 
   Log::InfoText(Text(heading));
+  stoppedByServer_ = false;
   progress_.ClearItems();
   Show(ButtonSet::kWorking);
   SetStatus(heading);
@@ -299,6 +300,9 @@ UpdateWorkflow::StepEnd UpdateWorkflow::RunUpdateStep(const OperationContext& co
     window_.ShowCause(checked);
     if (Ask(Text(TextId::kError), Text(TextId::kFileErrorRetry), kFileRetrySeconds) != kAnswerYes) {
       failed = true;
+      stoppedByServer_ = checked.outcome == CheckResult::Outcome::kDownloadFailed ||
+                         checked.outcome == CheckResult::Outcome::kBadPath ||
+                         checked.outcome == CheckResult::Outcome::kConflict;
       break;
     }
     checked = archives_.CheckFiles(context, true);

@@ -96,6 +96,10 @@ class UpdateWorkflow {
   void Stop();
 
   WorkflowState state() const { return state_.load(); }
+  // Whether the last update or check stopped at a file the server did not serve right (a
+  // download that failed or did not match its list, a list that names a file it cannot):
+  // the client still needs the update, through the server's fault.
+  bool stoppedByServer() const { return stoppedByServer_.load(); }
   // What the last version query gave: the server version, negative when it could not be
   // fetched, or when none was asked for yet.
   int32_t serverVersion() const { return serverVersion_.load(); }
@@ -169,6 +173,7 @@ class UpdateWorkflow {
   std::atomic<WorkflowState> state_{WorkflowState::kStarting};
   std::atomic<bool> stopping_{false};
   std::atomic<int32_t> serverVersion_{-1};
+  std::atomic<bool> stoppedByServer_{false};
   mutable std::mutex manualMutex_;
   std::u16string manualPackagePath_;
   // Last: joined first when the workflow is destroyed.

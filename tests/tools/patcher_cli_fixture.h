@@ -49,7 +49,8 @@ inline std::vector<std::string> Lines(const std::string& text) {
 // Words of Latin letters left in console output once the names it may show (paths, the
 // program, keys, resources) are taken out: a console that speaks Russian leaves none.
 inline std::vector<std::string> LatinWords(const std::string& text, std::vector<std::string> allowed) {
-  for (const char* always : {"patcher-cli", "Ctrl+C", "log.txt", "(version)", "velkar", ".pck", "updater.lock"})
+  for (const char* always : {"patcher-cli", "Ctrl+C", "log.txt", "(version)", "velkar", ".pck", "updater.lock",
+                             "files\\...", "nginx (tools/publish/nginx/solmere-update.conf)"})
     allowed.push_back(always);
   // Longest first, so a path goes before any of its parts.
   std::sort(allowed.begin(), allowed.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });

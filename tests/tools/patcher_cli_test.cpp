@@ -48,7 +48,7 @@ TEST_F(PatcherCliTest, UnattendedOfferIsAcceptedWhenItsCountDownEnds) {
   tree_->PutChangeList(1, {{u"late.txt", "late"}});
   const ChildResult run = Run({"--server", Server()});
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("да через 11 с, если не нажать Ctrl+C"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("да через 10 с, если не нажать Ctrl+C"), std::string::npos) << run.out;
   // The console's own words are Russian like the questions.
   const std::vector<std::string> words = LatinWords(run.out + run.err, {temp_.string(), Server()});
   EXPECT_TRUE(words.empty()) << Joined(words) << "\n" << run.out << run.err;

@@ -83,8 +83,8 @@ int ConsoleQuestions::Ask(std::u16string_view firstLine, std::u16string_view sec
     Print("  -> нет (ответить некому: нет терминала)\n");
     return kAnswerNo;
   }
-  // Like the window's box, whose count-down shows N, N-1, ... 0 and then answers yes.
-  return UnattendedYes(secondLine, seconds + 1);
+  // The count-down's own figure, as the README and --help say it.
+  return UnattendedYes(secondLine, seconds);
 }
 
 int ConsoleQuestions::AnsweredYes(std::u16string_view secondLine) {

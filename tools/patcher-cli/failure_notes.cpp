@@ -144,6 +144,11 @@ std::string FailureNotes::Files(const CheckResult& checked) const {
   switch (checked.outcome) {
     case CheckResult::Outcome::kDownloadFailed: {
       const std::string cause = RequestCause(checked.request);
+      // The lists came from this server, so the file's name is what it does not know.
+      if (checked.request.failure == FetchFailure::kHttpStatus && checked.request.status == 404)
+        return file + ": не удалось получить его (" + Server() + ": " + cause +
+               "); сервер должен отдавать имена files\\... с обратной косой чертой как пути к папкам, как это делает "
+               "прилагаемая настройка nginx (tools/publish/nginx/solmere-update.conf)";
       if (!cause.empty()) return file + ": не удалось получить его (" + Server() + ": " + cause + ")";
       return file + ": то, что прислал " + Server() + ", не совпадает со списком файлов";
     }

@@ -121,6 +121,8 @@ int Run(const CliOptions& options, UpdateWorkflow& workflow, ConsoleWindow& wind
       break;
   }
   if (WaitForWorkflow(workflow, window)) return kExitCancelled;
+  // A server's fault is a server error wherever it came from; "not updated" is the user's choice.
+  if (workflow.state() == WorkflowState::kUpdateNeeded && workflow.stoppedByServer()) return kExitServerError;
   return ExitCodeOf(workflow.state());
 }
 
