@@ -14,8 +14,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
 out=$build/patcher-tour
-# A private X server, never the desktop's.
-unset DISPLAY
+# A private X server, never the desktop's: the test run's own (scripts/test.sh), or one the
+# harness starts.
+[ -n "${SOLMERE_RUN_DISPLAY:-}" ] && [ "${DISPLAY:-}" = "$SOLMERE_RUN_DISPLAY" ] || unset DISPLAY
 bash "$root/tests/app/gui/update_test.sh" "$build" "$out"
 echo
 for shot in "$out"/[1-4]-*.png; do

@@ -175,6 +175,9 @@ start_xvfb() {
     tries=$((tries + 1))
   done
   export DISPLAY=:$(tr -d '[:space:]' <"$display_file")
+  # The run's own X server: scripts that would otherwise start one of their own use it, so that
+  # every Wine program of the run shares one display with the run's one Wine server.
+  export SOLMERE_RUN_DISPLAY=$DISPLAY
   echo "Xvfb on display $DISPLAY"
 }
 

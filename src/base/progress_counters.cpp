@@ -30,7 +30,8 @@ void ProgressCounters::TransferStarted(uint32_t length, int32_t reads) {
 }
 
 void ProgressCounters::Received(uint32_t bytes) {
-  ++readsDone_;
+  // Reads of a body of unknown length are not counted: no share of it can be shown.
+  if (readsTotal_ > 0) ++readsDone_;
   sampleBytes_ += bytes;
   bytesReceived_ += bytes;
 }

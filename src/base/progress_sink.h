@@ -19,6 +19,7 @@ class ProgressSink {
   virtual void ClearItems() {}
 
   // A body of `length` bytes starts, to come in about `reads` reads; again when it starts over.
+  // Both 0: the server gave no length, and the body's share done is unknown until it ends.
   virtual void TransferStarted(uint32_t /*length*/, int32_t /*reads*/) {}
   // One read brought `bytes`.
   virtual void Received(uint32_t /*bytes*/) {}

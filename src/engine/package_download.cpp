@@ -73,11 +73,12 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
   const bool noRoom =
       fetched.failure == FetchFailure::kTooLarge && fetched.declared <= UpdateServerClient::kMaxFileLength;
   if (noRoom) {
+    // A package sent without a length passed the room there is.
+    const uint64_t needed = fetched.declared > 0 ? fetched.declared : uint64_t{fetch.maxLength} + 1;
     Log::Error(
         u"Not enough disk space for the update package %s: it needs %u MiB with room for the archives, %u MiB are free "
         u"in %s",
-        parts.path, WholeMebibytes(fetched.declared + kPackageDiskReserve, true), WholeMebibytes(available, false),
-        folder);
+        parts.path, WholeMebibytes(needed + kPackageDiskReserve, true), WholeMebibytes(available, false), folder);
   }
   if (!opened) {
     Log::Error(u"Can't create file %s", packageFile);

@@ -94,9 +94,10 @@ bool BodyTransfer::AcceptWhole(platform::HttpRequest& request, FetchResult& resu
     return false;
   }
   uint64_t length = 0;
-  if (!request.QueryContentLength(&length)) {
-    result.failure = FetchFailure::kNoContentLength;
-    return false;
+  lengthKnown_ = request.QueryContentLength(&length);
+  if (!lengthKnown_) {
+    result.declared = 0;
+    return true;
   }
   result.declared = length;
   if (length > maxLength_) {
@@ -134,6 +135,10 @@ bool BodyTransfer::AcceptRemainder(platform::HttpRequest& request, uint32_t rece
 
 void BodyTransfer::StartBody(uint32_t length) {
   declared_ = length;
+  if (!lengthKnown_) {
+    progress_.TransferStarted(0, 0);
+    return;
+  }
   const uint32_t chunk = std::min(length, kReadSize);
   progress_.TransferStarted(length, chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(length) / chunk + 0.5));
 }
@@ -143,7 +148,7 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
   std::unique_ptr<platform::HttpRequest> request = Open(0, result);
   if (request == nullptr || !AcceptWhole(*request, result)) return result;
   StartBody(static_cast<uint32_t>(result.declared));
-  if (!sink.Begin(declared_)) {
+  if (!sink.Begin(lengthKnown_ ? declared_ : maxLength_)) {
     result.failure = FetchFailure::kTooLarge;
     return result;
   }
@@ -159,7 +164,8 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
     if (failure != FetchFailure::kBrokenOff && failure != FetchFailure::kTimedOut) break;
     const bool progressed = received > best;
     best = std::max(best, received);
-    if (!progressed || resumes == kMaxResumes || Cancelled()) break;
+    // A remainder is checked against the whole length: a body of no length is not asked for again.
+    if (!lengthKnown_ || !progressed || resumes == kMaxResumes || Cancelled()) break;
     ++resumes;
     // Asked for only now, from the answer that broke off: most bodies never do.
     TakeValidator(*request);
@@ -182,7 +188,7 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
       }
       result.declared = again.declared;
       StartBody(static_cast<uint32_t>(again.declared));
-      if (!sink.Begin(declared_)) {
+      if (!sink.Begin(lengthKnown_ ? declared_ : maxLength_)) {
         failure = FetchFailure::kTooLarge;
         break;
       }
@@ -195,14 +201,17 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
     }
   }
   if (failure == FetchFailure::kBrokenOff && Cancelled()) failure = FetchFailure::kCancelled;
+  if (!sink.End(received, failure == FetchFailure::kNone) && failure == FetchFailure::kNone)
+    failure = FetchFailure::kFailed;
   progress_.TransferEnded();
+  if (!lengthKnown_ && failure == FetchFailure::kNone) result.declared = received;
   result.received = static_cast<int32_t>(received);
   result.failure = failure;
-  sink.End(received, failure == FetchFailure::kNone);
   return result;
 }
 
 FetchFailure BodyTransfer::ReadBody(platform::HttpRequest& request, BodySink& sink, uint32_t& received) {
+  if (!lengthKnown_) return ReadToEnd(request, sink, received);
   while (received < declared_) {
     if (Cancelled()) return FetchFailure::kCancelled;
     const uint32_t want = std::min(declared_ - received, kReadSize);
@@ -215,4 +224,25 @@ FetchFailure BodyTransfer::ReadBody(platform::HttpRequest& request, BodySink& si
     progress_.Received(n);
   }
   return FetchFailure::kNone;
+}
+
+FetchFailure BodyTransfer::ReadToEnd(platform::HttpRequest& request, BodySink& sink, uint32_t& received) {
+  for (;;) {
+    if (Cancelled()) return FetchFailure::kCancelled;
+    if (received == maxLength_) {
+      // At the bound the body must end: one byte more makes it too large.
+      uint8_t probe = 0;
+      uint32_t n = 0;
+      if (!request.Read(&probe, 1, &n)) return FailureOf(request.error());
+      return n == 0 ? FetchFailure::kNone : FetchFailure::kTooLarge;
+    }
+    const uint32_t want = std::min(maxLength_ - received, kReadSize);
+    uint32_t n = 0;
+    if (!request.Read(sink.Target(received), want, &n)) return FailureOf(request.error());
+    if (n == 0) return FetchFailure::kNone;
+    if (n > want) return FetchFailure::kFailed;
+    if (!sink.Store(received, n)) return FetchFailure::kFailed;
+    received += n;
+    progress_.Received(n);
+  }
 }

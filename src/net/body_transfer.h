@@ -16,16 +16,17 @@
 class BodySink {
  public:
   virtual ~BodySink() = default;
-  // The body (of `length` bytes) starts; called again when it starts over from its
-  // first byte. False when it cannot be held.
+  // The body (of `length` bytes, or at most `length` when the server gave no length) starts;
+  // called again when it starts over from its first byte. False when it cannot be held.
   virtual bool Begin(uint32_t length) = 0;
   // Where the read of the bytes from `offset` on is to land: room for the rest of the
   // body, up to the read size.
   virtual uint8_t* Target(uint32_t offset) = 0;
   // Takes the `n` bytes a read put at Target(offset); false stops the transfer.
   virtual bool Store(uint32_t offset, uint32_t n) = 0;
-  // The transfer is over with `received` bytes in place.
-  virtual void End(uint32_t received, bool complete) = 0;
+  // The transfer is over with `received` bytes in place; false when they could not all be
+  // put in place (the transfer then fails).
+  virtual bool End(uint32_t received, bool complete) = 0;
 };
 
 class BodyTransfer {
@@ -53,7 +54,9 @@ class BodyTransfer {
   // Opens and sends a GET, from `rangeStart` on when it is above 0; null with the
   // failure in `result` when no response came.
   std::unique_ptr<platform::HttpRequest> Open(uint32_t rangeStart, FetchResult& result);
-  // The head of an answer with the whole body: status 200 and a length that fits.
+  // The head of an answer with the whole body: status 200 and a length that fits, or no length
+  // (chunked, or ended by the connection's close): such a body is read to its end, within the
+  // bound.
   bool AcceptWhole(platform::HttpRequest& request, FetchResult& result);
   // The head of an answer with the remainder from `received` on.
   bool AcceptRemainder(platform::HttpRequest& request, uint32_t received, FetchResult& result);
@@ -62,6 +65,8 @@ class BodyTransfer {
   void StartBody(uint32_t length);
   // Reads until the body is complete or the transfer fails; kNone when complete.
   FetchFailure ReadBody(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
+  // The same for a body of no declared length: complete when it ends within the bound.
+  FetchFailure ReadToEnd(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
 
   platform::HttpConnection& connection_;
   const std::string objectName_;
@@ -69,6 +74,8 @@ class BodyTransfer {
   const std::atomic<bool>* cancel_;
   ProgressSink& progress_;
   uint32_t declared_ = 0;
+  // False for a body the server gave no length for.
+  bool lengthKnown_ = true;
   // The validator sent with If-Range; empty when the server gave none usable.
   std::string validator_;
 };

@@ -14,8 +14,6 @@ std::u16string FetchFailureText(FetchFailure failure, uint32_t status) {
       return u"name not resolved";
     case FetchFailure::kHttpStatus:
       return FormatText(u"HTTP status %u", status);
-    case FetchFailure::kNoContentLength:
-      return u"no Content-Length";
     case FetchFailure::kBrokenOff:
       return u"broken off";
     case FetchFailure::kCancelled:

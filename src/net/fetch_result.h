@@ -11,7 +11,6 @@ enum class FetchFailure : uint8_t {
   kTimedOut,         // no connection in time, or the server stalled or trickled
   kNameNotResolved,  // the host name is unknown
   kHttpStatus,       // an answer other than 200 (see FetchResult::status)
-  kNoContentLength,  // an answer without a Content-Length
   kBrokenOff,        // the body ended early, also after its remainder was asked for again
   kCancelled,        // the operation's cancel token was set
   kTooLarge,         // the declared length is above the fetch's bound or cannot be held
@@ -23,7 +22,8 @@ struct FetchResult {
   // Bytes received and in place (fewer than declared when the transfer broke off);
   // -1 when no body was started.
   int32_t received = -1;
-  // The length the server declared for the whole resource; 0 until it is known.
+  // The length the server declared for the whole resource; 0 until it is known (a body
+  // without a length, chunked or ended by the connection's close, is known once it ended).
   uint64_t declared = 0;
   FetchFailure failure = FetchFailure::kNone;
   // The status of the last response; 0 when none came.

@@ -46,7 +46,10 @@ class BufferSink final : public BodySink {
   }
   bool Store(uint32_t, uint32_t) override { return !failed_; }
   // The bytes that came, and no more.
-  void End(uint32_t received, bool) override { buffer_.resize(std::min<std::size_t>(received, buffer_.size())); }
+  bool End(uint32_t received, bool) override {
+    buffer_.resize(std::min<std::size_t>(received, buffer_.size()));
+    return !failed_;
+  }
 
  private:
   std::vector<uint8_t>& buffer_;
@@ -93,7 +96,7 @@ class FileSink final : public BodySink {
     if (offset + n >= length_) return Flush();
     return true;
   }
-  void End(uint32_t, bool) override { Flush(); }
+  bool End(uint32_t, bool) override { return !failed_ && Flush(); }
 
  private:
   bool Flush() {

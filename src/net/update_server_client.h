@@ -46,14 +46,15 @@ class UpdateServerClient {
   void SetLimits(const platform::HttpLimits& limits);
 
   // `path` is relative to the server root with "\" separators. A fetch fails (no
-  // connection, status other than 200, no Content-Length, a name too long, a length
-  // that cannot be held, a timeout, a cancel) with received -1 when no body started,
+  // connection, status other than 200, a name too long, a length that cannot be held,
+  // a timeout, a cancel) with received -1 when no body started,
   // otherwise with the bytes in place: fewer than declared when the body broke off
   // for good. Each failure but a cancel is logged with the resource and its cause.
   //
   // The buffer holds the bytes that arrived (growing as they do, never to a length only
   // declared); it is left untouched when the fetch fails before the body starts. A declared
-  // length above `maxLength` (at most kMaxBufferLength) fails the fetch at once.
+  // length above `maxLength` (at most kMaxBufferLength) fails the fetch at once; a body
+  // without a length (chunked, or ended by the connection's close) fails once it passes it.
   FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
                             const OperationContext& context = {}, uint32_t maxLength = kMaxBufferLength);
 

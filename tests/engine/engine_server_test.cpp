@@ -280,6 +280,24 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
   }
 }
 
+// Answers without a length (chunked through a proxy or CDN) carry a whole release.
+TEST_F(EngineServerTest, ChunkedAnswersCarryAWholeUpdate) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedRelease release(server, true);
+  release.Version(2);
+  const std::vector<ListedFile> files = {{u"a.txt", std::string(70000, 'a')}, {u"models\\b.ski", "model", false}};
+  release.ChangeList(1, files);
+  MakeSet(u"127.0.0.1", server.port());
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  const ServerVersion version = set_->FetchServerVersion(Context());
+  ASSERT_EQ(version.version, 2) << LogText();
+  ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2) << LogText();
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+  EXPECT_EQ(ClientFileText("a.txt"), files[0].content);
+  EXPECT_EQ(Archived(u"models", u"models\\b.ski"), "model");
+}
+
 // A cancel that came before the pass began is not lost: no entry is handled.
 TEST_F(EngineServerTest, CancelThatCameBeforeThePassIsKept) {
   std::vector<ListedFile> files;

@@ -17,13 +17,15 @@ namespace testsupport {
 
 class ScriptedRelease {
  public:
-  explicit ScriptedRelease(ScriptedHttpServer& server) : server_(server) {}
+  // `chunked`: every answer comes chunked, with no length, as proxies and CDNs send them.
+  explicit ScriptedRelease(ScriptedHttpServer& server, bool chunked = false) : server_(server), chunked_(chunked) {}
 
   void Version(int32_t version) { Text("/version", std::to_string(version)); }
   void PatcherVersion(int32_t version) { Text("/patcher_version_new", std::to_string(version)); }
   void Text(const std::string& target, const std::string& text) {
     ScriptedResponse response;
     response.body = text;
+    response.chunked = chunked_;
     server_.Serve(target, response);
   }
   // "list_" + behind with the files. With a gate, the download of every file waits there
@@ -37,6 +39,7 @@ class ScriptedRelease {
       const std::vector<uint8_t> stored = StoredForm(file.content, file.compress);
       ScriptedResponse response;
       response.body.assign(stored.begin(), stored.end());
+      response.chunked = chunked_;
       if (heldHalfWay.empty() || file.name == heldHalfWay) response.gate = gate;
       if (!heldHalfWay.empty() && file.name == heldHalfWay) response.pauseAfter = response.body.size() / 2;
       std::string name = platform::Utf8FromUtf16(file.name);
@@ -48,11 +51,13 @@ class ScriptedRelease {
     const std::vector<uint8_t> list = FileListBytes(entries);
     ScriptedResponse response;
     response.body.assign(list.begin(), list.end());
+    response.chunked = chunked_;
     server_.Serve("/list_" + std::to_string(behind), response);
   }
 
  private:
   ScriptedHttpServer& server_;
+  const bool chunked_;
 };
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace testsupport {
 namespace {
@@ -160,7 +161,9 @@ bool ScriptedHttpServer::Respond(const TcpSocket& socket, const std::string& tar
     body.erase(0, *rangeStart);
   }
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) + "\r\n";
-  if (response.sendContentLength) {
+  if (response.chunked) {
+    head += "Transfer-Encoding: chunked\r\n";
+  } else if (response.sendContentLength) {
     const uint64_t declared = status == 206 ? body.size() : response.declaredLength.value_or(body.size());
     head += "Content-Length: " + std::to_string(declared) + "\r\n";
   } else {
@@ -171,12 +174,34 @@ bool ScriptedHttpServer::Respond(const TcpSocket& socket, const std::string& tar
   head += "\r\n";
   if (!socket.SendAll(head.data(), head.size())) return false;
   if (response.delayBeforeBody.count() > 0 && !Sleep(response.delayBeforeBody)) return false;
-  if (!SendBody(socket, response, body)) return false;
+  if (response.chunked) {
+    ScriptedResponse sent = response;
+    sent.dropAfter.reset();
+    const std::size_t bodyBytes = std::min(body.size(), response.dropAfter.value_or(body.size()));
+    if (!SendBody(socket, sent, Chunked(body.substr(0, bodyBytes), !response.dropAfter.has_value()))) return false;
+  } else if (!SendBody(socket, response, body)) {
+    return false;
+  }
   if (response.stallAfter) {
     HoldOpen(socket);
     return false;
   }
-  return response.sendContentLength && !response.dropAfter.has_value();
+  return (response.sendContentLength || response.chunked) && !response.dropAfter.has_value();
+}
+
+std::string ScriptedHttpServer::Chunked(const std::string& body, bool last) {
+  constexpr std::size_t kChunk = 1000;
+  std::string wire;
+  for (std::size_t at = 0; at < body.size(); at += kChunk) {
+    const std::size_t n = std::min(kChunk, body.size() - at);
+    char size[20];
+    std::snprintf(size, sizeof(size), "%zx\r\n", n);
+    wire += size;
+    wire.append(body, at, n);
+    wire += "\r\n";
+  }
+  if (last) wire += "0\r\n\r\n";
+  return wire;
 }
 
 bool ScriptedHttpServer::SendBody(const TcpSocket& socket, const ScriptedResponse& response, const std::string& body) {

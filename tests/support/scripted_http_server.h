@@ -27,6 +27,10 @@ struct ScriptedResponse {
   std::string body;
   // Without a Content-Length the body is ended by closing the connection.
   bool sendContentLength = true;
+  // The body goes out with "Transfer-Encoding: chunked" (in chunks of 1,000 bytes) and no
+  // Content-Length; with `dropAfter`, the connection closes after that many body bytes,
+  // before the last chunk.
+  bool chunked = false;
   // Declared instead of the body's size.
   std::optional<uint64_t> declaredLength;
   // More header lines, each without its CR LF ("ETag: \"1\"").
@@ -86,6 +90,8 @@ class ScriptedHttpServer {
   // False when the connection is to be closed.
   bool Respond(const TcpSocket& socket, const std::string& target, const std::string& head);
   ScriptedResponse ResponseFor(const std::string& target);
+  // The body in chunked encoding, with the closing empty chunk when `last`.
+  static std::string Chunked(const std::string& body, bool last);
   bool SendBody(const TcpSocket& socket, const ScriptedResponse& response, const std::string& body);
   // Keeps a connection open and silent until the client hangs up or the server stops.
   void HoldOpen(const TcpSocket& socket);

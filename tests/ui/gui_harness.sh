@@ -115,12 +115,24 @@ gui_drag() {
   gui_up
 }
 
+# gui_grab FILE: the whole screen as an xwd picture. A grab can meet the X server while Wine
+# changes the screen under it (BadMatch); such a grab is taken again, three tries at most.
+gui_grab() {
+  local try
+  for try in 1 2 3; do
+    timeout 20 xwd -root -silent >"$1" 2>"$GUI_OUT/.grab.log" && return 0
+    sleep 0.5
+  done
+  cat "$GUI_OUT/.grab.log" >&2
+  gui_fail "xwd failed or hung three times"
+}
+
 # gui_shot FILE X Y W H: a screenshot of that screen rectangle. The pointer is parked in the
 # screen's corner first so that it never lands in a picture.
 gui_shot() {
   local file=$1 x=$2 y=$3 w=$4 h=$5
   sleep 0.3
-  timeout 20 xwd -root -silent >"$GUI_OUT/.shot.xwd" || gui_fail "xwd failed or hung"
+  gui_grab "$GUI_OUT/.shot.xwd"
   timeout 20 convert "xwd:$GUI_OUT/.shot.xwd" -crop "${w}x${h}+${x}+${y}" +repage "png:$file" ||
     gui_fail "convert of the screenshot failed"
   rm -f "$GUI_OUT/.shot.xwd"
@@ -160,7 +172,7 @@ gui_compare() {
 gui_wait_drawn() {
   local deadline=$(($SECONDS + $5)) mean
   while :; do
-    timeout 20 xwd -root -silent >"$GUI_OUT/.probe.xwd" || gui_fail "xwd failed or hung"
+    gui_grab "$GUI_OUT/.probe.xwd"
     mean=$(timeout 20 convert "xwd:$GUI_OUT/.probe.xwd" -crop "${3}x${4}+${1}+${2}" +repage -format '%[fx:int(mean*1000)]' info:)
     rm -f "$GUI_OUT/.probe.xwd"
     [ "$mean" -gt 20 ] && return 0

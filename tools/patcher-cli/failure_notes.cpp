@@ -33,8 +33,6 @@ std::string CauseText(FetchFailure failure, uint32_t status) {
     case FetchFailure::kHttpStatus:
       return status == 404 ? "сервер ответил кодом 404 (нет такого файла)"
                            : "сервер ответил кодом " + std::to_string(status);
-    case FetchFailure::kNoContentLength:
-      return "в ответе сервера нет длины";
     case FetchFailure::kBrokenOff:
       return "передача оборвалась";
     case FetchFailure::kTooLarge:

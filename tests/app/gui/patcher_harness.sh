@@ -72,8 +72,12 @@ win_path() {
 
 # publish ARGS...: publish.exe under Wine, its output in the test's folder.
 publish() {
-  timeout 300 "$wine_run" "$publish_exe" "$@" >>"$GUI_OUT/publish.log" 2>&1 </dev/null ||
-    gui_fail "publish $* failed (see $GUI_OUT/publish.log)"
+  local status=0
+  timeout 300 "$wine_run" "$publish_exe" "$@" >>"$GUI_OUT/publish.log" 2>&1 </dev/null || status=$?
+  if [ $status -ne 0 ]; then
+    tail -n 20 "$GUI_OUT/publish.log" >&2
+    gui_fail "publish $* failed with status $status (see $GUI_OUT/publish.log)"
+  fi
 }
 
 # The sample's size: small enough to publish quickly, large enough to download for a while.
@@ -187,7 +191,7 @@ patcher_wait_request() {
 
 # patcher_region_mean X Y W H: the mean brightness of a screen rectangle, 0 to 1000.
 patcher_region_mean() {
-  timeout 20 xwd -root -silent >"$GUI_OUT/.mean.xwd" || gui_fail "xwd failed or hung"
+  gui_grab "$GUI_OUT/.mean.xwd"
   timeout 20 convert "xwd:$GUI_OUT/.mean.xwd" -crop "${3}x${4}+${1}+${2}" +repage -format '%[fx:int(mean*1000)]' info:
   rm -f "$GUI_OUT/.mean.xwd"
 }
