@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/number_file.h"
 #include "base/paths.h"
+#include "engine/client_links.h"
 #include "platform/file.h"
 
 namespace {
@@ -30,6 +31,12 @@ OpenResult ClientArchives::Open(const OperationContext& context) {
   progress.StartItems(static_cast<int32_t>(kArchiveNames.size()));
   archives_.clear();
   OpenResult result;
+  result.link = FirstLinkBelow(layout_.root(), layout_.WrittenFiles());
+  if (!result.link.empty()) {
+    Log::Error(u"%s is a link: the updater writes nothing through links", result.link);
+    progress.FinishItems();
+    return result;
+  }
   for (std::u16string_view name : kArchiveNames) {
     const std::u16string archiveName(name);
     const std::u16string basePath = layout_.ArchiveBasePath(name);

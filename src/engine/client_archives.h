@@ -34,8 +34,11 @@ struct ArchiveFailure {
 struct OpenResult {
   // In archive order; empty when all fifteen are open.
   std::vector<ArchiveFailure> failed;
+  // A link inside the client root on the way to a file the updater writes: nothing was
+  // opened, and the client is refused until the link is gone.
+  std::u16string link;
 
-  bool allOpen() const { return failed.empty(); }
+  bool allOpen() const { return failed.empty() && link.empty(); }
 };
 
 // What storing the version or saving the archives came to.
@@ -58,7 +61,8 @@ class ClientArchives {
   ClientArchives& operator=(const ClientArchives&) = delete;
 
   // Opens all fifteen (each an item of the context's progress); a missing or damaged one is
-  // made afresh holding only the version entry "0".
+  // made afresh holding only the version entry "0". Nothing is opened when a link stands on
+  // the way to any file the updater writes.
   OpenResult Open(const OperationContext& context);
   // Writes every changed index, then a version stored by WriteLocalVersion into the version
   // file. When any of that fails (a full disk) the result names what, with an ERROR line: the

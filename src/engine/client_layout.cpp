@@ -1,9 +1,11 @@
 #include "engine/client_layout.h"
 
+#include "archive/archive_names.h"
 #include "base/paths.h"
 
 ClientLayout::ClientLayout(const std::u16string& updaterFolder)
-    : updaterFolder_(updaterFolder),
+    : root_(NormalisedPath(updaterFolder, {u".."})),
+      updaterFolder_(updaterFolder),
       clientFolder_(NormalisedPath(updaterFolder, {u"..", u"velkar"})),
       clientProgram_(NormalisedPath(updaterFolder, {u"..", u"velkar", kClientProgramName})),
       launcherFolder_(NormalisedPath(updaterFolder, {u"..", u"launcher"})),
@@ -26,4 +28,17 @@ std::u16string ClientLayout::ArchiveBasePath(std::u16string_view archiveName) co
 
 std::u16string ClientLayout::PlainFilePath(std::u16string_view relative) const {
   return clientFolder_ + u"\\" + std::u16string(relative);
+}
+
+std::vector<std::u16string> ClientLayout::WrittenFiles() const {
+  std::vector<std::u16string> files;
+  for (std::u16string_view name : kArchiveNames) {
+    const std::u16string base = ArchiveBasePath(name);
+    files.push_back(base + u".pck");
+    files.push_back(base + u".pkx");
+  }
+  for (const std::u16string* file : {&clientVersionFile_, &patcherVersionFile_, &graphicsSwitchFile_, &packageFile_,
+                                     &lockFile_, &logFile_, &plainFilePart_})
+    files.push_back(*file);
+  return files;
 }

@@ -18,6 +18,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr std::u16string_view kClientProgramName = u"velkarclient.exe";
 inline constexpr std::u16string_view kLauncherProgramName = u"Launcher.exe";
@@ -30,6 +31,8 @@ class ClientLayout {
   // The layout of a client root, with the updater's folder in it.
   static ClientLayout OfRoot(const std::u16string& root);
 
+  // The client root: the updater folder's parent.
+  const std::u16string& root() const { return root_; }
   const std::u16string& updaterFolder() const { return updaterFolder_; }
   const std::u16string& clientFolder() const { return clientFolder_; }
   const std::u16string& clientProgram() const { return clientProgram_; }
@@ -49,8 +52,12 @@ class ClientLayout {
   std::u16string ArchiveBasePath(std::u16string_view archiveName) const;
   // A relative client path as a plain file under the client folder.
   std::u16string PlainFilePath(std::u16string_view relative) const;
+  // Every file of its own the updater writes: the archives' files, the version files, the
+  // switch, the package, the lock, the log and the staging file.
+  std::vector<std::u16string> WrittenFiles() const;
 
  private:
+  std::u16string root_;
   std::u16string updaterFolder_;
   std::u16string clientFolder_;
   std::u16string clientProgram_;

@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "engine/client_archives.h"
 #include "engine/client_layout.h"
+#include "engine/client_links.h"
 #include "engine/client_path.h"
 #include "engine/plain_file.h"
 #include "platform/file.h"
@@ -85,6 +86,12 @@ EntryOutcome EntryUpdate::Archived(std::size_t archiveIndex, std::size_t index, 
 
 EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, TargetState known) {
   const std::u16string fullPath = layout_.PlainFilePath(entry.name);
+  // Neither written nor deleted through a link: it could lead anywhere.
+  const std::u16string link = LinkBelow(layout_.root(), fullPath);
+  if (!link.empty()) {
+    Log::Error(u"%s is a link: the updater writes nothing through links", link);
+    return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, link};
+  }
   if (entry.info.size == kDeleteSize) {
     platform::RemoveFile(fullPath);
     return {};

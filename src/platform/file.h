@@ -28,6 +28,9 @@ class File {
   File& operator=(File&& other) noexcept;
 
   // 0 on success, otherwise an errno value (EACCES when another holder has the file).
+  // A file opened to be written is never reached through a link: kReadWrite and kCreate
+  // fail with ELOOP when the path's last component is a symbolic link (on Windows also a
+  // junction or other reparse point, or a file the system resolves elsewhere).
   int Open(const std::u16string& path, FileMode mode);
   void Close();
   bool isOpen() const { return stream_ != nullptr; }
@@ -61,6 +64,9 @@ bool MakeDirectories(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 bool FileExists(const std::u16string& path);
 bool FolderExists(const std::u16string& path);
+// True when the path's last component is itself a symbolic link, or on Windows any reparse
+// point (a junction, a symbolic link, a mount point): what it leads to is not looked at.
+bool IsLink(const std::u16string& path);
 // Renames a file over another on the same volume, replacing it in one step: whoever opens
 // `to` finds either the old file or the new one. The old one may not be open elsewhere.
 bool RenameReplacing(const std::u16string& from, const std::u16string& to);

@@ -22,5 +22,9 @@ inline constexpr std::u16string_view kManualVersionTooLow =
     u"Версия клиента ниже версии файла обновления.\nВыбрать другой файл?";
 inline constexpr std::u16string_view kManualNotNewer =
     u"Файл обновления не ведёт к более новой версии клиента.\nВыбрать другой файл?";
+// A link inside the client folder on the way to a file the updater writes (%s: the link).
+inline constexpr std::u16string_view kLinkInClientFolder =
+    u"В папке клиента есть ссылка:\n%s\n\nПрограмма обновления не пишет через ссылки. Уберите ссылку и запустите "
+    u"программу снова.";
 inline constexpr std::u16string_view kManualWriteFailed =
     u"Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного места.\nПовторить попытку?";

@@ -170,7 +170,11 @@ bool UpdateWorkflow::LoadArchives(const OperationContext& context) {
   }
   Log::Error(u"%s", Text(TextId::kFolderDamaged));
   window_.ShowCause(opened);
-  Ask(Text(TextId::kError), Text(TextId::kArchivesNotOpened), 0);
+  if (!opened.link.empty()) {
+    Ask(Text(TextId::kError), FormatText(kLinkInClientFolder, opened.link), 0);
+  } else {
+    Ask(Text(TextId::kError), Text(TextId::kArchivesNotOpened), 0);
+  }
   SetStatus(TextId::kCheckNeeded);
   window_.SetVersionLine(Text(TextId::kFolderDamaged));
   window_.EnableClose(true);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/file_bytes.h"
+#include "support/symbolic_link.h"
 #include "support/temp_folder.h"
 
 using testsupport::AsText;
@@ -112,6 +113,37 @@ TEST(FileTest, AFolderDoesNotOpenAsAFile) {
     EXPECT_NE(file.Open(folder.U16("sub"), mode), 0);
     EXPECT_FALSE(file.isOpen());
   }
+}
+
+// What is written is never reached through a link; what is only read may be.
+TEST(FileTest, LinksAreSeenAndNeverWrittenThrough) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "elsewhere");
+  WriteWholeFile(folder / "elsewhere" / "target.bin", std::string("outside"));
+  testsupport::SymbolicLinks links;
+  std::string why;
+  ASSERT_TRUE(links.Make(folder / "elsewhere" / "target.bin", folder / "file-link", &why)) << why;
+  ASSERT_TRUE(links.Make(folder / "elsewhere", folder / "folder-link", &why)) << why;
+
+  for (FileMode mode : {FileMode::kReadWrite, FileMode::kCreate}) {
+    SCOPED_TRACE(ModeName(mode));
+    File file;
+    EXPECT_NE(file.Open(folder.U16("file-link"), mode), 0);
+    EXPECT_FALSE(file.isOpen());
+  }
+  EXPECT_EQ(AsText(ReadWholeFile(folder / "elsewhere" / "target.bin")), "outside") << "emptied through the link";
+  File reader;
+  ASSERT_EQ(reader.Open(folder.U16("file-link"), FileMode::kRead), 0) << "reading may follow a link";
+  EXPECT_EQ(ReadAt(reader, 0, 7), "outside");
+  reader.Close();
+
+  WriteWholeFile(folder / "plain.bin", std::string("x"));
+  const struct {
+    const char* name;
+    bool link;
+  } cases[] = {{"folder-link", true}, {"plain.bin", false}, {"elsewhere", false}, {"missing", false}};
+  for (const auto& c : cases) EXPECT_EQ(platform::IsLink(folder.U16(c.name)), c.link) << c.name;
+  EXPECT_TRUE(platform::IsLink(folder.U16("file-link")));
 }
 
 TEST(FileTest, ReadsAndWritesMayFollowEachOtherWithoutASeek) {

@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/gate.h"
 #include "support/scripted_http_server.h"
+#include "support/symbolic_link.h"
 #include "support/wait_until.h"
 #include "tools/patcher_cli_fixture.h"
 
@@ -89,6 +90,40 @@ TEST_F(PatcherCliTest, EndsWithItsCodeWhenNothingCanBeDone) {
   const ChildResult damaged = Run({"--server", Server()});
   EXPECT_EQ(damaged.exitCode, 4) << damaged.out << damaged.err;
   EXPECT_NE(damaged.out.find("Папка повреждена"), std::string::npos) << damaged.out;
+}
+
+// A link where the updater writes its own files: the client is refused with the link named,
+// and nothing outside the client is touched.
+TEST_F(PatcherCliTest, ALinkInTheClientFolderIsRefusedAndNamed) {
+  PrepareClient(5);
+  testsupport::TempFolder outside;
+  testsupport::WriteWholeFile(outside / "victim.bin", std::string("outside"));
+  {
+    testsupport::SymbolicLinks links;
+    std::string why;
+    const std::filesystem::path link = temp_ / "config" / "patcher" / "tempfile.dat";
+    std::filesystem::create_directories(link.parent_path());
+    ASSERT_TRUE(links.Make(outside / "victim.bin", link, &why)) << why;
+    const ChildResult run = Run({"--server", Server(), "--yes"});
+    EXPECT_EQ(run.exitCode, 4) << run.out << run.err;
+    EXPECT_NE(run.out.find("В папке клиента есть ссылка"), std::string::npos) << run.out;
+    EXPECT_NE((run.out + run.err).find("tempfile.dat"), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(ReadFileText(outside / "victim.bin"), "outside");
+  }
+  // The updater's own folders behind a link: not even a folder is made through it.
+  {
+    testsupport::SymbolicLinks links;
+    std::string why;
+    std::filesystem::remove_all(temp_ / "config");
+    ASSERT_TRUE(links.Make(outside.path(), temp_ / "config", &why)) << why;
+    const ChildResult run = Run({"--server", Server(), "--yes"});
+    EXPECT_EQ(run.exitCode, 4) << run.out << run.err;
+    EXPECT_FALSE(std::filesystem::exists(outside / "patcher")) << "a folder was made through the link";
+    EXPECT_FALSE(std::filesystem::exists(outside / "velkar"));
+  }
+  std::filesystem::create_directories(temp_ / "config" / "velkar");
+  testsupport::WriteWholeFile(temp_ / "config" / "velkar" / "version.sw", std::string("5"));
+  EXPECT_EQ(VersionOnDisk(), 5);
 }
 
 // apply FILE works on the disk alone: no request reaches the server, and a FILE that

@@ -112,6 +112,8 @@ std::vector<std::string> FailureNotes::Explain(const FailureCause& cause) const 
 
 std::vector<std::string> FailureNotes::Archives(const OpenResult& opened) const {
   std::vector<std::string> lines;
+  if (!opened.link.empty())
+    lines.push_back("ссылка в папке клиента: " + DisplayPath(opened.link) + " (через ссылки ничего не пишется)");
   for (const ArchiveFailure& failure : opened.failed)
     lines.push_back("архив " + DisplayPath(failure.path) + ": " + ArchiveCause(failure));
   return lines;

@@ -33,11 +33,11 @@ int File::Open(const std::u16string& path, FileMode mode) {
       stdioMode = "rb";
       break;
     case FileMode::kReadWrite:
-      flags |= O_RDWR;
+      flags |= O_RDWR | O_NOFOLLOW;
       break;
     case FileMode::kCreate:
       // Not O_TRUNC: the file is emptied only once the lock is ours.
-      flags |= O_RDWR | O_CREAT;
+      flags |= O_RDWR | O_CREAT | O_NOFOLLOW;
       break;
   }
   // Closed on every failure below, after the error to return has been taken from errno.
@@ -109,6 +109,11 @@ bool FileExists(const std::u16string& path) {
 bool FolderExists(const std::u16string& path) {
   struct stat info {};
   return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsLink(const std::u16string& path) {
+  struct stat info {};
+  return ::lstat(NativePath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 bool RenameReplacing(const std::u16string& from, const std::u16string& to) {

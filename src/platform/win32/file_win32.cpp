@@ -1,13 +1,16 @@
 // <windows.h> first: the other Windows headers depend on it.
 #include <windows.h>
 // The C runtime's and the shell's, after it.
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <shlobj.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/file.h"
+#include "platform/win32/win32_handles.h"
 
 namespace platform {
 namespace {
@@ -16,15 +19,96 @@ const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    default:
+      return EIO;
+  }
+}
+
+// Where the open handle leads, every link resolved; empty when the system cannot say.
+std::wstring FinalPathOf(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+  if (length >= path.size()) {
+    path.resize(length);
+    length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+  }
+  if (length == 0 || length >= path.size()) return {};
+  path.resize(length);
+  return path;
+}
+
+std::wstring FinalPathOfFolder(const std::wstring& folder) {
+  win32::UniqueHandle handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE) return {};
+  return FinalPathOf(handle.get());
+}
+
+// True when the open file is the one its path names and no link leads to it: neither a
+// reparse point itself nor, as the system resolves it, anywhere but in its folder under its
+// name (Wine shows a link to a file as the file it leads to).
+bool ReachedWithoutLink(HANDLE handle, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return false;
+  std::wstring full(MAX_PATH * 4, L'\0');
+  wchar_t* name = nullptr;
+  const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), &name);
+  if (length == 0 || length >= full.size() || name == nullptr) return false;
+  const std::wstring fileName(name);
+  full.resize(static_cast<std::size_t>(name - full.data()));
+  const std::wstring expected = FinalPathOfFolder(full);
+  const std::wstring reached = FinalPathOf(handle);
+  if (expected.empty() || reached.empty()) return false;
+  const std::wstring wanted = expected.back() == L'\\' ? expected + fileName : expected + L"\\" + fileName;
+  return ::CompareStringOrdinal(wanted.c_str(), static_cast<int>(wanted.size()), reached.c_str(),
+                                static_cast<int>(reached.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 int File::Open(const std::u16string& path, FileMode mode) {
   Close();
-  const wchar_t* stdioMode = mode == FileMode::kRead ? L"rb" : mode == FileMode::kReadWrite ? L"rb+" : L"wb+";
-  // Share-deny both: nobody else reads or writes the file while we hold it.
-  errno = 0;
-  stream_ = ::_wfsopen(Wide(path), stdioMode, _SH_DENYRW);
-  if (stream_ == nullptr) return errno != 0 ? errno : EACCES;
+  if (mode == FileMode::kRead) {
+    // Share-deny both: nobody else reads or writes the file while we hold it.
+    errno = 0;
+    stream_ = ::_wfsopen(Wide(path), L"rb", _SH_DENYRW);
+    if (stream_ == nullptr) return errno != 0 ? errno : EACCES;
+    return 0;
+  }
+  // What is written is opened by handle, so that a link can be seen before a byte changes:
+  // the reparse point itself is opened, never what it leads to.
+  const std::wstring native(Wide(path));
+  win32::UniqueHandle handle(::CreateFileW(native.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           mode == FileMode::kCreate ? OPEN_ALWAYS : OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE) return ErrnoOf(::GetLastError());
+  if (!ReachedWithoutLink(handle.get(), native)) return ELOOP;
+  if (mode == FileMode::kCreate && !::SetEndOfFile(handle.get())) return ErrnoOf(::GetLastError());
+  const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDWR | _O_BINARY);
+  if (descriptor < 0) return EIO;
+  // The descriptor owns the handle now.
+  handle.release();
+  stream_ = ::_wfdopen(descriptor, L"r+b");
+  if (stream_ == nullptr) {
+    ::_close(descriptor);
+    return EIO;
+  }
   return 0;
 }
 
@@ -83,6 +167,21 @@ bool FileExists(const std::u16string& path) {
 bool FolderExists(const std::u16string& path) {
   DWORD attributes = ::GetFileAttributesW(Wide(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsLink(const std::u16string& path) {
+  // Junctions, symbolic links and mount points are all reparse points; Wine shows a link to
+  // a folder as one too.
+  DWORD attributes = ::GetFileAttributesW(Wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  // A link to a file Wine shows as the file: only where the system resolves it tells.
+  const std::wstring native(Wide(path));
+  win32::UniqueHandle handle(::CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return handle.get() != INVALID_HANDLE_VALUE && !ReachedWithoutLink(handle.get(), native);
 }
 
 bool RenameReplacing(const std::u16string& from, const std::u16string& to) {
