@@ -148,7 +148,7 @@ bool ClientArchives::WriteVersionFile(int32_t version) {
   // Written beside the file and renamed over it: a write that fails (a full disk) leaves
   // the old version, never an empty file.
   const std::u16string& versionFile = layout_.clientVersionFile();
-  const std::u16string partPath = versionFile + u".~part";
+  const std::u16string& partPath = layout_.clientVersionPart();
   const std::string text = DecimalText(version);
   bool written = false;
   {

@@ -6,7 +6,7 @@
 //   <root>/<updater folder>/log.txt           the updater's log
 //   <root>/velkar/                            the client: its program, archives and plain files
 //   <root>/launcher/Launcher.exe              the launcher program
-//   <root>/config/velkar/version.sw           the client version
+//   <root>/config/velkar/version.sw           the client version (written as version.sw.~part first)
 //   <root>/config/patcher/version.sw          the updater's own version
 //   <root>/config/patcher/nogfx.cfg           the graphics switch
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
@@ -39,6 +39,8 @@ class ClientLayout {
   const std::u16string& launcherFolder() const { return launcherFolder_; }
   const std::u16string& launcherProgram() const { return launcherProgram_; }
   const std::u16string& clientVersionFile() const { return clientVersionFile_; }
+  // Where a new client version is written before it is renamed over the version file.
+  const std::u16string& clientVersionPart() const { return clientVersionPart_; }
   const std::u16string& patcherVersionFile() const { return patcherVersionFile_; }
   const std::u16string& graphicsSwitchFile() const { return graphicsSwitchFile_; }
   const std::u16string& packageFile() const { return packageFile_; }
@@ -64,6 +66,7 @@ class ClientLayout {
   std::u16string launcherFolder_;
   std::u16string launcherProgram_;
   std::u16string clientVersionFile_;
+  std::u16string clientVersionPart_;
   std::u16string patcherVersionFile_;
   std::u16string graphicsSwitchFile_;
   std::u16string packageFile_;

@@ -62,6 +62,7 @@ TEST_F(ClientLinksTest, AClientWhoseOwnFilesLieBehindALinkIsRefused) {
       {"ContinuationFile", "velkar/models.pkx", false},
       {"ConfigFolder", "config", true},
       {"ClientVersion", "config/velkar/version.sw", false},
+      {"ClientVersionPart", "config/velkar/version.sw.~part", false},
       {"Package", "config/patcher/tempfile.dat", false},
       {"StagingFolder", "config/patcher/staging", true},
       {"StagingFile", "config/patcher/staging/file.~part", false},
@@ -75,7 +76,8 @@ TEST_F(ClientLinksTest, AClientWhoseOwnFilesLieBehindALinkIsRefused) {
       testsupport::SymbolicLinks links;
       std::filesystem::create_directories((temp_.path() / c.link).parent_path());
       std::string why;
-      ASSERT_TRUE(links.Make(c.toFolder ? outside_ / "folder" : outside_ / "file.bin", temp_.path() / c.link, &why)) << why;
+      ASSERT_TRUE(links.Make(c.toFolder ? outside_ / "folder" : outside_ / "file.bin", temp_.path() / c.link, &why))
+          << why;
       MakeSet(u"127.0.0.1", 1);
       const OpenResult opened = set_->OpenArchives(Context());
       EXPECT_FALSE(opened.allOpen());
