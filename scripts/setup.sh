@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev libssl-dev libtinyxml2-dev
+  libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsodium-dev autoconf automake libtool
   clang clang-format libclang-rt-14-dev libfuzzer-14-dev
   wine wine64 xvfb xauth
   xdotool x11-apps imagemagick fonts-dejavu-core fonts-liberation dpkg-dev
@@ -38,11 +38,9 @@ for arch in x86_64 i686; do
   done
 done
 
-# tinyxml2 for the MinGW builds: Debian's own source package, unpacked outside the repository
-# at a fixed place that CMake looks in (cmake/Tinyxml2.cmake); native builds use libtinyxml2-dev.
-tinyxml2_source=/usr/local/src/solmere/tinyxml2
-if [ ! -f "$tinyxml2_source/tinyxml2.cpp" ]; then
-  sudo_cmd=()
+# Debian's source packages: deb-src in the package sources, once.
+enable_sources() {
+  local sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/solmere-deb-src.sources >/dev/null <<'SOURCES'
@@ -52,7 +50,17 @@ Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
+    "${sudo_cmd[@]}" apt-get update -qq
   fi
+}
+
+# tinyxml2 for the MinGW builds: Debian's own source package, unpacked outside the repository
+# at a fixed place that CMake looks in (cmake/Tinyxml2.cmake); native builds use libtinyxml2-dev.
+tinyxml2_source=/usr/local/src/solmere/tinyxml2
+if [ ! -f "$tinyxml2_source/tinyxml2.cpp" ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  enable_sources
   "${sudo_cmd[@]}" apt-get update -qq
   unpack=$(mktemp -d)
   # _apt cannot write into a private temporary folder; the download then runs as the caller.
@@ -68,3 +76,32 @@ SOURCES
   "${sudo_cmd[@]}" cp -r "$unpacked" "$tinyxml2_source"
   "${sudo_cmd[@]}" rm -rf "$unpack"
 fi
+
+# libsodium for the MinGW builds: Debian's source package, built once per Windows target into
+# a fixed prefix outside the repository that CMake looks in (cmake/Sodium.cmake); native builds
+# use libsodium-dev. The minimal build holds what is used: Ed25519 signatures and SHA-256.
+sodium_prefix=/usr/local/lib/solmere
+for host in x86_64-w64-mingw32 i686-w64-mingw32; do
+  [ -f "$sodium_prefix/sodium-$host/lib/libsodium.a" ] && continue
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  enable_sources
+  "${sudo_cmd[@]}" apt-get update -qq
+  work=$(mktemp -d)
+  chmod 755 "$work"
+  (cd "$work" && "${sudo_cmd[@]}" apt-get source -qq libsodium >/dev/null 2>&1)
+  source_dir=$(find "$work" -mindepth 2 -maxdepth 2 -name configure.ac -printf '%h\n' | head -n 1)
+  if [ -z "$source_dir" ]; then
+    echo "setup.sh: apt-get source libsodium gave no source tree" >&2
+    exit 1
+  fi
+  (cd "$source_dir" && "${sudo_cmd[@]}" ./autogen.sh -s >"$work/autogen.log" 2>&1 &&
+    "${sudo_cmd[@]}" ./configure --host="$host" --disable-shared --enable-static --enable-minimal \
+      --prefix="$sodium_prefix/sodium-$host" >"$work/configure.log" 2>&1 &&
+    "${sudo_cmd[@]}" make -j"$(nproc)" >"$work/make.log" 2>&1 &&
+    "${sudo_cmd[@]}" make install >"$work/install.log" 2>&1) || {
+    echo "setup.sh: building libsodium for $host failed; see $work" >&2
+    exit 1
+  }
+  "${sudo_cmd[@]}" rm -rf "$work"
+done
