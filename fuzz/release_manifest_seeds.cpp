@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
   ReleaseManifest manifest;
   manifest.release = 12;
   manifest.expires = 1800000000;
-  manifest.resources = {{"version", 2, {}}, {"fulllist", 4096, {}}, {"patches\\list", 30, {}},
-                        {"http://127.0.0.1/11-12.cup", 99999, {}}};
+  manifest.resources = {
+      {"version", 2, {}}, {"fulllist", 4096, {}}, {"patches\\list", 30, {}}, {"http://127.0.0.1/11-12.cup", 99999, {}}};
   const std::string full = FormatReleaseManifest(manifest);
   manifest.resources.clear();
   const std::string empty = FormatReleaseManifest(manifest);

@@ -13,9 +13,8 @@ constexpr std::string_view kHeader = "solmere-release-manifest 1";
 // Reads the whole of `text` as a decimal number without sign or white space.
 template <typename Number>
 std::optional<Number> WholeNumber(std::string_view text) {
-  if (text.empty() || text.size() > 19 || !std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      }))
+  if (text.empty() || text.size() > 19 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;
   Number value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -31,8 +30,9 @@ std::optional<std::string_view> Field(std::string_view line, std::string_view ke
 }
 
 bool UsableName(std::string_view name) {
-  return !name.empty() && name.size() <= kMaxManifestNameLength &&
-         std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return !name.empty() && name.size() <= kMaxManifestNameLength && std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
 }
 
 }  // namespace

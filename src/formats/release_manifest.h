@@ -1,13 +1,13 @@
 #pragma once
 // The release manifest: what the server holds for one release, resource by resource, with
 // each resource's length and SHA-256 digest, the release number and the time after which the
-// manifest no longer counts. Signed by the operator's key ("manifest.sig"), it binds every
+// manifest no longer counts. Signed by the operator's key ("release.manifest.sig"), it binds every
 // byte the updater reads to the release the operator published; unsigned, it still ties the
 // lists of one release together. Text, one field per line:
 //
 //   solmere-release-manifest 1
 //   release 7
-//   expires 1767225600                       (seconds since 1970-01-01 UTC)
+//   expires 1767225600                       (seconds since 1970-01-01 UTC; 0: unsigned, never)
 //   resource 2 <64 hex digits> version       (length, digest, the name the updater asks for)
 //   resource 81234 <64 hex digits> fulllist
 //   ...
@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr char kManifestResource[] = "manifest";
-inline constexpr char kManifestSignatureResource[] = "manifest.sig";
+inline constexpr char kManifestResource[] = "release.manifest";
+inline constexpr char kManifestSignatureResource[] = "release.manifest.sig";
 // Largest manifest taken: a release lists a few thousand resources at most.
 inline constexpr std::size_t kMaxManifestSize = 4u * 1024 * 1024;
 inline constexpr std::size_t kMaxManifestNameLength = 1024;

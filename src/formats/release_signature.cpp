@@ -73,9 +73,9 @@ PublicKey PublicKeyOf(const std::array<uint8_t, kSecretKeySize>& secretKey) {
 
 std::string SignatureText(std::string_view message, const std::array<uint8_t, kSecretKeySize>& secretKey) {
   std::array<uint8_t, kSignatureSize> signature{};
-  if (!SodiumReady() || crypto_sign_detached(signature.data(), nullptr,
-                                             reinterpret_cast<const unsigned char*>(message.data()), message.size(),
-                                             secretKey.data()) != 0)
+  if (!SodiumReady() ||
+      crypto_sign_detached(signature.data(), nullptr, reinterpret_cast<const unsigned char*>(message.data()),
+                           message.size(), secretKey.data()) != 0)
     return {};
   return HexText(signature.data(), signature.size()) + "\n";
 }

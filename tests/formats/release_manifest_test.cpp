@@ -51,10 +51,10 @@ TEST(ReleaseManifestTest, AnythingButTheExactFormIsRefused) {
       {"DigestNotHex", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + std::string(64, 'g') + " v\n"},
       {"NoName", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + digest + " \n"},
       {"ControlInName", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + digest + " a\tb\n"},
-      {"NameTwice", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + digest + " v\nresource 2 " +
-                        digest + " v\n"},
-      {"LengthTooLong", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 99999999999999999999 " + digest +
-                            " v\n"},
+      {"NameTwice",
+       "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + digest + " v\nresource 2 " + digest + " v\n"},
+      {"LengthTooLong",
+       "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 99999999999999999999 " + digest + " v\n"},
       {"EmptyLine", good + "\n"},
       {"UnknownLine", good + "comment here\n"},
       {"NameTooLong", "solmere-release-manifest 1\nrelease 7\nexpires 1\nresource 1 " + digest + " " +
@@ -103,7 +103,8 @@ TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheSameBytesMatches) {
 TEST(ReleaseSignatureTest, StreamedDigestEqualsTheWholeOne) {
   const std::string text(100000, 'q');
   Sha256Stream stream;
-  for (std::size_t at = 0; at < text.size(); at += 777) stream.Add(text.data() + at, std::min<std::size_t>(777, text.size() - at));
+  for (std::size_t at = 0; at < text.size(); at += 777)
+    stream.Add(text.data() + at, std::min<std::size_t>(777, text.size() - at));
   EXPECT_EQ(stream.Finish(), Sha256(text.data(), text.size()));
 }
 

@@ -19,7 +19,9 @@ constexpr char kUsage[] =
     "      plain files, the updater's \"velkar\" folder) to the server tree SERVER_DIR: the stored\n"
     "      form of every file under files\\, fulllist, list_N for every client N releases behind\n"
     "      (back to the oldest release in the tree), the release's manifest under manifests\\,\n"
-    "      and last the file version. VERSION must be above every release already published.\n"
+    "      then release.manifest (length and SHA-256 of every resource the updater reads, signed\n"
+    "      into release.manifest.sig with --sign) and last the file version. VERSION must be\n"
+    "      above every release already published.\n"
     "      Every argument is checked before anything is written: SERVER_DIR must be new, empty\n"
     "      or a tree publish made (so swapped arguments are refused), and CLIENT_DIR a client\n"
     "      folder with all fifteen archives. Hidden files and folders (names starting with \".\")\n"
@@ -31,6 +33,8 @@ constexpr char kUsage[] =
     "      --package-url-base U   where the updater downloads packages: http://HOST/PATH; the\n"
     "                             updater always uses port 80 and ignores any port in U\n"
     "      --patcher-version M    writes patcher_version_new, the updater version the server expects\n"
+    "      --sign KEYFILE         signs the release manifest with the operator's key (publish keygen)\n"
+    "      --expires-in DAYS      how long the signed manifest counts (default 30, at most 366)\n"
     "      --jobs N               threads that read, hash and compress the files (default: one per\n"
     "                             core); the release is the same, byte for byte, for any N\n"
     "      --dry-run              prints what the release would add, change and delete (per archive\n"
@@ -38,10 +42,20 @@ constexpr char kUsage[] =
     "                             writes nothing\n"
     "      --json                 one JSON object with the outcome on stdout; the report goes to stderr\n"
     "\n"
-    "  verify SERVER_DIR [--json]\n"
+    "  verify SERVER_DIR [--key HEX] [--json]\n"
     "      Checks every stored file of fulllist (present, inflates to its size, has its MD5),\n"
     "      every list_N against fulllist, and every package of patches\\list against the releases\n"
-    "      it joins; one line on stderr per problem.\n"
+    "      it joins, and release.manifest against the tree; with --key (the public key) also the\n"
+    "      signature and the expiry, warning when it comes within 7 days. One line on stderr\n"
+    "      per problem.\n"
+    "\n"
+    "  keygen KEYFILE\n"
+    "      Writes a new secret key into KEYFILE (refused when it exists; readable by its owner\n"
+    "      alone) and prints the public key, 64 hexadecimal digits, alone on stdout.\n"
+    "\n"
+    "  sign SERVER_DIR KEYFILE [--expires-in DAYS]\n"
+    "      Signs the tree's release manifest anew: before the signed one expires, or with a\n"
+    "      new key after a rotation.\n"
     "\n"
     "  sample ROOT VERSION [--files N] [--size-mb M] [--seed S]\n"
     "      Writes a made-up client of release VERSION into the new folder ROOT: ROOT\\velkar with\n"
@@ -58,7 +72,7 @@ constexpr char kUsage[] =
     "Exit codes: 0 done, 1 failed (reasons on stderr), 2 bad usage.\n";
 
 // The line shown with a usage error: the command's own, or the tool's.
-constexpr char kToolUsage[] = "usage: publish release|verify|sample ARGUMENTS...";
+constexpr char kToolUsage[] = "usage: publish release|verify|sign|keygen|sample ARGUMENTS...";
 const char* usageLine = kToolUsage;
 
 struct Command {
@@ -70,9 +84,11 @@ struct Command {
 const Command kCommands[] = {
     {"release",
      "usage: publish release SERVER_DIR CLIENT_DIR VERSION [--package-from V]... [--package-url-base U]"
-     " [--patcher-version M] [--jobs N] [--dry-run] [--json]",
+     " [--patcher-version M] [--sign KEYFILE [--expires-in DAYS]] [--jobs N] [--dry-run] [--json]",
      RunRelease},
-    {"verify", "usage: publish verify SERVER_DIR [--json]", RunVerify},
+    {"keygen", "usage: publish keygen KEYFILE", RunKeygen},
+    {"sign", "usage: publish sign SERVER_DIR KEYFILE [--expires-in DAYS]", RunSign},
+    {"verify", "usage: publish verify SERVER_DIR [--key HEX] [--json]", RunVerify},
     {"sample", "usage: publish sample ROOT VERSION [--files N] [--size-mb M] [--seed S]", RunSample},
 };
 

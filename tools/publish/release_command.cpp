@@ -21,6 +21,7 @@
 #include "package_writer.h"
 #include "platform/file.h"
 #include "release_files.h"
+#include "release_signing.h"
 #include "report.h"
 #include "tree_files.h"
 
@@ -41,6 +42,9 @@ struct ReleaseRequest {
   std::optional<int32_t> patcherVersion;
   bool dryRun = false;
   unsigned jobs = 1;
+  // The operator's key, read before anything is written; none: an unsigned manifest.
+  std::optional<SecretKey> key;
+  int64_t expiryDays = kDefaultExpiryDays;
 };
 
 // Compression takes nearly all of a release's time: by default every core works on it.
@@ -53,8 +57,8 @@ unsigned DefaultJobs() {
 int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* request) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version", "jobs"}, {"dry-run", "json"},
-                      &parsed, &why))
+  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version", "jobs", "sign", "expires-in"},
+                      {"dry-run", "json"}, &parsed, &why))
     return BadUsage(why);
   if (parsed.flags.count("json") != 0) SetJsonOutput();
   request->dryRun = parsed.flags.count("dry-run") != 0;
@@ -96,6 +100,7 @@ int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* r
     std::string url;
     if (!PackageUrl(request->packageUrlBase, "0-0.cup", &url, &why)) return BadUsage("--package-url-base: " + why);
   }
+  if (const int usage = ParseSigning(parsed, &request->key, &request->expiryDays); usage != 0) return usage;
   return 0;
 }
 
@@ -395,7 +400,18 @@ bool ReleaseWriter::Write(const Manifest& current, const Manifest& previous) {
     const std::string text = std::to_string(*request_.patcherVersion);
     if (!WriteResource("patcher_version_new", std::vector<uint8_t>(text.begin(), text.end()))) return false;
   }
-  // Last: a client that reads this version finds every list and file of it in place.
+  // Then the manifest of all of it, and last the version: a client that reads this version
+  // finds every list and file of it in place.
+  ReleaseManifest manifest;
+  // An unsigned manifest never expires: nothing vouches for it anyway.
+  const int64_t expires = request_.key ? ExpiryInDays(request_.expiryDays) : 0;
+  if (!ComputeReleaseManifest(request_.serverRoot, current.version, expires, &manifest, &why) ||
+      !WriteReleaseManifest(request_.serverRoot, manifest, request_.key, &why)) {
+    ReportError(why);
+    return false;
+  }
+  ReportLine(std::string(request_.key ? "signed" : "unsigned") +
+             " release manifest: " + std::to_string(manifest.resources.size()) + " resources");
   const std::string text = std::to_string(current.version);
   return WriteResource("version", std::vector<uint8_t>(text.begin(), text.end()));
 }

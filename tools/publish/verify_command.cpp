@@ -1,6 +1,7 @@
 // verify: checks a server tree as the updater will read it.
 
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <set>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "manifest.h"
 #include "package_reader.h"
 #include "package_url.h"
+#include "release_signing.h"
 #include "report.h"
 #include "stored_form.h"
 #include "tree_files.h"
@@ -25,7 +27,7 @@ constexpr uint64_t kMaxListBytes = 1ull << 30;
 
 class TreeVerifier {
  public:
-  explicit TreeVerifier(fs::path root) : root_(std::move(root)) {}
+  TreeVerifier(fs::path root, std::optional<PublicKey> key) : root_(std::move(root)), key_(key) {}
 
   std::size_t Run();
 
@@ -40,8 +42,10 @@ class TreeVerifier {
   void CheckChangeLists();
   void CheckPackages();
   void CheckPackage(const PatchLine& line);
+  void CheckReleaseManifest();
 
   fs::path root_;
+  std::optional<PublicKey> key_;
   std::size_t problems_ = 0;
   int32_t version_ = 0;
   std::map<std::u16string, FileInfo> fullList_;  // by exact name
@@ -223,11 +227,82 @@ void TreeVerifier::CheckPackages() {
   }
 }
 
+// A signed manifest expiring this soon is worth a warning: clients refuse it once it has.
+constexpr int64_t kExpiryWarningSeconds = 7 * 24 * 60 * 60;
+
+std::string DateText(int64_t seconds) {
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  const std::tm* utc = std::gmtime(&time);
+  if (utc == nullptr) return std::to_string(seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", utc);
+  return text;
+}
+
+void TreeVerifier::CheckReleaseManifest() {
+  std::error_code error;
+  if (!fs::exists(root_ / kManifestResource, error)) {
+    if (key_)
+      Problem(std::string(kManifestResource) + " is missing: the updater with a key refuses this tree (publish sign)");
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (!ReadFileBytes(root_ / kManifestResource, kMaxManifestSize, &bytes, &why)) {
+    Problem(std::string(kManifestResource) + ": " + why);
+    return;
+  }
+  const std::string text(bytes.begin(), bytes.end());
+  const std::optional<ReleaseManifest> manifest = ParseReleaseManifest(text);
+  if (!manifest) {
+    Problem(std::string(kManifestResource) + " is malformed");
+    return;
+  }
+  if (manifest->release != version_)
+    Problem(std::string(kManifestResource) + " is of release " + std::to_string(manifest->release) +
+            ", the server announces " + std::to_string(version_));
+  ReleaseManifest actual;
+  if (!ComputeReleaseManifest(root_, version_, manifest->expires, &actual, &why)) {
+    Problem(std::string(kManifestResource) + ": " + why);
+  } else {
+    for (const ManifestResource& resource : actual.resources) {
+      const ManifestResource* listed = manifest->Find(resource.name);
+      if (listed == nullptr)
+        Problem(std::string(kManifestResource) + " does not list " + resource.name);
+      else if (listed->length != resource.length || listed->digest != resource.digest)
+        Problem(resource.name + " does not match " + kManifestResource + " (changed after it was written)");
+    }
+    for (const ManifestResource& resource : manifest->resources)
+      if (actual.Find(resource.name) == nullptr)
+        Problem(std::string(kManifestResource) + " lists " + resource.name + ", which the tree does not hold");
+  }
+  if (!key_) return;
+  std::vector<uint8_t> signature;
+  if (!ReadFileBytes(root_ / kManifestSignatureResource, 1024, &signature, &why)) {
+    Problem(std::string(kManifestSignatureResource) + ": " + why + " (the tree is not signed: publish sign)");
+    return;
+  }
+  if (!SignatureMatches(std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size()), text,
+                        *key_)) {
+    Problem(std::string(kManifestSignatureResource) + " is no signature of " + kManifestResource + " by that key");
+    return;
+  }
+  const int64_t now = NowSeconds();
+  if (manifest->expires <= now)
+    Problem(std::string(kManifestResource) + " expired on " + DateText(manifest->expires) +
+            ": sign it again (publish sign)");
+  else if (manifest->expires - now <= kExpiryWarningSeconds)
+    ReportWarning(std::string(kManifestResource) + " expires on " + DateText(manifest->expires) +
+                  ": sign it again before then (publish sign)");
+  JsonField("signedUntil", JsonString(DateText(manifest->expires)));
+}
+
 std::size_t TreeVerifier::Run() {
   if (!ReadVersionText("version", &version_)) return problems_;
   CheckStoredFiles();
   CheckChangeLists();
   CheckPackages();
+  CheckReleaseManifest();
   std::error_code error;
   int32_t patcher = 0;
   if (fs::exists(root_ / "patcher_version_new", error)) ReadVersionText("patcher_version_new", &patcher);
@@ -244,9 +319,16 @@ std::size_t TreeVerifier::Run() {
 int RunVerify(const std::vector<std::u16string>& arguments) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {}, {"json"}, &parsed, &why)) return BadUsage(why);
+  if (!SplitArguments(arguments, {"key"}, {"json"}, &parsed, &why)) return BadUsage(why);
   if (parsed.flags.count("json") != 0) SetJsonOutput();
   if (parsed.positionals.size() != 1) return BadUsage("verify takes SERVER_DIR");
+  std::optional<PublicKey> key;
+  const auto& keys = parsed.options["key"];
+  if (keys.size() > 1) return BadUsage("--key given more than once");
+  if (!keys.empty()) {
+    key = PublicKeyOfHex(Utf8(keys[0]));
+    if (!key) return BadUsage("--key: not 64 hexadecimal digits (the public key publish keygen printed)");
+  }
   const fs::path root(parsed.positionals[0]);
   JsonField("server", JsonString(PathText(root)));
   std::error_code error;
@@ -259,7 +341,7 @@ int RunVerify(const std::vector<std::u16string>& arguments) {
     ReportError(PathText(root) + " is not a server tree: it has no version file (publish release makes one)");
     return kFailedExit;
   }
-  TreeVerifier verifier{root};
+  TreeVerifier verifier{root, key};
   const std::size_t problems = verifier.Run();
   return problems == 0 ? 0 : kFailedExit;
 }
