@@ -4,7 +4,10 @@
 
 ClientArchiveSet::ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
                                    const platform::HttpLimits& limits)
-    : layout_(layout), archives_(layout_), server_(server, limits), fileCheck_(archives_, layout_, server_) {}
+    : layout_(layout),
+      archives_(layout_),
+      server_(server, layout_.verifiedReleaseFile(), limits),
+      fileCheck_(archives_, layout_, server_) {}
 
 ClientArchiveSet::~ClientArchiveSet() {
   if (downloadedPackage_) platform::RemoveFile(layout_.packageFile());

@@ -13,6 +13,7 @@ ClientLayout::ClientLayout(const std::u16string& updaterFolder)
       clientVersionFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"velkar", u"version.sw"})),
       clientVersionPart_(clientVersionFile_ + u".~part"),
       patcherVersionFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"version.sw"})),
+      verifiedReleaseFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"release.sw"})),
       graphicsSwitchFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"nogfx.cfg"})),
       packageFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"tempfile.dat"})),
       lockFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"updater.lock"})),
@@ -38,8 +39,9 @@ std::vector<std::u16string> ClientLayout::WrittenFiles() const {
     files.push_back(base + u".pck");
     files.push_back(base + u".pkx");
   }
-  for (const std::u16string* file : {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_,
-                                     &graphicsSwitchFile_, &packageFile_, &lockFile_, &logFile_, &plainFilePart_})
+  for (const std::u16string* file :
+       {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_, &verifiedReleaseFile_, &graphicsSwitchFile_,
+        &packageFile_, &lockFile_, &logFile_, &plainFilePart_})
     files.push_back(*file);
   return files;
 }

@@ -8,6 +8,7 @@
 //   <root>/launcher/Launcher.exe              the launcher program
 //   <root>/config/velkar/version.sw           the client version (written as version.sw.~part first)
 //   <root>/config/patcher/version.sw          the updater's own version
+//   <root>/config/patcher/release.sw          the highest signed release verified
 //   <root>/config/patcher/nogfx.cfg           the graphics switch
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
@@ -42,6 +43,8 @@ class ClientLayout {
   // Where a new client version is written before it is renamed over the version file.
   const std::u16string& clientVersionPart() const { return clientVersionPart_; }
   const std::u16string& patcherVersionFile() const { return patcherVersionFile_; }
+  // The highest signed release the updater has verified, beside its own version.
+  const std::u16string& verifiedReleaseFile() const { return verifiedReleaseFile_; }
   const std::u16string& graphicsSwitchFile() const { return graphicsSwitchFile_; }
   const std::u16string& packageFile() const { return packageFile_; }
   const std::u16string& lockFile() const { return lockFile_; }
@@ -68,6 +71,7 @@ class ClientLayout {
   std::u16string clientVersionFile_;
   std::u16string clientVersionPart_;
   std::u16string patcherVersionFile_;
+  std::u16string verifiedReleaseFile_;
   std::u16string graphicsSwitchFile_;
   std::u16string packageFile_;
   std::u16string lockFile_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "base/log.h"
 #include "base/paths.h"
@@ -18,6 +19,26 @@ uint64_t AvailableSpace(const std::u16string& folder) {
   std::error_code error;
   const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
   return error ? UINT64_MAX : space.available;
+}
+
+// The length and SHA-256 of a whole file; false when it cannot be read.
+bool FileDigest(const std::u16string& path, uint64_t* length, Sha256Digest* digest) {
+  platform::File file;
+  uint64_t size = 0;
+  if (file.Open(path, platform::FileMode::kRead) != 0 || !file.Seek(0, platform::SeekOrigin::kEnd) ||
+      !file.Tell(&size) || !file.Seek(0, platform::SeekOrigin::kStart))
+    return false;
+  Sha256Stream stream;
+  std::vector<uint8_t> piece(1u << 20);
+  for (uint64_t done = 0; done < size;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), size - done));
+    if (!file.Read(piece.data(), n)) return false;
+    stream.Add(piece.data(), n);
+    done += n;
+  }
+  *length = size;
+  *digest = stream.Finish();
+  return true;
 }
 
 uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
@@ -64,6 +85,20 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
       fetched = server.client().FetchToFile(parts.path, file, fetch, context);
       // A transfer that broke off would leave a package cut short: not worth applying.
       complete = fetched.complete() && file.Flush();
+    }
+  }
+  if (complete && server.verifier().enabled()) {
+    // Signed releases: only the package the manifest names, byte for byte, is applied.
+    uint64_t length = 0;
+    Sha256Digest digest{};
+    const std::u16string& url = choice.url;
+    if (!FileDigest(packageFile, &length, &digest) ||
+        !server.verifier().Matches(std::string(url.begin(), url.end()), length, digest)) {
+      Log::Error(u"Update package %s: %s", url, VerifyFailureText(VerifyFailure::kMismatch));
+      platform::File emptied;
+      emptied.Open(packageFile, platform::FileMode::kCreate);
+      download.outcome = PackageDownload::Outcome::kUnverified;
+      return download;
     }
   }
   if (complete) {

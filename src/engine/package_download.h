@@ -19,6 +19,7 @@ struct PackageDownload {
     kCannotCreate,  // the temporary file could not be made
     kNoRoom,        // the disk cannot hold it with room for the archives
     kFailed,        // the transfer failed or broke off
+    kUnverified,    // with release keys: it is not the package the signed manifest names
     kCancelled,
   };
   Outcome outcome = Outcome::kNoPackage;

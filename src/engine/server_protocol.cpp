@@ -7,16 +7,46 @@
 #include "base/log.h"
 #include "formats/patch_list.h"
 
-ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const platform::HttpLimits& limits)
-    : address_(server), client_(server, limits) {
+ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const std::u16string& verifiedFile,
+                               const platform::HttpLimits& limits)
+    : address_(server), client_(server, limits), verifier_(BuiltInReleaseKeys(), verifiedFile) {
   // The outcome is looked at by the first fetch, which connects again when needed.
   client_.Connect();
 }
 
+FetchResult ServerProtocol::FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
+                                          const OperationContext& context, uint32_t maxLength, bool* unverified) {
+  *unverified = false;
+  const std::string name(resource.begin(), resource.end());
+  FetchResult fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength);
+  if (!verifier_.enabled() || !fetched.complete() || verifier_.Matches(name, *buffer)) return fetched;
+  Log::Error(u"%s does not match the signed release manifest: asked for again", resource);
+  fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength);
+  if (fetched.complete() && !verifier_.Matches(name, *buffer)) {
+    Log::Error(u"%s: %s", resource, VerifyFailureText(VerifyFailure::kMismatch));
+    *unverified = true;
+  }
+  return fetched;
+}
+
 ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context) {
   const std::u16string resource = u"version";
+  if (verifier_.enabled()) {
+    ServerVersion refused;
+    refused.failure = verifier_.Load(client_, context, &refused.request);
+    if (refused.failure != VerifyFailure::kNone) {
+      if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}, {}};
+      Log::Error(u"Release not verified: %s", VerifyFailureText(refused.failure));
+      refused.outcome =
+          refused.failure == VerifyFailure::kNoManifest && refused.request.failure != FetchFailure::kHttpStatus
+              ? ServerVersion::Outcome::kFailed
+              : ServerVersion::Outcome::kUnverified;
+      return refused;
+    }
+  }
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context, kMaxNumberLength);
+  bool unverified = false;
+  const FetchResult fetched = FetchVerified(resource, &buffer, context, kMaxNumberLength, &unverified);
   if (!fetched.complete()) {
     // A cancel that ended the fetch is no failure of the server's.
     if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}, {}};
@@ -29,6 +59,19 @@ ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context
     const std::string received = PrintableStart(buffer);
     Log::Error(u"The server's version is no release number: \"%s\"", std::u16string(received.begin(), received.end()));
     return {ServerVersion::Outcome::kMalformed, -1, {}, received};
+  }
+  if (verifier_.enabled()) {
+    ServerVersion refused;
+    refused.outcome = ServerVersion::Outcome::kUnverified;
+    refused.failure = unverified                        ? VerifyFailure::kMismatch
+                      : *version != verifier_.release() ? VerifyFailure::kOtherRelease
+                                                        : VerifyFailure::kNone;
+    if (refused.failure != VerifyFailure::kNone) {
+      Log::Error(u"Release not verified: %s", VerifyFailureText(refused.failure));
+      return refused;
+    }
+    Log::Info(u"Release %d verified by its signed manifest", *version);
+    verifier_.RecordVerified();
   }
   return {ServerVersion::Outcome::kFetched, *version, {}, {}};
 }
@@ -112,8 +155,16 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, int32_t 
 
 FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result,
                                       std::vector<uint8_t>* buffer) {
-  const FetchResult fetched = client_.FetchToBuffer(result->resource, *buffer, context, kMaxListLength);
-  if (fetched.complete()) return fetched;
+  bool unverified = false;
+  const FetchResult fetched = FetchVerified(result->resource, buffer, context, kMaxListLength, &unverified);
+  if (fetched.complete()) {
+    if (!unverified) return fetched;
+    result->outcome = ListResult::Outcome::kUnverified;
+    // Counted as not whole: nothing of it is read.
+    FetchResult refused = fetched;
+    refused.failure = FetchFailure::kFailed;
+    return refused;
+  }
   // A cancel that ended the fetch is no failure of the server's.
   if (context.cancelled()) {
     result->outcome = ListResult::Outcome::kCancelled;
@@ -129,7 +180,8 @@ PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, in
   PatchChoice choice;
   const std::u16string resource = u"patches\\list";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = client_.FetchToBuffer(resource, buffer, context, kMaxPatchListLength);
+  const FetchResult fetched = FetchVerified(resource, &buffer, context, kMaxPatchListLength, &choice.unverified);
+  if (choice.unverified) return choice;
   if (!fetched.complete()) {
     if (!context.cancelled()) {
       Log::Error(u"Can't get file from server: %s", resource);
@@ -147,8 +199,19 @@ PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, in
 }
 
 int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
+  // Asked for at start-up, before the server's version: the manifest comes first then.
+  if (verifier_.enabled() && verifier_.release() == 0) {
+    FailedRequest request;
+    const VerifyFailure failure = verifier_.Load(client_, context, &request);
+    if (failure != VerifyFailure::kNone) {
+      Log::Error(u"Release not verified: %s", VerifyFailureText(failure));
+      return -1;
+    }
+  }
   std::vector<uint8_t> received;
-  if (!client_.FetchToBuffer(u"patcher_version_new", received, context, kMaxNumberLength).complete()) {
+  bool unverified = false;
+  if (!FetchVerified(u"patcher_version_new", &received, context, kMaxNumberLength, &unverified).complete() ||
+      unverified) {
     Log::Error(u"Can't load file from server: %s\n", u"launcher version");
     return -1;
   }

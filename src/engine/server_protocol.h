@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/operation_context.h"
+#include "engine/release_verifier.h"
 #include "formats/file_list.h"
 #include "net/fetch_result.h"
 #include "net/update_server_address.h"
@@ -19,8 +20,9 @@
 struct ServerVersion {
   enum class Outcome {
     kFetched,
-    kFailed,     // the answer did not come whole
-    kMalformed,  // it came, but is no release number (see ParseServerVersion)
+    kFailed,      // the answer did not come whole
+    kMalformed,   // it came, but is no release number (see ParseServerVersion)
+    kUnverified,  // with release keys: the release could not be verified (see failure)
     kCancelled,
   };
   Outcome outcome = Outcome::kFailed;
@@ -30,6 +32,8 @@ struct ServerVersion {
   FailedRequest request;
   // kMalformed: the start of what came instead, as printable text.
   std::string received;
+  // kUnverified: why.
+  VerifyFailure failure = VerifyFailure::kNone;
 
   bool fetched() const { return outcome == Outcome::kFetched; }
 };
@@ -45,6 +49,7 @@ struct ListResult {
     kEmpty,         // a change list with no bytes at all
     kUnreadable,    // shorter than its count, an entry past the end, a full list without its version
     kOtherRelease,  // a full list of another release than the server's version
+    kUnverified,    // with release keys: it does not match the signed release manifest
     kCancelled,
   };
   Outcome outcome = Outcome::kFetchFailed;
@@ -66,6 +71,8 @@ struct PatchChoice {
   int32_t to = -1;
   // The failed fetch of the list itself; failure kNone when it came.
   FailedRequest request;
+  // With release keys: the list came but does not match the signed release manifest.
+  bool unverified = false;
 };
 
 class ServerProtocol {
@@ -77,9 +84,15 @@ class ServerProtocol {
   static constexpr uint32_t kMaxPatchListLength = 16u * 1024 * 1024;
   static constexpr uint32_t kMaxListLength = UpdateServerClient::kMaxBufferLength;
 
-  // Connects at once; a fetch connects again when needed.
-  explicit ServerProtocol(const UpdateServerAddress& server, const platform::HttpLimits& limits = {});
+  // Connects at once; a fetch connects again when needed. Releases are verified with the
+  // built-in keys (see ReleaseVerifier); `verifiedFile` keeps the highest release verified.
+  ServerProtocol(const UpdateServerAddress& server, const std::u16string& verifiedFile,
+                 const platform::HttpLimits& limits = {});
 
+  // Keys that replace the built-in ones; none: nothing is verified.
+  void SetReleaseKeys(std::vector<PublicKey> keys) { verifier_.SetKeys(std::move(keys)); }
+  // With keys, the release manifest and its signature come first, and "version" must be the
+  // release they sign; every list and package after it is held against that manifest.
   ServerVersion FetchServerVersion(const OperationContext& context);
   // "list_" + (server - client) into `table`; the version it leads to is the server's.
   ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion, FileTable* table);
@@ -91,13 +104,20 @@ class ServerProtocol {
   int32_t FetchPatcherVersion(const OperationContext& context);
 
   UpdateServerClient& client() { return client_; }
+  const ReleaseVerifier& verifier() const { return verifier_; }
   const UpdateServerAddress& address() const { return address_; }
 
  private:
   // The list `result` names into `buffer`; when it did not arrive whole, the result says why
   // (the failed request, or a cancel).
   FetchResult FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer);
+  // A small resource into `buffer`; with keys, one that does not match the manifest is asked
+  // for once more (a cache may have held an old copy), and `unverified` is set when it still
+  // does not.
+  FetchResult FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
+                            const OperationContext& context, uint32_t maxLength, bool* unverified);
 
   const UpdateServerAddress address_;
   UpdateServerClient client_;
+  ReleaseVerifier verifier_;
 };

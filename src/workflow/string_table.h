@@ -22,6 +22,8 @@ inline constexpr std::u16string_view kManualVersionTooLow =
     u"Версия клиента ниже версии файла обновления.\nВыбрать другой файл?";
 inline constexpr std::u16string_view kManualNotNewer =
     u"Файл обновления не ведёт к более новой версии клиента.\nВыбрать другой файл?";
+// A release that did not pass the check of its signature (retried as a server error is).
+inline constexpr std::u16string_view kUnverifiedRetry = u"Обновление не прошло проверку подписи.\nПовторить попытку?";
 // A link inside the client folder on the way to a file the updater writes (%s: the link).
 inline constexpr std::u16string_view kLinkInClientFolder =
     u"В папке клиента есть ссылка:\n%s\n\nПрограмма обновления не пишет через ссылки. Уберите ссылку и запустите "

@@ -188,7 +188,9 @@ ServerVersion UpdateWorkflow::QueryServerVersion(const OperationContext& context
   while (!Usable(version) && !context.cancelled()) {
     Log::Error(u"%s", Text(TextId::kServerVersionError));
     window_.ShowCause(version);
-    if (Ask(Text(TextId::kError), Text(TextId::kServerErrorRetry), 0) != kAnswerYes) break;
+    const std::u16string_view question =
+        version.outcome == ServerVersion::Outcome::kUnverified ? kUnverifiedRetry : Text(TextId::kServerErrorRetry);
+    if (Ask(Text(TextId::kError), question, 0) != kAnswerYes) break;
     version = archives_.FetchServerVersion(context);
   }
   serverVersion_ = Usable(version) ? version.version : -1;

@@ -3,7 +3,11 @@
 #include <zlib.h>
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
+
+#include "formats/release_manifest.h"
+#include "formats/release_signature.h"
 
 namespace testsupport {
 namespace {
@@ -125,6 +129,26 @@ void ServerTree::Put(const std::u16string& serverPath, const std::vector<uint8_t
     std::filesystem::remove(literal, ignored);
     std::filesystem::create_hard_link(inFolders, literal);
   }
+}
+
+void ServerTree::PutReleaseManifest(int32_t release, int64_t expires, const std::vector<ManifestEntry>& resources,
+                                    const std::array<uint8_t, 64>* secretKey) const {
+  ReleaseManifest manifest;
+  manifest.release = release;
+  manifest.expires = expires;
+  for (const ManifestEntry& resource : resources) {
+    std::u16string folders = resource.serverPath;
+    for (char16_t& unit : folders)
+      if (unit == u'\\') unit = u'/';
+    std::ifstream in(root_ / std::filesystem::path(folders), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    manifest.resources.push_back({resource.name, bytes.size(), Sha256(bytes.data(), bytes.size())});
+  }
+  const std::string text = FormatReleaseManifest(manifest);
+  PutText(u"release.manifest", text);
+  std::error_code ignored;
+  std::filesystem::remove(root_ / "release.manifest.sig", ignored);
+  if (secretKey != nullptr) PutText(u"release.manifest.sig", SignatureText(text, *secretKey));
 }
 
 void ServerTree::PutText(const std::u16string& serverPath, const std::string& text) const {

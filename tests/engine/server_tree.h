@@ -8,6 +8,7 @@
 // first. So on POSIX every file is written twice, in ordinary folders and under its
 // literal name (a hard link), and the same tree serves both clients.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -57,6 +58,15 @@ class ServerTree {
   void PutChangeList(int32_t behind, const std::vector<ListedFile>& files) const;
   void PutFullList(int32_t version, const std::vector<ListedFile>& files) const;
   void PutStoredFiles(const std::vector<ListedFile>& files) const;
+  // "release.manifest" of `release` over the resources named (as requested, "\" between
+  // folders) as they stand in the tree now, and with a secret key its "release.manifest.sig".
+  // A name may be a package URL with the tree's file of it: {url, serverPath}.
+  struct ManifestEntry {
+    std::string name;
+    std::u16string serverPath;
+  };
+  void PutReleaseManifest(int32_t release, int64_t expires, const std::vector<ManifestEntry>& resources,
+                          const std::array<uint8_t, 64>* secretKey) const;
   // Removes everything under the root.
   void Clear() const;
 

@@ -30,7 +30,8 @@ class PublishSigning : public PublishFixture {
     return result.out.substr(0, 64);
   }
   ReleaseManifest ManifestOf(const std::string& server) {
-    const std::optional<ReleaseManifest> manifest = ParseReleaseManifest(ReadFileText(PathOf(server + "/release.manifest")));
+    const std::optional<ReleaseManifest> manifest =
+        ParseReleaseManifest(ReadFileText(PathOf(server + "/release.manifest")));
     EXPECT_TRUE(manifest) << "no readable manifest in " << server;
     return manifest.value_or(ReleaseManifest{});
   }

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 const char kHelpText[] =
@@ -22,6 +24,9 @@ const char kHelpText[] =
     "  --server УЗЕЛ[:ПОРТ]  сервер обновлений; по умолчанию встроенный адрес. Порт нужен\n"
     "                        для проверок на своём сервере: patcher.exe всегда работает со\n"
     "                        встроенным адресом и портом 80\n"
+    "  --release-key КЛЮЧ    открытый ключ подписи выпусков (64 шестнадцатеричные цифры, до\n"
+    "                        двух раз) вместо встроенных: с ним клиент ставит только то, что\n"
+    "                        подписано этим ключом, и проверяет каждый список и пакет\n"
     "  -y, --yes             отвечать «да» на все вопросы; повтор после ошибки начинается\n"
     "                        после отсчёта вопроса или, если отсчёта нет, после паузы в\n"
     "                        1, 2, 4 с\n"
@@ -90,8 +95,9 @@ struct KnownOption {
   Kind kind;
 };
 constexpr KnownOption kOptions[] = {
-    {u"root", 0, Kind::kValue}, {u"server", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},
-    {u"json", 0, Kind::kFlag},  {u"help", u'h', Kind::kFlag}, {u"version", 0, Kind::kFlag},
+    {u"root", 0, Kind::kValue},   {u"server", 0, Kind::kValue}, {u"release-key", 0, Kind::kValue},
+    {u"yes", u'y', Kind::kFlag},  {u"json", 0, Kind::kFlag},    {u"help", u'h', Kind::kFlag},
+    {u"version", 0, Kind::kFlag},
 };
 
 bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* options, std::string* error) {
@@ -101,6 +107,13 @@ bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* o
     options->root = value;
   } else if (name == u"server") {
     if (!ParseServer(value, options)) return Fail(error, "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535");
+  } else if (name == u"release-key") {
+    const bool hex = value.size() == 64 && std::all_of(value.begin(), value.end(), [](char16_t c) {
+                       return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+                     });
+    if (!hex) return Fail(error, "--release-key: нужен открытый ключ, 64 шестнадцатеричные цифры (publish keygen)");
+    if (options->releaseKeys.size() == 2) return Fail(error, "--release-key: не больше двух ключей");
+    options->releaseKeys.emplace_back(value.begin(), value.end());
   } else if (name == u"yes") {
     options->yes = true;
   } else if (name == u"json") {

@@ -17,6 +17,8 @@ struct CliOptions {
   // Empty: the built-in update server.
   std::u16string serverHost;
   uint16_t port = 0;
+  // --release-key, at most two, each checked: the keys that replace the built-in ones.
+  std::vector<std::string> releaseKeys;
   bool yes = false;
   bool json = false;
   bool help = false;

@@ -119,7 +119,36 @@ std::vector<std::string> FailureNotes::Archives(const OpenResult& opened) const 
   return lines;
 }
 
+namespace {
+
+// Why a signed release was refused, in the console's words.
+std::string VerifyCause(VerifyFailure failure) {
+  switch (failure) {
+    case VerifyFailure::kNoManifest:
+      return "на сервере нет подписанного описания выпуска (release.manifest и release.manifest.sig)";
+    case VerifyFailure::kMalformed:
+      return "описание выпуска повреждено";
+    case VerifyFailure::kBadSignature:
+      return "описание выпуска подписано не ключом владельца сервера";
+    case VerifyFailure::kExpired:
+      return "срок подписи описания выпуска истёк";
+    case VerifyFailure::kRolledBack:
+      return "выпуск старше уже проверенного";
+    case VerifyFailure::kOtherRelease:
+      return "версия (version) не та, что подписана";
+    case VerifyFailure::kMismatch:
+      return "полученное не совпадает с подписанным описанием выпуска";
+    case VerifyFailure::kNone:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string FailureNotes::Version(const ServerVersion& version) const {
+  if (version.outcome == ServerVersion::Outcome::kUnverified)
+    return Server() + ": обновление не прошло проверку подписи: " + VerifyCause(version.failure);
   if (version.outcome == ServerVersion::Outcome::kMalformed)
     return Server() + ": вместо версии (version) пришло не число выпуска: «" + version.received + "»";
   return ServerFailure("версию (version)", RequestCause(version.request));
@@ -134,6 +163,8 @@ std::string FailureNotes::List(const ListResult& list) const {
       return ServerFailure(what, "список повреждён");
     case ListResult::Outcome::kOtherRelease:
       return ServerFailure(what, "список выпуска " + std::to_string(list.version) + ", а не выпуска сервера");
+    case ListResult::Outcome::kUnverified:
+      return ServerFailure(what, "не прошёл проверку подписи: " + VerifyCause(VerifyFailure::kMismatch));
     default:
       return ServerFailure(what, RequestCause(list.request));
   }

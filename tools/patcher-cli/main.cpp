@@ -168,6 +168,11 @@ int RunProgram(const CliOptions& options) {
   {
     ProgressCounters progress;
     ClientArchiveSet archives(layout, server);
+    if (!options.releaseKeys.empty()) {
+      std::string keys;
+      for (const std::string& key : options.releaseKeys) keys += (keys.empty() ? "" : ",") + key;
+      archives.server().SetReleaseKeys(ReleaseKeysOfText(keys).value_or(std::vector<PublicKey>{}));
+    }
     ConsoleWindow window(progress, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
     const FailureNotes notes(server);
     window.SetCauseHook([&notes](const FailureCause& cause) {

@@ -1,0 +1,161 @@
+// Signed releases as patcher-cli meets them: with the operator's key, a release updates only
+// when its manifest is signed by that key, unexpired and not older than one verified before,
+// and every list and package matches it; anything else is refused before the client changes.
+
+#include <chrono>
+#include <functional>
+
+#include "formats/release_manifest.h"
+#include "formats/release_signature.h"
+#include "support/file_bytes.h"
+#include "tools/patcher_cli_fixture.h"
+
+namespace patcher_cli_test {
+namespace {
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+class PatcherCliSigning : public PatcherCliTest {
+ protected:
+  void SetUp() override {
+    PatcherCliTest::SetUp();
+    key_ = *NewKeyPair();
+    otherKey_ = *NewKeyPair();
+  }
+  static std::string Hex(const PublicKey& key) { return HexText(key.data(), key.size()); }
+  // Release `release` for a client at 5: one changed model in list_N, signed as asked.
+  void PublishRelease(int32_t release, const std::string& model, const KeyPair* signer, int64_t expires) {
+    tree_->PutText(u"version", std::to_string(release));
+    const std::string list = "list_" + std::to_string(release - 5);
+    tree_->PutChangeList(release - 5, {{u"models\\a.ski", model}});
+    tree_->PutReleaseManifest(release, expires, {{"version", u"version"}, {list, std::u16string(list.begin(), list.end())}},
+                              signer != nullptr ? &signer->secretKey : nullptr);
+  }
+  ChildResult RunWithKey(std::vector<std::string> keys = {}) {
+    if (keys.empty()) keys.push_back(Hex(key_.publicKey));
+    std::vector<std::string> arguments = {"--server", Server(), "--yes"};
+    for (const std::string& key : keys) arguments.insert(arguments.end(), {"--release-key", key});
+    return Run(arguments);
+  }
+  void ExpectClientUntouched(const ChildResult& run) {
+    EXPECT_EQ(VersionOnDisk(), 5) << run.out << run.err;
+    EXPECT_EQ(Archived(u"models\\a.ski"), "old model");
+  }
+
+  KeyPair key_;
+  KeyPair otherKey_;
+  const std::string genuine_ = std::string(2000, 'g');
+};
+
+TEST_F(PatcherCliSigning, SignedReleasesUpdateAndKeysRotate) {
+  PrepareClient(5, {{u"models\\a.ski", "old model"}});
+  PublishRelease(6, genuine_, &key_, Now() + 86400);
+  const ChildResult run = RunWithKey();
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(VersionOnDisk(), 6);
+  EXPECT_EQ(Archived(u"models\\a.ski"), genuine_);
+  EXPECT_NE(ProgramLog().find("INFO: Release 6 verified by its signed manifest"), std::string::npos);
+  EXPECT_EQ(ReadFileText(temp_ / "config" / "patcher" / "release.sw"), "6");
+
+  // The operator rotates: release 7 signed by the new key, the updater knowing both.
+  tree_->PutText(u"version", "7");
+  tree_->PutChangeList(1, {{u"models\\a.ski", genuine_ + "7"}});
+  tree_->PutReleaseManifest(7, Now() + 86400, {{"version", u"version"}, {"list_1", u"list_1"}}, &otherKey_.secretKey);
+  const ChildResult rotated = RunWithKey({Hex(key_.publicKey), Hex(otherKey_.publicKey)});
+  EXPECT_EQ(rotated.exitCode, 0) << rotated.out << rotated.err;
+  EXPECT_EQ(VersionOnDisk(), 7);
+
+  // Without a key a server of the original format (no manifest at all) updates as ever.
+  std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest");
+  std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest.sig");
+  tree_->PutText(u"version", "8");
+  tree_->PutChangeList(1, {{u"models\\a.ski", "eight"}});
+  const ChildResult plain = Run({"--server", Server(), "--yes"});
+  EXPECT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+  EXPECT_EQ(Archived(u"models\\a.ski"), "eight");
+}
+
+TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
+  const struct {
+    const char* name;
+    std::function<void()> tamper;
+    const char* said;
+  } cases[] = {
+      {"FileRewrittenWithItsListRecomputed",
+       [&] { tree_->PutChangeList(1, {{u"models\\a.ski", "evil model"}}); }, "не прошёл проверку подписи"},
+      {"VersionRaisedOverAnOldList",
+       [&] {
+         tree_->PutText(u"version", "7");
+         tree_->PutChangeList(2, {{u"models\\a.ski", "evil model"}});
+       },
+       "проверку подписи"},
+      {"SignedByAnotherKey",
+       [&] {
+         tree_->PutReleaseManifest(6, Now() + 86400, {{"version", u"version"}, {"list_1", u"list_1"}},
+                                   &otherKey_.secretKey);
+       },
+       "не ключом владельца"},
+      {"SignatureFlipped",
+       [&] {
+         std::string signature = ReadFileText(std::filesystem::path(nginx_.root) / "release.manifest.sig");
+         signature[5] = signature[5] == 'a' ? 'b' : 'a';
+         tree_->PutText(u"release.manifest.sig", signature);
+       },
+       "не ключом владельца"},
+      {"SignatureTruncated",
+       [&] {
+         const std::string signature = ReadFileText(std::filesystem::path(nginx_.root) / "release.manifest.sig");
+         tree_->PutText(u"release.manifest.sig", signature.substr(0, 100));
+       },
+       "не ключом владельца"},
+      {"Expired",
+       [&] {
+         tree_->PutReleaseManifest(6, Now() - 60, {{"version", u"version"}, {"list_1", u"list_1"}}, &key_.secretKey);
+       },
+       "срок подписи"},
+      {"OlderThanOneVerifiedBefore",
+       [&] { testsupport::WriteWholeFile(temp_ / "config" / "patcher" / "release.sw", std::string("9")); },
+       "старше уже проверенного"},
+      {"Unsigned",
+       [&] { std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest.sig"); },
+       "нет подписанного описания"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_->Clear();
+    std::filesystem::remove(temp_ / "config" / "patcher" / "release.sw");
+    PrepareClient(5, {{u"models\\a.ski", "old model"}});
+    PublishRelease(6, genuine_, &key_, Now() + 86400);
+    c.tamper();
+    const ChildResult run = RunWithKey();
+    EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
+    ExpectClientUntouched(run);
+  }
+}
+
+// A package rebuilt with right inner digests is not the one the manifest names: it is never
+// applied, and the verified file route brings the genuine release.
+TEST_F(PatcherCliSigning, ARebuiltPackageIsNeverApplied) {
+  PrepareClient(5, {{u"models\\a.ski", "old model"}});
+  PublishRelease(6, genuine_, &key_, Now() + 86400);
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx_.port) + "/packs/5-6.cup";
+  tree_->Put(u"packs\\5-6.cup", testsupport::PackageBytes(5, 6, {{u"models\\a.ski", genuine_}}));
+  tree_->PutText(u"patches\\list", "5 6 " + url + "\n");
+  tree_->PutReleaseManifest(6, Now() + 86400,
+                            {{"version", u"version"}, {"list_1", u"list_1"}, {"patches\\list", u"patches\\list"},
+                             {url, u"packs\\5-6.cup"}},
+                            &key_.secretKey);
+  tree_->Put(u"packs\\5-6.cup", testsupport::PackageBytes(5, 6, {{u"models\\a.ski", "evil model"}}));
+  const ChildResult run = RunWithKey();
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(VersionOnDisk(), 6);
+  EXPECT_EQ(Archived(u"models\\a.ski"), genuine_);
+  EXPECT_NE(ProgramLog().find("5-6.cup: the resource does not match the signed release manifest"), std::string::npos)
+      << ProgramLog();
+}
+
+}  // namespace
+}  // namespace patcher_cli_test
