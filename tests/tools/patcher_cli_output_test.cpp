@@ -250,6 +250,7 @@ TEST_F(PatcherCliTest, CommandLineFollowsGnuConventions) {
       {{"--yes=1"}, "--yes не принимает значения"},
       {{"--server"}, "--server: нужно значение"},
       {{"--server=127.0.0.1:0"}, "--server: нужен УЗЕЛ"},
+      {{"--server=127.0.0.1/x"}, "--server: нужен УЗЕЛ"},
       {{"apply"}, "apply: нужен ровно один ФАЙЛ"},
       {{"check", "extra"}, "check не принимает аргументов"},
       {{"launch"}, "неизвестная команда launch"},

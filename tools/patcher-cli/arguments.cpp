@@ -1,5 +1,8 @@
 #include "arguments.h"
 
+#include <optional>
+
+#include "net/update_server_address.h"
 #include "platform/text.h"
 
 const char kHelpText[] =
@@ -21,7 +24,8 @@ const char kHelpText[] =
     "                        папки patcher)\n"
     "  --server УЗЕЛ[:ПОРТ]  сервер обновлений; по умолчанию встроенный адрес. Порт нужен\n"
     "                        для проверок на своём сервере: patcher.exe всегда работает со\n"
-    "                        встроенным адресом и портом 80\n"
+    "                        встроенным адресом и портом 80. Адрес IPv6 пишется в квадратных\n"
+    "                        скобках: [::1]:8080\n"
     "  -y, --yes             отвечать «да» на все вопросы; повтор после ошибки начинается\n"
     "                        после отсчёта вопроса или, если отсчёта нет, после паузы в\n"
     "                        1, 2, 4 с\n"
@@ -65,21 +69,11 @@ bool Fail(std::string* error, std::string reason) {
 }
 
 bool ParseServer(const std::u16string& text, CliOptions* options) {
-  const std::size_t colon = text.rfind(u':');
-  options->serverHost = text.substr(0, colon);
-  options->port = 80;
-  if (colon != std::u16string::npos) {
-    const std::u16string digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5) return false;
-    uint32_t port = 0;
-    for (char16_t c : digits) {
-      if (c < u'0' || c > u'9') return false;
-      port = port * 10 + static_cast<uint32_t>(c - u'0');
-    }
-    if (port == 0 || port > 65535) return false;
-    options->port = static_cast<uint16_t>(port);
-  }
-  return !options->serverHost.empty();
+  const std::optional<UpdateServerAddress> address = ParseServerAddress(text);
+  if (!address) return false;
+  options->serverHost = address->host;
+  options->port = address->port;
+  return true;
 }
 
 // Options that take a value, and flags.
@@ -100,7 +94,11 @@ bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* o
     if (value.empty()) return Fail(error, "--root: нужна папка");
     options->root = value;
   } else if (name == u"server") {
-    if (!ParseServer(value, options)) return Fail(error, "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535");
+    if (!ParseServer(value, options))
+      return Fail(error,
+                  "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535, без схемы и пути (адрес IPv6 "
+                  "в квадратных скобках: [::1]:80), а не «" +
+                      platform::Utf8FromUtf16(value) + "»");
   } else if (name == u"yes") {
     options->yes = true;
   } else if (name == u"json") {

@@ -67,14 +67,14 @@ std::string ArchiveCause(const ArchiveFailure& failure) {
 }  // namespace
 
 std::string FailureNotes::Server() const {
-  return "сервер обновлений " + Utf8(server_.host) + ":" + std::to_string(server_.port);
+  return "сервер обновлений " + Utf8(AddressText(server_));
 }
 
 std::string FailureNotes::RequestCause(const FailedRequest& request) const {
   const std::string cause = CauseText(request.failure, request.status);
   if (cause.empty()) return {};
   // A package on a host of its own names that host.
-  if (request.host != server_.host) return Utf8(request.host) + ":" + std::to_string(request.port) + ": " + cause;
+  if (request.host != server_.host) return Utf8(AddressText({request.host, request.port})) + ": " + cause;
   return cause;
 }
 
