@@ -54,7 +54,7 @@ class FullDiskTest : public ::testing::Test {
   std::string LogText() { return log_.Text(); }
   std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }
   std::string BasePath(const char* archive) const {
-    return platform::Utf8FromUtf16(set_->layout().clientFolder()) + "\\" + archive;
+    return (fs::path(set_->layout().clientFolder()) / archive).string();
   }
   // Writes whole pages into a file of its own until the disk takes no more.
   void FillDisk() {

@@ -33,14 +33,13 @@ TEST(ParseServerAddressTest, TakesHostsAndPorts) {
 }
 
 TEST(ParseServerAddressTest, RefusesWhatIsNoAddress) {
-  const std::u16string refused[] = {
-      // Paths, schemes, users and other parts of a URL.
-      u"127.0.0.1/x", u"127.0.0.1:80/x", u"http://127.0.0.1", u"user@host", u"host?x", u"host name", u"[::1]/x",
-      u"[::1]x",
-      // Ports outside 1..65535, or no number.
-      u"host:0", u"host:65536", u"host:", u"host:8o", u"[::1]:",
-      // Without brackets the last group of an IPv6 address would be taken for the port.
-      u"::1", u"::1:80", u"[::1", u"[]:80", u"[host]:80", u"", u":80"};
+  const std::u16string refused[] = {// Paths, schemes, users and other parts of a URL.
+                                    u"127.0.0.1/x", u"127.0.0.1:80/x", u"http://127.0.0.1", u"user@host", u"host?x",
+                                    u"host name", u"[::1]/x", u"[::1]x",
+                                    // Ports outside 1..65535, or no number.
+                                    u"host:0", u"host:65536", u"host:", u"host:8o", u"[::1]:",
+                                    // Without brackets the last group of an IPv6 address would be taken for the port.
+                                    u"::1", u"::1:80", u"[::1", u"[]:80", u"[host]:80", u"", u":80"};
   for (const std::u16string& text : refused) {
     const std::optional<UpdateServerAddress> parsed = ParseServerAddress(text);
     EXPECT_FALSE(parsed.has_value()) << platform::Utf8FromUtf16(text) << " taken as "
