@@ -45,14 +45,22 @@ class File {
   bool Sync();
   // Pushes buffered bytes to the operating system, without waiting for the disk.
   bool Flush();
+  // Whether the last write, flush, sync or size change failed for want of disk space
+  // (ENOSPC; ERROR_DISK_FULL or ERROR_HANDLE_DISK_FULL on Windows).
+  bool diskFull() const { return diskFull_; }
 
  private:
   enum class LastOp { kNone, kRead, kWrite };
   bool SwitchTo(LastOp op);
   bool RepositionInPlace();
+  // Takes the outcome of a call that writes: on failure, whether the disk was full.
+  bool Noted(bool succeeded);
+  // Whether the system's error of the call that just failed means a full disk.
+  static bool FailedForWantOfSpace();
 
   std::FILE* stream_ = nullptr;
   LastOp lastOp_ = LastOp::kNone;
+  bool diskFull_ = false;
 };
 
 // Creates a folder and every missing parent; true when the folder exists afterwards.

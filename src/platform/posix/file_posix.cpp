@@ -74,13 +74,17 @@ bool File::Tell(uint64_t* position) {
 }
 
 bool File::SetSize(uint64_t size) {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0);
 }
 
 bool File::Sync() {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::fsync(::fileno(stream_)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::fsync(::fileno(stream_)) == 0);
+}
+
+bool File::FailedForWantOfSpace() {
+  return errno == ENOSPC || errno == EDQUOT;
 }
 
 bool MakeDirectories(const std::u16string& path) {

@@ -47,14 +47,20 @@ bool File::Tell(uint64_t* position) {
 }
 
 bool File::SetSize(uint64_t size) {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::_chsize_s(::_fileno(stream_), static_cast<__int64>(size)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::_chsize_s(::_fileno(stream_), static_cast<__int64>(size)) == 0);
 }
 
 bool File::Sync() {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
   // _commit calls FlushFileBuffers.
-  return ::_commit(::_fileno(stream_)) == 0;
+  return Noted(::_commit(::_fileno(stream_)) == 0);
+}
+
+bool File::FailedForWantOfSpace() {
+  // The C runtime maps ERROR_DISK_FULL to ENOSPC, but not ERROR_HANDLE_DISK_FULL.
+  const DWORD error = ::GetLastError();
+  return errno == ENOSPC || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
 bool MakeDirectories(const std::u16string& path) {
