@@ -63,8 +63,11 @@ std::string ArchiveCause(const ArchiveFailure& failure) {
       return "архива нет, и создать его не удалось (папка защищена от записи?)";
     case ENOSPC:
       return "архив не открывается, и создать его заново не удалось: на диске нет места";
+    case EROFS:
+      return "диск защищён от записи";
     default:
-      return std::strerror(failure.fileError);
+      // The system's words are English: set apart from the sentence.
+      return std::string("архив не открывается (") + std::strerror(failure.fileError) + ")";
   }
 }
 
