@@ -1,20 +1,11 @@
 #include "engine/disk_space.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "base/paths.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
-std::optional<uint64_t> AvailableSpace(const std::u16string& folder) {
-  std::error_code error;
-  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
-  if (error || space.available == static_cast<std::uintmax_t>(-1)) return std::nullopt;
-  return space.available;
-}
-
 DiskShortage ShortageAt(const std::u16string& path, uint64_t needed) {
-  return {AvailableSpace(ParentFolder(path)), needed};
+  return {platform::AvailableDiskSpace(ParentFolder(path)), needed};
 }
 
 std::u16string ShortageLogText(const DiskShortage& shortage) {

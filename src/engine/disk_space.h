@@ -13,9 +13,6 @@ struct DiskShortage {
   uint64_t neededBytes = 0;
 };
 
-// Bytes free for the updater on the volume that holds `folder`; none when unknown.
-std::optional<uint64_t> AvailableSpace(const std::u16string& folder);
-
 // The shortage of a write of `needed` bytes into the file `path`, measured on its folder.
 DiskShortage ShortageAt(const std::u16string& path, uint64_t needed);
 

@@ -5,7 +5,6 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "engine/client_layout.h"
-#include "engine/disk_space.h"
 #include "engine/server_protocol.h"
 #include "net/parse_url.h"
 #include "platform/file.h"
@@ -51,7 +50,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
       // Measured once the old package is gone; a package that leaves the disk without
       // room for the archives to grow is not fetched at all.
       // Unknown counts as room: a disk that has none then shows as a failed write.
-      available = AvailableSpace(folder).value_or(UINT64_MAX);
+      available = platform::AvailableDiskSpace(folder).value_or(UINT64_MAX);
       const uint64_t room = available > kPackageDiskReserve ? available - kPackageDiskReserve : 0;
       fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
       fetched = server.client().FetchToFile(parts.path, file, fetch, context);

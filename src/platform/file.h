@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -55,8 +56,8 @@ class File {
   bool RepositionInPlace();
   // Takes the outcome of a call that writes: on failure, whether the disk was full.
   bool Noted(bool succeeded);
-  // Whether the system's error of the call that just failed means a full disk.
-  static bool FailedForWantOfSpace();
+  // Whether the call that just failed failed for want of disk space.
+  bool FailedForWantOfSpace() const;
 
   std::FILE* stream_ = nullptr;
   LastOp lastOp_ = LastOp::kNone;
@@ -69,6 +70,9 @@ bool MakeDirectories(const std::u16string& path);
 bool RemoveFile(const std::u16string& path);
 bool FileExists(const std::u16string& path);
 bool FolderExists(const std::u16string& path);
+// Bytes this process may still write on the volume that holds `folder`; none when the
+// system does not tell.
+std::optional<uint64_t> AvailableDiskSpace(const std::u16string& folder);
 // Renames a file over another on the same volume, replacing it in one step: whoever opens
 // `to` finds either the old file or the new one. The old one may not be open elsewhere.
 bool RenameReplacing(const std::u16string& from, const std::u16string& to);

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,8 +84,14 @@ bool File::Sync() {
   return Noted(::fsync(::fileno(stream_)) == 0);
 }
 
-bool File::FailedForWantOfSpace() {
+bool File::FailedForWantOfSpace() const {
   return errno == ENOSPC || errno == EDQUOT;
+}
+
+std::optional<uint64_t> AvailableDiskSpace(const std::u16string& folder) {
+  struct statvfs volume {};
+  if (::statvfs(NativePath(folder).c_str(), &volume) != 0) return std::nullopt;
+  return static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 bool MakeDirectories(const std::u16string& path) {
