@@ -108,17 +108,23 @@ PackageResult TavrinFilePackage::PlaceStoredBytes(EntryRecord* record, const voi
     const auto* from = static_cast<const uint8_t*>(bytes);
     for (uint32_t done = 0; done < stored;) {
       const uint32_t piece = std::min(kWritePiece, stored - done);
-      if (!Write(from + done, piece)) return PackageResult::kWriteFailed;
+      if (!Write(from + done, piece)) return WriteFailure(stored);
       done += piece;
     }
     // Buffered bytes that cannot be written (a full disk) must fail this store, not a later one.
-    if (!Flush()) return PackageResult::kWriteFailed;
+    if (!Flush()) return WriteFailure(stored);
   }
   record->dataPosition = static_cast<uint32_t>(at);
   record->storedLength = stored;
   record->uncompressedLength = uncompressed;
   indexChanged_ = true;
   return PackageResult::kOk;
+}
+
+PackageResult TavrinFilePackage::WriteFailure(uint64_t needed) {
+  if (!DualFilesStream::diskFull()) return PackageResult::kWriteFailed;
+  refusedBytes_ = needed;
+  return PackageResult::kDiskFull;
 }
 
 PackageResult TavrinFilePackage::RemoveFile(const std::u16string& fullName) {
@@ -170,16 +176,16 @@ PackageResult TavrinFilePackage::WriteIndex() {
   if (!Seek(indexPosition)) return PackageResult::kSeekFailed;
   for (std::size_t done = 0; done < out.size();) {
     const auto piece = static_cast<uint32_t>(std::min<std::size_t>(kWritePiece, out.size() - done));
-    if (!Write(out.data() + done, piece)) return PackageResult::kWriteFailed;
+    if (!Write(out.data() + done, piece)) return WriteFailure(out.size());
     done += piece;
   }
   // The data, index and tail reach the disk before the commit word points at them, so a
   // crash at any moment leaves either the old or the new commit.
-  if (!Sync()) return PackageResult::kWriteFailed;
+  if (!Sync()) return WriteFailure(out.size());
   unsigned char commit[4];
   StoreLeU32(commit, static_cast<uint32_t>(archiveLength));
   if (!Seek(kArchiveLengthOffset)) return PackageResult::kSeekFailed;
-  if (!Write(commit, 4) || !Sync()) return PackageResult::kWriteFailed;
+  if (!Write(commit, 4) || !Sync()) return WriteFailure(out.size());
   Truncate(archiveLength);
   committedLength_ = std::min<uint64_t>(archiveLength, DualFilesStream::length);
   if (!Seek(archiveLength)) return PackageResult::kSeekFailed;

@@ -32,6 +32,8 @@ class DualFilesStream {
   bool Flush();
   // Waits until everything written so far has reached the disk.
   bool Sync();
+  // Whether the write, flush or sync that just failed did for want of disk space.
+  bool diskFull() const { return first.handle.diskFull() || continuation.handle.diskFull(); }
 
   FileStream first;
   FileStream continuation;

@@ -30,6 +30,8 @@ const char* PackageResultText(PackageResult result) {
       return "the .pck file cannot be created";
     case PackageResult::kCannotOpen:
       return "the .pck file cannot be opened";
+    case PackageResult::kDiskFull:
+      return "write failed: the disk is full";
     case PackageResult::kBadName:
       return "the name cannot be stored (too long or not representable in code page 936)";
   }

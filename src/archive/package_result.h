@@ -20,6 +20,8 @@ enum class PackageResult : int {
   // A full name that the name field cannot hold as it is: longer than 259 bytes
   // in code page 936, or with characters that code page has no form for.
   kBadName = 15,
+  // A write the disk refused for want of space: kWriteFailed with its cause.
+  kDiskFull = 16,
 };
 
 // Short English text for messages, e.g. "header magic mismatch".

@@ -59,6 +59,9 @@ class TavrinFilePackage : private DualFilesStream {
   // The system's error (an errno value) when the last Open or Create could not open the
   // first file; 0 otherwise.
   int fileError() const { return fileError_; }
+  // After kDiskFull: the bytes the refused store (its stored bytes) or save (the index and
+  // tail) had to write.
+  uint64_t refusedBytes() const { return refusedBytes_; }
   bool indexChanged() const { return indexChanged_; }
   void clearIndexChanged() { indexChanged_ = false; }
   const std::u16string& name() const { return name_; }
@@ -80,9 +83,12 @@ class TavrinFilePackage : private DualFilesStream {
   PackageResult LoadIndex();
   PackageResult FindOrCreateEntry(const std::u16string& fullName, EntryRecord** record);
   PackageResult PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored, uint32_t uncompressed);
+  // The result of a write of `needed` bytes that failed: kDiskFull when the disk had no room.
+  PackageResult WriteFailure(uint64_t needed);
 
   bool isOpen_ = false;
   int fileError_ = 0;
+  uint64_t refusedBytes_ = 0;
   bool readOnly_ = false;
   bool indexChanged_ = false;
   // The archive length of the header once the index loaded.

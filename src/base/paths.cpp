@@ -11,6 +11,14 @@ std::u16string NormalisedPath(const std::u16string& base, std::initializer_list<
   return absolute.lexically_normal().u16string();
 }
 
+std::u16string JoinedPath(const std::u16string& folder, std::u16string_view relative) {
+  const auto separator = static_cast<char16_t>(std::filesystem::path::preferred_separator);
+  std::u16string joined = folder;
+  if (!joined.empty() && joined.back() != u'\\' && joined.back() != u'/') joined += separator;
+  for (char16_t unit : relative) joined += (unit == u'\\' || unit == u'/') ? separator : unit;
+  return joined;
+}
+
 std::u16string ParentFolder(const std::u16string& path) {
   const std::size_t last = path.find_last_of(u"\\/");
   return last == std::u16string::npos ? std::u16string() : path.substr(0, last);

@@ -78,10 +78,11 @@ WriteResult ClientArchives::Save(const OperationContext& context) {
   for (auto& archive : archives_) {
     if (archive->indexChanged()) {
       // An index that could not be written stays marked, so that the next save tries again.
-      if (archive->isOpen() && archive->WriteIndex() != PackageResult::kOk) {
-        const std::u16string path = layout_.ArchiveBasePath(archive->name());
-        Log::Error(u"Can't save package: %s", path);
-        if (result.written()) result = {WriteResult::Outcome::kArchiveFailed, path};
+      const PackageResult saved = archive->isOpen() ? archive->WriteIndex() : PackageResult::kOk;
+      if (saved != PackageResult::kOk) {
+        const WriteResult failed =
+            ArchiveFailure(WriteResult::Outcome::kArchiveFailed, u"Can't save package: %s%s", *archive, saved);
+        if (result.written()) result = failed;
       } else {
         archive->clearIndexChanged();
       }
@@ -91,8 +92,7 @@ WriteResult ClientArchives::Save(const OperationContext& context) {
   progress.FinishItems();
   // The version file moves on only when every archive holds the version on disk.
   const std::optional<int32_t> version = std::exchange(pendingVersion_, std::nullopt);
-  if (result.written() && version && !WriteVersionFile(*version))
-    result = {WriteResult::Outcome::kVersionFileFailed, layout_.clientVersionFile()};
+  if (result.written() && version) result = WriteVersionFile(*version);
   return result;
 }
 
@@ -129,45 +129,65 @@ WriteResult ClientArchives::WriteLocalVersion(int32_t version) {
   pendingVersion_.reset();
   const std::string text = DecimalText(version);
   for (auto& archive : archives_) {
-    if (archive->SetFileData(std::u16string(kVersionEntryName), text.data(), static_cast<uint32_t>(text.size())) !=
-        PackageResult::kOk) {
-      const std::u16string path = layout_.ArchiveBasePath(archive->name());
-      Log::Error(u"Can't store the version in package: %s", path);
-      return {WriteResult::Outcome::kArchiveFailed, path};
-    }
+    const PackageResult stored =
+        archive->SetFileData(std::u16string(kVersionEntryName), text.data(), static_cast<uint32_t>(text.size()));
+    if (stored != PackageResult::kOk)
+      return ArchiveFailure(WriteResult::Outcome::kVersionEntryFailed, u"Can't store the version in package: %s%s",
+                            *archive, stored);
   }
-  if (!hasUnsavedChanges()) {
-    if (!WriteVersionFile(version)) return {WriteResult::Outcome::kVersionFileFailed, layout_.clientVersionFile()};
-    return {};
-  }
+  if (!hasUnsavedChanges()) return WriteVersionFile(version);
   pendingVersion_ = version;
   return {};
 }
 
-bool ClientArchives::WriteVersionFile(int32_t version) {
+WriteResult ClientArchives::ArchiveFailure(WriteResult::Outcome outcome, const char16_t* logFormat,
+                                           const TavrinFilePackage& archive, PackageResult result) const {
+  WriteResult failed;
+  failed.outcome = outcome;
+  failed.path = layout_.ArchiveBasePath(archive.name());
+  if (result == PackageResult::kDiskFull) failed.diskFull = ShortageAt(failed.path, archive.refusedBytes());
+  Log::Error(logFormat, failed.path, failed.diskFull ? ShortageLogText(*failed.diskFull) : std::u16string());
+  return failed;
+}
+
+WriteResult ClientArchives::WriteVersionFile(int32_t version) {
   // Written beside the file and renamed over it: a write that fails (a full disk) leaves
   // the old version, never an empty file.
   const std::u16string& versionFile = layout_.clientVersionFile();
   const std::u16string& partPath = layout_.clientVersionPart();
   const std::string text = DecimalText(version);
+  WriteResult failed;
+  failed.outcome = WriteResult::Outcome::kVersionFileFailed;
+  failed.path = versionFile;
   bool written = false;
+  bool noRoom = false;
   {
     platform::File file;
     if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
       platform::MakeDirectories(ParentFolder(versionFile));
       if (file.Open(partPath, platform::FileMode::kCreate) != 0) {
         Log::Error(u"Can't create file %s", versionFile);
-        return false;
+        return failed;
       }
     }
     written = file.Write(text.data(), text.size()) && file.Sync();
+    noRoom = !written && file.diskFull();
   }
   if (!written || !platform::RenameReplacing(partPath, versionFile)) {
     platform::RemoveFile(partPath);
-    Log::Error(u"Can't create file %s", versionFile);
-    return false;
+    std::u16string cause;
+    if (noRoom) {
+      // Measured once the part written is gone again.
+      failed.diskFull = ShortageAt(versionFile, text.size());
+      cause = ShortageLogText(*failed.diskFull);
+    } else if (platform::FolderExists(versionFile)) {
+      failed.folderInPlace = true;
+      cause = u" (a folder is in its place)";
+    }
+    Log::Error(u"Can't create file %s%s", versionFile, cause);
+    return failed;
   }
-  return true;
+  return {};
 }
 
 void ClientArchives::CloseAll() {

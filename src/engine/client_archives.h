@@ -17,6 +17,7 @@
 #include "archive/tavrin_file_package.h"
 #include "base/operation_context.h"
 #include "engine/client_layout.h"
+#include "engine/disk_space.h"
 
 // An archive that could be neither opened nor made afresh.
 struct ArchiveFailure {
@@ -43,10 +44,19 @@ struct OpenResult {
 
 // What storing the version or saving the archives came to.
 struct WriteResult {
-  enum class Outcome { kWritten, kArchiveFailed, kVersionFileFailed };
+  enum class Outcome {
+    kWritten,
+    kArchiveFailed,       // an archive's index could not be saved
+    kVersionEntryFailed,  // an archive refused the version entry
+    kVersionFileFailed,   // the version file could not be written
+  };
   Outcome outcome = Outcome::kWritten;
   // The archive (its files without extension) or the version file that could not be written.
   std::u16string path;
+  // Set when the disk had no room for it.
+  std::optional<DiskShortage> diskFull;
+  // kVersionFileFailed: a folder stands where the version file should be.
+  bool folderInPlace = false;
 
   bool written() const { return outcome == Outcome::kWritten; }
 };
@@ -89,8 +99,11 @@ class ClientArchives {
   bool hasUnsavedChanges() const;
 
  private:
-  // Writes the version file; false (logged) when it cannot be written.
-  bool WriteVersionFile(int32_t version);
+  // Writes the version file; a failure is logged.
+  WriteResult WriteVersionFile(int32_t version);
+  // The failure of an archive write, with the shortage when the disk was full (logged).
+  WriteResult ArchiveFailure(WriteResult::Outcome outcome, const char16_t* logFormat, const TavrinFilePackage& archive,
+                             PackageResult result) const;
 
   const ClientLayout& layout_;
   // Open archives in kArchiveNames order; names whose archive failed are missing.

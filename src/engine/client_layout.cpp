@@ -25,11 +25,11 @@ ClientLayout ClientLayout::OfRoot(const std::u16string& root) {
 }
 
 std::u16string ClientLayout::ArchiveBasePath(std::u16string_view archiveName) const {
-  return clientFolder_ + u"\\" + std::u16string(archiveName);
+  return JoinedPath(clientFolder_, archiveName);
 }
 
 std::u16string ClientLayout::PlainFilePath(std::u16string_view relative) const {
-  return clientFolder_ + u"\\" + std::u16string(relative);
+  return JoinedPath(clientFolder_, relative);
 }
 
 std::vector<std::u16string> ClientLayout::WrittenFiles() const {

@@ -59,7 +59,7 @@ EntryOutcome EntryUpdate::Archived(std::size_t archiveIndex, std::size_t index, 
   if (archive == nullptr) {
     // A check may run while some archive could not be opened; its entries cannot be handled.
     Log::Error(u"GetPackage error");
-    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), PackageResult::kNotOpen, {}};
+    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), PackageResult::kNotOpen, {}, {}};
   }
   if (entry.info.size == kDeleteSize) {
     std::lock_guard<std::mutex> lock(archives_.LockOf(archiveIndex));
@@ -77,9 +77,14 @@ EntryOutcome EntryUpdate::Archived(std::size_t archiveIndex, std::size_t index, 
     result =
         archive->SetFileCompressedData(entryName, stored.data(), static_cast<uint32_t>(stored.size()), entry.info.size);
   }
+  if (result == PackageResult::kDiskFull) {
+    const DiskShortage shortage = ShortageAt(layout_.ArchiveBasePath(name), archive->refusedBytes());
+    Log::Error(u"SetFileCompressedData error%s", ShortageLogText(shortage));
+    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), result, {}, shortage};
+  }
   if (result != PackageResult::kOk) {
     Log::Error(u"SetFileCompressedData error");
-    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), result, {}};
+    return {EntryOutcome::Kind::kArchiveFailed, std::u16string(name), result, {}, {}};
   }
   return Outcome(EntryOutcome::Kind::kStored);
 }
@@ -90,7 +95,7 @@ EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, Targe
   const std::u16string link = LinkBelow(layout_.root(), fullPath);
   if (!link.empty()) {
     Log::Error(u"%s is a link: the updater writes nothing through links", link);
-    return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, link};
+    return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, link, {}};
   }
   if (entry.info.size == kDeleteSize) {
     platform::RemoveFile(fullPath);
@@ -111,11 +116,17 @@ EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, Targe
       // Bytes that are short, do not inflate or do not match the list are never stored.
       source_.ReportWrongContent(index, entry);
       return Outcome(EntryOutcome::Kind::kWrongContent);
+    case PlainFileResult::kDiskFull: {
+      // Measured where the content was written, once the part written of it is gone again.
+      const DiskShortage shortage = ShortageAt(layout_.plainFilePart(), entry.info.size);
+      Log::Error(u"Can't create file %s%s", fullPath, ShortageLogText(shortage));
+      return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, fullPath, shortage};
+    }
     case PlainFileResult::kCannotWrite:
       break;
   }
   Log::Error(u"Can't create file %s", fullPath);
-  return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, fullPath};
+  return {EntryOutcome::Kind::kFileFailed, {}, PackageResult::kOk, fullPath, {}};
 }
 
 TargetState EntryUpdate::Checked(const ListEntry& entry, TargetState known) {

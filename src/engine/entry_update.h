@@ -15,6 +15,7 @@
 
 #include "archive/package_result.h"
 #include "base/operation_context.h"
+#include "engine/disk_space.h"
 #include "engine/stored_content.h"
 #include "engine/target_check.h"
 
@@ -55,6 +56,8 @@ struct EntryOutcome {
   PackageResult archiveResult = PackageResult::kOk;
   // kFileFailed: the file's full path.
   std::u16string file;
+  // kArchiveFailed, kFileFailed: set when the disk had no room for it.
+  std::optional<DiskShortage> diskFull;
 
   bool handled() const { return kind == Kind::kDone || kind == Kind::kStored; }
 };

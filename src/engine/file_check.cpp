@@ -114,6 +114,7 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
             result.file = outcome.file;
             break;
         }
+        result.diskFull = outcome.diskFull;
         return result;
       }
       progress.ItemDone();

@@ -5,10 +5,12 @@
 // pass that stopped resumes with the entries left.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "archive/package_result.h"
 #include "base/operation_context.h"
+#include "engine/disk_space.h"
 #include "engine/entry_pass.h"
 #include "formats/file_list.h"
 #include "net/fetch_result.h"
@@ -37,6 +39,8 @@ struct CheckResult {
   PackageResult archiveResult = PackageResult::kOk;
   // kFileFailed: the file's full path.
   std::u16string file;
+  // kArchiveFailed, kFileFailed: set when the disk had no room for it.
+  std::optional<DiskShortage> diskFull;
   // Files the pass wrote into the client (downloaded because they differed).
   int32_t filesStored = 0;
 

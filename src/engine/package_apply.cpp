@@ -142,6 +142,8 @@ const char16_t* ApplyOutcomeText(ApplyResult::Outcome outcome) {
       return u"an archive could not be written";
     case ApplyResult::Outcome::kFileFailed:
       return u"a file could not be written";
+    case ApplyResult::Outcome::kVersionFailed:
+      return u"the client version could not be stored";
   }
   return u"?";
 }
@@ -250,6 +252,7 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
             result.file = outcome.file;
             break;
         }
+        result.diskFull = outcome.diskFull;
         return result;
       }
       progress.ItemDone();
@@ -263,9 +266,8 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
   }
   const WriteResult stored = archives.WriteLocalVersion(header.targetVersion);
   if (!stored.written()) {
-    result.outcome = ApplyResult::Outcome::kArchiveFailed;
-    result.archive = stored.path;
-    result.archiveResult = PackageResult::kWriteFailed;
+    result.outcome = ApplyResult::Outcome::kVersionFailed;
+    result.version = stored;
   }
   return result;
 }

@@ -10,10 +10,11 @@
 
 #include "archive/package_result.h"
 #include "base/operation_context.h"
+#include "engine/client_archives.h"
+#include "engine/disk_space.h"
 #include "engine/entry_pass.h"
 
 class BusyFlag;
-class ClientArchives;
 class ClientLayout;
 
 struct ApplyResult {
@@ -24,8 +25,9 @@ struct ApplyResult {
     kDamaged,        // no update package, or a damaged one: nothing was applied
     kVersionTooLow,  // the client is below the package's minimum version
     kNotNewer,       // the package leads to the client's version or below it, or beyond any release
-    kArchiveFailed,  // an archive is not open, refused the data or the version
+    kArchiveFailed,  // an archive is not open, or refused the data
     kFileFailed,     // a plain file could not be written
+    kVersionFailed,  // every record applied, but the target version could not be stored
   };
   Outcome outcome = Outcome::kApplied;
   // The package file.
@@ -38,12 +40,15 @@ struct ApplyResult {
   int32_t clientVersion = 0;
   // The version the package leads to.
   int32_t targetVersion = 0;
-  // kArchiveFailed: the archive's name (or its files, when the version could not be stored)
-  // and what it said.
+  // kArchiveFailed: the archive's name and what it said.
   std::u16string archive;
   PackageResult archiveResult = PackageResult::kOk;
   // kFileFailed: the file's full path.
   std::u16string file;
+  // kArchiveFailed, kFileFailed: set when the disk had no room for it.
+  std::optional<DiskShortage> diskFull;
+  // kVersionFailed: what storing the version came to.
+  WriteResult version;
   // Files the package changed in the client.
   int32_t filesStored = 0;
 
@@ -54,7 +59,13 @@ struct ApplyResult {
            outcome == Outcome::kNotNewer;
   }
   // Writing into the client failed: a retry may succeed once there is room.
-  bool writeFailed() const { return outcome == Outcome::kArchiveFailed || outcome == Outcome::kFileFailed; }
+  bool writeFailed() const {
+    return outcome == Outcome::kArchiveFailed || outcome == Outcome::kFileFailed || outcome == Outcome::kVersionFailed;
+  }
+  // The shortage of the write that failed, when the disk had no room for it.
+  const std::optional<DiskShortage>& shortage() const {
+    return outcome == Outcome::kVersionFailed ? version.diskFull : diskFull;
+  }
 };
 
 // Short English words for the outcome, for log lines.

@@ -1,7 +1,6 @@
 #include "engine/package_download.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <vector>
 
 #include "base/log.h"
@@ -12,14 +11,6 @@
 #include "platform/file.h"
 
 namespace {
-
-// Bytes of free disk space where `folder` lies; the largest value when unknown (a full
-// disk then shows as a failed write).
-uint64_t AvailableSpace(const std::u16string& folder) {
-  std::error_code error;
-  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), error);
-  return error ? UINT64_MAX : space.available;
-}
 
 // The length and SHA-256 of a whole file; false when it cannot be read.
 bool FileDigest(const std::u16string& path, uint64_t* length, Sha256Digest* digest) {
@@ -79,7 +70,8 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
       opened = true;
       // Measured once the old package is gone; a package that leaves the disk without
       // room for the archives to grow is not fetched at all.
-      available = AvailableSpace(folder);
+      // Unknown counts as room: a disk that has none then shows as a failed write.
+      available = platform::AvailableDiskSpace(folder).value_or(UINT64_MAX);
       const uint64_t room = available > kPackageDiskReserve ? available - kPackageDiskReserve : 0;
       fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
       fetched = server.client().FetchToFile(parts.path, file, fetch, context);

@@ -22,11 +22,14 @@ PlainFileResult WritePlainFile(const std::u16string& fullPath, const std::u16str
       writeFailed = !part.Write(data, size);
       return !writeFailed;
     };
+    const auto cannotWrite = [&part] {
+      return part.diskFull() ? PlainFileResult::kDiskFull : PlainFileResult::kCannotWrite;
+    };
     if (!check(toPart)) {
-      result = writeFailed ? PlainFileResult::kCannotWrite : PlainFileResult::kContentMismatch;
+      result = writeFailed ? cannotWrite() : PlainFileResult::kContentMismatch;
     } else if (!part.Sync()) {
       // The bytes reach the disk before the name points at them.
-      result = PlainFileResult::kCannotWrite;
+      result = cannotWrite();
     }
   }
   if (result == PlainFileResult::kWritten && !platform::RenameReplacing(partPath, fullPath))

@@ -10,7 +10,12 @@
 
 #include "engine/stored_content.h"
 
-enum class PlainFileResult { kWritten, kContentMismatch, kCannotWrite };
+enum class PlainFileResult {
+  kWritten,
+  kContentMismatch,
+  kCannotWrite,
+  kDiskFull,  // the disk had no room for it
+};
 
 // `check(sink)` runs the content check, handing every piece of the content to `sink`
 // (null: check only), and returns whether the content is right. It may run twice: once to

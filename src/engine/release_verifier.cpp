@@ -101,6 +101,5 @@ void ReleaseVerifier::RecordVerified() const {
   if (!manifest_) return;
   const std::optional<int32_t> verified = ReadNumberFile(verifiedFile_);
   if (verified && *verified >= manifest_->release) return;
-  if (!WriteNumberFile(verifiedFile_, manifest_->release))
-    Log::Error(u"Can't create file %s", verifiedFile_);
+  if (!WriteNumberFile(verifiedFile_, manifest_->release)) Log::Error(u"Can't create file %s", verifiedFile_);
 }

@@ -25,13 +25,13 @@ std::optional<std::vector<PublicKey>> ReleaseKeysOfText(std::string_view text);
 // Why a release could not be verified.
 enum class VerifyFailure {
   kNone,
-  kNoManifest,     // the manifest or its signature did not come (see the failed request)
-  kMalformed,      // the manifest is not one
-  kBadSignature,   // no key of the updater signed it
-  kExpired,        // its expiry has passed
-  kRolledBack,     // it is of a release below one verified before
-  kOtherRelease,   // "version" names another release than the manifest
-  kMismatch,       // a resource differs from the manifest's length or digest, or is not listed
+  kNoManifest,    // the manifest or its signature did not come (see the failed request)
+  kMalformed,     // the manifest is not one
+  kBadSignature,  // no key of the updater signed it
+  kExpired,       // its expiry has passed
+  kRolledBack,    // it is of a release below one verified before
+  kOtherRelease,  // "version" names another release than the manifest
+  kMismatch,      // a resource differs from the manifest's length or digest, or is not listed
 };
 
 // English words for log lines.

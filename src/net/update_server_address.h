@@ -3,9 +3,12 @@
 // build time (SOLMERE_UPDATE_HOST, SOLMERE_UPDATE_PORT); tests and patcher-cli name others.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 struct UpdateServerAddress {
+  // A name, an IPv4 address or an IPv6 address without its brackets ("::1").
   std::u16string host;
   uint16_t port = 80;
 
@@ -13,3 +16,11 @@ struct UpdateServerAddress {
 };
 
 UpdateServerAddress BuiltInUpdateServer();
+
+// "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" (port 80 when none is given); none for
+// anything else: a path, a scheme, a user, a port outside 1..65535, an IPv6 address
+// without brackets (its last group would pass for a port).
+std::optional<UpdateServerAddress> ParseServerAddress(std::u16string_view text);
+
+// "host:port", an IPv6 host in brackets ("[::1]:80"), as a URL writes it.
+std::u16string AddressText(const UpdateServerAddress& address);

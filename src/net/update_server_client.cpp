@@ -6,6 +6,7 @@
 
 #include "base/log.h"
 #include "net/escape_request_path.h"
+#include "net/update_server_address.h"
 
 namespace {
 
@@ -210,6 +211,6 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
 
 void UpdateServerClient::Report(const std::u16string& host, const std::u16string& path, const FetchResult& result) {
   if (result.failure == FetchFailure::kNone || result.failure == FetchFailure::kCancelled) return;
-  Log::Error(u"Can't fetch %s from %s:%u: %s", path, host, static_cast<uint32_t>(port_),
+  Log::Error(u"Can't fetch %s from %s: %s", path, AddressText({host, port_}),
              FetchFailureText(result.failure, result.status));
 }

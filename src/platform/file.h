@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -48,14 +49,22 @@ class File {
   bool Sync();
   // Pushes buffered bytes to the operating system, without waiting for the disk.
   bool Flush();
+  // Whether the last write, flush, sync or size change failed for want of disk space
+  // (ENOSPC; ERROR_DISK_FULL or ERROR_HANDLE_DISK_FULL on Windows).
+  bool diskFull() const { return diskFull_; }
 
  private:
   enum class LastOp { kNone, kRead, kWrite };
   bool SwitchTo(LastOp op);
   bool RepositionInPlace();
+  // Takes the outcome of a call that writes: on failure, whether the disk was full.
+  bool Noted(bool succeeded);
+  // Whether the call that just failed failed for want of disk space.
+  bool FailedForWantOfSpace() const;
 
   std::FILE* stream_ = nullptr;
   LastOp lastOp_ = LastOp::kNone;
+  bool diskFull_ = false;
 };
 
 // Creates a folder and every missing parent; true when the folder exists afterwards.
@@ -67,6 +76,9 @@ bool FolderExists(const std::u16string& path);
 // True when the path's last component is itself a symbolic link, or on Windows any reparse
 // point (a junction, a symbolic link, a mount point): what it leads to is not looked at.
 bool IsLink(const std::u16string& path);
+// Bytes this process may still write on the volume that holds `folder`; none when the
+// system does not tell.
+std::optional<uint64_t> AvailableDiskSpace(const std::u16string& folder);
 // Renames a file over another on the same volume, replacing it in one step: whoever opens
 // `to` finds either the old file or the new one. The old one may not be open elsewhere.
 bool RenameReplacing(const std::u16string& from, const std::u16string& to);

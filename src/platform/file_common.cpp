@@ -5,13 +5,16 @@
 namespace platform {
 
 File::File(File&& other) noexcept
-    : stream_(std::exchange(other.stream_, nullptr)), lastOp_(std::exchange(other.lastOp_, LastOp::kNone)) {}
+    : stream_(std::exchange(other.stream_, nullptr)),
+      lastOp_(std::exchange(other.lastOp_, LastOp::kNone)),
+      diskFull_(std::exchange(other.diskFull_, false)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     stream_ = std::exchange(other.stream_, nullptr);
     lastOp_ = std::exchange(other.lastOp_, LastOp::kNone);
+    diskFull_ = std::exchange(other.diskFull_, false);
   }
   return *this;
 }
@@ -22,6 +25,7 @@ void File::Close() {
     stream_ = nullptr;
   }
   lastOp_ = LastOp::kNone;
+  diskFull_ = false;
 }
 
 // The C runtime requires a positioning call between a read and a following write
@@ -40,11 +44,16 @@ bool File::Read(void* buffer, std::size_t count) {
 
 bool File::Write(const void* buffer, std::size_t count) {
   if (count == 0 || !SwitchTo(LastOp::kWrite)) return false;
-  return std::fwrite(buffer, count, 1, stream_) == 1;
+  return Noted(std::fwrite(buffer, count, 1, stream_) == 1);
 }
 
 bool File::Flush() {
-  return stream_ != nullptr && std::fflush(stream_) == 0;
+  return stream_ != nullptr && Noted(std::fflush(stream_) == 0);
+}
+
+bool File::Noted(bool succeeded) {
+  diskFull_ = !succeeded && FailedForWantOfSpace();
+  return succeeded;
 }
 
 }  // namespace platform

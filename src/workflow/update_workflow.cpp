@@ -6,6 +6,7 @@
 #include "base/text_format.h"
 #include "engine/client_archive_set.h"
 #include "platform/text.h"
+#include "workflow/disk_full_text.h"
 
 namespace {
 
@@ -302,9 +303,14 @@ UpdateWorkflow::StepEnd UpdateWorkflow::RunUpdateStep(const OperationContext& co
     return StepEnd::kStop;
   }
   while (!checked.done()) {
-    Log::Error(u"%s", Text(TextId::kFileError));
+    if (checked.diskFull) {
+      Log::Error(u"%s: %s", Text(TextId::kFileError), DiskFullText(*checked.diskFull));
+    } else {
+      Log::Error(u"%s", Text(TextId::kFileError));
+    }
     window_.ShowCause(checked);
-    if (Ask(Text(TextId::kError), Text(TextId::kFileErrorRetry), kFileRetrySeconds) != kAnswerYes) {
+    if (Ask(Text(TextId::kError), WriteRetryQuestion(Text(TextId::kFileErrorRetry), checked.diskFull),
+            kFileRetrySeconds) != kAnswerYes) {
       failed = true;
       stoppedByServer_ = checked.outcome == CheckResult::Outcome::kDownloadFailed ||
                          checked.outcome == CheckResult::Outcome::kBadPath ||
@@ -392,8 +398,8 @@ void UpdateWorkflow::RunManualUpdate(const OperationContext& context, bool offli
         continue;
       }
     } else if (result.writeFailed()) {
-      window_.ShowCause(result);
-      if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) == kAnswerYes) continue;
+      if (!AskAfterFailedWrite(result, result.shortage())) break;
+      continue;
     }
     break;
   }
@@ -427,9 +433,15 @@ bool UpdateWorkflow::Record(const OperationContext& context, std::optional<int32
     const WriteResult saved = save ? archives_.SaveArchives(context) : WriteResult{};
     if (stored.written() && saved.written()) return true;
     // The engine has logged which archive or file could not be written.
-    window_.ShowCause(stored.written() ? saved : stored);
-    if (Ask(kManualErrorTitle, kManualWriteFailed, kManualRetrySeconds) != kAnswerYes) return false;
+    const WriteResult& failed = stored.written() ? saved : stored;
+    if (!AskAfterFailedWrite(failed, failed.diskFull)) return false;
   }
+}
+
+bool UpdateWorkflow::AskAfterFailedWrite(const FailureCause& cause, const std::optional<DiskShortage>& diskFull) {
+  if (diskFull) Log::Error(u"%s: %s", Text(TextId::kFileError), DiskFullText(*diskFull));
+  window_.ShowCause(cause);
+  return Ask(kManualErrorTitle, WriteRetryQuestion(kManualWriteFailed, diskFull), kManualRetrySeconds) == kAnswerYes;
 }
 
 void UpdateWorkflow::FinishCancel() {

@@ -145,6 +145,9 @@ class UpdateWorkflow {
   // and the version file. When a write fails (a full disk) the user is asked about disk
   // space, and yes tries again. False when it stayed failed: no version is recorded then.
   bool Record(const OperationContext& context, std::optional<int32_t> version, bool save);
+  // After a write into the client failed: shows the cause and asks to retry, saying so when
+  // the disk had no room; true for yes.
+  bool AskAfterFailedWrite(const FailureCause& cause, const std::optional<DiskShortage>& diskFull);
   // "list_" from local to server, or the full list for a check or an unknown local version.
   ListResult FetchList(const OperationContext& context, bool fullCheck, int32_t local, int32_t server);
   void EndOffline(const ApplyResult& result, bool saved);

@@ -26,6 +26,10 @@ TEST_F(ClientArchiveSetTest, BuildsItsPathsBesideTheProgramFolder) {
   EXPECT_EQ(set_->layout().clientVersionFile(), normal(temp_ / "config" / "velkar" / "version.sw"));
   EXPECT_EQ(set_->layout().patcherVersionFile(), normal(temp_ / "config" / "patcher" / "version.sw"));
   EXPECT_EQ(set_->layout().packageFile(), normal(temp_ / "config" / "patcher" / "tempfile.dat"));
+  // Client paths go below the client folder with the platform's separator throughout, as the
+  // log and messages show them.
+  EXPECT_EQ(set_->layout().ArchiveBasePath(u"help\\script"), normal(temp_ / "velkar" / "help" / "script"));
+  EXPECT_EQ(set_->layout().PlainFilePath(u"data\\sub/a.txt"), normal(temp_ / "velkar" / "data" / "sub" / "a.txt"));
   EXPECT_EQ(set_->archives().Find(u"models"), nullptr) << "nothing is opened before OpenArchives";
 }
 
@@ -118,8 +122,12 @@ TEST_F(ClientArchiveSetTest, DamagedArchiveIsRecreatedAndCountsAsVersionZero) {
   ASSERT_TRUE(set_->SaveArchives({}).written());
   set_->CloseArchives();
   WriteWholeFile(temp_ / "velkar" / "sfx.pck", std::string(40, 'x'));
+  WriteWholeFile(temp_ / "velkar" / "help" / "script.pck", std::string(40, 'x'));
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
-  EXPECT_NE(LogText().find("Can't open package: " + (temp_ / "velkar").lexically_normal().string()), std::string::npos);
+  for (const std::filesystem::path& damaged : {temp_ / "velkar" / "sfx", temp_ / "velkar" / "help" / "script"})
+    EXPECT_NE(LogText().find("ERROR: Can't open package: " + damaged.lexically_normal().string() + "\r\n"),
+              std::string::npos)
+        << LogText();
   EXPECT_EQ(set_->ReadLocalVersion(), 0);
 }
 

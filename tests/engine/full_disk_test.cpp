@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/engine_fixture.h"
+#include "engine/server_tree.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "support/client_log.h"
@@ -54,7 +55,7 @@ class FullDiskTest : public ::testing::Test {
   std::string LogText() { return log_.Text(); }
   std::string VersionFile() const { return AsText(ReadWholeFile(root_ / "config" / "velkar" / "version.sw")); }
   std::string BasePath(const char* archive) const {
-    return platform::Utf8FromUtf16(set_->layout().clientFolder()) + "\\" + archive;
+    return (fs::path(set_->layout().clientFolder()) / archive).string();
   }
   // Writes whole pages into a file of its own until the disk takes no more.
   void FillDisk() {
@@ -66,6 +67,28 @@ class FullDiskTest : public ::testing::Test {
     ASSERT_GT(written, 0u) << "the disk was full before the test filled it";
   }
   void FreeDisk() { fs::remove(root_ / "filler"); }
+  // Pads trees to end on a page boundary, so that one more byte in it needs a page.
+  void PadTrees() {
+    TavrinFilePackage* trees = set_->archives().Find(u"trees");
+    const std::string padding(static_cast<std::size_t>(kPage - trees->streamLength() % kPage), 't');
+    ASSERT_EQ(trees->SetFileCompressedData(u"trees\\padding.spt", padding.data(), static_cast<uint32_t>(padding.size()),
+                                           static_cast<uint32_t>(padding.size())),
+              PackageResult::kOk);
+    ASSERT_EQ(trees->streamLength() % kPage, 0u);
+  }
+  // A package off the small disk.
+  std::u16string PutPackage(int32_t from, int32_t to, const std::vector<testsupport::ListedFile>& files) {
+    const fs::path path = logFolder_.path() / "update.cup";
+    testsupport::WriteWholeFile(path, testsupport::PackageBytes(from, to, files));
+    return path.u16string();
+  }
+  // The disk had room for less than a page, and the write named its bytes.
+  static void ExpectShortage(const std::optional<DiskShortage>& shortage, uint64_t needed, const std::string& what) {
+    ASSERT_TRUE(shortage.has_value()) << what << ": no full disk reported";
+    EXPECT_EQ(shortage->neededBytes, needed) << what;
+    ASSERT_TRUE(shortage->freeBytes.has_value()) << what;
+    EXPECT_LT(*shortage->freeBytes, kPage) << what;
+  }
 
   TempFolder logFolder_;
   testsupport::ProcessLog log_;
@@ -90,12 +113,7 @@ TEST_F(FullDiskTest, SaveThatCannotBeWrittenRecordsNoVersionAndNamesTheArchive) 
                                       static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())),
         PackageResult::kOk);
   }
-  TavrinFilePackage* trees = set_->archives().Find(u"trees");
-  const std::string padding(static_cast<std::size_t>(kPage - trees->streamLength() % kPage), 't');
-  ASSERT_EQ(trees->SetFileCompressedData(u"trees\\padding.spt", padding.data(), static_cast<uint32_t>(padding.size()),
-                                         static_cast<uint32_t>(padding.size())),
-            PackageResult::kOk);
-  ASSERT_EQ(trees->streamLength() % kPage, 0u);
+  PadTrees();
   FillDisk();
 
   // The version entry does not fit into trees: the version is not stored.
@@ -153,6 +171,67 @@ TEST_F(FullDiskTest, SaveSucceedsOnceThereIsRoomAgain) {
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   EXPECT_EQ(set_->ReadLocalVersion(), 9);
   EXPECT_EQ(set_->archives().Find(u"models")->index().size(), 201u) << "200 files and the version";
+}
+
+// A write refused for want of space says so, with the bytes it needed and those free, in
+// its result and in its log line; one that fails for another cause does not.
+TEST_F(FullDiskTest, RefusedWritesTellTheBytesNeededAndFree) {
+  MakeSet();
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_TRUE(set_->WriteLocalVersion(3).written());
+  ASSERT_TRUE(set_->SaveArchives({}).written()) << LogText();
+  PadTrees();
+  // Where a plain file is written before it takes its place, made while there is room.
+  fs::create_directories(root_ / "config" / "patcher" / "staging");
+  const std::string plain(64 * 1024, 'p');
+  const std::string archived(48 * 1024, 'a');
+  const std::u16string plainPackage =
+      PutPackage(3, 9, {{.name = u"data\\big.bin", .content = plain, .compress = false}});
+  FillDisk();
+
+  const ApplyResult plainFailed = set_->ApplyPackage({}, plainPackage);
+  EXPECT_EQ(plainFailed.outcome, ApplyResult::Outcome::kFileFailed);
+  ExpectShortage(plainFailed.diskFull, plain.size(), "plain file");
+  const std::string plainPath = (root_ / "velkar" / "data" / "big.bin").string();
+  EXPECT_NE(LogText().find("ERROR: Can't create file " + plainPath + " (disk full: "), std::string::npos) << LogText();
+
+  const std::u16string archivedPackage =
+      PutPackage(3, 9, {{.name = u"models\\big.ski", .content = archived, .compress = false}});
+  const ApplyResult archiveFailed = set_->ApplyPackage({}, archivedPackage);
+  EXPECT_EQ(archiveFailed.outcome, ApplyResult::Outcome::kArchiveFailed);
+  EXPECT_EQ(archiveFailed.archiveResult, PackageResult::kDiskFull);
+  ExpectShortage(archiveFailed.diskFull, archived.size(), "archive entry");
+  EXPECT_NE(LogText().find("ERROR: SetFileCompressedData error (disk full: "), std::string::npos) << LogText();
+
+  // Every record fits, the version does not: that is what the result names, not the records.
+  const ApplyResult versionFailed = set_->ApplyPackage({}, PutPackage(3, 9, {}));
+  EXPECT_EQ(versionFailed.outcome, ApplyResult::Outcome::kVersionFailed);
+  EXPECT_EQ(versionFailed.version.outcome, WriteResult::Outcome::kVersionEntryFailed);
+  EXPECT_EQ(platform::Utf8FromUtf16(versionFailed.version.path), BasePath("trees"));
+  ExpectShortage(versionFailed.shortage(), 1, "version entry");
+  EXPECT_NE(LogText().find("ERROR: Can't store the version in package: " + BasePath("trees") + " (disk full: "),
+            std::string::npos)
+      << LogText();
+
+  // A save: the index of models, with its 200 new entries, needs pages of its own (an archive
+  // before it may be the first to find no room).
+  FreeDisk();
+  TavrinFilePackage* models = set_->archives().Find(u"models");
+  for (int i = 0; i < 200; ++i) {
+    const std::string content = Numbered("model ", i);
+    ASSERT_EQ(
+        models->SetFileCompressedData(Wide(Numbered("models\\m", i, ".ski")), content.data(),
+                                      static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())),
+        PackageResult::kOk);
+  }
+  FillDisk();
+  const WriteResult saved = set_->SaveArchives({});
+  EXPECT_EQ(saved.outcome, WriteResult::Outcome::kArchiveFailed);
+  ASSERT_TRUE(saved.diskFull.has_value());
+  EXPECT_GT(saved.diskFull->neededBytes, saved.diskFull->freeBytes.value_or(0)) << "more than there was room for";
+  EXPECT_NE(LogText().find("ERROR: Can't save package: " + platform::Utf8FromUtf16(saved.path) + " (disk full: "),
+            std::string::npos)
+      << LogText();
 }
 
 }  // namespace

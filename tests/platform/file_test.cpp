@@ -185,6 +185,28 @@ TEST(FileTest, ShortAndEmptyTransfersFail) {
   EXPECT_FALSE(file.Sync());
 }
 
+#ifndef _WIN32
+// /dev/full refuses every write with ENOSPC; a write refused for another cause is no full disk.
+// (A disk that fills up, on Windows too, is in the engine's full-disk tests.)
+TEST(FileTest, WritesRefusedForWantOfSpaceSaySo) {
+  File full;
+  ASSERT_EQ(full.Open(u"/dev/full", FileMode::kReadWrite), 0);
+  const std::string bytes(64 * 1024, 'x');
+  EXPECT_FALSE(full.Write(bytes.data(), bytes.size()));
+  EXPECT_TRUE(full.diskFull());
+  EXPECT_TRUE(full.Write(bytes.data(), 1)) << "held in the buffer";
+  EXPECT_FALSE(full.Flush());
+  EXPECT_TRUE(full.diskFull());
+
+  TempFolder folder;
+  WriteWholeFile(folder / "read.bin", std::string("abc"));
+  File readOnly;
+  ASSERT_EQ(readOnly.Open((folder / "read.bin").u16string(), FileMode::kRead), 0);
+  EXPECT_FALSE(readOnly.Write(bytes.data(), bytes.size()));
+  EXPECT_FALSE(readOnly.diskFull());
+}
+#endif
+
 TEST(FileTest, PositionsAndSizesBeyondFourGiB) {
   TempFolder folder;
   const auto path = folder / "sparse.bin";

@@ -1,6 +1,9 @@
 // What patcher-cli tells its user: errors that name what failed, retries that wait, one
 // language, pipe output with whole steps and downloads, the closing summary and JSON, and
 // the command-line conventions of GNU tools.
+#include <cerrno>
+#include <cstring>
+
 #include "platform/file.h"
 #include "support/child_process.h"
 #include "support/scripted_http_server.h"
@@ -104,6 +107,21 @@ TEST_F(PatcherCliTest, UnattendedRetriesWait) {
     EXPECT_TRUE(words.empty()) << Joined(words) << "\n" << run->out << run->err;
   }
 }
+
+#ifndef _WIN32
+// The system's own words, English, stand apart from the Russian sentence that gives them.
+TEST_F(PatcherCliTest, SystemErrorsStandApartFromTheRussianText) {
+  PrepareClient(5);
+  // A file where the folder of help\script belongs: that archive can be neither opened nor made.
+  std::filesystem::remove_all(temp_ / "velkar" / "help");
+  WriteWholeFile(temp_ / "velkar" / "help", "not a folder");
+  const ChildResult damaged = Run({"--server", Server()});
+  EXPECT_EQ(damaged.exitCode, 4) << damaged.out << damaged.err;
+  EXPECT_NE(damaged.err.find("help/script.pck: архив не открывается (" + std::string(std::strerror(ENOTDIR)) + ")\n"),
+            std::string::npos)
+      << damaged.err;
+}
+#endif
 
 // Statuses are the product's Russian texts, and so is everything the console adds (the
 // count-down and the retries are looked at where they are tested).
@@ -250,6 +268,7 @@ TEST_F(PatcherCliTest, CommandLineFollowsGnuConventions) {
       {{"--yes=1"}, "--yes не принимает значения"},
       {{"--server"}, "--server: нужно значение"},
       {{"--server=127.0.0.1:0"}, "--server: нужен УЗЕЛ"},
+      {{"--server=127.0.0.1/x"}, "--server: нужен УЗЕЛ"},
       {{"apply"}, "apply: нужен ровно один ФАЙЛ"},
       {{"check", "extra"}, "check не принимает аргументов"},
       {{"launch"}, "неизвестная команда launch"},

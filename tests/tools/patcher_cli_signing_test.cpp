@@ -30,7 +30,8 @@ class PatcherCliSigning : public PatcherCliTest {
     tree_->PutText(u"version", std::to_string(release));
     const std::string list = "list_" + std::to_string(release - 5);
     tree_->PutChangeList(release - 5, {{u"models\\a.ski", model}});
-    tree_->PutReleaseManifest(release, expires, {{"version", u"version"}, {list, std::u16string(list.begin(), list.end())}},
+    tree_->PutReleaseManifest(release, expires,
+                              {{"version", u"version"}, {list, std::u16string(list.begin(), list.end())}},
                               signer != nullptr ? &signer->secretKey : nullptr);
   }
   ChildResult RunWithKey(std::vector<std::string> keys = {}) {
@@ -84,7 +85,10 @@ TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
     const char* said;
   } cases[] = {
       {"FileRewrittenWithItsListRecomputed",
-       [&] { tree_->PutChangeList(1, {{u"models\\a.ski", "evil model"}}); }, "не прошёл проверку подписи"},
+       [&] {
+         tree_->PutChangeList(1, {{u"models\\a.ski", "evil model"}});
+       },
+       "не прошёл проверку подписи"},
       {"VersionRaisedOverAnOldList",
        [&] {
          tree_->PutText(u"version", "7");
@@ -118,8 +122,7 @@ TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
       {"OlderThanOneVerifiedBefore",
        [&] { testsupport::WriteWholeFile(temp_ / "config" / "patcher" / "release.sw", std::string("9")); },
        "старше уже проверенного"},
-      {"Unsigned",
-       [&] { std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest.sig"); },
+      {"Unsigned", [&] { std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest.sig"); },
        "нет подписанного описания"},
   };
   for (const auto& c : cases) {
@@ -144,10 +147,10 @@ TEST_F(PatcherCliSigning, ARebuiltPackageIsNeverApplied) {
   const std::string url = "http://127.0.0.1:" + std::to_string(nginx_.port) + "/packs/5-6.cup";
   tree_->Put(u"packs\\5-6.cup", testsupport::PackageBytes(5, 6, {{u"models\\a.ski", genuine_}}));
   tree_->PutText(u"patches\\list", "5 6 " + url + "\n");
-  tree_->PutReleaseManifest(6, Now() + 86400,
-                            {{"version", u"version"}, {"list_1", u"list_1"}, {"patches\\list", u"patches\\list"},
-                             {url, u"packs\\5-6.cup"}},
-                            &key_.secretKey);
+  tree_->PutReleaseManifest(
+      6, Now() + 86400,
+      {{"version", u"version"}, {"list_1", u"list_1"}, {"patches\\list", u"patches\\list"}, {url, u"packs\\5-6.cup"}},
+      &key_.secretKey);
   tree_->Put(u"packs\\5-6.cup", testsupport::PackageBytes(5, 6, {{u"models\\a.ski", "evil model"}}));
   const ChildResult run = RunWithKey();
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;

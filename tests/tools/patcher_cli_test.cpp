@@ -403,6 +403,28 @@ TEST_F(PatcherCliTest, DeclinedOnTheTerminalEndsWithTheDeclinedCode) {
   EXPECT_EQ(ClientFileText("fresh.txt"), "fresh");
 }
 
+// A folder where the version file belongs is named as the cause, not the package's files or the disk.
+TEST_F(PatcherCliTest, VersionFileThatIsAFolderIsNamedAsTheCause) {
+  PrepareClient(5);
+  const std::filesystem::path versionFile = temp_ / "config" / "velkar" / "version.sw";
+  std::filesystem::remove(versionFile);
+  std::filesystem::create_directories(versionFile);
+  // Without its version file the client counts as version 0.
+  WriteWholeFile(temp_ / "p.cup", testsupport::PackageBytes(0, 6, {{u"configs\\c.cfg", "c"}}));
+  const TerminalRun run = RunOnTerminal({"--root", temp_.string(), "apply", (temp_ / "p.cup").string()}, "н\n");
+  ASSERT_TRUE(run.exit) << "patcher-cli did not end: " << run.shown;
+  EXPECT_TRUE(run.answered) << run.shown;
+  EXPECT_EQ(run.exit->exitCode, 1) << run.shown;
+  EXPECT_NE(run.shown.find("patcher-cli: не удалось записать версию клиента в " + versionFile.string() +
+                           ": на месте файла папка"),
+            std::string::npos)
+      << run.shown;
+  EXPECT_EQ(run.shown.find("файлы пакета"), std::string::npos) << run.shown;
+  EXPECT_NE(ProgramLog().find("ERROR: Can't create file " + versionFile.string() + " (a folder is in its place)"),
+            std::string::npos)
+      << ProgramLog();
+}
+
 // Ctrl+C while an update package trickles in: the download stops at once and the
 // program ends as cancelled, with no version recorded.
 TEST_F(PatcherCliTest, InterruptDuringAPackageDownloadEndsItAtOnce) {

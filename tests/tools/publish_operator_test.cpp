@@ -60,6 +60,7 @@ TEST_F(PublishOperator, ArgumentsAreCheckedBeforeAnythingIsWritten) {
       {{"release", At("busy"), At("c2/velkar"), "2"}, "is not empty and no server tree"},
       {{"release", At("new"), At("half/velkar"), "2"}, "is missing"},
       {{"release", At("new"), At("nowhere"), "2"}, "is not a folder"},
+      {{"release", At("new"), At("c2"), "2"}, "is a client root, not its data folder: give "},
   };
   for (const Case& c : cases) {
     const auto before = Snapshot(root_);
@@ -68,6 +69,10 @@ TEST_F(PublishOperator, ArgumentsAreCheckedBeforeAnythingIsWritten) {
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     EXPECT_TRUE(Snapshot(root_) == before) << c.arguments[1] << " " << c.arguments[2] << ": something was written";
   }
+  // The root instead of its velkar folder is one line that names the folder to give.
+  const ChildResult root = Publish({"release", At("new"), At("c2"), "2"});
+  EXPECT_EQ(root.err, "publish: " + At("c2") + " is a client root, not its data folder: give " +
+                          U8String(PathOf("c2") / "velkar") + ", the folder that holds the archives\n");
   EXPECT_FALSE(fs::exists(PathOf("c2/velkar/.publish-lock")));
   EXPECT_FALSE(fs::exists(PathOf("new")));
 }

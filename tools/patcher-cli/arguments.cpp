@@ -1,7 +1,9 @@
 #include "arguments.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "net/update_server_address.h"
 #include "platform/text.h"
 
 const char kHelpText[] =
@@ -23,7 +25,8 @@ const char kHelpText[] =
     "                        папки patcher)\n"
     "  --server УЗЕЛ[:ПОРТ]  сервер обновлений; по умолчанию встроенный адрес. Порт нужен\n"
     "                        для проверок на своём сервере: patcher.exe всегда работает со\n"
-    "                        встроенным адресом и портом 80\n"
+    "                        встроенным адресом и портом 80. Адрес IPv6 пишется в квадратных\n"
+    "                        скобках: [::1]:8080\n"
     "  --release-key КЛЮЧ    открытый ключ подписи выпусков (64 шестнадцатеричные цифры, до\n"
     "                        двух раз) вместо встроенных: с ним клиент ставит только то, что\n"
     "                        подписано этим ключом, и проверяет каждый список и пакет\n"
@@ -70,21 +73,11 @@ bool Fail(std::string* error, std::string reason) {
 }
 
 bool ParseServer(const std::u16string& text, CliOptions* options) {
-  const std::size_t colon = text.rfind(u':');
-  options->serverHost = text.substr(0, colon);
-  options->port = 80;
-  if (colon != std::u16string::npos) {
-    const std::u16string digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5) return false;
-    uint32_t port = 0;
-    for (char16_t c : digits) {
-      if (c < u'0' || c > u'9') return false;
-      port = port * 10 + static_cast<uint32_t>(c - u'0');
-    }
-    if (port == 0 || port > 65535) return false;
-    options->port = static_cast<uint16_t>(port);
-  }
-  return !options->serverHost.empty();
+  const std::optional<UpdateServerAddress> address = ParseServerAddress(text);
+  if (!address) return false;
+  options->serverHost = address->host;
+  options->port = address->port;
+  return true;
 }
 
 // Options that take a value, and flags.
@@ -106,7 +99,11 @@ bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* o
     if (value.empty()) return Fail(error, "--root: нужна папка");
     options->root = value;
   } else if (name == u"server") {
-    if (!ParseServer(value, options)) return Fail(error, "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535");
+    if (!ParseServer(value, options))
+      return Fail(error,
+                  "--server: нужен УЗЕЛ или УЗЕЛ:ПОРТ с портом от 1 до 65535, без схемы и пути (адрес IPv6 "
+                  "в квадратных скобках: [::1]:80), а не «" +
+                      platform::Utf8FromUtf16(value) + "»");
   } else if (name == u"release-key") {
     const bool hex = value.size() == 64 && std::all_of(value.begin(), value.end(), [](char16_t c) {
                        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');

@@ -62,7 +62,7 @@ bool FindClientRoot(const std::u16string& given, std::u16string* root, std::stri
   }
   const fs::path working = fs::current_path(failure);
   if (failure) {
-    *error = "рабочая папка недоступна: " + failure.message();
+    *error = "рабочая папка недоступна (" + failure.message() + ")";
     return false;
   }
   for (const fs::path& candidate : {working, working.parent_path()}) {

@@ -6,6 +6,7 @@
 
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "workflow/disk_full_text.h"
 #include "workflow/string_table.h"
 #include "workflow/workflow_window.h"
 
@@ -27,7 +28,13 @@ bool ReadLine(std::string& line) {
 // Questions whose yes means "try the failed step again".
 bool IsRetry(std::u16string_view secondLine) {
   return secondLine == Text(TextId::kServerErrorRetry) || secondLine == Text(TextId::kListErrorRetry) ||
-         secondLine == Text(TextId::kFileErrorRetry) || secondLine == kManualWriteFailed;
+         secondLine == Text(TextId::kFileErrorRetry) || secondLine == kManualWriteFailed ||
+         IsDiskFullQuestion(secondLine);
+}
+
+// What the yes answers are counted under: a full disk is one question, whatever bytes it names.
+std::u16string_view CountedAs(std::u16string_view secondLine) {
+  return IsDiskFullQuestion(secondLine) ? std::u16string_view(u"на диске нет места") : secondLine;
 }
 
 }  // namespace
@@ -89,7 +96,7 @@ int ConsoleQuestions::Ask(std::u16string_view firstLine, std::u16string_view sec
 
 int ConsoleQuestions::AnsweredYes(std::u16string_view secondLine) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = yesCount_.find(secondLine);
+  const auto found = yesCount_.find(CountedAs(secondLine));
   return found == yesCount_.end() ? 0 : found->second;
 }
 
@@ -108,7 +115,7 @@ int ConsoleQuestions::UnattendedYes(std::u16string_view secondLine, int pauseSec
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++yesCount_[std::u16string(secondLine)];
+    ++yesCount_[std::u16string(CountedAs(secondLine))];
   }
   Print("  -> да\n");
   return kAnswerYes;

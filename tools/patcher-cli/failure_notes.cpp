@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <type_traits>
 #include <variant>
 
 #include "platform/text.h"
+#include "workflow/disk_full_text.h"
 
 std::string DisplayPath(std::u16string_view path) {
   std::u16string slashed(path);
@@ -59,22 +61,33 @@ std::string ArchiveCause(const ArchiveFailure& failure) {
       return "архив занят другой программой или защищён от записи";
     case ENOENT:
       return "архива нет, и создать его не удалось (папка защищена от записи?)";
+    case ENOSPC:
+      return "архив не открывается, и создать его заново не удалось: на диске нет места";
+    case EROFS:
+      return "диск защищён от записи";
     default:
-      return std::strerror(failure.fileError);
+      // The system's words are English: set apart from the sentence.
+      return std::string("архив не открывается (") + std::strerror(failure.fileError) + ")";
   }
+}
+
+// ": на диске нет места (свободно ..., нужно ...)" when the disk had no room, else `otherwise`.
+std::string NoRoomOr(const std::optional<DiskShortage>& diskFull, std::string otherwise) {
+  if (!diskFull) return otherwise;
+  return ": " + platform::Utf8FromUtf16(DiskFullText(*diskFull));
 }
 
 }  // namespace
 
 std::string FailureNotes::Server() const {
-  return "сервер обновлений " + Utf8(server_.host) + ":" + std::to_string(server_.port);
+  return "сервер обновлений " + Utf8(AddressText(server_));
 }
 
 std::string FailureNotes::RequestCause(const FailedRequest& request) const {
   const std::string cause = CauseText(request.failure, request.status);
   if (cause.empty()) return {};
   // A package on a host of its own names that host.
-  if (request.host != server_.host) return Utf8(request.host) + ":" + std::to_string(request.port) + ": " + cause;
+  if (request.host != server_.host) return Utf8(AddressText({request.host, request.port})) + ": " + cause;
   return cause;
 }
 
@@ -186,10 +199,12 @@ std::string FailureNotes::Files(const CheckResult& checked) const {
     case CheckResult::Outcome::kArchiveFailed:
       if (checked.archiveResult == PackageResult::kNotOpen)
         return file + ": архив " + Utf8(checked.archive) + " не открыт";
-      return file + ": архив " + Utf8(checked.archive) + " не принял его (" + PackageResultText(checked.archiveResult) +
-             "; нет места на диске?)";
+      return file + ": архив " + Utf8(checked.archive) + " не принял его" +
+             NoRoomOr(checked.diskFull,
+                      " (" + std::string(PackageResultText(checked.archiveResult)) + "; нет места на диске?)");
     case CheckResult::Outcome::kFileFailed:
-      return file + ": не удалось записать " + DisplayPath(checked.file) + " (нет места или прав на запись?)";
+      return file + ": не удалось записать " + DisplayPath(checked.file) +
+             NoRoomOr(checked.diskFull, " (нет места или прав на запись?)");
     case CheckResult::Outcome::kBadPath:
       return file + ": такое имя в списке файлов недопустимо (ведёт за пределы папки клиента)";
     case CheckResult::Outcome::kConflict:
@@ -215,10 +230,12 @@ std::string FailureNotes::Package(const ApplyResult& applied) const {
              std::to_string(applied.clientVersion) + "; пакет не применён";
     case ApplyResult::Outcome::kArchiveFailed:
       return "не удалось записать файлы пакета в архив " + DisplayPath(applied.archive) +
-             " (нет места на диске?); подробности в log.txt";
+             NoRoomOr(applied.diskFull, " (нет места на диске?); подробности в log.txt");
     case ApplyResult::Outcome::kFileFailed:
       return "не удалось записать файл пакета " + DisplayPath(applied.file) +
-             " (нет места или прав на запись?); подробности в log.txt";
+             NoRoomOr(applied.diskFull, " (нет места или прав на запись?); подробности в log.txt");
+    case ApplyResult::Outcome::kVersionFailed:
+      return Write(applied.version);
     case ApplyResult::Outcome::kApplied:
     case ApplyResult::Outcome::kCancelled:
       break;
@@ -227,7 +244,19 @@ std::string FailureNotes::Package(const ApplyResult& applied) const {
 }
 
 std::string FailureNotes::Write(const WriteResult& written) const {
-  if (written.outcome == WriteResult::Outcome::kVersionFileFailed)
-    return "не удалось записать версию клиента в " + DisplayPath(written.path) + " (нет места или прав на запись?)";
-  return "не удалось сохранить архив " + DisplayPath(written.path) + " (нет места на диске?); подробности в log.txt";
+  const std::string path = DisplayPath(written.path);
+  switch (written.outcome) {
+    case WriteResult::Outcome::kVersionFileFailed:
+      if (written.folderInPlace) return "не удалось записать версию клиента в " + path + ": на месте файла папка";
+      return "не удалось записать версию клиента в " + path +
+             NoRoomOr(written.diskFull, " (нет места или прав на запись?)");
+    case WriteResult::Outcome::kVersionEntryFailed:
+      return "не удалось записать версию клиента в архив " + path +
+             NoRoomOr(written.diskFull, " (нет места на диске?); подробности в log.txt");
+    case WriteResult::Outcome::kArchiveFailed:
+    case WriteResult::Outcome::kWritten:
+      break;
+  }
+  return "не удалось сохранить архив " + path +
+         NoRoomOr(written.diskFull, " (нет места на диске?); подробности в log.txt");
 }

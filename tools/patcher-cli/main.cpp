@@ -232,10 +232,11 @@ int main(int argc, char** argv) {
     return RunProgram(options);
   } catch (const std::exception& failure) {
     Log::Error(u"patcher-cli failed: %s", platform::Utf16FromUtf8(failure.what()));
-    Error(failure.what());
+    // The system's words are English: set apart from the Russian.
+    Error(std::string("сбой программы (") + failure.what() + ")");
   } catch (...) {
     Log::Error(u"patcher-cli failed");
-    Error("failed");
+    Error("сбой программы");
   }
   return kExitServerError;
 }

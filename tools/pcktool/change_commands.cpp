@@ -5,6 +5,7 @@
 
 #include "archive_access.h"
 #include "commands.h"
+#include "common/entry_path.h"
 #include "local_files.h"
 #include "report.h"
 
@@ -15,6 +16,13 @@ int RunAdd(const std::u16string& archiveArgument, const std::u16string& fullName
   const std::size_t separator = fullName.find(u'\\');
   if (separator == 0 || separator == std::u16string::npos || separator + 1 == fullName.size()) {
     ReportError("the full name must be ARCHIVENAME\\PATH, got " + Utf8(fullName));
+    return kFailedExit;
+  }
+  // An entry that extract would refuse could never be taken out again.
+  std::vector<std::u16string> components;
+  std::string reason;
+  if (!SplitEntryPath(fullName, &components, &reason)) {
+    ReportError("refused full name " + Utf8(fullName) + ": " + reason);
     return kFailedExit;
   }
   ArchiveLocation location;

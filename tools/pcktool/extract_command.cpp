@@ -77,8 +77,8 @@ int RunExtract(const std::u16string& archiveArgument, const std::u16string& fold
     }
     std::filesystem::path target = root;
     for (const std::u16string& component : components) target /= std::filesystem::path(component);
+    // Counted, not named: a second run over a whole client keeps thousands.
     if (noOverwrite && std::filesystem::exists(target, error)) {
-      ReportNote("kept " + Utf8(target.u16string()) + ": it is there already (--no-overwrite)");
       ++kept;
       continue;
     }
@@ -101,7 +101,7 @@ int RunExtract(const std::u16string& archiveArgument, const std::u16string& fold
     }
   }
   std::printf("%s: %zu of %zu entries extracted", Utf8(location.pckPath()).c_str(), written, entries.size());
-  if (kept > 0) std::printf(", %zu kept", kept);
+  if (kept > 0) std::printf(", %zu kept as they were (there already, --no-overwrite)", kept);
   std::printf("\n");
   return good && std::fflush(stdout) == 0 ? 0 : kFailedExit;
 }

@@ -49,5 +49,8 @@ bool WriteFileAtomically(const fs::path& path, const void* data, std::size_t siz
 }
 
 std::string PathText(const fs::path& path) {
-  return platform::Utf8FromUtf16(path.u16string());
+  // A folder typed with "/" on Windows, and the names joined to it with "\", read as one style.
+  fs::path shown = path;
+  shown.make_preferred();
+  return platform::Utf8FromUtf16(shown.u16string());
 }

@@ -24,4 +24,5 @@ inline bool WriteFileAtomically(const std::filesystem::path& path, const std::ve
   return WriteFileAtomically(path, bytes.data(), bytes.size(), why);
 }
 
+// The path for messages, in the platform's separator throughout.
 std::string PathText(const std::filesystem::path& path);

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,13 +75,23 @@ bool File::Tell(uint64_t* position) {
 }
 
 bool File::SetSize(uint64_t size) {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0);
 }
 
 bool File::Sync() {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::fsync(::fileno(stream_)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::fsync(::fileno(stream_)) == 0);
+}
+
+bool File::FailedForWantOfSpace() const {
+  return errno == ENOSPC || errno == EDQUOT;
+}
+
+std::optional<uint64_t> AvailableDiskSpace(const std::u16string& folder) {
+  struct statvfs volume {};
+  if (::statvfs(NativePath(folder).c_str(), &volume) != 0) return std::nullopt;
+  return static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 bool MakeDirectories(const std::u16string& path) {

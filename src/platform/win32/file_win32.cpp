@@ -131,14 +131,40 @@ bool File::Tell(uint64_t* position) {
 }
 
 bool File::SetSize(uint64_t size) {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
-  return ::_chsize_s(::_fileno(stream_), static_cast<__int64>(size)) == 0;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
+  return Noted(::_chsize_s(::_fileno(stream_), static_cast<__int64>(size)) == 0);
 }
 
 bool File::Sync() {
-  if (stream_ == nullptr || std::fflush(stream_) != 0) return false;
+  if (stream_ == nullptr || !Noted(std::fflush(stream_) == 0)) return false;
   // _commit calls FlushFileBuffers.
-  return ::_commit(::_fileno(stream_)) == 0;
+  return Noted(::_commit(::_fileno(stream_)) == 0);
+}
+
+bool File::FailedForWantOfSpace() const {
+  // The C runtime maps ERROR_DISK_FULL to ENOSPC, but not ERROR_HANDLE_DISK_FULL.
+  const DWORD error = ::GetLastError();
+  if (errno == ENOSPC || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return true;
+  // A write cut short by a full disk may fail with no error of its own (Wine's C runtime
+  // after a short write): then the file's volume, with no byte left, tells.
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream_)));
+  wchar_t path[MAX_PATH * 4];
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, path, MAX_PATH * 4, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= MAX_PATH * 4) return false;
+  std::u16string folder(reinterpret_cast<const char16_t*>(path), length);
+  // "\\?\C:\..." as a plain drive path, the form every volume call takes.
+  if (folder.rfind(u"\\\\?\\", 0) == 0 && folder.size() > 6 && folder[5] == u':') folder.erase(0, 4);
+  const std::size_t slash = folder.find_last_of(u"\\/");
+  if (slash == std::u16string::npos) return false;
+  folder.resize(slash + 1);
+  const std::optional<uint64_t> available = AvailableDiskSpace(folder);
+  return available && *available == 0;
+}
+
+std::optional<uint64_t> AvailableDiskSpace(const std::u16string& folder) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(Wide(folder), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
 }
 
 bool MakeDirectories(const std::u16string& path) {
