@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The README's operator section, run as an operator would from a fresh folder: every sh block of
 # "Running an update server (operators)", in order and as written, but for what cannot be the
-# same on a test machine: the paths (/srv, /tmp, /etc/nginx, build/native) move into a folder
-# of the run's own, "sudo" goes, the server listens on a free loopback port instead of port 80
-# of updates.example.com, and nginx is a private instance with a main configuration like
-# Debian's (it reads every site in etc/nginx/sites-enabled). Fails when a command fails, or
-# when the client of release 1 did not end at release 2.
+# same on a test machine: the paths (/srv, /tmp, /etc/nginx, build/native, the home folder ~/)
+# move into a folder of the run's own, "sudo" goes, the server listens on a free loopback port
+# instead of port 80 of updates.example.com, and nginx is a private instance with a main
+# configuration like Debian's (it reads every site in etc/nginx/sites-enabled). Fails when a
+# command fails, or when the client of release 1 did not end at release 2.
 #
 #   readme_walkthrough.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -38,7 +38,7 @@ commands=$(awk '
   in_section && in_block { print }
 ' "$readme")
 [ -n "$commands" ] || fail "no sh block in the operator section of $readme"
-for expected in " release " "nginx -s reload" "patcher-cli"; do
+for expected in " release " "nginx -s reload" "patcher-cli" " keygen " "--release-key"; do
   grep -q -- "$expected" <<<"$commands" || fail "the operator section no longer shows \"$expected\""
 done
 
@@ -54,7 +54,8 @@ done
 [ -n "$port" ] || fail "no free port"
 
 # nginx as installed, but private: the main configuration includes the sites, none yet.
-mkdir -p "$work/etc/nginx/snippets" "$work/etc/nginx/sites-enabled" "$prefix/temp" "$work/run" "$work/tmp" "$work/srv"
+mkdir -p "$work/etc/nginx/snippets" "$work/etc/nginx/sites-enabled" "$prefix/temp" "$work/run" "$work/tmp" "$work/srv" \
+  "$work/home"
 cat >"$conf" <<CONF
 $(private_nginx_main "$prefix" 64)
 http {
@@ -75,6 +76,7 @@ script=$work/walkthrough.sh
       -e "s#build/native/#$build_dir/#g" \
       -e "s#tools/publish/nginx/#$source_dir/tools/publish/nginx/#g" \
       -e "s#/etc/nginx/#$work/etc/nginx/#g" \
+      -e "s#~/#$work/home/#g" \
       -e "s#sudo ##g" \
       -e "s#updates\.example\.com:80#127.0.0.1:$port#g" \
       -e "s#updates\.example\.com#127.0.0.1#g" \
