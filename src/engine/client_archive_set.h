@@ -57,6 +57,11 @@ class ClientArchiveSet {
   ApplyResult ApplyPackage(const OperationContext& context, const std::u16string& path,
                            std::optional<int32_t> expectedTarget = std::nullopt);
 
+  // With release keys, a package picked from disk held against the server's signed manifest.
+  ServerProtocol::PackageCheck CheckPackageFile(const OperationContext& context, const std::u16string& path) {
+    return server_.CheckPackageFile(context, path);
+  }
+
   // Raised while a file check, a package download or a package application runs.
   bool busy() const { return busy_.raised(); }
   void WaitUntilIdle() const { busy_.WaitUntilLowered(); }

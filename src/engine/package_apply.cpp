@@ -144,6 +144,8 @@ const char16_t* ApplyOutcomeText(ApplyResult::Outcome outcome) {
       return u"a file could not be written";
     case ApplyResult::Outcome::kVersionFailed:
       return u"the client version could not be stored";
+    case ApplyResult::Outcome::kUnverified:
+      return u"the package is named by no signed release";
   }
   return u"?";
 }

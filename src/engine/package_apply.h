@@ -28,6 +28,8 @@ struct ApplyResult {
     kArchiveFailed,  // an archive is not open, or refused the data
     kFileFailed,     // a plain file could not be written
     kVersionFailed,  // every record applied, but the target version could not be stored
+    kUnverified,     // with release keys: a package from disk that no signed release names, or one
+                     // that could not be checked and was not taken unchecked
   };
   Outcome outcome = Outcome::kApplied;
   // The package file.

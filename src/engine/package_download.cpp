@@ -12,26 +12,6 @@
 
 namespace {
 
-// The length and SHA-256 of a whole file; false when it cannot be read.
-bool FileDigest(const std::u16string& path, uint64_t* length, Sha256Digest* digest) {
-  platform::File file;
-  uint64_t size = 0;
-  if (file.Open(path, platform::FileMode::kRead) != 0 || !file.Seek(0, platform::SeekOrigin::kEnd) ||
-      !file.Tell(&size) || !file.Seek(0, platform::SeekOrigin::kStart))
-    return false;
-  Sha256Stream stream;
-  std::vector<uint8_t> piece(1u << 20);
-  for (uint64_t done = 0; done < size;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), size - done));
-    if (!file.Read(piece.data(), n)) return false;
-    stream.Add(piece.data(), n);
-    done += n;
-  }
-  *length = size;
-  *digest = stream.Finish();
-  return true;
-}
-
 uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
   const uint64_t mebibytes = (bytes + (roundUp ? (1u << 20) - 1 : 0)) >> 20;
   return static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX));
@@ -84,7 +64,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
     uint64_t length = 0;
     Sha256Digest digest{};
     const std::u16string& url = choice.url;
-    if (!FileDigest(packageFile, &length, &digest) ||
+    if (!FileSha256(packageFile, &length, &digest) ||
         !server.verifier().Matches(std::string(url.begin(), url.end()), length, digest)) {
       Log::Error(u"Update package %s: %s", url, VerifyFailureText(VerifyFailure::kMismatch));
       platform::File emptied;

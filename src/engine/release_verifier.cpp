@@ -1,9 +1,11 @@
 #include "engine/release_verifier.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/log.h"
 #include "base/number_file.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -33,6 +35,25 @@ std::optional<std::vector<PublicKey>> ReleaseKeysOfText(std::string_view text) {
 std::vector<PublicKey> BuiltInReleaseKeys() {
   static const std::optional<std::vector<PublicKey>> keys = ReleaseKeysOfText(SOLMERE_RELEASE_KEY);
   return keys.value_or(std::vector<PublicKey>{});
+}
+
+bool FileSha256(const std::u16string& path, uint64_t* length, Sha256Digest* digest) {
+  platform::File file;
+  uint64_t size = 0;
+  if (file.Open(path, platform::FileMode::kRead) != 0 || !file.Seek(0, platform::SeekOrigin::kEnd) ||
+      !file.Tell(&size) || !file.Seek(0, platform::SeekOrigin::kStart))
+    return false;
+  Sha256Stream stream;
+  std::vector<uint8_t> piece(1u << 20);
+  for (uint64_t done = 0; done < size;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), size - done));
+    if (!file.Read(piece.data(), n)) return false;
+    stream.Add(piece.data(), n);
+    done += n;
+  }
+  *length = size;
+  *digest = stream.Finish();
+  return true;
 }
 
 std::u16string VerifyFailureText(VerifyFailure failure) {
@@ -95,6 +116,13 @@ bool ReleaseVerifier::Matches(std::string_view name, uint64_t length, const Sha2
   if (!manifest_) return false;
   const ManifestResource* resource = manifest_->Find(name);
   return resource != nullptr && resource->length == length && resource->digest == digest;
+}
+
+bool ReleaseVerifier::Lists(uint64_t length, const Sha256Digest& digest) const {
+  if (!manifest_) return false;
+  for (const ManifestResource& resource : manifest_->resources)
+    if (resource.length == length && resource.digest == digest) return true;
+  return false;
 }
 
 void ReleaseVerifier::RecordVerified() const {

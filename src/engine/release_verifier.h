@@ -37,6 +37,9 @@ enum class VerifyFailure {
 // English words for log lines.
 std::u16string VerifyFailureText(VerifyFailure failure);
 
+// The length and SHA-256 of a whole file; false when it cannot be read.
+bool FileSha256(const std::u16string& path, uint64_t* length, Sha256Digest* digest);
+
 class ReleaseVerifier {
  public:
   // `verifiedFile` keeps the highest release verified.
@@ -55,6 +58,8 @@ class ReleaseVerifier {
   // Whether `bytes` are the resource `name` of the held manifest.
   bool Matches(std::string_view name, const std::vector<uint8_t>& bytes) const;
   bool Matches(std::string_view name, uint64_t length, const Sha256Digest& digest) const;
+  // Whether some resource of the held manifest has exactly this length and digest.
+  bool Lists(uint64_t length, const Sha256Digest& digest) const;
   // The release of the held manifest; 0 when none is held.
   int32_t release() const { return manifest_ ? manifest_->release : 0; }
   // Keeps the held release as the lowest one taken from now on.

@@ -198,6 +198,25 @@ PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, in
   return choice;
 }
 
+ServerProtocol::PackageCheck ServerProtocol::CheckPackageFile(const OperationContext& context,
+                                                              const std::u16string& path) {
+  if (!verifier_.enabled()) return PackageCheck::kNotChecked;
+  FailedRequest request;
+  const VerifyFailure failure = verifier_.Load(client_, context, &request);
+  if (failure != VerifyFailure::kNone) {
+    Log::Error(u"Update package %s not verified: %s", path, VerifyFailureText(failure));
+    return PackageCheck::kNoManifest;
+  }
+  uint64_t length = 0;
+  Sha256Digest digest{};
+  if (FileSha256(path, &length, &digest) && verifier_.Lists(length, digest)) {
+    Log::Info(u"Update package %s verified by release %d", path, verifier_.release());
+    return PackageCheck::kVerified;
+  }
+  Log::Error(u"Update package %s is named by no signed release", path);
+  return PackageCheck::kNotListed;
+}
+
 int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
   // Asked for at start-up, before the server's version: the manifest comes first then.
   if (verifier_.enabled() && verifier_.release() == 0) {

@@ -99,6 +99,14 @@ class ServerProtocol {
   // "fulllist" into `table`; the version stored in it must be the server's.
   ListResult GetFullList(const OperationContext& context, int32_t serverVersion, FileTable* table);
   PatchChoice FindPatchPackage(const OperationContext& context, int32_t clientVersion, int32_t serverVersion);
+  // A package picked from disk, held against the server's signed release manifest.
+  enum class PackageCheck {
+    kNotChecked,  // no release keys: nothing is checked
+    kVerified,    // the signed manifest names exactly this file
+    kNotListed,   // the signed manifest came and does not name it
+    kNoManifest,  // no signed manifest could be had or verified
+  };
+  PackageCheck CheckPackageFile(const OperationContext& context, const std::u16string& path);
   // The updater version the server expects: 0 for an empty resource, -1 (logged) when the
   // fetch failed or delivered fewer bytes than announced.
   int32_t FetchPatcherVersion(const OperationContext& context);

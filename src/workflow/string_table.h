@@ -24,6 +24,13 @@ inline constexpr std::u16string_view kManualNotNewer =
     u"Файл обновления не ведёт к более новой версии клиента.\nВыбрать другой файл?";
 // A release that did not pass the check of its signature (retried as a server error is).
 inline constexpr std::u16string_view kUnverifiedRetry = u"Обновление не прошло проверку подписи.\nПовторить попытку?";
+// A package from disk with release keys: one no signed release names, and one that could not
+// be checked because the server's signed manifest could not be had.
+inline constexpr std::u16string_view kManualNotSigned =
+    u"Файл обновления не прошёл проверку подписи: его нет ни в одном подписанном выпуске.\nВыбрать другой файл?";
+inline constexpr std::u16string_view kManualUnchecked =
+    u"Подпись файла обновления проверить не удалось: подписанное описание выпуска недоступно.\nПрименить файл без "
+    u"проверки?";
 // A link inside the client folder on the way to a file the updater writes (%s: the link).
 inline constexpr std::u16string_view kLinkInClientFolder =
     u"В папке клиента есть ссылка:\n%s\n\nПрограмма обновления не пишет через ссылки. Уберите ссылку и запустите "

@@ -382,6 +382,25 @@ void UpdateWorkflow::RunManualUpdate(const OperationContext& context, bool offli
     Show(ButtonSet::kWorking);
     SetStatus(TextId::kUpdatingClient);
     SetStep(TextId::kUpdatingFiles);
+    const ServerProtocol::PackageCheck check = archives_.CheckPackageFile(context, path);
+    if (context.cancelled()) {
+      FinishCancel();
+      return;
+    }
+    if (check == ServerProtocol::PackageCheck::kNotListed ||
+        (check == ServerProtocol::PackageCheck::kNoManifest &&
+         Ask(kManualErrorTitle, kManualUnchecked, 0) != kAnswerYes)) {
+      result = ApplyResult{};
+      result.outcome = ApplyResult::Outcome::kUnverified;
+      result.package = path;
+      window_.ShowCause(result);
+      if (check == ServerProtocol::PackageCheck::kNotListed && window_.CanChooseFiles() &&
+          Ask(kManualErrorTitle, kManualNotSigned, 0) == kAnswerYes && window_.ChooseManualPackage(path)) {
+        SetManualPackagePath(path);
+        continue;
+      }
+      break;
+    }
     result = archives_.ApplyPackage(context, path);
     if (context.cancelled()) {
       FinishCancel();

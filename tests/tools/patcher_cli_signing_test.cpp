@@ -160,5 +160,44 @@ TEST_F(PatcherCliSigning, ARebuiltPackageIsNeverApplied) {
       << ProgramLog();
 }
 
+// A package picked from disk: taken when the server's signed manifest names it, refused when it
+// does not, and taken unchecked only when asked to (--yes) when no signed manifest can be had.
+TEST_F(PatcherCliSigning, APackageFromDiskIsCheckedAgainstTheSignedRelease) {
+  const std::filesystem::path package = temp_ / "pkg.cup";
+  const std::vector<uint8_t> genuine = testsupport::PackageBytes(5, 6, {{u"models\\a.ski", genuine_}});
+  const struct {
+    const char* name;
+    bool named;
+    bool serverUp;
+    bool yes;
+    int exitCode;
+  } cases[] = {
+      {"NamedBySignedRelease", true, true, false, 0},
+      {"NamedByNone", false, true, true, 1},
+      {"NoManifestNotAsked", true, false, false, 1},
+      {"NoManifestTakenWithYes", true, false, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree_->Clear();
+    std::filesystem::remove(temp_ / "config" / "patcher" / "release.sw");
+    PrepareClient(5, {{u"models\\a.ski", "old model"}});
+    PublishRelease(6, genuine_, &key_, Now() + 86400);
+    tree_->Put(u"packs\\5-6.cup", c.named ? genuine : testsupport::PackageBytes(5, 6, {{u"models\\a.ski", "other"}}));
+    tree_->PutReleaseManifest(6, Now() + 86400,
+                              {{"version", u"version"}, {"list_1", u"list_1"}, {"http://x/5-6.cup", u"packs\\5-6.cup"}},
+                              &key_.secretKey);
+    testsupport::WriteWholeFile(package, genuine);
+    std::vector<std::string> arguments = {"apply",         package.string(),
+                                          "--server",      c.serverUp ? Server() : "127.0.0.1:1",
+                                          "--release-key", Hex(key_.publicKey)};
+    if (c.yes) arguments.push_back("--yes");
+    const ChildResult run = Run(arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+    EXPECT_EQ(VersionOnDisk(), c.exitCode == 0 ? 6 : 5);
+    EXPECT_EQ(Archived(u"models\\a.ski"), c.exitCode == 0 ? genuine_ : "old model");
+  }
+}
+
 }  // namespace
 }  // namespace patcher_cli_test

@@ -236,6 +236,8 @@ std::string FailureNotes::Package(const ApplyResult& applied) const {
              NoRoomOr(applied.diskFull, " (нет места или прав на запись?); подробности в log.txt");
     case ApplyResult::Outcome::kVersionFailed:
       return Write(applied.version);
+    case ApplyResult::Outcome::kUnverified:
+      return "пакет " + package + " не проверен: его не называет ни один подписанный выпуск сервера";
     case ApplyResult::Outcome::kApplied:
     case ApplyResult::Outcome::kCancelled:
       break;
