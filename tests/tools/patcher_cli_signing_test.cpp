@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 #include "formats/release_manifest.h"
 #include "formats/release_signature.h"
@@ -40,7 +41,25 @@ class PatcherCliSigning : public PatcherCliTest {
     for (const std::string& key : keys) arguments.insert(arguments.end(), {"--release-key", key});
     return Run(arguments);
   }
-  void ExpectClientUntouched(const ChildResult& run) {
+  // Every file of the client (its archives, plain files and version file) with its bytes; the
+  // updater's own state in config/patcher (its lock, the release it verified) aside.
+  std::map<std::string, std::string> ClientBytes() const {
+    std::map<std::string, std::string> files;
+    for (const char* folder : {"velkar", "config/velkar"}) {
+      if (!std::filesystem::exists(temp_ / folder)) continue;
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(temp_ / folder))
+        if (entry.is_regular_file())
+          files[entry.path().lexically_relative(temp_).generic_string()] = ReadFileText(entry.path());
+    }
+    return files;
+  }
+  void ExpectClientUntouched(const ChildResult& run, const std::map<std::string, std::string>& before) {
+    const std::map<std::string, std::string> after = ClientBytes();
+    for (const auto& [name, bytes] : after) {
+      const auto found = before.find(name);
+      EXPECT_TRUE(found != before.end() && found->second == bytes) << name << " changed or came\n" << run.out;
+    }
+    for (const auto& [name, bytes] : before) EXPECT_EQ(after.count(name), 1u) << name << " went";
     EXPECT_EQ(VersionOnDisk(), 5) << run.out << run.err;
     EXPECT_EQ(Archived(u"models\\a.ski"), "old model");
   }
@@ -132,10 +151,11 @@ TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
     PrepareClient(5, {{u"models\\a.ski", "old model"}});
     PublishRelease(6, genuine_, &key_, Now() + 86400);
     c.tamper();
+    const std::map<std::string, std::string> before = ClientBytes();
     const ChildResult run = RunWithKey();
     EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
     EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
-    ExpectClientUntouched(run);
+    ExpectClientUntouched(run, before);
   }
 }
 
