@@ -24,7 +24,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get update -qq >&2
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
@@ -38,10 +38,14 @@ for arch in x86_64 i686; do
   done
 done
 
-# Debian's source packages: deb-src in the package sources, once.
-enable_sources() {
-  local sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+# Commands that write outside the home folder: through sudo unless this is root.
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+
+# fetch_source PACKAGE MARKER: Debian's source package unpacked into a new temporary folder
+# (printed on stdout, for the caller to remove), its tree being where MARKER lies. deb-src is
+# added to the package sources once.
+fetch_source() {
   if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/solmere-deb-src.sources >/dev/null <<'SOURCES'
 Types: deb-src
@@ -50,31 +54,34 @@ Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    "${sudo_cmd[@]}" apt-get update -qq
   fi
+  "${sudo_cmd[@]}" apt-get update -qq >&2
+  local work
+  work=$(mktemp -d)
+  # _apt cannot write into a private temporary folder; the download then runs as the caller.
+  chmod 755 "$work"
+  (cd "$work" && "${sudo_cmd[@]}" apt-get source -qq "$1" >/dev/null 2>&1)
+  if [ -z "$(find "$work" -mindepth 2 -maxdepth 2 -name "$2" -print -quit)" ]; then
+    echo "setup.sh: apt-get source $1 gave no $2" >&2
+    exit 1
+  fi
+  echo "$work"
+}
+
+# The unpacked tree of a source package fetch_source unpacked into `work`.
+source_tree() {
+  find "$1" -mindepth 2 -maxdepth 2 -name "$2" -printf '%h\n' | head -n 1
 }
 
 # tinyxml2 for the MinGW builds: Debian's own source package, unpacked outside the repository
 # at a fixed place that CMake looks in (cmake/Tinyxml2.cmake); native builds use libtinyxml2-dev.
 tinyxml2_source=/usr/local/src/solmere/tinyxml2
 if [ ! -f "$tinyxml2_source/tinyxml2.cpp" ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  enable_sources
-  "${sudo_cmd[@]}" apt-get update -qq
-  unpack=$(mktemp -d)
-  # _apt cannot write into a private temporary folder; the download then runs as the caller.
-  chmod 755 "$unpack"
-  (cd "$unpack" && "${sudo_cmd[@]}" apt-get source -qq tinyxml2 >/dev/null 2>&1)
-  unpacked=$(find "$unpack" -mindepth 2 -maxdepth 2 -name tinyxml2.cpp -printf '%h\n' | head -n 1)
-  if [ -z "$unpacked" ]; then
-    echo "setup.sh: apt-get source tinyxml2 gave no tinyxml2.cpp" >&2
-    exit 1
-  fi
+  work=$(fetch_source tinyxml2 tinyxml2.cpp)
   "${sudo_cmd[@]}" mkdir -p "$(dirname "$tinyxml2_source")"
   "${sudo_cmd[@]}" rm -rf "$tinyxml2_source"
-  "${sudo_cmd[@]}" cp -r "$unpacked" "$tinyxml2_source"
-  "${sudo_cmd[@]}" rm -rf "$unpack"
+  "${sudo_cmd[@]}" cp -r "$(source_tree "$work" tinyxml2.cpp)" "$tinyxml2_source"
+  "${sudo_cmd[@]}" rm -rf "$work"
 fi
 
 # libsodium for the MinGW builds: Debian's source package, built once per Windows target into
@@ -83,19 +90,8 @@ fi
 sodium_prefix=/usr/local/lib/solmere
 for host in x86_64-w64-mingw32 i686-w64-mingw32; do
   [ -f "$sodium_prefix/sodium-$host/lib/libsodium.a" ] && continue
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  enable_sources
-  "${sudo_cmd[@]}" apt-get update -qq
-  work=$(mktemp -d)
-  chmod 755 "$work"
-  (cd "$work" && "${sudo_cmd[@]}" apt-get source -qq libsodium >/dev/null 2>&1)
-  source_dir=$(find "$work" -mindepth 2 -maxdepth 2 -name configure.ac -printf '%h\n' | head -n 1)
-  if [ -z "$source_dir" ]; then
-    echo "setup.sh: apt-get source libsodium gave no source tree" >&2
-    exit 1
-  fi
-  (cd "$source_dir" && "${sudo_cmd[@]}" ./autogen.sh -s >"$work/autogen.log" 2>&1 &&
+  work=$(fetch_source libsodium configure.ac)
+  (cd "$(source_tree "$work" configure.ac)" && "${sudo_cmd[@]}" ./autogen.sh -s >"$work/autogen.log" 2>&1 &&
     "${sudo_cmd[@]}" ./configure --host="$host" --disable-shared --enable-static --enable-minimal \
       --prefix="$sodium_prefix/sodium-$host" >"$work/configure.log" 2>&1 &&
     "${sudo_cmd[@]}" make -j"$(nproc)" >"$work/make.log" 2>&1 &&
