@@ -99,7 +99,11 @@ int File::Open(const std::u16string& path, FileMode mode) {
                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (handle.get() == INVALID_HANDLE_VALUE) return ErrnoOf(::GetLastError());
   if (!ReachedWithoutLink(handle.get(), native)) return ELOOP;
-  if (mode == FileMode::kCreate && !::SetEndOfFile(handle.get())) return ErrnoOf(::GetLastError());
+  // Emptied only when there is something to take away: Wine refuses even that on a full disk.
+  LARGE_INTEGER size{};
+  if (mode == FileMode::kCreate && (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart > 0) &&
+      !::SetEndOfFile(handle.get()))
+    return ErrnoOf(::GetLastError());
   const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()), _O_RDWR | _O_BINARY);
   if (descriptor < 0) return EIO;
   // The descriptor owns the handle now.
