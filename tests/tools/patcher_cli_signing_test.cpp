@@ -139,7 +139,17 @@ TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
        },
        "срок подписи"},
       {"OlderThanOneVerifiedBefore",
-       [&] { testsupport::WriteWholeFile(temp_ / "config" / "patcher" / "release.sw", std::string("9")); },
+       [&] {
+         // Release 9 verified first (the client was at 9 then), and the server goes back to 6.
+         PrepareClient(9, {{u"models\\a.ski", "old model"}});
+         tree_->PutText(u"version", "9");
+         tree_->PutReleaseManifest(9, Now() + 86400, {{"version", u"version"}}, &key_.secretKey);
+         const ChildResult first = RunWithKey();
+         EXPECT_EQ(first.exitCode, 0) << first.out << first.err;
+         EXPECT_EQ(ReadFileText(temp_ / "config" / "patcher" / "release.sw"), "9");
+         PrepareClient(5, {{u"models\\a.ski", "old model"}});
+         PublishRelease(6, genuine_, &key_, Now() + 86400);
+       },
        "старше уже проверенного"},
       {"Unsigned", [&] { std::filesystem::remove(std::filesystem::path(nginx_.root) / "release.manifest.sig"); },
        "нет подписанного описания"},

@@ -12,6 +12,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
+#include "formats/release_signature.h"
 #include "support/file_bytes.h"
 #include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
@@ -459,6 +460,25 @@ TEST_F(WorkflowTest, ListFailureRetriesOnItsCountDownThenEndsInServerError) {
             (Events{kListRetry, "buttons: Server error", "status: Ошибка сервера обновлений", "step: "}));
   EXPECT_EQ(workflow_->state(), WorkflowState::kServerError);
   EXPECT_EQ(Count(Log(), "ERROR: Ошибка загрузки списка файлов\r\n"), 2u);
+  EXPECT_EQ(VersionOnDisk(), 5);
+}
+
+// With the operator's key a server that signs nothing is refused in the product's words, and a
+// retry asks the server again.
+TEST_F(WorkflowTest, UnsignedReleaseAsksInItsOwnWordsAndEndsInServerError) {
+  PrepareClient(5);
+  tree_->PutText(u"version", "6");
+  tree_->PutChangeList(1, {{u"new.txt", "new"}});
+  const std::optional<KeyPair> key = NewKeyPair();
+  ASSERT_TRUE(key);
+  set_->server().SetReleaseKeys({key->publicKey});
+  window_.Script({Answer::kYes, Answer::kNo});
+  RunStartup();
+  const std::string unverified = "ask: Ошибка | Обновление не прошло проверку подписи.\nПовторить попытку? | 0";
+  EXPECT_EQ(window_.Events("ask: "), (Events{unverified, unverified}));
+  EXPECT_EQ(workflow_->state(), WorkflowState::kServerError);
+  EXPECT_NE(Log().find("ERROR: Release not verified: no signed release manifest\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(ClientFileText("new.txt"), "<absent>");
   EXPECT_EQ(VersionOnDisk(), 5);
 }
 
