@@ -34,6 +34,10 @@ constexpr char kUsage[] =
     "      --package-url-base U   where the updater downloads packages: http://HOST/PATH; the\n"
     "                             updater always uses port 80 and ignores any port in U\n"
     "      --patcher-version M    writes patcher_version_new, the updater version the server expects\n"
+    "      --patcher-files DIR    the updater's own folder (patcher.exe, skin\\...), published under\n"
+    "                             patcher\\ with its list patcher\\list; needs --patcher-version\n"
+    "      --launcher-files DIR   the launcher program's folder, published the same way under\n"
+    "                             launcher\\\n"
     "      --sign KEYFILE         signs the release manifest with the operator's key (publish keygen)\n"
     "      --expires-in DAYS      how long the signed manifest counts (default 30, at most 366)\n"
     "      --jobs N               threads that read, hash and compress the files (default: one per\n"
@@ -85,7 +89,8 @@ struct Command {
 const Command kCommands[] = {
     {"release",
      "usage: publish release SERVER_DIR CLIENT_DIR VERSION [--package-from V]... [--package-url-base U]"
-     " [--patcher-version M] [--sign KEYFILE [--expires-in DAYS]] [--jobs N] [--dry-run] [--json]",
+     " [--patcher-version M [--patcher-files DIR] [--launcher-files DIR]] [--sign KEYFILE [--expires-in DAYS]] [--jobs "
+     "N] [--dry-run] [--json]",
      RunRelease},
     {"keygen", "usage: publish keygen KEYFILE", RunKeygen},
     {"sign", "usage: publish sign SERVER_DIR KEYFILE [--expires-in DAYS]", RunSign},

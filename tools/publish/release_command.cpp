@@ -20,6 +20,7 @@
 #include "package_url.h"
 #include "package_writer.h"
 #include "platform/file.h"
+#include "program_files.h"
 #include "release_files.h"
 #include "release_signing.h"
 #include "report.h"
@@ -40,6 +41,9 @@ struct ReleaseRequest {
   std::vector<int32_t> packageFrom;
   std::string packageUrlBase;
   std::optional<int32_t> patcherVersion;
+  // The updater's folder and the launcher program's, published under patcher\ and launcher\.
+  fs::path patcherFiles;
+  fs::path launcherFiles;
   bool dryRun = false;
   unsigned jobs = 1;
   // The operator's key, read before anything is written; none: an unsigned manifest.
@@ -57,7 +61,9 @@ unsigned DefaultJobs() {
 int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* request) {
   ParsedArguments parsed;
   std::string why;
-  if (!SplitArguments(arguments, {"package-from", "package-url-base", "patcher-version", "jobs", "sign", "expires-in"},
+  if (!SplitArguments(arguments,
+                      {"package-from", "package-url-base", "patcher-version", "jobs", "sign", "expires-in",
+                       "patcher-files", "launcher-files"},
                       {"dry-run", "json"}, &parsed, &why))
     return BadUsage(why);
   if (parsed.flags.count("json") != 0) SetJsonOutput();
@@ -88,6 +94,15 @@ int ParseRequest(const std::vector<std::u16string>& arguments, ReleaseRequest* r
   if (!patcher.empty()) {
     if (!ParseNumber(patcher[0], 0, INT32_MAX, &number, &why)) return BadUsage("--patcher-version: " + why);
     request->patcherVersion = static_cast<int32_t>(number);
+  }
+  for (const auto& [option, folder] :
+       {std::pair{"patcher-files", &request->patcherFiles}, std::pair{"launcher-files", &request->launcherFiles}}) {
+    const auto& given = parsed.options[option];
+    if (given.size() > 1) return BadUsage(std::string("--") + option + " given more than once");
+    if (given.empty()) continue;
+    if (!request->patcherVersion)
+      return BadUsage(std::string("--") + option + " needs --patcher-version (the updater version the files make up)");
+    *folder = fs::path(given[0]);
   }
   const auto& jobs = parsed.options["jobs"];
   if (jobs.size() > 1) return BadUsage("--jobs given more than once");
@@ -254,8 +269,10 @@ class ReleaseWriter {
       : request_(request), releases_(releases) {}
 
   bool Write(const Manifest& current, const Manifest& previous);
-  // Once the new version is out: the packages of the lines the release dropped.
+  // Once the new version is out: the packages of the lines the release dropped, and the
+  // updater's stored files its lists no longer name.
   void RemoveDroppedPackages() const;
+  void RemoveUnlistedProgramFiles() const;
   // What Write would write, reported without writing.
   bool Plan(const Manifest& current, const Manifest& previous);
 
@@ -273,7 +290,15 @@ class ReleaseWriter {
   std::vector<PatchLine> keptLines_;
   std::vector<PatchLine> droppedLines_;
   std::string packagesJson_;
+  std::vector<ListEntry> patcherEntries_;
+  std::vector<ListEntry> launcherEntries_;
 };
+
+void ReleaseWriter::RemoveUnlistedProgramFiles() const {
+  if (!request_.patcherFiles.empty()) ::RemoveUnlistedProgramFiles(request_.serverRoot, kPatcherPart, patcherEntries_);
+  if (!request_.launcherFiles.empty())
+    ::RemoveUnlistedProgramFiles(request_.serverRoot, kLauncherPart, launcherEntries_);
+}
 
 const Manifest* ReleaseWriter::Release(int32_t version) {
   auto found = loaded_.find(version);
@@ -406,6 +431,17 @@ bool ReleaseWriter::Write(const Manifest& current, const Manifest& previous) {
   const bool packaged = WritePackages(current);
   JsonField("packages", "[" + packagesJson_ + "]");
   if (!packaged) return false;
+  // The updater's own files before the version that asks for them.
+  for (const auto& [part, folder, entries] : {std::tuple{kPatcherPart, &request_.patcherFiles, &patcherEntries_},
+                                              std::tuple{kLauncherPart, &request_.launcherFiles, &launcherEntries_}}) {
+    if (folder->empty()) continue;
+    if (!PublishProgramFiles(*folder, request_.serverRoot, part, *request_.patcherVersion, entries, &why)) {
+      ReportError(why);
+      return false;
+    }
+    ReportLine(std::string(part) + "\\list: " + std::to_string(entries->size()) + " files of updater version " +
+               std::to_string(*request_.patcherVersion));
+  }
   if (request_.patcherVersion) {
     const std::string text = std::to_string(*request_.patcherVersion);
     if (!WriteResource("patcher_version_new", std::vector<uint8_t>(text.begin(), text.end()))) return false;
@@ -501,6 +537,14 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
   }
   // Everything is checked before the first write.
   if (!CheckServerFolder(request)) return kFailedExit;
+  for (const fs::path* folder : {&request.patcherFiles, &request.launcherFiles}) {
+    std::vector<std::u16string> names;
+    std::string why;
+    if (!folder->empty() && !ProgramFiles(*folder, &names, &why)) {
+      ReportError(why);
+      return kFailedExit;
+    }
+  }
   ClientFolder client;
   std::vector<ClientFile> files;
   if (!client.Open(request.clientFolder, &files)) {
@@ -560,6 +604,7 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
   }
   RemoveDeletedFiles(previous, current, storedRoot);
   writer.RemoveDroppedPackages();
+  writer.RemoveUnlistedProgramFiles();
   ReportLine("version " + std::to_string(request.version) + " published in " + PathText(request.serverRoot));
   return 0;
 }

@@ -116,6 +116,11 @@ bool ComputeReleaseManifest(const fs::path& serverRoot, int32_t release, int64_t
       if (!AddResource(PackageFileOf(serverRoot, line.url), line.url, manifest, why)) return false;
     }
   }
+  for (const char* list : {"patcher\\list", "launcher\\list"}) {
+    const std::string name(list);
+    const fs::path file = serverRoot / name.substr(0, name.find('\\')) / "list";
+    if (fs::exists(file, error) && !AddResource(file, name, manifest, why)) return false;
+  }
   if (fs::exists(serverRoot / "patcher_version_new", error) &&
       !AddResource(serverRoot / "patcher_version_new", "patcher_version_new", manifest, why))
     return false;

@@ -14,6 +14,7 @@
 #include "manifest.h"
 #include "package_reader.h"
 #include "package_url.h"
+#include "program_files.h"
 #include "release_signing.h"
 #include "report.h"
 #include "stored_form.h"
@@ -43,6 +44,7 @@ class TreeVerifier {
   void CheckPackages();
   void CheckPackage(const PatchLine& line);
   void CheckReleaseManifest();
+  void CheckProgramFiles(const std::string& part, int32_t patcherVersion);
 
   fs::path root_;
   std::optional<PublicKey> key_;
@@ -297,6 +299,33 @@ void TreeVerifier::CheckReleaseManifest() {
   JsonField("signedUntil", JsonString(DateText(manifest->expires)));
 }
 
+void TreeVerifier::CheckProgramFiles(const std::string& part, int32_t patcherVersion) {
+  std::error_code error;
+  const fs::path listPath = root_ / part / "list";
+  if (!fs::exists(listPath, error)) return;
+  std::vector<uint8_t> bytes;
+  std::vector<ListEntry> entries;
+  std::string why;
+  int32_t listed = 0;
+  if (!ReadFileBytes(listPath, kMaxListBytes, &bytes, &why) || !DecodeFullList(bytes, &listed, &entries, &why)) {
+    Problem(part + "\\list: " + why);
+    return;
+  }
+  if (listed != patcherVersion)
+    Problem(part + "\\list is for updater version " + std::to_string(listed) + ", patcher_version_new says " +
+            std::to_string(patcherVersion));
+  for (const ListEntry& entry : entries) {
+    const std::string what = part + "\\files\\" + Utf8(entry.name);
+    fs::path path;
+    if (!ResourcePath(root_ / part / "files", entry.name, &path, &why) ||
+        !ReadFileBytes(path, kDeleteSize, &stored_, &why)) {
+      Problem(what + ": " + why);
+      continue;
+    }
+    CheckContents(what, stored_, entry.info);
+  }
+}
+
 std::size_t TreeVerifier::Run() {
   if (!ReadVersionText("version", &version_)) return problems_;
   CheckStoredFiles();
@@ -306,6 +335,8 @@ std::size_t TreeVerifier::Run() {
   std::error_code error;
   int32_t patcher = 0;
   if (fs::exists(root_ / "patcher_version_new", error)) ReadVersionText("patcher_version_new", &patcher);
+  CheckProgramFiles(kPatcherPart, patcher);
+  CheckProgramFiles(kLauncherPart, patcher);
   ReportLine("version " + std::to_string(version_) + ": " + std::to_string(fullList_.size()) + " files, " +
              std::to_string(problems_) + " problems");
   JsonField("version", std::to_string(version_));
