@@ -80,7 +80,7 @@ std::u16string VerifyFailureText(VerifyFailure failure) {
 
 VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationContext& context,
                                     FailedRequest* request) {
-  manifest_.reset();
+  Hold(nullptr);
   std::vector<uint8_t> text;
   std::vector<uint8_t> signature;
   for (const auto& [name, bytes, bound] :
@@ -104,7 +104,7 @@ VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationC
   if (manifest->expires <= NowSeconds()) return VerifyFailure::kExpired;
   const std::optional<int32_t> verified = ReadNumberFile(verifiedFile_);
   if (verified && manifest->release < *verified) return VerifyFailure::kRolledBack;
-  manifest_ = std::move(manifest);
+  Hold(std::make_shared<const ReleaseManifest>(std::move(*manifest)));
   return VerifyFailure::kNone;
 }
 
@@ -113,21 +113,24 @@ bool ReleaseVerifier::Matches(std::string_view name, const std::vector<uint8_t>&
 }
 
 bool ReleaseVerifier::Matches(std::string_view name, uint64_t length, const Sha256Digest& digest) const {
-  if (!manifest_) return false;
-  const ManifestResource* resource = manifest_->Find(name);
+  const std::shared_ptr<const ReleaseManifest> manifest = Held();
+  if (!manifest) return false;
+  const ManifestResource* resource = manifest->Find(name);
   return resource != nullptr && resource->length == length && resource->digest == digest;
 }
 
 bool ReleaseVerifier::Lists(uint64_t length, const Sha256Digest& digest) const {
-  if (!manifest_) return false;
-  for (const ManifestResource& resource : manifest_->resources)
+  const std::shared_ptr<const ReleaseManifest> manifest = Held();
+  if (!manifest) return false;
+  for (const ManifestResource& resource : manifest->resources)
     if (resource.length == length && resource.digest == digest) return true;
   return false;
 }
 
 void ReleaseVerifier::RecordVerified() const {
-  if (!manifest_) return;
+  const std::shared_ptr<const ReleaseManifest> manifest = Held();
+  if (!manifest) return;
   const std::optional<int32_t> verified = ReadNumberFile(verifiedFile_);
-  if (verified && *verified >= manifest_->release) return;
-  if (!WriteNumberFile(verifiedFile_, manifest_->release)) Log::Error(u"Can't create file %s", verifiedFile_);
+  if (verified && *verified >= manifest->release) return;
+  if (!WriteNumberFile(verifiedFile_, manifest->release)) Log::Error(u"Can't create file %s", verifiedFile_);
 }

@@ -6,6 +6,8 @@
 // keys nothing is checked: servers of the original format work as they always did.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +42,8 @@ std::u16string VerifyFailureText(VerifyFailure failure);
 // The length and SHA-256 of a whole file; false when it cannot be read.
 bool FileSha256(const std::u16string& path, uint64_t* length, Sha256Digest* digest);
 
+// Used from more than one thread (the start-up asks for the updater's version while the
+// workflow asks for the release): the manifest held is replaced whole, under a lock.
 class ReleaseVerifier {
  public:
   // `verifiedFile` keeps the highest release verified.
@@ -47,9 +51,10 @@ class ReleaseVerifier {
       : keys_(std::move(keys)), verifiedFile_(std::move(verifiedFile)) {}
 
   bool enabled() const { return !keys_.empty(); }
+  // Before any fetch: the keys are read without a lock.
   void SetKeys(std::vector<PublicKey> keys) {
     keys_ = std::move(keys);
-    manifest_.reset();
+    Hold(nullptr);
   }
 
   // Fetches the manifest and its signature and checks them; the manifest is held on success.
@@ -61,12 +66,25 @@ class ReleaseVerifier {
   // Whether some resource of the held manifest has exactly this length and digest.
   bool Lists(uint64_t length, const Sha256Digest& digest) const;
   // The release of the held manifest; 0 when none is held.
-  int32_t release() const { return manifest_ ? manifest_->release : 0; }
+  int32_t release() const {
+    const std::shared_ptr<const ReleaseManifest> manifest = Held();
+    return manifest ? manifest->release : 0;
+  }
   // Keeps the held release as the lowest one taken from now on.
   void RecordVerified() const;
 
  private:
+  std::shared_ptr<const ReleaseManifest> Held() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return manifest_;
+  }
+  void Hold(std::shared_ptr<const ReleaseManifest> manifest) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    manifest_ = std::move(manifest);
+  }
+
   std::vector<PublicKey> keys_;
   std::u16string verifiedFile_;
-  std::optional<ReleaseManifest> manifest_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<const ReleaseManifest> manifest_;
 };
