@@ -1,0 +1,181 @@
+#include "engine/program_swap.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "base/decimal_text.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "engine/client_path.h"
+#include "platform/file.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kJournalHeader = "solmere-program-swap 1";
+// A journal names the files of one program folder: a few hundred at most.
+constexpr uint64_t kMaxJournalBytes = 4u * 1024 * 1024;
+
+std::u16string Below(const std::u16string& folder, const std::u16string& name) {
+  return folder + u"\\" + name;
+}
+
+bool Exists(const std::u16string& path) {
+  return platform::FileExists(path);
+}
+
+// Renames `from` over `to`, making the folders of `to` first.
+bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
+  platform::MakeDirectories(ParentFolder(to));
+  if (platform::RenameReplacing(from, to)) return true;
+  Log::Error(u"Can't move %s to %s", from, to);
+  return false;
+}
+
+bool WriteWhole(const std::u16string& path, const std::string& text) {
+  const std::u16string part = path + u".~part";
+  {
+    platform::File file;
+    if (file.Open(part, platform::FileMode::kCreate) != 0) {
+      platform::MakeDirectories(ParentFolder(part));
+      if (file.Open(part, platform::FileMode::kCreate) != 0) return false;
+    }
+    if ((!text.empty() && !file.Write(text.data(), text.size())) || !file.Sync()) return false;
+  }
+  return platform::RenameReplacing(part, path);
+}
+
+}  // namespace
+
+std::u16string ProgramSwap::NewFolder() const {
+  return Below(staging_, u"new");
+}
+
+void ProgramSwap::ClearStaging() const {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(staging_), ignored);
+}
+
+bool ProgramSwap::WriteJournal(const ProgramSwapPlan& plan) {
+  std::string text(kJournalHeader);
+  text += "\nversion " + DecimalText(plan.version) + "\ntarget " + platform::Utf8FromUtf16(plan.target) + "\n";
+  for (const std::u16string& name : plan.replaced) text += "replace " + platform::Utf8FromUtf16(name) + "\n";
+  for (const std::u16string& name : plan.removed) text += "remove " + platform::Utf8FromUtf16(name) + "\n";
+  return WriteWhole(Below(staging_, u"journal"), text);
+}
+
+bool ProgramSwap::ReadJournal(ProgramSwapPlan* plan) const {
+  platform::File file;
+  uint64_t size = 0;
+  if (file.Open(Below(staging_, u"journal"), platform::FileMode::kRead) != 0 ||
+      !file.Seek(0, platform::SeekOrigin::kEnd) || !file.Tell(&size) || size == 0 || size > kMaxJournalBytes ||
+      !file.Seek(0, platform::SeekOrigin::kStart))
+    return false;
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (!file.Read(text.data(), text.size())) return false;
+  std::size_t at = 0;
+  bool headerSeen = false;
+  bool versionSeen = false;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) return false;
+    const std::string_view line(text.data() + at, end - at);
+    at = end + 1;
+    const auto field = [&line](std::string_view key) -> std::optional<std::string_view> {
+      if (line.size() <= key.size() || line.compare(0, key.size(), key) != 0 || line[key.size()] != ' ')
+        return std::nullopt;
+      return line.substr(key.size() + 1);
+    };
+    if (!headerSeen) {
+      if (line != kJournalHeader) return false;
+      headerSeen = true;
+    } else if (const auto version = field("version")) {
+      const std::optional<int32_t> number = ParseServerVersion(version->data(), version->size());
+      if (!number) return false;
+      plan->version = *number;
+      versionSeen = true;
+    } else if (const auto target = field("target")) {
+      plan->target = platform::Utf16FromUtf8(std::string(*target));
+    } else if (const auto name = field("replace")) {
+      plan->replaced.push_back(platform::Utf16FromUtf8(std::string(*name)));
+    } else if (const auto gone = field("remove")) {
+      plan->removed.push_back(platform::Utf16FromUtf8(std::string(*gone)));
+    } else {
+      return false;
+    }
+  }
+  if (!versionSeen || plan->target.empty()) return false;
+  for (const auto* names : {&plan->replaced, &plan->removed})
+    for (const std::u16string& name : *names)
+      if (!IsSafeClientPath(name)) return false;
+  return true;
+}
+
+bool ProgramSwap::MoveAside(const ProgramSwapPlan& plan, const std::u16string& name) {
+  const std::u16string current = Below(plan.target, name);
+  if (!Exists(current)) return true;
+  return MoveReplacing(current, Below(Below(staging_, u"old"), name));
+}
+
+bool ProgramSwap::WriteVersion(int32_t version) {
+  if (WriteWhole(versionFile_, DecimalText(version))) return true;
+  Log::Error(u"Can't create file %s", versionFile_);
+  return false;
+}
+
+bool ProgramSwap::Finish(const ProgramSwapPlan& plan) {
+  for (const std::u16string& name : plan.replaced) {
+    const std::u16string staged = Below(NewFolder(), name);
+    // Moved in already when it is no longer staged.
+    if (!Exists(staged)) continue;
+    if (!MoveAside(plan, name)) return false;
+    Step();
+    if (!MoveReplacing(staged, Below(plan.target, name))) return false;
+    Step();
+  }
+  for (const std::u16string& name : plan.removed) {
+    if (!MoveAside(plan, name)) return false;
+    Step();
+  }
+  if (!WriteVersion(plan.version)) return false;
+  Step();
+  // From here the swap is over: the old files only wait to be deleted.
+  if (!platform::RemoveFile(Below(staging_, u"journal"))) return false;
+  Step();
+  ClearStaging();
+  Step();
+  return true;
+}
+
+bool ProgramSwap::Run(const ProgramSwapPlan& plan) {
+  for (const auto* names : {&plan.replaced, &plan.removed})
+    for (const std::u16string& name : *names)
+      if (!IsSafeClientPath(name)) {
+        Log::Error(u"The updater's file %s has a name that is not taken", name);
+        return false;
+      }
+  for (const std::u16string& name : plan.replaced)
+    if (!Exists(Below(NewFolder(), name))) {
+      Log::Error(u"The updater's file %s is not staged", name);
+      return false;
+    }
+  if (!WriteJournal(plan)) {
+    Log::Error(u"Can't create file %s", Below(staging_, u"journal"));
+    return false;
+  }
+  Step();
+  return Finish(plan);
+}
+
+ProgramSwap::Recovery ProgramSwap::Recover() {
+  if (!Exists(Below(staging_, u"journal"))) return Recovery::kNothing;
+  ProgramSwapPlan plan;
+  if (!ReadJournal(&plan)) {
+    Log::Error(u"The journal of the updater's own update is damaged: %s", Below(staging_, u"journal"));
+    return Recovery::kFailed;
+  }
+  Log::Info(u"Finishing the interrupted update of the updater to version %d", plan.version);
+  return Finish(plan) ? Recovery::kFinished : Recovery::kFailed;
+}
