@@ -35,6 +35,13 @@ class PatcherCliSigning : public PatcherCliTest {
                               {{"version", u"version"}, {list, std::u16string(list.begin(), list.end())}},
                               signer != nullptr ? &signer->secretKey : nullptr);
   }
+  // Each case from the start: a client at 5 that never verified a release, the signed release 6.
+  void StartOver() {
+    tree_->Clear();
+    std::filesystem::remove(temp_ / "config" / "patcher" / "release.sw");
+    PrepareClient(5, {{u"models\\a.ski", "old model"}});
+    PublishRelease(6, genuine_, &key_, Now() + 86400);
+  }
   ChildResult RunWithKey(std::vector<std::string> keys = {}) {
     if (keys.empty()) keys.push_back(Hex(key_.publicKey));
     std::vector<std::string> arguments = {"--server", Server(), "--yes"};
@@ -156,10 +163,7 @@ TEST_F(PatcherCliSigning, TamperedReleasesAreRefusedBeforeTheClientChanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    tree_->Clear();
-    std::filesystem::remove(temp_ / "config" / "patcher" / "release.sw");
-    PrepareClient(5, {{u"models\\a.ski", "old model"}});
-    PublishRelease(6, genuine_, &key_, Now() + 86400);
+    StartOver();
     c.tamper();
     const std::map<std::string, std::string> before = ClientBytes();
     const ChildResult run = RunWithKey();
@@ -209,10 +213,7 @@ TEST_F(PatcherCliSigning, APackageFromDiskIsCheckedAgainstTheSignedRelease) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    tree_->Clear();
-    std::filesystem::remove(temp_ / "config" / "patcher" / "release.sw");
-    PrepareClient(5, {{u"models\\a.ski", "old model"}});
-    PublishRelease(6, genuine_, &key_, Now() + 86400);
+    StartOver();
     tree_->Put(u"packs\\5-6.cup", c.named ? genuine : testsupport::PackageBytes(5, 6, {{u"models\\a.ski", "other"}}));
     tree_->PutReleaseManifest(6, Now() + 86400,
                               {{"version", u"version"}, {"list_1", u"list_1"}, {"http://x/5-6.cup", u"packs\\5-6.cup"}},

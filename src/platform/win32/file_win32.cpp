@@ -151,11 +151,9 @@ bool File::FailedForWantOfSpace() const {
   if (errno == ENOSPC || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return true;
   // A write cut short by a full disk may fail with no error of its own (Wine's C runtime
   // after a short write): then the file's volume, with no byte left, tells.
-  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream_)));
-  wchar_t path[MAX_PATH * 4];
-  const DWORD length = ::GetFinalPathNameByHandleW(handle, path, MAX_PATH * 4, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= MAX_PATH * 4) return false;
-  std::u16string folder(reinterpret_cast<const char16_t*>(path), length);
+  const std::wstring path = FinalPathOf(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream_))));
+  if (path.empty()) return false;
+  std::u16string folder(path.begin(), path.end());
   // "\\?\C:\..." as a plain drive path, the form every volume call takes.
   if (folder.rfind(u"\\\\?\\", 0) == 0 && folder.size() > 6 && folder[5] == u':') folder.erase(0, 4);
   const std::size_t slash = folder.find_last_of(u"\\/");
