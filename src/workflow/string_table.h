@@ -31,9 +31,10 @@ inline constexpr std::u16string_view kManualNotSigned =
 inline constexpr std::u16string_view kManualUnchecked =
     u"Подпись файла обновления проверить не удалось: подписанное описание выпуска недоступно.\nПрименить файл без "
     u"проверки?";
-// A link inside the client folder on the way to a file the updater writes (%s: the link).
+// A link inside the client folder on the way to a file the updater writes (%s: the link, below
+// the client root, so that the question box holds it).
 inline constexpr std::u16string_view kLinkInClientFolder =
-    u"В папке клиента есть ссылка:\n%s\n\nПрограмма обновления не пишет через ссылки. Уберите ссылку и запустите "
-    u"программу снова.";
+    u"В папке клиента есть ссылка: %s.\nПрограмма обновления не пишет через ссылки: уберите её и запустите программу "
+    u"снова.";
 inline constexpr std::u16string_view kManualWriteFailed =
     u"Ошибка обновления файла.\nУбедитесь, что на диске достаточно свободного места.\nПовторить попытку?";

@@ -172,7 +172,12 @@ bool UpdateWorkflow::LoadArchives(const OperationContext& context) {
   Log::Error(u"%s", Text(TextId::kFolderDamaged));
   window_.ShowCause(opened);
   if (!opened.link.empty()) {
-    Ask(Text(TextId::kError), FormatText(kLinkInClientFolder, opened.link), 0);
+    // Named below the client root: a full path would not fit the question box.
+    std::u16string root = archives_.layout().root();
+    while (!root.empty() && (root.back() == u'\\' || root.back() == u'/')) root.pop_back();
+    const bool below = opened.link.size() > root.size() + 1 && opened.link.compare(0, root.size(), root) == 0;
+    Ask(Text(TextId::kError),
+        FormatText(kLinkInClientFolder, below ? opened.link.substr(root.size() + 1) : opened.link), 0);
   } else {
     Ask(Text(TextId::kError), Text(TextId::kArchivesNotOpened), 0);
   }
