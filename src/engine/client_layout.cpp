@@ -24,6 +24,17 @@ ClientLayout ClientLayout::OfRoot(const std::u16string& root) {
   return ClientLayout(NormalisedPath(root, {kUpdaterFolderName}));
 }
 
+ProgramFolders ClientLayout::PatcherProgram() const {
+  return {u"patcher", updaterFolder_, NormalisedPath(updaterFolder_, {u"..", u"config", u"patcher", u"update"}),
+          patcherVersionFile_, NormalisedPath(updaterFolder_, {u"..", u"config", u"patcher", u"files.lst"})};
+}
+
+ProgramFolders ClientLayout::LauncherProgram() const {
+  return {u"launcher", launcherFolder_, NormalisedPath(root_, {u"config", u"launcher", u"update"}),
+          NormalisedPath(root_, {u"config", u"launcher", u"version.sw"}),
+          NormalisedPath(root_, {u"config", u"launcher", u"files.lst"})};
+}
+
 std::u16string ClientLayout::ArchiveBasePath(std::u16string_view archiveName) const {
   return JoinedPath(clientFolder_, archiveName);
 }
@@ -43,5 +54,10 @@ std::vector<std::u16string> ClientLayout::WrittenFiles() const {
        {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_, &verifiedReleaseFile_, &graphicsSwitchFile_,
         &packageFile_, &lockFile_, &logFile_, &plainFilePart_})
     files.push_back(*file);
+  const ProgramFolders patcher = PatcherProgram();
+  const ProgramFolders launcher = LauncherProgram();
+  for (const std::u16string& file : {patcher.installedList, JoinedPath(patcher.staging, u"journal"),
+                                     launcher.versionFile, launcher.installedList, JoinedPath(launcher.staging, u"journal")})
+    files.push_back(file);
   return files;
 }

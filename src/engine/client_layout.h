@@ -13,6 +13,9 @@
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
 //   <root>/config/patcher/staging/            temporary files of plain files being written
+//   <root>/config/patcher/update/             the updater's new files, waiting for their swap
+//   <root>/config/patcher/files.lst           the list the updater's files were brought to
+//   <root>/config/launcher/...                the same three for the launcher program
 //
 // patcher.exe goes from its program folder for the archives and from its working folder for
 // the programs, the switch and the log; patcher-cli from the root it is given.
@@ -25,6 +28,19 @@ inline constexpr std::u16string_view kClientProgramName = u"velkarclient.exe";
 inline constexpr std::u16string_view kLauncherProgramName = u"Launcher.exe";
 // The updater's folder in a root that patcher-cli is given.
 inline constexpr std::u16string_view kUpdaterFolderName = u"patcher";
+
+// One of the updater's own programs as its own update sees it.
+struct ProgramFolders {
+  // The server's folder of its files: "patcher" or "launcher".
+  std::u16string part;
+  // Where its files live.
+  std::u16string folder;
+  // Where new files wait for the swap, beside its journal.
+  std::u16string staging;
+  std::u16string versionFile;
+  // The list its files were last brought to: what a later list no longer names goes.
+  std::u16string installedList;
+};
 
 class ClientLayout {
  public:
@@ -53,12 +69,16 @@ class ClientLayout {
   // the client folder, so that it can never be a listed name.
   const std::u16string& plainFilePart() const { return plainFilePart_; }
 
+  // The updater's own folder and the launcher program's, for their own update.
+  ProgramFolders PatcherProgram() const;
+  ProgramFolders LauncherProgram() const;
+
   // An archive's files without their extension (".pck", ".pkx").
   std::u16string ArchiveBasePath(std::u16string_view archiveName) const;
   // A relative client path as a plain file under the client folder.
   std::u16string PlainFilePath(std::u16string_view relative) const;
   // Every file of its own the updater writes: the archives' files, the version files, the
-  // switch, the package, the lock, the log and the staging file.
+  // switch, the package, the lock, the log, the staging file and the programs' own update.
   std::vector<std::u16string> WrittenFiles() const;
 
  private:

@@ -34,7 +34,9 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
   return false;
 }
 
-bool WriteWhole(const std::u16string& path, const std::string& text) {
+}  // namespace
+
+bool WriteFileWhole(const std::u16string& path, std::string_view text) {
   const std::u16string part = path + u".~part";
   {
     platform::File file;
@@ -46,8 +48,6 @@ bool WriteWhole(const std::u16string& path, const std::string& text) {
   }
   return platform::RenameReplacing(part, path);
 }
-
-}  // namespace
 
 std::u16string ProgramSwap::NewFolder() const {
   return Below(staging_, u"new");
@@ -63,7 +63,7 @@ bool ProgramSwap::WriteJournal(const ProgramSwapPlan& plan) {
   text += "\nversion " + DecimalText(plan.version) + "\ntarget " + platform::Utf8FromUtf16(plan.target) + "\n";
   for (const std::u16string& name : plan.replaced) text += "replace " + platform::Utf8FromUtf16(name) + "\n";
   for (const std::u16string& name : plan.removed) text += "remove " + platform::Utf8FromUtf16(name) + "\n";
-  return WriteWhole(Below(staging_, u"journal"), text);
+  return WriteFileWhole(Below(staging_, u"journal"), text);
 }
 
 bool ProgramSwap::ReadJournal(ProgramSwapPlan* plan) const {
@@ -120,7 +120,7 @@ bool ProgramSwap::MoveAside(const ProgramSwapPlan& plan, const std::u16string& n
 }
 
 bool ProgramSwap::WriteVersion(int32_t version) {
-  if (WriteWhole(versionFile_, DecimalText(version))) return true;
+  if (WriteFileWhole(versionFile_, DecimalText(version))) return true;
   Log::Error(u"Can't create file %s", versionFile_);
   return false;
 }

@@ -237,3 +237,26 @@ int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
   if (received.empty()) return 0;
   return ScanDecimal(received.data(), received.size());
 }
+
+ListResult ServerProtocol::GetProgramList(const OperationContext& context, std::u16string_view part,
+                                          std::vector<ListEntry>* entries) {
+  ListResult result;
+  result.resource = std::u16string(part) + u"\\list";
+  entries->clear();
+  std::vector<uint8_t> buffer;
+  const FetchResult fetched = FetchList(context, &result, &buffer);
+  if (!fetched.complete()) {
+    if (result.outcome == ListResult::Outcome::kFetchFailed && result.request.status != 404)
+      Log::Error(u"Can't load file from server: %s", result.resource);
+    return result;
+  }
+  std::string why;
+  if (!DecodeFullList(buffer, &result.version, entries, &why)) {
+    Log::Error(u"The list %s is unreadable: %s", result.resource, std::u16string(why.begin(), why.end()));
+    entries->clear();
+    result.outcome = ListResult::Outcome::kUnreadable;
+    return result;
+  }
+  result.outcome = ListResult::Outcome::kLoaded;
+  return result;
+}

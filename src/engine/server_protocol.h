@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/operation_context.h"
@@ -110,6 +111,10 @@ class ServerProtocol {
   // The updater version the server expects: 0 for an empty resource, -1 (logged) when the
   // fetch failed or delivered fewer bytes than announced.
   int32_t FetchPatcherVersion(const OperationContext& context);
+  // "<part>\list": the files of one of the updater's own programs ("patcher", "launcher") and
+  // the version they make up (ListResult::version), in list order. A server without one
+  // answers kFetchFailed with HTTP status 404.
+  ListResult GetProgramList(const OperationContext& context, std::u16string_view part, std::vector<ListEntry>* entries);
 
   UpdateServerClient& client() { return client_; }
   const ReleaseVerifier& verifier() const { return verifier_; }
