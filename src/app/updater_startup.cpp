@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "engine/client_layout.h"
+#include "engine/program_update.h"
 #include "engine/updater_lock.h"
 #include "platform/desktop.h"
 #include "platform/text.h"
@@ -28,8 +29,15 @@ bool MayRun(const UpdaterSetup& setup, MessageBoxTimer& questions, const ClientL
   return true;
 }
 
-// The launcher program brings the updater itself up to date; this one ends unseen.
-void HandOver(const UpdaterSetup& setup, const ClientLayout& working) {
+// The launcher program brings the updater itself up to date; this one ends unseen. Its own
+// files are brought to what the server lists first: it is not running now.
+void HandOver(const UpdaterSetup& setup, UpdaterSession& session, const ClientLayout& working, bool serverReached) {
+  if (serverReached) {
+    ProgramUpdate launcherUpdate(session.archives().server(), working.LauncherProgram());
+    const ProgramUpdateResult result = launcherUpdate.Run(OperationContext());
+    if (!result.succeeded() && result.outcome != ProgramUpdateResult::Outcome::kNoList)
+      Log::Error(u"The launcher program was not updated: %s", ProgramUpdateOutcomeText(result.outcome));
+  }
   const std::u16string& launcher = working.launcherProgram();
   if (setup.desktop.StartProgram(launcher, u"", working.launcherFolder())) return;
   Log::Error(u"Can't start the launcher program: %s", launcher);
@@ -49,11 +57,18 @@ int RunUpdater(const UpdaterSetup& setup) {
                          {setup.programFolder, working.updaterFolder(), setup.server, setup.mainSkinPath});
   session.ShowStoredGraphicsSwitch();
 
+  // A swap of this updater's files cut short: finished now, and the new updater started.
+  ProgramUpdate ownUpdate(session.archives().server(), session.archives().layout().PatcherProgram());
+  const bool swapFinished = ownUpdate.Recover() == ProgramSwap::Recovery::kFinished;
   const int32_t localVersion = session.LocalPatcherVersion();
   const int32_t serverVersion = session.ServerPatcherVersion();
-  if (localVersion != serverVersion) {
-    HandOver(setup, working);
-    return 0;
+  if (localVersion != serverVersion || swapFinished) {
+    if (!setup.ownUpdateFailed) {
+      HandOver(setup, session, working, serverVersion >= 0);
+      return 0;
+    }
+    Log::Error(u"The updater's own update failed; the client's update goes on with updater version %d", localVersion);
+    setup.desktop.ShowSystemMessage(std::u16string(kOwnUpdateFailed), std::u16string(kErrorCaption));
   }
   // Without its skin the window cannot appear, and a program without a window would never end.
   if (!session.form().loaded()) {

@@ -2,7 +2,9 @@
 // The updater's start, from the process entry to the end of its message loop: one updater at
 // a time, no update beside a running game client, the log, the updater session (its main
 // window), the graphics switch, the updater's own version (handing over to the launcher
-// program when the server expects another one), then the window and its message loop.
+// program when the server expects another one, after bringing the launcher program's own
+// files up to date), then the window and its message loop. A swap of the updater's files that
+// was cut short is finished first, and the launcher program then starts the new updater.
 
 #include <functional>
 #include <string>
@@ -26,6 +28,9 @@ struct UpdaterSetup {
   std::u16string programFolder;
   UpdateServerAddress server = BuiltInUpdateServer();
   std::string mainSkinPath = MainForm::kSkinPath;
+  // The launcher program could not bring this updater up to date and started it all the same:
+  // it goes on with the client's update instead of handing over again.
+  bool ownUpdateFailed = false;
 };
 
 // The process's exit code: the quit request's, otherwise 0.
@@ -39,4 +44,6 @@ inline constexpr std::u16string_view kClientRunningQuestion =
 // Texts of this program's own, for failures that would otherwise end the program unseen.
 inline constexpr std::u16string_view kLauncherNotStarted =
     u"Требуется обновление патчера, но не удалось запустить программу:\n";
+inline constexpr std::u16string_view kOwnUpdateFailed =
+    u"Не удалось обновить программу обновления.\nОбновление игры продолжится прежней версией программы.";
 inline constexpr std::u16string_view kSkinNotLoaded = u"Не удалось загрузить оформление программы: ";

@@ -56,8 +56,9 @@ std::vector<std::u16string> ClientLayout::WrittenFiles() const {
     files.push_back(*file);
   const ProgramFolders patcher = PatcherProgram();
   const ProgramFolders launcher = LauncherProgram();
-  for (const std::u16string& file : {patcher.installedList, JoinedPath(patcher.staging, u"journal"),
-                                     launcher.versionFile, launcher.installedList, JoinedPath(launcher.staging, u"journal")})
+  for (const std::u16string& file :
+       {patcher.installedList, JoinedPath(patcher.staging, u"journal"), launcher.versionFile, launcher.installedList,
+        JoinedPath(launcher.staging, u"journal")})
     files.push_back(file);
   return files;
 }

@@ -28,6 +28,7 @@ inline constexpr std::u16string_view kClientProgramName = u"velkarclient.exe";
 inline constexpr std::u16string_view kLauncherProgramName = u"Launcher.exe";
 // The updater's folder in a root that patcher-cli is given.
 inline constexpr std::u16string_view kUpdaterFolderName = u"patcher";
+inline constexpr std::u16string_view kUpdaterProgramName = u"patcher.exe";
 
 // One of the updater's own programs as its own update sees it.
 struct ProgramFolders {

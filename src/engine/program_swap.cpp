@@ -1,12 +1,15 @@
 #include "engine/program_swap.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "base/decimal_text.h"
 #include "base/log.h"
+#include "base/number_file.h"
 #include "base/paths.h"
 #include "engine/client_path.h"
 #include "platform/file.h"
@@ -17,6 +20,7 @@ namespace {
 constexpr std::string_view kJournalHeader = "solmere-program-swap 1";
 // A journal names the files of one program folder: a few hundred at most.
 constexpr uint64_t kMaxJournalBytes = 4u * 1024 * 1024;
+constexpr uint64_t kCopyPiece = 256 * 1024;
 
 std::u16string Below(const std::u16string& folder, const std::u16string& name) {
   return folder + u"\\" + name;
@@ -32,6 +36,37 @@ bool MoveReplacing(const std::u16string& from, const std::u16string& to) {
   if (platform::RenameReplacing(from, to)) return true;
   Log::Error(u"Can't move %s to %s", from, to);
   return false;
+}
+
+// Copies a whole file through a temporary name beside the copy: the copy is whole or absent.
+bool CopyWhole(const std::u16string& from, const std::u16string& to) {
+  platform::File source;
+  uint64_t size = 0;
+  if (source.Open(from, platform::FileMode::kRead) != 0 || !source.Seek(0, platform::SeekOrigin::kEnd) ||
+      !source.Tell(&size) || !source.Seek(0, platform::SeekOrigin::kStart)) {
+    Log::Error(u"Can't open file %s", from);
+    return false;
+  }
+  const std::u16string part = to + u".~part";
+  platform::MakeDirectories(ParentFolder(part));
+  {
+    platform::File target;
+    if (target.Open(part, platform::FileMode::kCreate) != 0) {
+      Log::Error(u"Can't create file %s", part);
+      return false;
+    }
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min<uint64_t>(size, kCopyPiece)));
+    for (uint64_t left = size; left > 0;) {
+      const auto piece = static_cast<std::size_t>(std::min<uint64_t>(left, buffer.size()));
+      if (!source.Read(buffer.data(), piece) || !target.Write(buffer.data(), piece)) {
+        Log::Error(u"Can't copy %s to %s", from, part);
+        return false;
+      }
+      left -= piece;
+    }
+    if (!target.Sync()) return false;
+  }
+  return platform::RenameReplacing(part, to);
 }
 
 }  // namespace
@@ -113,10 +148,14 @@ bool ProgramSwap::ReadJournal(ProgramSwapPlan* plan) const {
   return true;
 }
 
+std::u16string ProgramSwap::OldPath(const std::u16string& name) const {
+  return Below(Below(staging_, u"old"), name);
+}
+
 bool ProgramSwap::MoveAside(const ProgramSwapPlan& plan, const std::u16string& name) {
   const std::u16string current = Below(plan.target, name);
   if (!Exists(current)) return true;
-  return MoveReplacing(current, Below(Below(staging_, u"old"), name));
+  return MoveReplacing(current, OldPath(name));
 }
 
 bool ProgramSwap::WriteVersion(int32_t version) {
@@ -130,9 +169,11 @@ bool ProgramSwap::Finish(const ProgramSwapPlan& plan) {
     const std::u16string staged = Below(NewFolder(), name);
     // Moved in already when it is no longer staged.
     if (!Exists(staged)) continue;
-    if (!MoveAside(plan, name)) return false;
+    // Still the old file while the new one is staged: its copy is made again.
+    const std::u16string current = Below(plan.target, name);
+    if (Exists(current) && !CopyWhole(current, OldPath(name))) return false;
     Step();
-    if (!MoveReplacing(staged, Below(plan.target, name))) return false;
+    if (!MoveReplacing(staged, current)) return false;
     Step();
   }
   for (const std::u16string& name : plan.removed) {
@@ -178,4 +219,26 @@ ProgramSwap::Recovery ProgramSwap::Recover() {
   }
   Log::Info(u"Finishing the interrupted update of the updater to version %d", plan.version);
   return Finish(plan) ? Recovery::kFinished : Recovery::kFailed;
+}
+
+bool ProgramSwap::RollBack() {
+  if (!Exists(Below(staging_, u"journal"))) return true;
+  ProgramSwapPlan plan;
+  if (!ReadJournal(&plan)) return false;
+  if (ReadNumberFile(versionFile_) == plan.version) return Finish(plan);
+  // Each name is put back only where the swap had reached it: where the new file is in. It
+  // goes back to staging first, so that a finish after a cut short undoing still has it.
+  for (const std::u16string& name : plan.replaced) {
+    const std::u16string current = Below(plan.target, name);
+    const std::u16string staged = Below(NewFolder(), name);
+    if (Exists(staged) || !Exists(current)) continue;
+    if (!CopyWhole(current, staged)) return false;
+    if (Exists(OldPath(name)) ? !MoveReplacing(OldPath(name), current) : !platform::RemoveFile(current)) return false;
+  }
+  for (const std::u16string& name : plan.removed)
+    if (Exists(OldPath(name)) && !MoveReplacing(OldPath(name), Below(plan.target, name))) return false;
+  if (!platform::RemoveFile(Below(staging_, u"journal"))) return false;
+  ClearStaging();
+  Log::Info(u"The update of the updater to version %d was undone", plan.version);
+  return true;
 }

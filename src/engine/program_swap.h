@@ -1,11 +1,11 @@
 #pragma once
 // The updater's own programs replaced without ever leaving half of them. The new files wait,
 // verified, in the staging folder's "new\"; a journal naming every file is written (whole or
-// not at all); then each old file is moved aside into "old\" and its new one moved in, the
-// files the new version no longer has are moved aside too, the version file is written, and
-// last the journal and the staging folder go. Every step is a rename on one volume, and each is
-// done again only where it was not: a swap cut short at any moment (a kill, a power loss) is
-// finished by Recover at the next start of either program.
+// not at all); then each old file is copied aside into "old\" and its new one renamed over it
+// (so a program's name never stands empty, not even for a moment), the files the new version no
+// longer has are moved aside, the version file is written, and last the journal and the staging
+// folder go. Each step is done again only where it was not: a swap cut short at any moment (a
+// kill, a power loss) is finished by Recover at the next start of either program.
 
 #include <cstdint>
 #include <functional>
@@ -52,6 +52,12 @@ class ProgramSwap {
     kFailed,    // a journal is there but the swap could not be finished (see the log)
   };
   Recovery Recover();
+  // Undoes a swap that could not be finished (a file that would not move): the old files
+  // back in place, the new ones back in staging, then the staging cleared. A swap whose
+  // version is written is over and is finished instead. False when a step failed; the
+  // journal then stays, and the next start finishes the swap (as it does one whose undoing
+  // was cut short).
+  bool RollBack();
 
  private:
   bool WriteJournal(const ProgramSwapPlan& plan);
@@ -59,6 +65,7 @@ class ProgramSwap {
   // The steps after the journal, each done only where it was not yet.
   bool Finish(const ProgramSwapPlan& plan);
   bool MoveAside(const ProgramSwapPlan& plan, const std::u16string& name);
+  std::u16string OldPath(const std::u16string& name) const;
   bool WriteVersion(int32_t version);
   void Step() const {
     if (afterStep_) afterStep_();

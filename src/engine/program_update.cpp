@@ -46,7 +46,8 @@ ProgramUpdate::ProgramUpdate(ServerProtocol& server, ProgramFolders program, Ste
     : server_(server),
       program_(std::move(program)),
       afterStep_(std::move(afterStep)),
-      swap_(program_.staging, program_.versionFile, afterStep_) {}
+      // One hook for both, so that a hook that counts sees every step once, in order.
+      swap_(program_.staging, program_.versionFile, [this] { Step(); }) {}
 
 ProgramSwap::Recovery ProgramUpdate::Recover() {
   return swap_.Recover();
@@ -93,8 +94,8 @@ ProgramUpdateResult::Outcome ProgramUpdate::Stage(const OperationContext& contex
   StoredContent checker;
   const auto check = [&](const StoredContent::Sink& sink) {
     return stored.Seek(0, platform::SeekOrigin::kStart) &&
-           checker.Verify(ReadFrom(stored), static_cast<uint64_t>(fetched.received), entry.info.size,
-                          entry.info.digest, sink);
+           checker.Verify(ReadFrom(stored), static_cast<uint64_t>(fetched.received), entry.info.size, entry.info.digest,
+                          sink);
   };
   const std::u16string staged = JoinedPath(swap_.NewFolder(), entry.name);
   switch (WritePlainFile(staged, JoinedPath(program_.staging, u"file.~part"), check)) {
@@ -199,12 +200,15 @@ ProgramUpdateResult ProgramUpdate::Run(const OperationContext& context, int32_t 
   platform::RemoveFile(JoinedPath(program_.staging, u"download.~part"));
   // From the journal on nothing is cancelled: the swap ends whole, here or at the next start.
   if (!swap_.Run(plan)) {
+    // A file that would not move (held by another program): the old files come back.
+    if (!swap_.RollBack()) Log::Error(u"The update of %s stays for the next start to finish", program_.folder);
     result.outcome = Outcome::kSwapFailed;
     return result;
   }
   // The list is kept last: a run cut short before only keeps a file it could have removed.
   const std::vector<uint8_t> kept = EncodeFullList(list.version, entries);
-  if (!WriteFileWhole(program_.installedList, std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size())))
+  if (!WriteFileWhole(program_.installedList,
+                      std::string_view(reinterpret_cast<const char*>(kept.data()), kept.size())))
     Log::Error(u"Can't create file %s", program_.installedList);
   Step();
   context.progress().FinishItems();

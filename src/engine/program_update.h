@@ -31,7 +31,7 @@ struct ProgramUpdateResult {
     kBadName,       // the list names a file the updater may not take (see file)
     kWrongContent,  // a file came but is not what the list says (see file)
     kWriteFailed,   // a file could not be staged (see file, diskFull)
-    kSwapFailed,    // the swap could not be done; its journal stays for the next start
+    kSwapFailed,    // the swap could not be done: undone, or (when that failed too) left for the next start
     kCancelled,
   };
   Outcome outcome = Outcome::kFetchFailed;
@@ -54,6 +54,8 @@ class ProgramUpdate {
 
   // `server` must outlive the update.
   ProgramUpdate(ServerProtocol& server, ProgramFolders program, StepHook afterStep = {});
+  ProgramUpdate(const ProgramUpdate&) = delete;
+  ProgramUpdate& operator=(const ProgramUpdate&) = delete;
 
   // Finishes a swap an earlier run left (ProgramSwap::Recover).
   ProgramSwap::Recovery Recover();

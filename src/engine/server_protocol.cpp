@@ -15,10 +15,11 @@ ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const std::u16
 }
 
 FetchResult ServerProtocol::FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
-                                          const OperationContext& context, uint32_t maxLength, bool* unverified) {
+                                          const OperationContext& context, uint32_t maxLength, bool* unverified,
+                                          bool optional) {
   *unverified = false;
   const std::string name(resource.begin(), resource.end());
-  FetchResult fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength);
+  FetchResult fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength, optional);
   if (!verifier_.enabled() || !fetched.complete() || verifier_.Matches(name, *buffer)) return fetched;
   Log::Error(u"%s does not match the signed release manifest: asked for again", resource);
   fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength);
@@ -153,10 +154,10 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, int32_t 
   return result;
 }
 
-FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result,
-                                      std::vector<uint8_t>* buffer) {
+FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer,
+                                      bool optional) {
   bool unverified = false;
-  const FetchResult fetched = FetchVerified(result->resource, buffer, context, kMaxListLength, &unverified);
+  const FetchResult fetched = FetchVerified(result->resource, buffer, context, kMaxListLength, &unverified, optional);
   if (fetched.complete()) {
     if (!unverified) return fetched;
     result->outcome = ListResult::Outcome::kUnverified;
@@ -244,7 +245,8 @@ ListResult ServerProtocol::GetProgramList(const OperationContext& context, std::
   result.resource = std::u16string(part) + u"\\list";
   entries->clear();
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = FetchList(context, &result, &buffer);
+  // Servers of the original format have no lists of the updater's own files.
+  const FetchResult fetched = FetchList(context, &result, &buffer, true);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed && result.request.status != 404)
       Log::Error(u"Can't load file from server: %s", result.resource);

@@ -123,12 +123,15 @@ class ServerProtocol {
  private:
   // The list `result` names into `buffer`; when it did not arrive whole, the result says why
   // (the failed request, or a cancel).
-  FetchResult FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer);
+  // `optional`: see UpdateServerClient::FetchToBuffer.
+  FetchResult FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer,
+                        bool optional = false);
   // A small resource into `buffer`; with keys, one that does not match the manifest is asked
   // for once more (a cache may have held an old copy), and `unverified` is set when it still
   // does not.
   FetchResult FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
-                            const OperationContext& context, uint32_t maxLength, bool* unverified);
+                            const OperationContext& context, uint32_t maxLength, bool* unverified,
+                            bool optional = false);
 
   const UpdateServerAddress address_;
   UpdateServerClient client_;

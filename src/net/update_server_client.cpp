@@ -153,9 +153,9 @@ bool UpdateServerClient::ConnectLocked() {
 }
 
 FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                                              const OperationContext& context, uint32_t maxLength) {
+                                              const OperationContext& context, uint32_t maxLength, bool optional) {
   BufferSink sink(buffer);
-  return Fetch(std::u16string(), path, std::min(maxLength, kMaxBufferLength), context, sink);
+  return Fetch(std::u16string(), path, std::min(maxLength, kMaxBufferLength), context, sink, optional);
 }
 
 FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,
@@ -171,14 +171,14 @@ FailedRequest UpdateServerClient::FailureOf(const std::u16string& path, const Fe
 }
 
 FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                                      const OperationContext& context, BodySink& sink) {
+                                      const OperationContext& context, BodySink& sink, bool optional) {
   const bool otherHost = !host.empty() && host != serverHost_;
   const std::u16string& shownHost = otherHost ? host : serverHost_;
   FetchResult result;
   const std::string objectName = EscapeRequestPath(path);
   if (objectName.size() > kMaxRequestPathBytes) {
     result.failure = FetchFailure::kFailed;
-    Report(shownHost, path, result);
+    Report(shownHost, path, result, optional);
     return result;
   }
   // Held shared until the request is closed: Connect waits for running fetches.
@@ -205,12 +205,17 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
     BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress());
     result = transfer.Run(sink);
   }
-  Report(shownHost, path, result);
+  Report(shownHost, path, result, optional);
   return result;
 }
 
-void UpdateServerClient::Report(const std::u16string& host, const std::u16string& path, const FetchResult& result) {
+void UpdateServerClient::Report(const std::u16string& host, const std::u16string& path, const FetchResult& result,
+                                bool optional) {
   if (result.failure == FetchFailure::kNone || result.failure == FetchFailure::kCancelled) return;
+  if (optional && result.failure == FetchFailure::kHttpStatus && result.status == 404) {
+    Log::Info(u"%s is not on %s", path, AddressText({host, port_}));
+    return;
+  }
   Log::Error(u"Can't fetch %s from %s: %s", path, AddressText({host, port_}),
              FetchFailureText(result.failure, result.status));
 }

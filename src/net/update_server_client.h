@@ -55,8 +55,10 @@ class UpdateServerClient {
   // declared); it is left untouched when the fetch fails before the body starts. A declared
   // length above `maxLength` (at most kMaxBufferLength) fails the fetch at once; a body
   // without a length (chunked, or ended by the connection's close) fails once it passes it.
+  // `optional`: a resource servers need not have; its absence (HTTP 404) is no error.
   FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                            const OperationContext& context = {}, uint32_t maxLength = kMaxBufferLength);
+                            const OperationContext& context = {}, uint32_t maxLength = kMaxBufferLength,
+                            bool optional = false);
 
   struct FileFetch {
     // The host of the body; empty for the update server. Another host (a package
@@ -79,9 +81,9 @@ class UpdateServerClient {
 
  private:
   FetchResult Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                    const OperationContext& context, BodySink& sink);
+                    const OperationContext& context, BodySink& sink, bool optional = false);
   bool ConnectLocked();
-  void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result);
+  void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result, bool optional);
 
   const std::u16string serverHost_;
   const uint16_t port_;

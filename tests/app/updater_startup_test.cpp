@@ -34,13 +34,14 @@ class UpdaterStartupTest : public SessionFixture {
     SessionFixture::TearDown();
   }
 
-  int Run(const std::filesystem::path& programFolder) {
-    const UpdaterSetup setup{backend_,
-                             desktop_,
-                             [this]() -> MessageBoxTimer& { return *questions_; },
-                             programFolder.u16string(),
-                             UpdateServerAddress{u"127.0.0.1", server_.port()},
-                             (temp_ / "main.xml").string()};
+  int Run(const std::filesystem::path& programFolder, bool ownUpdateFailed = false) {
+    UpdaterSetup setup{backend_,
+                       desktop_,
+                       [this]() -> MessageBoxTimer& { return *questions_; },
+                       programFolder.u16string(),
+                       UpdateServerAddress{u"127.0.0.1", server_.port()},
+                       (temp_ / "main.xml").string()};
+    setup.ownUpdateFailed = ownUpdateFailed;
     return RunUpdater(setup);
   }
   int Run() { return Run(temp_ / "patcher"); }
@@ -175,6 +176,42 @@ TEST_F(UpdaterStartupTest, TheUpdatersOwnVersionDecidesBetweenTheWindowAndTheLau
         << log;
     EXPECT_NE(log.find("INFO: Патчер закрыт"), std::string::npos) << "the window was destroyed";
   }
+}
+
+// After the launcher program failed to update it, the updater says so once and goes on with the
+// client instead of handing over again; a swap of its files that was cut short is finished and
+// handed over, so that the new updater runs, though the versions then agree.
+TEST_F(UpdaterStartupTest, AFailedOwnUpdateGoesOnAndAFinishedSwapHandsOver) {
+  PrepareClient(1);
+  release_.Version(1);
+  desktop_.messageLoop = [this] {
+    EXPECT_TRUE(PumpUntil([&] { return Shows("Клиент готов к запуску"); })) << "the start-up chain did not end";
+    return 0;
+  };
+  const auto versionFile = temp_ / "config" / "patcher" / "version.sw";
+  std::filesystem::create_directories(versionFile.parent_path());
+  WriteWholeFile(versionFile, std::string("1"));
+  release_.PatcherVersion(2);
+  EXPECT_EQ(Run(temp_ / "patcher", true), 0);
+  EXPECT_TRUE(desktop_.starts().empty()) << "no second hand-over";
+  const auto calls = desktop_.calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "message " + platform::Utf8FromUtf16(kOwnUpdateFailed) + " | Ошибка"),
+            calls.end());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "loop"), calls.end()) << "the window is shown";
+  EXPECT_NE(RunLog(temp_ / "patcher")
+                .find("ERROR: The updater's own update failed; the client's update goes on with updater version 1"),
+            std::string::npos);
+
+  // A journal whose swap was under way: the updater's version is already the server's.
+  release_.PatcherVersion(1);
+  const auto staging = temp_ / "config" / "patcher" / "update";
+  WriteWholeFile(staging / "new" / "skin" / "new.png", std::string("new picture"));
+  WriteWholeFile(staging / "journal", "solmere-program-swap 1\nversion 1\ntarget " + (temp_ / "patcher").string() +
+                                          "\nreplace skin\\new.png\n");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(desktop_.starts().size(), 1u) << "handed over to the launcher program";
+  EXPECT_EQ(FileText(temp_ / "patcher" / "skin" / "new.png"), "new picture");
+  EXPECT_FALSE(std::filesystem::exists(staging));
 }
 
 TEST_F(UpdaterStartupTest, ALauncherThatCannotStartIsLoggedAndSaid) {

@@ -100,6 +100,9 @@ TEST_F(ProgramSwapTest, ASwapKilledAtAnyStepIsFinishedByTheNextStart) {
     const std::optional<testsupport::ChildExit> exit = child.Wait(std::chrono::seconds(60));
     ASSERT_TRUE(exit) << "the child did not end within 60 s";
     EXPECT_EQ(exit->exitCode, 9);
+    // Whatever the moment, every program file is there, old or new: a start never finds none.
+    for (int i = 0; i < 12; ++i)
+      EXPECT_TRUE(fs::is_regular_file(Below(Target(), testsupport::ReplacedName(i)))) << "file " << i << " is missing";
     const ProgramSwap::Recovery recovery = Swap().Recover();
     EXPECT_EQ(recovery, killAt < 30 ? ProgramSwap::Recovery::kFinished : ProgramSwap::Recovery::kNothing);
     EXPECT_EQ(TargetFiles(), NewFiles());
@@ -107,6 +110,28 @@ TEST_F(ProgramSwapTest, ASwapKilledAtAnyStepIsFinishedByTheNextStart) {
     // What a kill after the journal went leaves is cleared before the next staging.
     Swap().ClearStaging();
     EXPECT_FALSE(fs::exists(Staging()));
+  }
+}
+
+// Undone instead after each kill: the old updater comes back whole, unless the version was
+// written, when the swap is over and is finished.
+TEST_F(ProgramSwapTest, ASwapKilledBeforeItsVersionIsUndoneWhole) {
+  Prepare();
+  const std::map<std::string, std::string> old = TargetFiles();
+  for (int killAt = 1; killAt <= 31; ++killAt) {
+    SCOPED_TRACE("killed after step " + std::to_string(killAt));
+    Prepare();
+    testsupport::ChildProcess child;
+    ASSERT_TRUE(child.Start(PROGRAM_SWAP_CHILD_PATH, {testsupport::U8String(Staging()), testsupport::U8String(Target()),
+                                                      testsupport::U8String(VersionFile()), std::to_string(killAt)}));
+    const std::optional<testsupport::ChildExit> exit = child.Wait(std::chrono::seconds(60));
+    ASSERT_TRUE(exit) << "the child did not end within 60 s";
+    EXPECT_TRUE(Swap().RollBack());
+    const bool versionWritten = killAt >= 29;
+    EXPECT_EQ(TargetFiles(), versionWritten ? NewFiles() : old);
+    EXPECT_EQ(ReadNumberFile(VersionFile().u16string()), versionWritten ? testsupport::kSwapVersion : 6);
+    EXPECT_FALSE(fs::exists(Staging() / "journal"));
+    EXPECT_EQ(Swap().Recover(), ProgramSwap::Recovery::kNothing);
   }
 }
 

@@ -1,8 +1,11 @@
 // The updater's own programs brought to their server list against nginx (with_nginx.sh): only
 // the files that differ are fetched, nothing changes in the program's folder until all of them
 // are staged and right, and an update cut short at any step is finished by the next run.
+#include "engine/program_update.h"
+
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -11,9 +14,9 @@
 
 #include "base/log.h"
 #include "base/number_file.h"
-#include "engine/program_update.h"
 #include "engine/server_protocol.h"
 #include "engine/server_tree.h"
+#include "formats/release_signature.h"
 #include "platform/text.h"
 #include "support/client_log.h"
 #include "support/file_bytes.h"
@@ -224,6 +227,36 @@ TEST_F(ProgramUpdateTest, NothingChangesWhenTheServerCannotGiveTheNewFilesWhole)
   }
 }
 
+// With the operator's key the updater's list must be the one the release manifest signs: a list
+// changed after signing is refused before anything is fetched by it.
+TEST_F(ProgramUpdateTest, WithAKeyOnlyTheSignedListIsTaken) {
+  const std::optional<KeyPair> key = NewKeyPair();
+  ASSERT_TRUE(key);
+  server_->SetReleaseKeys({key->publicKey});
+  InstallOld();
+  Publish(2, kNewFiles);
+  tree_->PutText(u"version", "9");
+  tree_->PutText(u"patcher_version_new", "2");
+  tree_->PutReleaseManifest(
+      9, static_cast<int64_t>(std::time(nullptr)) + 86400,
+      {{"version", u"version"}, {"patcher_version_new", u"patcher_version_new"}, {"patcher\\list", u"patcher\\list"}},
+      &key->secretKey);
+  ASSERT_EQ(server_->FetchPatcherVersion(OperationContext()), 2);
+  std::vector<ProgramFile> other = kNewFiles;
+  other[0].content = "a program the operator never released";
+  Publish(2, other);
+  const std::size_t before = LogLines();
+  EXPECT_EQ(Run(2).outcome, ProgramUpdateResult::Outcome::kUnverified);
+  EXPECT_EQ(FolderFiles(), Expected(kOldFiles));
+  testsupport::WaitForAccessLog(nginx_, before + 2);
+  EXPECT_EQ(FileRequestsSince(before), 0u);
+
+  Publish(2, kNewFiles);
+  const ProgramUpdateResult signed_ = Run(2);
+  EXPECT_EQ(signed_.outcome, ProgramUpdateResult::Outcome::kUpdated) << Said(signed_.outcome);
+  EXPECT_EQ(FolderFiles(), Expected(kNewFiles));
+}
+
 // Broken off after every step, as a kill would leave it (the step throws; nothing is cleaned
 // up): the next run ends with the new updater whole, and every run before it left either the
 // old updater or a journal that finishes the swap.
@@ -233,7 +266,7 @@ TEST_F(ProgramUpdateTest, AnUpdateBrokenOffAtAnyStepIsFinishedByTheNextRun) {
   int steps = 0;
   ASSERT_EQ(Run(2, [&] { ++steps; }).outcome, ProgramUpdateResult::Outcome::kUpdated);
   EXPECT_EQ(steps, 3 * 2 + 1 + 3 * 2 + 1 + 3 + 1) << "download, stage; journal; aside, in; removal; version, "
-                                                    "journal gone, staging gone; list kept";
+                                                     "journal gone, staging gone; list kept";
   struct Stop : std::runtime_error {
     Stop() : std::runtime_error("stopped") {}
   };

@@ -95,4 +95,13 @@ framed 860 540 18 '#212b3c' '#0f131b' '#c9a24c' "$out/main_background.png"
 # The question box.
 framed 440 190 14 '#232d3e' '#121720' '#c9a24c' "$out/mb_background.png"
 
-cp "$src/mainuni.xml" "$src/mbtuni.xml" "$out/"
+# The launcher program's window: a title, a line of what it does and a bar.
+framed 480 170 14 '#212b3c' '#0f131b' '#c9a24c' "$out/launcher_background.png"
+"${IM[@]}" "$out/launcher_background.png" \
+  -stroke none -fill '#c9a24c' -draw 'rectangle 30,46,450,47' \
+  -font DejaVu-Sans-Bold -pointsize 17 -fill '#f0cf7e' -annotate +32+36 'Solmere Classic' \
+  "$out/launcher_background.png"
+rounded 420 14 7 '#0c1017' '#1a212d' '#38465e' "$out/launcher_bar_track.png"
+rounded 420 14 7 '#f6cf6e' '#c07f1f' '#f8dc94' "$out/launcher_bar_fill.png"
+
+cp "$src/mainuni.xml" "$src/mbtuni.xml" "$src/launcher.xml" "$out/"

@@ -37,6 +37,7 @@ patcher_init() {
   patcher_exe=$GUI_BUILD/src/app/win32/patcher.exe
   launcher_exe=$GUI_BUILD/src/launcher/launcher.exe
   stand_in_exe=$GUI_BUILD/tests/app/win32/stand_in_program.exe
+  launcher_program_exe=$GUI_BUILD/src/app/win32/Launcher.exe
   for program in "$publish_exe" "$pcktool_exe" "$patcher_exe"; do
     [ -f "$program" ] || gui_fail "$program is not built"
   done
@@ -294,4 +295,61 @@ patcher_verify_archives() {
     timeout 120 "$wine_run" "$pcktool_exe" verify "$(win_path "$1/velkar/$archive")" >>"$GUI_OUT/pcktool.log" 2>&1 \
       </dev/null || gui_fail "the archive $archive does not verify (see $GUI_OUT/pcktool.log)"
   done < <(cd "$1/velkar" && find . -name '*.pck' | sed 's|^\./||' | sort)
+}
+
+# The launcher program's window (480 x 170), centred on the screen.
+LAUNCHER_TITLE='Solmere Classic Launcher'
+LX=400 LY=427 LW=480 LH=170
+
+# patcher_self_update_release ROOT [RELEASE]: a client root at RELEASE (1) whose updater (version 1) and
+# launcher program are the real ones, with their skins, and a server whose release 2 raises the
+# updater to version 2: patcher.exe with another tail (still the same program), five pictures
+# of its skin changed and one dropped, and the launcher program's background changed. The
+# folders of the new files are $GUI_OUT/updater-2 and $GUI_OUT/launcher-2.
+patcher_self_update_release() {
+  local root=$1 old=$GUI_OUT/updater-1 new=$GUI_OUT/updater-2 launcher_old=$GUI_OUT/launcher-1
+  local launcher_new=$GUI_OUT/launcher-2
+  [ -f "$launcher_program_exe" ] || gui_fail "$launcher_program_exe is not built"
+  rm -rf "$old" "$new" "$launcher_old" "$launcher_new"
+  mkdir -p "$old" "$launcher_old"
+  cp "$patcher_exe" "$old/"
+  cp -r "$GUI_BUILD/skin" "$old/"
+  convert -size 16x16 xc:'#804020' "$old/skin/retired.png"
+  cp -r "$old" "$new"
+  rm "$new/skin/retired.png"
+  printf 'updater build 2' >>"$new/patcher.exe"
+  local picture
+  for picture in main_background button_normal button_focused play_normal bar_fill; do
+    convert "$old/skin/$picture.png" -modulate 100,60,140 "$new/skin/$picture.png"
+  done
+  cp "$launcher_program_exe" "$launcher_old/"
+  cp -r "$GUI_BUILD/skin" "$launcher_old/"
+  cp -r "$launcher_old" "$launcher_new"
+  convert "$launcher_old/skin/launcher_background.png" -modulate 100,60,140 "$launcher_new/skin/launcher_background.png"
+
+  patcher_client "$root" "${2:-1}"
+  rm -rf "$root/patcher" "$root/launcher"
+  cp -r "$old" "$root/patcher"
+  cp -r "$launcher_old" "$root/launcher"
+  patcher_sample_release 1
+  patcher_sample_release 2
+  publish release "$(win_path "$SOLMERE_NGINX_ROOT")" "$(win_path "$GUI_OUT/release-1/velkar")" 1 \
+    --patcher-files "$(win_path "$old")" --patcher-version 1 --launcher-files "$(win_path "$launcher_old")"
+  # The lists the client's own programs were brought to.
+  mkdir -p "$root/config/launcher"
+  cp "$SOLMERE_NGINX_ROOT/patcher/list" "$root/config/patcher/files.lst"
+  cp "$SOLMERE_NGINX_ROOT/launcher/list" "$root/config/launcher/files.lst"
+  printf 1 >"$root/config/launcher/version.sw"
+  publish release "$(win_path "$SOLMERE_NGINX_ROOT")" "$(win_path "$GUI_OUT/release-2/velkar")" 2 \
+    --patcher-files "$(win_path "$new")" --patcher-version 2 --launcher-files "$(win_path "$launcher_new")"
+}
+
+# patcher_same_folder A B WHAT: both folders hold the same files (logs aside).
+patcher_same_folder() {
+  diff -r -x log.txt "$1" "$2" >"$GUI_OUT/folder.diff" || gui_fail "$3 differs from what was released (see $GUI_OUT/folder.diff)"
+}
+
+# The Wine processes of the launcher program.
+launcher_program_pids() {
+  pgrep -f 'launcher[/\\]Launcher\.exe' || true
 }
