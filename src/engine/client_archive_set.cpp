@@ -38,7 +38,8 @@ PackageDownload ClientArchiveSet::DownloadPatchPackage(const OperationContext& c
                                                        int32_t serverVersion) {
   BusyScope busyScope(busy_);
   PackageDownload download = ::DownloadPatchPackage(server_, layout_, context, clientVersion, serverVersion);
-  if (download.from >= 0) downloadedPackage_ = true;
+  // A download that stopped is kept for the next run to take up.
+  if (download.from >= 0) downloadedPackage_ = !download.resumable;
   return download;
 }
 

@@ -16,6 +16,7 @@ ClientLayout::ClientLayout(const std::u16string& updaterFolder)
       verifiedReleaseFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"release.sw"})),
       graphicsSwitchFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"nogfx.cfg"})),
       packageFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"tempfile.dat"})),
+      packageResumeFile_(packageFile_ + u".resume"),
       lockFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"updater.lock"})),
       logFile_(NormalisedPath(updaterFolder, {u"log.txt"})),
       plainFilePart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"file.~part"})) {}
@@ -52,7 +53,7 @@ std::vector<std::u16string> ClientLayout::WrittenFiles() const {
   }
   for (const std::u16string* file :
        {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_, &verifiedReleaseFile_, &graphicsSwitchFile_,
-        &packageFile_, &lockFile_, &logFile_, &plainFilePart_})
+        &packageFile_, &packageResumeFile_, &lockFile_, &logFile_, &plainFilePart_})
     files.push_back(*file);
   const ProgramFolders patcher = PatcherProgram();
   const ProgramFolders launcher = LauncherProgram();

@@ -11,6 +11,7 @@
 //   <root>/config/patcher/release.sw          the highest signed release verified
 //   <root>/config/patcher/nogfx.cfg           the graphics switch
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
+//   <root>/config/patcher/tempfile.dat.resume what lets the next run take up its download
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
 //   <root>/config/patcher/staging/            temporary files of plain files being written
 //   <root>/config/patcher/update/             the updater's new files, waiting for their swap
@@ -64,6 +65,8 @@ class ClientLayout {
   const std::u16string& verifiedReleaseFile() const { return verifiedReleaseFile_; }
   const std::u16string& graphicsSwitchFile() const { return graphicsSwitchFile_; }
   const std::u16string& packageFile() const { return packageFile_; }
+  // The package's address, length and validator while its download is under way.
+  const std::u16string& packageResumeFile() const { return packageResumeFile_; }
   const std::u16string& lockFile() const { return lockFile_; }
   const std::u16string& logFile() const { return logFile_; }
   // The temporary file a plain file is written into before it takes the file's place: outside
@@ -95,6 +98,7 @@ class ClientLayout {
   std::u16string verifiedReleaseFile_;
   std::u16string graphicsSwitchFile_;
   std::u16string packageFile_;
+  std::u16string packageResumeFile_;
   std::u16string lockFile_;
   std::u16string logFile_;
   std::u16string plainFilePart_;

@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "engine/client_layout.h"
+#include "engine/package_resume.h"
 #include "engine/server_protocol.h"
 #include "net/parse_url.h"
 #include "platform/file.h"
@@ -15,6 +16,26 @@ namespace {
 uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
   const uint64_t mebibytes = (bytes + (roundUp ? (1u << 20) - 1 : 0)) >> 20;
   return static_cast<uint32_t>(std::min<uint64_t>(mebibytes, UINT32_MAX));
+}
+
+// The package file opened to take up a download an earlier run left, when it was of the same
+// package and holds part of it; otherwise nothing is opened and the record goes.
+BodyResume ResumableDownload(const ClientLayout& layout, const std::u16string& url, platform::File* file) {
+  BodyResume resume;
+  const std::optional<PackageResumeRecord> record = ReadPackageResumeRecord(layout.packageResumeFile());
+  uint64_t size = 0;
+  if (record && record->url == url && file->Open(layout.packageFile(), platform::FileMode::kReadWrite) == 0 &&
+      file->Seek(0, platform::SeekOrigin::kEnd) && file->Tell(&size) && size > 0 && size < record->length) {
+    resume.received = static_cast<uint32_t>(size);
+    resume.declared = record->length;
+    resume.validator = record->validator;
+    Log::Info(u"Taking up the download of the update package %s: %u of %u bytes are there", url, resume.received,
+              resume.declared);
+    return resume;
+  }
+  file->Close();
+  platform::RemoveFile(layout.packageResumeFile());
+  return resume;
 }
 
 }  // namespace
@@ -27,6 +48,13 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
   download.to = choice.to;
   if (choice.url.empty()) {
     Log::Info(u"No update package from version %d to %d", clientVersion, serverVersion);
+    // Part of a package no longer offered is of no use: it goes (a package put there by hand
+    // has no record and stays).
+    if (!context.cancelled() && choice.request.failure == FetchFailure::kNone &&
+        ReadPackageResumeRecord(layout.packageResumeFile())) {
+      platform::RemoveFile(layout.packageFile());
+      platform::RemoveFile(layout.packageResumeFile());
+    }
     download.outcome =
         context.cancelled() ? PackageDownload::Outcome::kCancelled : PackageDownload::Outcome::kNoPackage;
     download.request = choice.request;
@@ -38,6 +66,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
   fetch.host = parts.host;
   const std::u16string& packageFile = layout.packageFile();
   const std::u16string folder = ParentFolder(packageFile);
+  const std::u16string& resumeFile = layout.packageResumeFile();
   FetchResult fetched;
   uint64_t available = 0;
   bool complete = false;
@@ -46,19 +75,29 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
     // A client folder made by hand may lack the folder of the temporary file.
     platform::MakeDirectories(folder);
     platform::File file;
-    if (file.Open(packageFile, platform::FileMode::kCreate) == 0) {
+    fetch.resume = ResumableDownload(layout, choice.url, &file);
+    if (fetch.resume.usable() || file.Open(packageFile, platform::FileMode::kCreate) == 0) {
       opened = true;
       // Measured once the old package is gone; a package that leaves the disk without
-      // room for the archives to grow is not fetched at all.
+      // room for the archives to grow is not fetched at all (what is there already counts).
       // Unknown counts as room: a disk that has none then shows as a failed write.
       available = platform::AvailableDiskSpace(folder).value_or(UINT64_MAX);
+      if (available != UINT64_MAX) available += fetch.resume.received;
       const uint64_t room = available > kPackageDiskReserve ? available - kPackageDiskReserve : 0;
       fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
+      // Kept as the body starts, so that a run cut short any time later can take it up.
+      fetch.started = [&](uint32_t length, const std::string& validator) {
+        if (validator.empty() || !WritePackageResumeRecord(resumeFile, {choice.url, length, validator}))
+          platform::RemoveFile(resumeFile);
+      };
       fetched = server.client().FetchToFile(parts.path, file, fetch, context);
       // A transfer that broke off would leave a package cut short: not worth applying.
       complete = fetched.complete() && file.Flush();
     }
   }
+  if (complete) platform::RemoveFile(resumeFile);
+  // What came stays for the next run when the server named the body it came from.
+  download.resumable = !complete && opened && fetched.received > 0 && platform::FileExists(resumeFile);
   if (complete && server.verifier().enabled()) {
     // Signed releases: only the package the manifest names, byte for byte, is applied.
     uint64_t length = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The update package route's download: "patches\list" read for the package of a pair of
 // versions, and that package streamed into the client's temporary package file, only when the
-// disk keeps room beside it for the archives to grow.
+// disk keeps room beside it for the archives to grow. A download that stopped is taken up
+// from what the file holds when the next one is of the same package (see package_resume.h).
 
 #include <cstdint>
 #include <string>
@@ -28,6 +29,8 @@ struct PackageDownload {
   int32_t to = -1;
   // The request that failed: the list's or the package's.
   FailedRequest request;
+  // The download stopped with what came kept for a later run to take up.
+  bool resumable = false;
 
   bool downloaded() const { return outcome == Outcome::kDownloaded; }
 };

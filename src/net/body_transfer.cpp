@@ -143,16 +143,52 @@ void BodyTransfer::StartBody(uint32_t length) {
   progress_.TransferStarted(length, chunk == 0 ? 1 : static_cast<int32_t>(static_cast<double>(length) / chunk + 0.5));
 }
 
-FetchResult BodyTransfer::Run(BodySink& sink) {
-  FetchResult result;
-  std::unique_ptr<platform::HttpRequest> request = Open(0, result);
-  if (request == nullptr || !AcceptWhole(*request, result)) return result;
-  StartBody(static_cast<uint32_t>(result.declared));
-  if (!sink.Begin(lengthKnown_ ? declared_ : maxLength_)) {
-    result.failure = FetchFailure::kTooLarge;
-    return result;
+bool BodyTransfer::TakeUp(const BodyResume& resume, BodySink& sink, std::unique_ptr<platform::HttpRequest>* request,
+                          uint32_t* received, FetchResult& result) {
+  declared_ = resume.declared;
+  validator_ = resume.validator;
+  *request = Open(resume.received, result);
+  if (*request == nullptr) return false;
+  if (result.status == 206 && AcceptRemainder(**request, resume.received, result) &&
+      sink.Resume(resume.declared, resume.received)) {
+    Log::Info(u"Taking up %s from byte %u of %u", std::u16string(objectName_.begin(), objectName_.end()),
+              resume.received, resume.declared);
+    result.declared = resume.declared;
+    StartBody(resume.declared);
+    progress_.Received(resume.received);
+    *received = resume.received;
+    return true;
   }
+  // A remainder that cannot be taken up: the body comes whole.
+  validator_.clear();
+  result.failure = FetchFailure::kNone;
+  if (result.status != 200) {
+    request->reset();
+    *request = Open(0, result);
+    if (*request == nullptr) return false;
+  }
+  *received = 0;
+  return false;
+}
+
+FetchResult BodyTransfer::Run(BodySink& sink, const BodyResume& resume, const StartHook& started) {
+  FetchResult result;
+  std::unique_ptr<platform::HttpRequest> request;
   uint32_t received = 0;
+  const bool takenUp = resume.usable() && TakeUp(resume, sink, &request, &received, result);
+  if (!takenUp) {
+    if (request == nullptr && !resume.usable()) request = Open(0, result);
+    if (request == nullptr || !AcceptWhole(*request, result)) return result;
+    StartBody(static_cast<uint32_t>(result.declared));
+    if (!sink.Begin(lengthKnown_ ? declared_ : maxLength_)) {
+      result.failure = FetchFailure::kTooLarge;
+      return result;
+    }
+    if (started && lengthKnown_) {
+      TakeValidator(*request);
+      started(declared_, validator_);
+    }
+  }
   // The most bytes any attempt had in place: an attempt that does not pass it brought
   // nothing new (a body read again from its start must get further than before), and
   // asking again would only repeat it.
@@ -191,6 +227,11 @@ FetchResult BodyTransfer::Run(BodySink& sink) {
       if (!sink.Begin(lengthKnown_ ? declared_ : maxLength_)) {
         failure = FetchFailure::kTooLarge;
         break;
+      }
+      validator_.clear();
+      if (started && lengthKnown_) {
+        TakeValidator(*request);
+        started(declared_, validator_);
       }
       received = 0;
       continue;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ class BodySink {
   // Where the read of the bytes from `offset` on is to land: room for the rest of the
   // body, up to the read size.
   virtual uint8_t* Target(uint32_t offset) = 0;
+  // The body goes on from `offset` (of `length`): the bytes before it are in place from an
+  // earlier transfer. False when the sink cannot take up a body (the transfer then starts over).
+  virtual bool Resume(uint32_t /*length*/, uint32_t /*offset*/) { return false; }
   // Takes the `n` bytes a read put at Target(offset); false stops the transfer.
   virtual bool Store(uint32_t offset, uint32_t n) = 0;
   // The transfer is over with `received` bytes in place; false when they could not all be
@@ -29,8 +33,22 @@ class BodySink {
   virtual bool End(uint32_t received, bool complete) = 0;
 };
 
+// A body an earlier transfer got part of: its first `received` bytes of `declared` are in
+// place, and `validator` (an ETag or date, see UsableValidator) names the resource they came from.
+struct BodyResume {
+  uint32_t received = 0;
+  uint32_t declared = 0;
+  std::string validator;
+
+  bool usable() const { return received > 0 && received < declared && !validator.empty(); }
+};
+
 class BodyTransfer {
  public:
+  // Told once the body's length and validator are known, each time it starts from its first
+  // byte (so that what arrives can be taken up by a later transfer).
+  using StartHook = std::function<void(uint32_t length, const std::string& validator)>;
+
   // Bytes asked for per read.
   static constexpr uint32_t kReadSize = 4096;
   // Times a broken-off body is asked for again, each time only after the attempt before
@@ -47,7 +65,9 @@ class BodyTransfer {
         cancel_(cancel),
         progress_(progress) {}
 
-  FetchResult Run(BodySink& sink);
+  // `resume`: the body is asked for from where the earlier transfer left it, on condition
+  // that it is still the same resource; when it is not, it comes whole.
+  FetchResult Run(BodySink& sink, const BodyResume& resume = {}, const StartHook& started = {});
 
  private:
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
@@ -65,6 +85,10 @@ class BodyTransfer {
   void StartBody(uint32_t length);
   // Reads until the body is complete or the transfer fails; kNone when complete.
   FetchFailure ReadBody(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
+  // The first request of a body given to take up: true with `request` reading the remainder,
+  // or with the whole body when the resource changed; false when neither came (see `result`).
+  bool TakeUp(const BodyResume& resume, BodySink& sink, std::unique_ptr<platform::HttpRequest>* request,
+              uint32_t* received, FetchResult& result);
   // The same for a body of no declared length: complete when it ends within the bound.
   FetchFailure ReadToEnd(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
 

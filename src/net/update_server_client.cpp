@@ -66,24 +66,17 @@ class FileSink final : public BodySink {
  public:
   static constexpr std::size_t kWriteSize = 256 * 1024;
 
-  explicit FileSink(platform::File& file) : file_(file) {}
+  // `alreadyThere`: bytes of the body an earlier transfer put before the file's position.
+  FileSink(platform::File& file, uint32_t alreadyThere) : file_(file), alreadyThere_(alreadyThere) {}
 
   bool Begin(uint32_t length) override {
-    pending_ = 0;
-    length_ = length;
-    if (!started_) {
-      if (!file_.Tell(&start_)) return false;
-      started_ = true;
-    } else if (!file_.Seek(static_cast<int64_t>(start_), platform::SeekOrigin::kStart) || !file_.SetSize(start_)) {
-      // Starting over: the bytes of the earlier attempt go.
-      return false;
-    }
-    try {
-      buffer_.resize(std::max<std::size_t>(std::min<std::size_t>(length, kWriteSize), 1));
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    return true;
+    const bool over = started_ || alreadyThere_ > 0;
+    if (!Start(length)) return false;
+    // Starting over (or not taking up what is there): the bytes of the earlier attempt go.
+    return !over || (file_.Seek(static_cast<int64_t>(start_), platform::SeekOrigin::kStart) && file_.SetSize(start_));
+  }
+  bool Resume(uint32_t length, uint32_t offset) override {
+    return !started_ && offset == alreadyThere_ && Start(length);
   }
   uint8_t* Target(uint32_t) override {
     // Room for a whole read: written out first when the buffer cannot take one more.
@@ -106,7 +99,24 @@ class FileSink final : public BodySink {
     return written;
   }
 
+  bool Start(uint32_t length) {
+    pending_ = 0;
+    length_ = length;
+    if (!started_) {
+      if (!file_.Tell(&start_) || start_ < alreadyThere_) return false;
+      start_ -= alreadyThere_;
+      started_ = true;
+    }
+    try {
+      buffer_.resize(std::max<std::size_t>(std::min<std::size_t>(length, kWriteSize), 1));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   platform::File& file_;
+  const uint32_t alreadyThere_;
   bool started_ = false;
   bool failed_ = false;
   uint64_t start_ = 0;
@@ -160,8 +170,9 @@ FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::v
 
 FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,
                                             const OperationContext& context) {
-  FileSink sink(file);
-  return Fetch(fetch.host, path, std::min(fetch.maxLength, kMaxFileLength), context, sink);
+  FileSink sink(file, fetch.resume.usable() ? fetch.resume.received : 0);
+  return Fetch(fetch.host, path, std::min(fetch.maxLength, kMaxFileLength), context, sink, false, fetch.resume,
+               fetch.started);
 }
 
 FailedRequest UpdateServerClient::FailureOf(const std::u16string& path, const FetchResult& result,
@@ -171,7 +182,8 @@ FailedRequest UpdateServerClient::FailureOf(const std::u16string& path, const Fe
 }
 
 FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                                      const OperationContext& context, BodySink& sink, bool optional) {
+                                      const OperationContext& context, BodySink& sink, bool optional,
+                                      const BodyResume& resume, const BodyTransfer::StartHook& started) {
   const bool otherHost = !host.empty() && host != serverHost_;
   const std::u16string& shownHost = otherHost ? host : serverHost_;
   FetchResult result;
@@ -203,7 +215,7 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
     result.failure = FetchFailure::kFailed;
   } else {
     BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress());
-    result = transfer.Run(sink);
+    result = transfer.Run(sink, resume, started);
   }
   Report(shownHost, path, result, optional);
   return result;

@@ -67,6 +67,11 @@ class UpdateServerClient {
     std::u16string host;
     // Largest declared length taken, for example what the disk can hold.
     uint32_t maxLength = kMaxFileLength;
+    // A body an earlier run got part of, which ends at the file's position: taken up from
+    // there when the server still has the same resource, otherwise fetched whole.
+    BodyResume resume;
+    // Told the body's length and validator as it starts (see BodyTransfer::StartHook).
+    BodyTransfer::StartHook started;
   };
   // Appends the body to a file the caller opened for writing, from its current
   // position; a body that starts over is written there again.
@@ -81,7 +86,8 @@ class UpdateServerClient {
 
  private:
   FetchResult Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
-                    const OperationContext& context, BodySink& sink, bool optional = false);
+                    const OperationContext& context, BodySink& sink, bool optional = false,
+                    const BodyResume& resume = {}, const BodyTransfer::StartHook& started = {});
   bool ConnectLocked();
   void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result, bool optional);
 

@@ -1,6 +1,7 @@
 // The engine against a real server: nginx (started by with_nginx.sh) serving a tree the
 // tests write, and the scripted server where a transfer has to break off.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -821,6 +822,58 @@ TEST_F(UpdatePackageTest, CancelThatCameBeforeTheApplicationIsKept) {
   EXPECT_FALSE(set_->busy());
   EXPECT_EQ(ClientFileText("early.txt"), "<absent>");
   EXPECT_EQ(set_->ReadLocalVersion(), 2);
+}
+
+// What an earlier run left of a package download is taken up only for the same package and
+// the same body (the validator nginx gives it, its ETag); anything else starts over. Either way
+// the file ends as the server's package, and the record beside it goes.
+TEST_F(UpdatePackageTest, ADownloadAnEarlierRunLeftIsTakenUpOnlyForTheSameBody) {
+  std::string big(300000, '\0');
+  uint32_t seed = 1;
+  for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  const std::vector<uint8_t> package = testsupport::PackageBytes(0, 20, {{u"big.bin", big, false}});
+  tree_->Put(u"packs\\p1.cup", package);
+  tree_->PutText(u"version", "20");
+  const std::string url = Numbered("http://127.0.0.1:", nginx_.port, "/packs/p1.cup");
+  tree_->PutText(u"patches\\list", "15 20 " + url + "\n");
+  // nginx's ETag: the file's modification time and size, in hexadecimal.
+  const std::filesystem::path served = std::filesystem::path(nginx_.root) / "packs" / "p1.cup";
+  struct stat status {};
+  ASSERT_EQ(stat(served.string().c_str(), &status), 0);
+  char etag[64];
+  std::snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(status.st_mtime),
+                static_cast<unsigned long>(status.st_size));
+  const auto packageFile = temp_ / "config" / "patcher" / "tempfile.dat";
+  const auto recordFile = temp_ / "config" / "patcher" / "tempfile.dat.resume";
+  const auto record = [&](const std::string& address, const std::string& validator) {
+    return "solmere-package-resume 1\nurl " + address + "\nlength " + std::to_string(package.size()) + "\nvalidator " +
+           validator + "\n";
+  };
+  struct Case {
+    const char* what;
+    std::string record;  // empty: none
+    bool takenUp;
+  };
+  const std::vector<Case> cases = {
+      {"the same body", record(url, etag), true},
+      {"the package changed since", record(url, "\"5f00aaaa-1\""), false},
+      {"another package", record(url + "?other", etag), false},
+      {"no record", "", false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    const std::vector<uint8_t> part(package.begin(), package.begin() + 100000);
+    WriteWholeFile(packageFile, part);
+    std::filesystem::remove(recordFile);
+    if (!test.record.empty()) WriteWholeFile(recordFile, test.record);
+    const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+    ASSERT_TRUE(set_->DownloadPatchPackage(Context(), 17, 20).downloaded()) << LogText();
+    EXPECT_EQ(ReadWholeFile(packageFile), package);
+    EXPECT_FALSE(std::filesystem::exists(recordFile));
+    const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 2);
+    ASSERT_GE(lines.size(), before + 2);
+    EXPECT_EQ(lines.back().status, test.takenUp ? 206 : 200) << lines.back().line;
+  }
 }
 
 TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {

@@ -40,6 +40,13 @@ $(private_nginx_temp_paths "$work")
   server {
     listen 127.0.0.1:$port;
     root $work/root;
+    # Downloads under /slow/ last long enough to be interrupted.
+    location /slow/ {
+      # In small pieces: with sendfile, nginx sends a second's worth at once.
+      sendfile off;
+      output_buffers 1 16k;
+      limit_rate 2m;
+    }
 $( [ -n "${SOLMERE_NGINX_INCLUDE:-}" ] && echo "    include $SOLMERE_NGINX_INCLUDE;" )
   }
 }
