@@ -300,6 +300,56 @@ TEST_F(PatcherCliTest, SingleInstanceMarkerOfTheUpdaterIsHonoured) {
 }
 #endif
 
+// A package download killed (kill -9, TerminateProcess on Windows) again and again is taken up each time from what the
+// package file holds: every run after the first asks only for the rest (HTTP 206), and the
+// package the last run completes applies, so its bytes are the server's.
+TEST_F(PatcherCliTest, APackageDownloadKilledAtTwentyPointsIsTakenUpEachTime) {
+  PrepareClient(1);
+  std::mt19937 random(7);
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 6; ++i) {
+    std::string content(1u << 20, '\0');
+    for (char& c : content) c = static_cast<char>(random());
+    files.push_back({u"video\\part" + platform::Utf16FromUtf8(std::to_string(i)) + u".bin", content, false});
+  }
+  const std::vector<uint8_t> package = testsupport::PackageBytes(1, 2, files);
+  tree_->Put(u"slow\\1-2.cup", package);
+  tree_->PutVersion(2);
+  tree_->PutText(u"patches\\list", "1 2 http://127.0.0.1/slow/1-2.cup\r\n");
+  const std::filesystem::path partial = temp_ / "config" / "patcher" / "tempfile.dat";
+  const auto sizeOf = [&partial] {
+    std::error_code ignored;
+    const uintmax_t size = std::filesystem::file_size(partial, ignored);
+    return ignored ? uintmax_t{0} : size;
+  };
+  constexpr int kKills = 20;
+  for (int kill = 1; kill <= kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    const uintmax_t target = package.size() * kill / (kKills + 2);
+    testsupport::ChildProcess cli;
+    ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH, {"--root", temp_.string(), "--server", Server(), "--yes"},
+                          {.output = temp_ / "run" / "killed.out", .error = temp_ / "run" / "killed.err"}));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sizeOf() < target && std::chrono::steady_clock::now() < deadline && !cli.Wait(std::chrono::milliseconds(5)))
+      ;
+    ASSERT_GE(sizeOf(), target) << "the download did not reach " << target
+                                << " bytes within 30 s: " << ReadFileText(temp_ / "run" / "killed.out");
+    cli.Kill();
+    EXPECT_LT(sizeOf(), package.size()) << "killed after the download was over";
+  }
+  const ChildResult last = Run({"--server", Server(), "--yes"});
+  EXPECT_EQ(last.exitCode, 0) << last.out << last.err;
+  EXPECT_EQ(VersionOnDisk(), 2);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(ClientFileText("video/part" + std::to_string(i) + ".bin"), files[i].content) << "part " << i;
+  std::size_t takenUp = 0;
+  for (const testsupport::AccessLogLine& line : testsupport::ReadAccessLog(nginx_))
+    if (line.target == "/slow/1-2.cup" && line.status == 206) ++takenUp;
+  EXPECT_EQ(takenUp, static_cast<std::size_t>(kKills)) << "every run after the first takes up what is there";
+  EXPECT_FALSE(std::filesystem::exists(partial)) << "the package goes once it is applied";
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "tempfile.dat.resume"));
+}
+
 #ifndef _WIN32
 using testsupport::ChildExit;
 using testsupport::ChildProcess;
@@ -343,57 +393,6 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
     ++written;
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, files.size()) << "the pass stopped early";
-}
-
-// A package download killed (kill -9) again and again is taken up each time from what the
-// package file holds: every run after the first asks only for the rest (HTTP 206), and the
-// package the last run completes applies, so its bytes are the server's.
-TEST_F(PatcherCliTest, APackageDownloadKilledAtTwentyPointsIsTakenUpEachTime) {
-  PrepareClient(1);
-  std::mt19937 random(7);
-  std::vector<ListedFile> files;
-  for (int i = 0; i < 6; ++i) {
-    std::string content(1u << 20, '\0');
-    for (char& c : content) c = static_cast<char>(random());
-    files.push_back({u"video\\part" + platform::Utf16FromUtf8(std::to_string(i)) + u".bin", content, false});
-  }
-  const std::vector<uint8_t> package = testsupport::PackageBytes(1, 2, files);
-  tree_->Put(u"slow\\1-2.cup", package);
-  tree_->PutVersion(2);
-  tree_->PutText(u"patches\\list", "1 2 http://127.0.0.1/slow/1-2.cup\r\n");
-  const std::filesystem::path partial = temp_ / "config" / "patcher" / "tempfile.dat";
-  const auto sizeOf = [&partial] {
-    std::error_code ignored;
-    const uintmax_t size = std::filesystem::file_size(partial, ignored);
-    return ignored ? uintmax_t{0} : size;
-  };
-  constexpr int kKills = 20;
-  for (int kill = 1; kill <= kKills; ++kill) {
-    SCOPED_TRACE("kill " + std::to_string(kill));
-    const uintmax_t target = package.size() * kill / (kKills + 2);
-    ChildProcess cli;
-    ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH, {"--root", temp_.string(), "--server", Server(), "--yes"},
-                          {.output = temp_ / "run" / "killed.out", .error = temp_ / "run" / "killed.err"}));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (sizeOf() < target && std::chrono::steady_clock::now() < deadline && !cli.Wait(std::chrono::milliseconds(5)))
-      ;
-    ASSERT_GE(sizeOf(), target) << "the download did not reach " << target
-                                << " bytes within 30 s: " << ReadFileText(temp_ / "run" / "killed.out");
-    cli.Signal(SIGKILL);
-    ASSERT_TRUE(cli.Wait(std::chrono::seconds(30))) << "patcher-cli outlived kill -9";
-    EXPECT_LT(sizeOf(), package.size()) << "killed after the download was over";
-  }
-  const ChildResult last = Run({"--server", Server(), "--yes"});
-  EXPECT_EQ(last.exitCode, 0) << last.out << last.err;
-  EXPECT_EQ(VersionOnDisk(), 2);
-  for (std::size_t i = 0; i < files.size(); ++i)
-    EXPECT_EQ(ClientFileText("video/part" + std::to_string(i) + ".bin"), files[i].content) << "part " << i;
-  std::size_t takenUp = 0;
-  for (const testsupport::AccessLogLine& line : testsupport::ReadAccessLog(nginx_))
-    if (line.target == "/slow/1-2.cup" && line.status == 206) ++takenUp;
-  EXPECT_EQ(takenUp, static_cast<std::size_t>(kKills)) << "every run after the first takes up what is there";
-  EXPECT_FALSE(std::filesystem::exists(partial)) << "the package goes once it is applied";
-  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "tempfile.dat.resume"));
 }
 
 // Runs patcher-cli on a terminal of its own and answers its first question with `answer`.
