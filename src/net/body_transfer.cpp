@@ -1,6 +1,7 @@
 #include "net/body_transfer.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "base/log.h"
 
@@ -171,7 +172,19 @@ bool BodyTransfer::TakeUp(const BodyResume& resume, BodySink& sink, std::unique_
   return false;
 }
 
+bool BodyTransfer::Pace(uint32_t n) {
+  if (bytesPerSecond_ == 0) return true;
+  paced_ += n;
+  const auto due = paceStart_ + std::chrono::microseconds(paced_ * 1000000 / bytesPerSecond_);
+  for (auto now = std::chrono::steady_clock::now(); now < due; now = std::chrono::steady_clock::now()) {
+    if (Cancelled()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, platform::kHttpWaitSlice));
+  }
+  return true;
+}
+
 FetchResult BodyTransfer::Run(BodySink& sink, const BodyResume& resume, const StartHook& started) {
+  paceStart_ = std::chrono::steady_clock::now();
   FetchResult result;
   std::unique_ptr<platform::HttpRequest> request;
   uint32_t received = 0;
@@ -263,6 +276,7 @@ FetchFailure BodyTransfer::ReadBody(platform::HttpRequest& request, BodySink& si
     if (!sink.Store(received, n)) return FetchFailure::kFailed;
     received += n;
     progress_.Received(n);
+    if (!Pace(n)) return FetchFailure::kCancelled;
   }
   return FetchFailure::kNone;
 }
@@ -285,5 +299,6 @@ FetchFailure BodyTransfer::ReadToEnd(platform::HttpRequest& request, BodySink& s
     if (!sink.Store(received, n)) return FetchFailure::kFailed;
     received += n;
     progress_.Received(n);
+    if (!Pace(n)) return FetchFailure::kCancelled;
   }
 }

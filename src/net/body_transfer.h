@@ -4,6 +4,7 @@
 // request) when the body breaks off after some bytes arrived.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,13 +58,15 @@ class BodyTransfer {
 
   // The transfer's figures go to `progress`, for displays and summaries only: callers take
   // lengths from the FetchResult.
+  // `bytesPerSecond` above 0 caps the body's pace: reads wait once they are ahead of it.
   BodyTransfer(platform::HttpConnection& connection, std::string objectName, uint32_t maxLength,
-               const std::atomic<bool>* cancel, ProgressSink& progress)
+               const std::atomic<bool>* cancel, ProgressSink& progress, uint64_t bytesPerSecond = 0)
       : connection_(connection),
         objectName_(std::move(objectName)),
         maxLength_(maxLength),
         cancel_(cancel),
-        progress_(progress) {}
+        progress_(progress),
+        bytesPerSecond_(bytesPerSecond) {}
 
   // `resume`: the body is asked for from where the earlier transfer left it, on condition
   // that it is still the same resource; when it is not, it comes whole.
@@ -89,6 +92,9 @@ class BodyTransfer {
   // or with the whole body when the resource changed; false when neither came (see `result`).
   bool TakeUp(const BodyResume& resume, BodySink& sink, std::unique_ptr<platform::HttpRequest>* request,
               uint32_t* received, FetchResult& result);
+  // Counts `n` more bytes against the cap and waits while they are ahead of it; false when a
+  // cancel came meanwhile.
+  bool Pace(uint32_t n);
   // The same for a body of no declared length: complete when it ends within the bound.
   FetchFailure ReadToEnd(platform::HttpRequest& request, BodySink& sink, uint32_t& received);
 
@@ -97,6 +103,9 @@ class BodyTransfer {
   const uint32_t maxLength_;
   const std::atomic<bool>* cancel_;
   ProgressSink& progress_;
+  const uint64_t bytesPerSecond_;
+  std::chrono::steady_clock::time_point paceStart_;
+  uint64_t paced_ = 0;
   uint32_t declared_ = 0;
   // False for a body the server gave no length for.
   bool lengthKnown_ = true;

@@ -214,7 +214,8 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
   if (connection == nullptr) {
     result.failure = FetchFailure::kFailed;
   } else {
-    BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress());
+    BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress(),
+                          bytesPerSecond_.load());
     result = transfer.Run(sink, resume, started);
   }
   Report(shownHost, path, result, optional);

@@ -44,6 +44,8 @@ class UpdateServerClient {
   bool Connect();
   // Bounds of the transfers from the next connection on (tests use short ones).
   void SetLimits(const platform::HttpLimits& limits);
+  // At most this many body bytes a second, for every transfer from now on; 0: no cap.
+  void SetRateLimit(uint64_t bytesPerSecond) { bytesPerSecond_ = bytesPerSecond; }
 
   // `path` is relative to the server root with "\" separators. A fetch fails (no
   // connection, status other than 200, a name too long, a length that cannot be held,
@@ -99,4 +101,5 @@ class UpdateServerClient {
   platform::HttpLimits limits_;
   std::unique_ptr<platform::HttpConnection> connection_;
   std::unique_ptr<platform::HttpSession> session_;
+  std::atomic<uint64_t> bytesPerSecond_{0};
 };

@@ -300,6 +300,22 @@ TEST_F(PatcherCliTest, SingleInstanceMarkerOfTheUpdaterIsHonoured) {
 }
 #endif
 
+// --limit-rate holds the downloads to its pace: 600 KiB at 200 KiB a second take three seconds
+// (nginx here sends as fast as it can).
+TEST_F(PatcherCliTest, LimitRateHoldsTheDownloadsToItsPace) {
+  PrepareClient(5);
+  std::string content(600 * 1024, '\0');
+  std::mt19937 random(3);
+  for (char& c : content) c = static_cast<char>(random());
+  tree_->PutVersion(6);
+  tree_->PutChangeList(1, {{u"big.bin", content, false}});
+  double seconds = 0;
+  const ChildResult run = RunTimed({"--server", Server(), "--yes", "--limit-rate", "200k"}, &seconds);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(ClientFileText("big.bin"), content);
+  EXPECT_GE(seconds, 2.5) << "the cap was not kept";
+}
+
 // A package download killed (kill -9, TerminateProcess on Windows) again and again is taken up each time from what the
 // package file holds: every run after the first asks only for the rest (HTTP 206), and the
 // package the last run completes applies, so its bytes are the server's.

@@ -30,6 +30,8 @@ const char kHelpText[] =
     "  --release-key КЛЮЧ    открытый ключ подписи выпусков (64 шестнадцатеричные цифры, до\n"
     "                        двух раз) вместо встроенных: с ним клиент ставит только то, что\n"
     "                        подписано этим ключом, и проверяет каждый список и пакет\n"
+    "  --limit-rate СКОРОСТЬ загружать не быстрее СКОРОСТИ байт в секунду; можно с k, m или g\n"
+    "                        (кибибайты, мебибайты, гибибайты), как у curl: 500k, 2m\n"
     "  -y, --yes             отвечать «да» на все вопросы; повтор после ошибки начинается\n"
     "                        после отсчёта вопроса или, если отсчёта нет, после паузы в\n"
     "                        1, 2, 4 с\n"
@@ -72,6 +74,40 @@ bool Fail(std::string* error, std::string reason) {
   return false;
 }
 
+// "500", "500k", "2M", "1g": bytes a second, the suffixes counting 1024 each as curl's do;
+// none for anything else, 0 or a figure past any line's speed.
+std::optional<uint64_t> ParseRate(const std::u16string& text) {
+  uint64_t value = 0;
+  std::size_t at = 0;
+  for (; at < text.size() && text[at] >= u'0' && text[at] <= u'9'; ++at) {
+    if (at >= 12) return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(text[at] - u'0');
+  }
+  if (at == 0) return std::nullopt;
+  if (at + 1 == text.size()) {
+    switch (text[at]) {
+      case u'k':
+      case u'K':
+        value <<= 10;
+        break;
+      case u'm':
+      case u'M':
+        value <<= 20;
+        break;
+      case u'g':
+      case u'G':
+        value <<= 30;
+        break;
+      default:
+        return std::nullopt;
+    }
+  } else if (at != text.size()) {
+    return std::nullopt;
+  }
+  if (value == 0 || value > (uint64_t{1} << 40)) return std::nullopt;
+  return value;
+}
+
 bool ParseServer(const std::u16string& text, CliOptions* options) {
   const std::optional<UpdateServerAddress> address = ParseServerAddress(text);
   if (!address) return false;
@@ -88,9 +124,9 @@ struct KnownOption {
   Kind kind;
 };
 constexpr KnownOption kOptions[] = {
-    {u"root", 0, Kind::kValue},   {u"server", 0, Kind::kValue}, {u"release-key", 0, Kind::kValue},
-    {u"yes", u'y', Kind::kFlag},  {u"json", 0, Kind::kFlag},    {u"help", u'h', Kind::kFlag},
-    {u"version", 0, Kind::kFlag},
+    {u"root", 0, Kind::kValue},       {u"server", 0, Kind::kValue}, {u"release-key", 0, Kind::kValue},
+    {u"limit-rate", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},  {u"json", 0, Kind::kFlag},
+    {u"help", u'h', Kind::kFlag},     {u"version", 0, Kind::kFlag},
 };
 
 bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* options, std::string* error) {
@@ -111,6 +147,12 @@ bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* o
     if (!hex) return Fail(error, "--release-key: нужен открытый ключ, 64 шестнадцатеричные цифры (publish keygen)");
     if (options->releaseKeys.size() == 2) return Fail(error, "--release-key: не больше двух ключей");
     options->releaseKeys.emplace_back(value.begin(), value.end());
+  } else if (name == u"limit-rate") {
+    const std::optional<uint64_t> rate = ParseRate(value);
+    if (!rate)
+      return Fail(error, "--limit-rate: нужна скорость в байтах в секунду, например 500k или 2m, а не «" +
+                             platform::Utf8FromUtf16(value) + "»");
+    options->limitRate = *rate;
   } else if (name == u"yes") {
     options->yes = true;
   } else if (name == u"json") {

@@ -19,6 +19,8 @@ struct CliOptions {
   uint16_t port = 0;
   // --release-key, at most two, each checked: the keys that replace the built-in ones.
   std::vector<std::string> releaseKeys;
+  // --limit-rate: body bytes a second at most; 0: no cap.
+  uint64_t limitRate = 0;
   bool yes = false;
   bool json = false;
   bool help = false;

@@ -168,6 +168,7 @@ int RunProgram(const CliOptions& options) {
   {
     ProgressCounters progress;
     ClientArchiveSet archives(layout, server);
+    archives.server().client().SetRateLimit(options.limitRate);
     if (!options.releaseKeys.empty()) {
       std::string keys;
       for (const std::string& key : options.releaseKeys) keys += (keys.empty() ? "" : ",") + key;
