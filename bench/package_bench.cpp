@@ -4,8 +4,9 @@
 // inflate and MD5 of every record's stored bytes, read from the same package, on one core.
 // Prints the times, the processor time and the peak memory of the application.
 //
-//   package_bench DIR [ROUNDS]   prepares DIR (once), then measures; each figure is the
-//                                best of ROUNDS runs (3 by default), interleaved
+//   package_bench DIR [ROUNDS]        prepares DIR (once), then measures; each figure is the
+//                                     best of ROUNDS runs (3 by default), interleaved
+//   package_bench DIR --once THREADS  one application alone (for a profiler), with its time
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,25 +198,34 @@ struct Measured {
   long peakMiB = 0;
 };
 
-// A fresh copy of the older client, and the package applied to it in a child process.
-bool MeasureApply(const fs::path& dir, int threads, Measured* best) {
+// A fresh copy of the older client.
+void CopyTemplate(const fs::path& dir) {
   fs::remove_all(dir / "work");
   fs::copy(dir / "template", dir / "work", fs::copy_options::recursive);
+}
+
+// The package applied to the copy of the older client and saved: 0 when all of it was
+// stored; its time goes to DIR/apply-time.
+int ApplyChild(const fs::path& dir, int threads) {
+  ClientArchiveSet set(ClientLayout((dir / "work" / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
+  set.SetCheckThreads(threads);
+  if (!set.OpenArchives({}).allOpen()) return 1;
+  const auto start = std::chrono::steady_clock::now();
+  const ApplyResult result = set.ApplyPackage({}, (dir / "package.cup").u16string());
+  const bool saved = set.SaveArchives({}).written();
+  const double seconds = Seconds(start);
+  std::FILE* out = std::fopen((dir / "apply-time").c_str(), "w");
+  std::fprintf(out, "%.6f", seconds);
+  std::fclose(out);
+  return result.applied() && saved && set.filesStored() == kFiles ? 0 : 1;
+}
+
+// A fresh copy of the older client, and the package applied to it in a child process.
+bool MeasureApply(const fs::path& dir, int threads, Measured* best) {
+  CopyTemplate(dir);
   std::fflush(stdout);
   const pid_t child = fork();
-  if (child == 0) {
-    ClientArchiveSet set(ClientLayout((dir / "work" / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", 9});
-    set.SetCheckThreads(threads);
-    if (!set.OpenArchives({}).allOpen()) _exit(1);
-    const auto start = std::chrono::steady_clock::now();
-    const ApplyResult result = set.ApplyPackage({}, (dir / "package.cup").u16string());
-    const bool saved = set.SaveArchives({}).written();
-    const double seconds = Seconds(start);
-    std::FILE* out = std::fopen((dir / "apply-time").c_str(), "w");
-    std::fprintf(out, "%.6f", seconds);
-    std::fclose(out);
-    _exit(result.applied() && saved && set.filesStored() == kFiles ? 0 : 1);
-  }
+  if (child == 0) _exit(ApplyChild(dir, threads));
   int status = 0;
   rusage usage{};
   wait4(child, &status, 0, &usage);
@@ -229,11 +239,21 @@ bool MeasureApply(const fs::path& dir, int threads, Measured* best) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: package_bench DIR [ROUNDS]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: package_bench DIR [ROUNDS]\n       package_bench DIR --once THREADS\n");
     return 2;
   }
   const fs::path dir = fs::absolute(argv[1]);
+  // One application alone, for a profiler.
+  if (argc == 4 && std::string(argv[2]) == "--once") {
+    if (!Prepare(dir)) return 1;
+    CopyTemplate(dir);
+    const int status = ApplyChild(dir, std::atoi(argv[3]));
+    double seconds = 0;
+    std::ifstream(dir / "apply-time") >> seconds;
+    std::printf("%s threads: applied and saved in %.2f s\n", argv[3], seconds);
+    return status;
+  }
   const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 3;
   if (!Prepare(dir)) {
     std::fprintf(stderr, "package_bench: preparing %s failed\n", dir.c_str());

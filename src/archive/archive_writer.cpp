@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "archive/tavrin_file_package.h"
 #include "platform/file.h"
@@ -85,12 +86,19 @@ PackageResult TavrinFilePackage::SetFileData(const std::u16string& fileName, con
 
 PackageResult TavrinFilePackage::SetFileCompressedData(const std::u16string& fullName, const void* data,
                                                        uint32_t storedLength, uint32_t uncompressedLength) {
+  const auto* next = static_cast<const uint8_t*>(data);
+  const StoredPieces pieces = [&next](uint32_t count) { return std::exchange(next, next + count); };
+  return SetFileCompressedData(fullName, pieces, storedLength, uncompressedLength);
+}
+
+PackageResult TavrinFilePackage::SetFileCompressedData(const std::u16string& fullName, const StoredPieces& pieces,
+                                                       uint32_t storedLength, uint32_t uncompressedLength) {
   if (!isOpen_) return PackageResult::kNotOpen;
   const bool existed = FindEntry(fullName, false) != nullptr;
   EntryRecord* record = nullptr;
   PackageResult result = FindOrCreateEntry(fullName, &record);
   if (result != PackageResult::kOk) return result;
-  result = PlaceStoredBytes(record, data, storedLength, uncompressedLength);
+  result = PlaceStoredBytes(record, pieces, storedLength, uncompressedLength);
   // A failed store leaves no empty entry behind that a later save would commit.
   if (result != PackageResult::kOk && !existed) index_.erase(KeyOf(fullName));
   return result;
@@ -99,16 +107,21 @@ PackageResult TavrinFilePackage::SetFileCompressedData(const std::u16string& ful
 // New bytes always go to the end of the archive, also when they would fit where the old
 // ones are: overwriting committed bytes in place would change the committed state before
 // the next commit, so an interrupted update could keep new bytes under an old index.
-PackageResult TavrinFilePackage::PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored,
+PackageResult TavrinFilePackage::PlaceStoredBytes(EntryRecord* record, const StoredPieces& pieces, uint32_t stored,
                                                   uint32_t uncompressed) {
   const uint64_t at = DualFilesStream::length;
   if (at + stored > kMaxArchiveLength) return PackageResult::kWriteFailed;
   if (stored != 0) {
     if (!Seek(at)) return PackageResult::kSeekFailed;
-    const auto* from = static_cast<const uint8_t*>(bytes);
     for (uint32_t done = 0; done < stored;) {
-      const uint32_t piece = std::min(kWritePiece, stored - done);
-      if (!Write(from + done, piece)) return WriteFailure(stored);
+      const uint32_t piece = std::min(kStorePiece, stored - done);
+      const uint8_t* bytes = pieces(piece);
+      if (bytes == nullptr) {
+        // The archive stays as long as it was, as when the bytes were never offered.
+        Truncate(at);
+        return PackageResult::kSourceFailed;
+      }
+      if (!Write(bytes, piece)) return WriteFailure(stored);
       done += piece;
     }
     // Buffered bytes that cannot be written (a full disk) must fail this store, not a later one.

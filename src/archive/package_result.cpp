@@ -32,6 +32,8 @@ const char* PackageResultText(PackageResult result) {
       return "the .pck file cannot be opened";
     case PackageResult::kDiskFull:
       return "write failed: the disk is full";
+    case PackageResult::kSourceFailed:
+      return "the bytes to store could not be had";
     case PackageResult::kBadName:
       return "the name cannot be stored (too long or not representable in code page 936)";
   }

@@ -22,6 +22,8 @@ enum class PackageResult : int {
   kBadName = 15,
   // A write the disk refused for want of space: kWriteFailed with its cause.
   kDiskFull = 16,
+  // The bytes to store could not be had from where they came from; nothing was stored.
+  kSourceFailed = 17,
 };
 
 // Short English text for messages, e.g. "header magic mismatch".

@@ -5,6 +5,7 @@
 // the next open.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -44,9 +45,19 @@ class TavrinFilePackage : private DualFilesStream {
   PackageResult ReadStored(const StoredPlace& place, uint32_t offset, void* out, uint32_t count);
 
   // Writing.
+  // Stored bytes go to the archive in pieces of at most this many bytes.
+  static constexpr uint32_t kStorePiece = 1u << 20;
+  // Hands out the stored bytes of a store in order: the next `count` (at most kStorePiece)
+  // of them, valid until the next call; null when they cannot be had.
+  using StoredPieces = std::function<const uint8_t*(uint32_t count)>;
+
   PackageResult Create(const std::u16string& basePath, const std::u16string& archiveName);
   PackageResult SetFileData(const std::u16string& fileName, const void* data, uint32_t length);
   PackageResult SetFileCompressedData(const std::u16string& fullName, const void* data, uint32_t storedLength,
+                                      uint32_t uncompressedLength);
+  // The same with the stored bytes taken piece by piece, so that none of a large entry's
+  // size is held in memory; kSourceFailed when a piece cannot be had.
+  PackageResult SetFileCompressedData(const std::u16string& fullName, const StoredPieces& pieces, uint32_t storedLength,
                                       uint32_t uncompressedLength);
   // Compared with the keys as given: pass the lower-case key form.
   PackageResult RemoveFile(const std::u16string& fullName);
@@ -82,7 +93,8 @@ class TavrinFilePackage : private DualFilesStream {
   PackageResult OpenWith(const std::u16string& basePath, const std::u16string& archiveName, platform::FileMode mode);
   PackageResult LoadIndex();
   PackageResult FindOrCreateEntry(const std::u16string& fullName, EntryRecord** record);
-  PackageResult PlaceStoredBytes(EntryRecord* record, const void* bytes, uint32_t stored, uint32_t uncompressed);
+  PackageResult PlaceStoredBytes(EntryRecord* record, const StoredPieces& pieces, uint32_t stored,
+                                 uint32_t uncompressed);
   // The result of a write of `needed` bytes that failed: kDiskFull when the disk had no room.
   PackageResult WriteFailure(uint64_t needed);
 

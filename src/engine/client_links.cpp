@@ -28,11 +28,9 @@ std::u16string LinkBelow(const std::u16string& root, const std::u16string& path)
     const std::size_t next = full.find(u'\\', at + 1);
     // Shown as the caller wrote it: the separators of `path`.
     const std::u16string prefix = path.substr(0, next);
-    // Repeated separators name no component of their own.
-    if (next != at + 1) {
-      if (platform::IsLink(prefix)) return prefix;
-      if (!platform::FileExists(prefix) && !platform::FolderExists(prefix)) return {};
-    }
+    // Repeated separators name no component of their own. A component that does not exist
+    // is no link, nor is anything below it: one question per component.
+    if (next != at + 1 && platform::IsLink(prefix)) return prefix;
     if (next == std::u16string::npos) break;
     at = next;
   }

@@ -9,9 +9,9 @@
 #include <vector>
 
 // The first component of `path` below `root` that is a link, as a path; empty when none is,
-// or when `path` is not below `root`. The walk ends at the first component that does not
-// exist: what is missing is made by the updater itself, as a folder or file of its own.
-// Either separator counts in both paths.
+// or when `path` is not below `root`. Components that do not exist are no links: what is
+// missing is made by the updater itself, as a folder or file of its own. Either separator
+// counts in both paths.
 std::u16string LinkBelow(const std::u16string& root, const std::u16string& path);
 
 // The first link below `root` on the way to any of `paths`; empty when there is none.

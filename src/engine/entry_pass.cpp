@@ -20,18 +20,21 @@ int PassSettings::DefaultThreads() {
   return static_cast<int>(std::clamp(cores, 1u, 4u));
 }
 
-EntryPass::EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
-                     const PassSettings& settings, const OperationContext& context)
-    : entries_(entries), ahead_(entries.size(), false) {
+std::vector<bool> CheckableAhead(const std::vector<ListEntry>& entries) {
   std::unordered_map<std::u16string, std::size_t> reaching;
   reaching.reserve(entries.size());
   for (const ListEntry& entry : entries) ++reaching[TargetKey(entry.name)];
+  std::vector<bool> ahead(entries.size(), false);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const ListEntry& entry = entries[i];
-    ahead_[i] =
-        entry.info.size != kDeleteSize && IsUsableClientPath(entry.name) && reaching[TargetKey(entry.name)] == 1;
+    ahead[i] = entry.info.size != kDeleteSize && IsUsableClientPath(entry.name) && reaching[TargetKey(entry.name)] == 1;
   }
+  return ahead;
+}
 
+EntryPass::EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
+                     const PassSettings& settings, const OperationContext& context)
+    : entries_(entries), ahead_(CheckableAhead(entries)) {
   // The operation's own thread checks too, while it waits for the next entry's answer.
   const std::size_t workers = settings.threads <= 1 ? 0 : static_cast<std::size_t>(settings.threads) - 1;
   for (std::size_t i = 0; i <= workers; ++i) {

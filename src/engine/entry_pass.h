@@ -1,10 +1,11 @@
 #pragma once
-// A pass over the entries of a file list or an update package: the operation handles the
-// entries one after the other in list order (EntryUpdate: downloads, stores, deletions,
-// log lines, counters), while worker threads read, inflate and hash the targets of the
-// entries after it (PassSettings::threads threads in all, the operation's own among them:
-// it checks targets too while it waits for an answer). What the pass does and
-// reports is the same as without the workers; they only have the answers ready.
+// A pass over the entries of a file list: the operation handles the entries one after the
+// other in list order (EntryUpdate: downloads, stores, deletions, log lines, counters),
+// while worker threads read, inflate and hash the targets of the entries after it
+// (PassSettings::threads threads in all, the operation's own among them: it checks targets
+// too while it waits for an answer). What the pass does and reports is the same as without
+// the workers; they only have the answers ready. An update package's records have a pass
+// of their own by the same rule (RecordPass).
 //
 // A target is checked ahead only when no other entry of the pass reaches it (two names
 // can reach one archive entry or one file: letter case, "/" or "\"): such entries are
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,11 +34,19 @@ struct PassSettings {
   // Called on a checking thread for each entry whose target it checked ahead, with the
   // entry's path: for tests that need to see how far ahead the check runs.
   std::function<void(const std::u16string& path)> onCheckedAhead;
+  // Update packages: a plain file's record of at most this much content is inflated and
+  // checked ahead into memory, for the writer to write at once; a larger one is inflated
+  // as it is written.
+  uint32_t readyContentLimit = 4u << 20;
 
   // One per core: reading, inflating and hashing keep a core busy each. More than four
   // would wait for the disk.
   static int DefaultThreads();
 };
+
+// For each entry, whether its target may be checked ahead: a usable path that no other
+// entry of the pass reaches, and no deletion.
+std::vector<bool> CheckableAhead(const std::vector<ListEntry>& entries);
 
 class EntryPass {
  public:

@@ -69,14 +69,14 @@ EntryOutcome EntryUpdate::Archived(std::size_t archiveIndex, std::size_t index, 
   const TargetState state = Checked(entry, known);
   if (state == TargetState::kMatches) return {};
   if (state == TargetState::kBrokenOff) return Outcome(EntryOutcome::Kind::kBrokenOff);
-  std::span<const uint8_t> stored;
+  StoredForm stored;
   if (!source_.Stored(index, entry, &stored)) return Outcome(EntryOutcome::Kind::kWrongContent);
   PackageResult result = PackageResult::kOk;
   {
     std::lock_guard<std::mutex> lock(archives_.LockOf(archiveIndex));
-    result =
-        archive->SetFileCompressedData(entryName, stored.data(), static_cast<uint32_t>(stored.size()), entry.info.size);
+    result = archive->SetFileCompressedData(entryName, stored.pieces, stored.length, entry.info.size);
   }
+  if (result == PackageResult::kSourceFailed) return Outcome(EntryOutcome::Kind::kWrongContent);
   if (result == PackageResult::kDiskFull) {
     const DiskShortage shortage = ShortageAt(layout_.ArchiveBasePath(name), archive->refusedBytes());
     Log::Error(u"SetFileCompressedData error%s", ShortageLogText(shortage));

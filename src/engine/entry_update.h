@@ -9,11 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "archive/package_result.h"
+#include "archive/tavrin_file_package.h"
 #include "base/operation_context.h"
 #include "engine/disk_space.h"
 #include "engine/stored_content.h"
@@ -22,15 +22,22 @@
 class ClientArchives;
 class ClientLayout;
 
+// The stored form of an entry for an archive, which keeps it as it is: its length, and its
+// bytes handed out piece by piece as the archive writes them. A piece that cannot be had
+// fails the store; the source has logged why.
+struct StoredForm {
+  uint32_t length = 0;
+  TavrinFilePackage::StoredPieces pieces;
+};
+
 // Where the new content of an entry comes from. Entries are named by their place in the
 // list the pass works through, and by the entry itself.
 class ContentSource {
  public:
   virtual ~ContentSource() = default;
-  // The stored form whole, for an archive, which keeps it as it is; checked against the
-  // entry where the source had not checked it before. False, logged, when it cannot be
-  // had or is not right.
-  virtual bool Stored(std::size_t index, const ListEntry& entry, std::span<const uint8_t>* stored) = 0;
+  // The stored form, for an archive; checked against the entry where the source had not
+  // checked it before. False, logged, when it cannot be had or is not right.
+  virtual bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) = 0;
   // Gets the stored form ready for Content (a download); false when it cannot be had.
   virtual bool Prepare(std::size_t index, const ListEntry& entry) = 0;
   // After Prepare: checks the stored form against the entry, handing the content to

@@ -1,6 +1,6 @@
 #include "engine/file_check.h"
 
-#include <span>
+#include <utility>
 #include <vector>
 
 #include "base/log.h"
@@ -16,12 +16,13 @@ class ServerSource final : public ContentSource {
  public:
   ServerSource(ServerProtocol& server, const OperationContext& context) : server_(server), context_(context) {}
 
-  bool Stored(std::size_t index, const ListEntry& entry, std::span<const uint8_t>* stored) override {
+  bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr)) {
       ReportWrongContent(index, entry);
       return false;
     }
-    *stored = received_;
+    stored->length = static_cast<uint32_t>(received_.size());
+    stored->pieces = [next = received_.data()](uint32_t count) mutable { return std::exchange(next, next + count); };
     return true;
   }
   bool Prepare(std::size_t, const ListEntry& entry) override {

@@ -10,7 +10,7 @@ Digest ComputeMd5(const void* bytes, std::size_t length) {
   return digest;
 }
 
-Digest ComputeFileMd5(platform::File& file, const std::function<bool()>& stopped) {
+Digest ComputeFileMd5(platform::File& file, const std::function<bool()>& stopped, const FilePieces& each) {
   uint64_t position = 0;
   uint64_t size = 0;
   if (!file.Tell(&position) || !file.Seek(0, platform::SeekOrigin::kEnd) || !file.Tell(&size) ||
@@ -21,9 +21,12 @@ Digest ComputeFileMd5(platform::File& file, const std::function<bool()>& stopped
   thread_local std::vector<uint8_t> piece(kPiece);
   platform::Md5 md5;
   bool ok = true;
+  // The first piece is smaller: a file compared with other content mostly differs at once.
+  constexpr std::size_t kFirstPiece = 64 << 10;
   for (uint64_t done = 0; ok && done < size;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, size - done));
-    ok = !(stopped && stopped()) && file.Read(piece.data(), n) && md5.Update(piece.data(), n);
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(done == 0 ? kFirstPiece : kPiece, size - done));
+    ok = !(stopped && stopped()) && file.Read(piece.data(), n) && (!each || each(piece.data(), n)) &&
+         md5.Update(piece.data(), n);
     done += n;
   }
   platform::Md5Digest digest;

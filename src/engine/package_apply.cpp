@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 
@@ -14,6 +15,7 @@
 #include "engine/client_path.h"
 #include "engine/entry_update.h"
 #include "engine/ordered_pool.h"
+#include "engine/record_pass.h"
 #include "formats/update_package.h"
 #include "platform/file.h"
 
@@ -45,29 +47,36 @@ StoredContent::Source RecordBytes(PackageSource& source, const PackageRecord& re
 }
 
 // New content from an update package: each record's stored bytes where its data offset
-// points.
+// points, or its content as the pass made it ready.
 class PackageContentSource final : public ContentSource {
  public:
-  PackageContentSource(PackageSource& source, const std::vector<PackageRecord>& records, const std::u16string& path)
-      : source_(source), records_(records), path_(path) {}
+  PackageContentSource(PackageSource& source, const std::vector<PackageRecord>& records, const std::u16string& path,
+                       const RecordPass& pass)
+      : source_(source), records_(records), path_(path), pass_(pass) {}
 
   // Every record's content was checked before the first was applied.
-  bool Stored(std::size_t index, const ListEntry&, std::span<const uint8_t>* stored) override {
+  bool Stored(std::size_t index, const ListEntry&, StoredForm* stored) override {
     const PackageRecord& record = records_[index];
-    try {
-      stored_.resize(record.storedSize);
-    } catch (const std::bad_alloc&) {
-      stored_.clear();
-    }
-    if (stored_.size() != record.storedSize || !source_.ReadAt(record.dataOffset, stored_.data(), stored_.size())) {
-      Log::Error(u"Damaged package: %s", path_);
-      return false;
-    }
-    *stored = stored_;
+    stored->length = record.storedSize;
+    stored->pieces = [this, offset = uint64_t{record.dataOffset}](uint32_t count) mutable -> const uint8_t* {
+      try {
+        if (piece_.size() < count) piece_.resize(count);
+      } catch (const std::bad_alloc&) {
+        piece_.clear();
+      }
+      if (piece_.size() < count || !source_.ReadAt(offset, piece_.data(), count)) {
+        Log::Error(u"Damaged package: %s", path_);
+        return nullptr;
+      }
+      offset += count;
+      return piece_.data();
+    };
     return true;
   }
   bool Prepare(std::size_t, const ListEntry&) override { return true; }
   bool Content(std::size_t index, const ListEntry&, const StoredContent::Sink& sink) override {
+    if (const std::optional<std::span<const uint8_t>> ready = pass_.Ready(index))
+      return !sink || ready->empty() || sink(ready->data(), ready->size());
     const PackageRecord& record = records_[index];
     return checker_.Verify(RecordBytes(source_, record), record.storedSize, record.size, record.digest, sink);
   }
@@ -80,8 +89,9 @@ class PackageContentSource final : public ContentSource {
   PackageSource& source_;
   const std::vector<PackageRecord>& records_;
   const std::u16string& path_;
-  // Reused from record to record.
-  std::vector<uint8_t> stored_;
+  const RecordPass& pass_;
+  // Reused from record to record: a piece of stored bytes on its way into an archive.
+  std::vector<uint8_t> piece_;
   StoredContent checker_;
 };
 
@@ -226,13 +236,13 @@ ApplyResult ApplyPackageFile(ClientArchives& archives, const ClientLayout& layou
     return Refused(ApplyResult::Outcome::kDamaged, records[*wrong].name);
   }
 
-  PackageContentSource content(source, records, path);
-  EntryUpdate update(archives, layout, content, context);
   ApplyResult result;
   result.targetVersion = header.targetVersion;
   std::size_t applied = 0;
   {
-    EntryPass pass(archives, layout, entries, settings, context);
+    RecordPass pass(archives, layout, source, records, entries, settings, context);
+    PackageContentSource content(source, records, path, pass);
+    EntryUpdate update(archives, layout, content, context);
     for (; applied < count && !context.cancelled(); ++applied) {
       const EntryOutcome outcome = update.Run(applied, entries[applied], pass.Ahead(applied));
       if (outcome.kind == EntryOutcome::Kind::kStored) ++result.filesStored;

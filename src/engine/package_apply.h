@@ -1,8 +1,9 @@
 #pragma once
 // Applying an update package file: its header and whole index are read and judged, every
-// record's content is checked against its size and digest, and only then are the records
-// applied one after the other, each like an entry of the file check with the package as the
-// source. A package applied in full records its target version.
+// record's content is checked against its size and digest (on every check thread), and only
+// then are the records applied one after the other, each like an entry of the file check
+// with the package as the source, while worker threads make the next ones ready (see
+// RecordPass). A package applied in full records its target version.
 
 #include <cstdint>
 #include <optional>

@@ -31,12 +31,12 @@ class StoredContent::Check {
     if (raw_) return Take(data, count);
     while (!ended_) {
       std::size_t produced = 0;
-      if (owner_.inflater_.Step(&data, &count, owner_.output_.data(), kPieceSize, &produced, &ended_) !=
-          CodecResult::kOk)
+      const std::size_t capacity = done_ == 0 ? kFirstPieceSize : kPieceSize;
+      if (owner_.inflater_.Step(&data, &count, owner_.output_.data(), capacity, &produced, &ended_) != CodecResult::kOk)
         return false;
       if (produced > 0 && !Take(owner_.output_.data(), produced)) return false;
       // Less than a whole piece out and no end yet: the input is used up.
-      if (count == 0 && produced < kPieceSize) break;
+      if (count == 0 && produced < capacity) break;
     }
     // Bytes after the end of the stream are not looked at, as when an archive reads it.
     return true;
@@ -52,7 +52,8 @@ class StoredContent::Check {
     // More content than listed: damaged, or the size is a lie.
     if (count > size_ - done_) return false;
     done_ += count;
-    return md5_.Update(data, count) && (!sink_ || sink_(data, count));
+    // The sink first: one that compares may end the check before anything is hashed.
+    return (!sink_ || sink_(data, count)) && md5_.Update(data, count);
   }
 
   StoredContent& owner_;

@@ -22,6 +22,9 @@ class StoredContent {
 
   // Bytes of content produced at a time, and stored bytes read at a time from a Source.
   static constexpr std::size_t kPieceSize = 256 * 1024;
+  // The first piece of inflated content is smaller: a sink that compares the content with
+  // other content mostly stops at once, and should not have inflated much by then.
+  static constexpr std::size_t kFirstPieceSize = 16 * 1024;
 
   // True when the stored bytes stand for exactly `size` bytes with the digest: a zlib stream
   // that inflates to them when count is below size, otherwise the content itself (count

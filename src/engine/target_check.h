@@ -5,6 +5,7 @@
 // a TargetCheck of its own: an archive is read only under its lock (see
 // ClientArchives::LockOf), so one thread may store into it meanwhile.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,17 @@
 class ClientArchives;
 class ClientLayout;
 class TavrinFilePackage;
+
+// Content a target is compared with as the target is read, when that content is at hand
+// (an update package's record, checked already): a target that holds other bytes is told
+// apart at the first of them, without being read, inflated and hashed to its end.
+class ExpectedContent {
+ public:
+  virtual ~ExpectedContent() = default;
+  // Whether the next `count` bytes of the content are `data`; false too when the content
+  // ends sooner or cannot be had.
+  virtual bool Next(const uint8_t* data, std::size_t count) = 0;
+};
 
 enum class TargetState : uint8_t {
   kUnknown,    // not looked at: a deletion, a refused path, an archive that is not open
@@ -33,12 +45,15 @@ class TargetCheck {
   TargetCheck(ClientArchives& archives, const ClientLayout& layout, std::function<bool()> stopped = nullptr);
 
   // `entry` is one of a list or a package: a relative client path and what it is to become.
-  TargetState Run(const ListEntry& entry);
+  // With `expected` (the entry's content, of the entry's size and digest) the target
+  // matches only when it holds those very bytes, which it then also has the digest of; a
+  // target of another size differs without being read.
+  TargetState Run(const ListEntry& entry, ExpectedContent* expected = nullptr);
 
  private:
   TargetState Archived(TavrinFilePackage& archive, std::mutex& mutex, const std::u16string& entryName,
-                       const platform::Md5Digest& digest);
-  TargetState Plain(const std::u16string& relative, const platform::Md5Digest& digest);
+                       const FileInfo& info, ExpectedContent* expected);
+  TargetState Plain(const std::u16string& relative, const FileInfo& info, ExpectedContent* expected);
   // kDiffers for a check that failed, unless it failed because it was stopped.
   TargetState Failed() const;
   bool Stopped() const { return stopped_ && stopped_(); }

@@ -9,8 +9,8 @@
 namespace platform {
 namespace {
 
-// One iconv conversion of a whole text. Input that cannot be converted either
-// stops the conversion (returns false) or is replaced, as `replacement` says.
+// iconv conversions of whole texts between two encodings. Input that cannot be converted
+// either stops the conversion (returns false) or is replaced, as `replacement` says.
 class Converter {
  public:
   Converter(const char* to, const char* from) : handle_(::iconv_open(to, from)) {}
@@ -21,6 +21,8 @@ class Converter {
            std::string* out) {
     out->clear();
     if (!handle_.valid()) return false;
+    // A conversion that failed halfway leaves its state behind: every text starts afresh.
+    ::iconv(handle_.get(), nullptr, nullptr, nullptr, nullptr);
     char* in = const_cast<char*>(input);
     std::size_t inLeft = inputSize;
     std::vector<char> chunk(4096);
@@ -71,28 +73,34 @@ std::string ToUtf16le(std::u16string_view text) {
 
 }  // namespace
 
+// Each thread keeps its converters: opening one looks its encodings up afresh, which costs
+// more than converting a path, and every file opened converts its path.
 std::u16string Utf16FromUtf8(std::string_view text) {
+  thread_local Converter converter("UTF-16LE", "UTF-8");
   std::string bytes;
-  Converter("UTF-16LE", "UTF-8").Run(text.data(), text.size(), 1, kReplacementUtf16le, &bytes);
+  converter.Run(text.data(), text.size(), 1, kReplacementUtf16le, &bytes);
   return FromUtf16le(bytes);
 }
 
 std::string Utf8FromUtf16(std::u16string_view text) {
+  thread_local Converter converter("UTF-8", "UTF-16LE");
   std::string bytes = ToUtf16le(text);
   std::string out;
-  Converter("UTF-8", "UTF-16LE").Run(bytes.data(), bytes.size(), 2, "\xEF\xBF\xBD", &out);
+  converter.Run(bytes.data(), bytes.size(), 2, "\xEF\xBF\xBD", &out);
   return out;
 }
 
 std::u16string Utf16FromCp936(std::string_view text) {
+  thread_local Converter converter("UTF-16LE", "CP936");
   std::string bytes;
-  Converter("UTF-16LE", "CP936").Run(text.data(), text.size(), 1, kReplacementUtf16le, &bytes);
+  converter.Run(text.data(), text.size(), 1, kReplacementUtf16le, &bytes);
   return FromUtf16le(bytes);
 }
 
 bool Cp936FromUtf16(std::u16string_view text, std::string* out) {
+  thread_local Converter converter("CP936", "UTF-16LE");
   std::string bytes = ToUtf16le(text);
-  return Converter("CP936", "UTF-16LE").Run(bytes.data(), bytes.size(), 2, "", out);
+  return converter.Run(bytes.data(), bytes.size(), 2, "", out);
 }
 
 }  // namespace platform
