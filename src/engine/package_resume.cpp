@@ -3,8 +3,7 @@
 #include <string_view>
 
 #include "base/decimal_text.h"
-#include "engine/program_swap.h"
-#include "platform/file.h"
+#include "base/whole_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -34,13 +33,8 @@ std::optional<uint32_t> LengthOf(std::string_view text) {
 }  // namespace
 
 std::optional<PackageResumeRecord> ReadPackageResumeRecord(const std::u16string& path) {
-  platform::File file;
-  uint64_t size = 0;
-  if (file.Open(path, platform::FileMode::kRead) != 0 || !file.Seek(0, platform::SeekOrigin::kEnd) ||
-      !file.Tell(&size) || size == 0 || size > kMaxRecordBytes || !file.Seek(0, platform::SeekOrigin::kStart))
-    return std::nullopt;
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!file.Read(text.data(), text.size())) return std::nullopt;
+  std::string text;
+  if (!ReadSmallFile(path, kMaxRecordBytes, &text)) return std::nullopt;
   PackageResumeRecord record;
   std::string_view rest(text);
   std::string_view lines[4];

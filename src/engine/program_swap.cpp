@@ -11,6 +11,7 @@
 #include "base/log.h"
 #include "base/number_file.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
 #include "engine/client_path.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -71,19 +72,6 @@ bool CopyWhole(const std::u16string& from, const std::u16string& to) {
 
 }  // namespace
 
-bool WriteFileWhole(const std::u16string& path, std::string_view text) {
-  const std::u16string part = path + u".~part";
-  {
-    platform::File file;
-    if (file.Open(part, platform::FileMode::kCreate) != 0) {
-      platform::MakeDirectories(ParentFolder(part));
-      if (file.Open(part, platform::FileMode::kCreate) != 0) return false;
-    }
-    if ((!text.empty() && !file.Write(text.data(), text.size())) || !file.Sync()) return false;
-  }
-  return platform::RenameReplacing(part, path);
-}
-
 std::u16string ProgramSwap::NewFolder() const {
   return Below(staging_, u"new");
 }
@@ -102,14 +90,8 @@ bool ProgramSwap::WriteJournal(const ProgramSwapPlan& plan) {
 }
 
 bool ProgramSwap::ReadJournal(ProgramSwapPlan* plan) const {
-  platform::File file;
-  uint64_t size = 0;
-  if (file.Open(Below(staging_, u"journal"), platform::FileMode::kRead) != 0 ||
-      !file.Seek(0, platform::SeekOrigin::kEnd) || !file.Tell(&size) || size == 0 || size > kMaxJournalBytes ||
-      !file.Seek(0, platform::SeekOrigin::kStart))
-    return false;
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!file.Read(text.data(), text.size())) return false;
+  std::string text;
+  if (!ReadSmallFile(Below(staging_, u"journal"), kMaxJournalBytes, &text)) return false;
   std::size_t at = 0;
   bool headerSeen = false;
   bool versionSeen = false;

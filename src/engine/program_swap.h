@@ -13,11 +13,6 @@
 #include <string_view>
 #include <vector>
 
-// Writes `bytes` into a file of their own beside `path` and renames it over `path` once they
-// are on the disk: the file holds the old bytes or the new ones, never a part. Its folder is
-// made when missing.
-bool WriteFileWhole(const std::u16string& path, std::string_view bytes);
-
 struct ProgramSwapPlan {
   // The folder whose files are replaced ("patcher\" of the client root).
   std::u16string target;

@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/number_file.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
 #include "engine/client_links.h"
 #include "engine/client_path.h"
 #include "engine/file_md5.h"
@@ -22,15 +23,11 @@ constexpr uint64_t kMaxInstalledListBytes = 16u * 1024 * 1024;
 
 std::vector<ListEntry> InstalledEntries(const std::u16string& path) {
   std::vector<ListEntry> entries;
-  platform::File file;
-  uint64_t size = 0;
-  if (file.Open(path, platform::FileMode::kRead) != 0 || !file.Seek(0, platform::SeekOrigin::kEnd) ||
-      !file.Tell(&size) || size == 0 || size > kMaxInstalledListBytes || !file.Seek(0, platform::SeekOrigin::kStart))
-    return entries;
-  std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+  std::string text;
+  if (!ReadSmallFile(path, kMaxInstalledListBytes, &text)) return entries;
   int32_t version = 0;
   std::string why;
-  if (!file.Read(bytes.data(), bytes.size()) || !DecodeFullList(bytes, &version, &entries, &why)) entries.clear();
+  if (!DecodeFullList(std::vector<uint8_t>(text.begin(), text.end()), &version, &entries, &why)) entries.clear();
   return entries;
 }
 

@@ -68,6 +68,15 @@ class ProgramSwapTest : public ::testing::Test {
     files["keep.txt"] = "kept";
     return files;
   }
+  // The scenario's swap in a child process that ends, as a kill would, after step `killAt`.
+  void RunKilledAfter(int killAt) const {
+    testsupport::ChildProcess child;
+    ASSERT_TRUE(child.Start(PROGRAM_SWAP_CHILD_PATH, {testsupport::U8String(Staging()), testsupport::U8String(Target()),
+                                                      testsupport::U8String(VersionFile()), std::to_string(killAt)}));
+    const std::optional<testsupport::ChildExit> exit = child.Wait(std::chrono::seconds(60));
+    ASSERT_TRUE(exit) << "the child did not end within 60 s";
+    EXPECT_EQ(exit->exitCode, 9);
+  }
   ProgramSwap Swap(ProgramSwap::StepHook hook = {}) const {
     return ProgramSwap(Staging().u16string(), VersionFile().u16string(), std::move(hook));
   }
@@ -94,12 +103,7 @@ TEST_F(ProgramSwapTest, ASwapKilledAtAnyStepIsFinishedByTheNextStart) {
   for (int killAt = 1; killAt <= 31; ++killAt) {
     SCOPED_TRACE("killed after step " + std::to_string(killAt));
     Prepare();
-    testsupport::ChildProcess child;
-    ASSERT_TRUE(child.Start(PROGRAM_SWAP_CHILD_PATH, {testsupport::U8String(Staging()), testsupport::U8String(Target()),
-                                                      testsupport::U8String(VersionFile()), std::to_string(killAt)}));
-    const std::optional<testsupport::ChildExit> exit = child.Wait(std::chrono::seconds(60));
-    ASSERT_TRUE(exit) << "the child did not end within 60 s";
-    EXPECT_EQ(exit->exitCode, 9);
+    ASSERT_NO_FATAL_FAILURE(RunKilledAfter(killAt));
     // Whatever the moment, every program file is there, old or new: a start never finds none.
     for (int i = 0; i < 12; ++i)
       EXPECT_TRUE(fs::is_regular_file(Below(Target(), testsupport::ReplacedName(i)))) << "file " << i << " is missing";
@@ -121,11 +125,7 @@ TEST_F(ProgramSwapTest, ASwapKilledBeforeItsVersionIsUndoneWhole) {
   for (int killAt = 1; killAt <= 31; ++killAt) {
     SCOPED_TRACE("killed after step " + std::to_string(killAt));
     Prepare();
-    testsupport::ChildProcess child;
-    ASSERT_TRUE(child.Start(PROGRAM_SWAP_CHILD_PATH, {testsupport::U8String(Staging()), testsupport::U8String(Target()),
-                                                      testsupport::U8String(VersionFile()), std::to_string(killAt)}));
-    const std::optional<testsupport::ChildExit> exit = child.Wait(std::chrono::seconds(60));
-    ASSERT_TRUE(exit) << "the child did not end within 60 s";
+    ASSERT_NO_FATAL_FAILURE(RunKilledAfter(killAt));
     EXPECT_TRUE(Swap().RollBack());
     const bool versionWritten = killAt >= 29;
     EXPECT_EQ(TargetFiles(), versionWritten ? NewFiles() : old);
