@@ -87,6 +87,23 @@ gui_wait_exit() {
   gui_pid=
 }
 
+# gui_find_window SECONDS SEARCH_ARGS...: prints the first window that `xdotool search
+# SEARCH_ARGS` finds within SECONDS. Polled rather than --sync: a search that meets a window
+# closing dies with BadWindow.
+gui_find_window() {
+  local deadline=$((SECONDS + $1)) id
+  shift
+  while :; do
+    id=$(timeout 10 xdotool search "$@" 2>/dev/null | head -n 1) || true
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
 gui_xdotool() {
   timeout 10 xdotool "$@" || gui_fail "xdotool $* failed or hung"
 }

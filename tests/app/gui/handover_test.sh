@@ -45,7 +45,7 @@ patcher_log_has "$log" 'INFO: Патчер закрыт' || gui_fail "the hidden
 # Without the launcher program: a plain box says so, the log has the reason.
 rm -f "$root/launcher/Launcher.exe"
 patcher_start "$root"
-box=$(timeout 30 xdotool search --sync --name '^Ошибка$' | head -n 1) || gui_fail "no box titled 'Ошибка' within 30 s"
+box=$(gui_find_window 30 --name '^Ошибка$') || gui_fail "no box titled 'Ошибка' within 30 s"
 gui_shot "$GUI_OUT/launcher-missing.png" 0 0 1280 1024
 gui_xdotool windowfocus --sync "$box"
 gui_xdotool key Return

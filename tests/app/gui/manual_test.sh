@@ -24,7 +24,7 @@ patcher_click "${NO_AT[@]}"
 patcher_wait_no_question 10
 sleep 1
 patcher_click "${MANUAL_AT[@]}"
-dialog=$(timeout 30 xdotool search --sync --name '^Open$' | head -n 1) || gui_fail "no file dialog within 30 s"
+dialog=$(gui_find_window 30 --name '^Open$') || gui_fail "no file dialog within 30 s"
 sleep 1
 gui_shot "$GUI_OUT/dialog.png" 0 0 1280 1024
 gui_xdotool windowfocus --sync "$dialog"

@@ -44,8 +44,20 @@ patcher_init() {
   trap patcher_cleanup EXIT
 }
 
+# Whatever a test leaves running holds the updater's single-instance marker and its client's
+# files: a failed test must not take the next ones (patcher-cli, the lock tests) down with it.
 patcher_cleanup() {
   gui_cleanup
+  local pattern='(patcher|launcher|velkar)[/\\](patcher|Launcher|velkarclient)\.exe'
+  pkill -9 -f "$pattern" 2>/dev/null || true
+  local deadline=$((SECONDS + 20))
+  while pgrep -f "$pattern" >/dev/null; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "patcher_cleanup: programs of the test outlived kill -9" >&2
+      break
+    fi
+    sleep 0.1
+  done
 }
 
 # Runs again beside a private nginx (tests/support/with_nginx.sh) whose server block takes the

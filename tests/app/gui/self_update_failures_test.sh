@@ -18,7 +18,7 @@ patcher_self_update_release "$template" 2
 # After a refusal: the old updater starts, says its own update failed, and shows its window.
 old_updater_goes_on() {
   local root=$1 shot=$2
-  box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Ошибка$' | head -n 1) ||
+  box=$(gui_find_window 60 --onlyvisible --name '^Ошибка$') ||
     gui_fail "no box titled 'Ошибка' from the old updater within 60 s"
   [ -z "$shot" ] || gui_shot "$shot" 0 0 1280 1024
   gui_xdotool windowfocus --sync "$box"

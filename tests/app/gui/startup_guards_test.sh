@@ -27,7 +27,7 @@ patcher_shot_at_rest "$GUI_OUT/first.png" 30
 second_status=
 (cd "$root/patcher" && exec "$wine_run" "$(win_path "$root/patcher/patcher.exe")" >>"$GUI_OUT/program-output.txt" 2>&1 </dev/null) &
 second=$!
-box=$(timeout 30 xdotool search --sync --name '^Ошибка$' | head -n 1) || gui_fail "no box titled 'Ошибка' within 30 s"
+box=$(gui_find_window 30 --name '^Ошибка$') || gui_fail "no box titled 'Ошибка' within 30 s"
 gui_shot "$GUI_OUT/second-instance.png" 0 0 1280 1024
 gui_xdotool windowfocus --sync "$box"
 gui_xdotool key Return
