@@ -16,7 +16,24 @@ std::u16string TimeStamp() {
   return out;
 }
 
+// Where the lines of this thread go while a Holding lives; null: to the file.
+thread_local std::vector<std::u16string>* heldLines = nullptr;
+
 }  // namespace
+
+Log::Holding::Holding(std::vector<std::u16string>& lines) : outer_(heldLines) {
+  heldLines = &lines;
+}
+
+Log::Holding::~Holding() {
+  heldLines = outer_;
+}
+
+void Log::WriteHeld(const std::vector<std::u16string>& lines) {
+  Log& log = Instance();
+  std::lock_guard<std::mutex> lock(log.mutex_);
+  for (const std::u16string& line : lines) WriteBytes(line);
+}
 
 Log& Log::Instance() {
   // Created on first use; thread-safe even when that first use happens on two threads.
@@ -50,6 +67,16 @@ void Log::WriteLine(const char16_t* level, std::u16string_view message) {
     line.append(u"[").append(TimeStamp()).append(u"] ").append(level).append(u": ");
   }
   line.append(message).append(u"\r\n");
+  if (heldLines != nullptr) {
+    heldLines->push_back(std::move(line));
+    return;
+  }
+  WriteBytes(line);
+}
+
+void Log::WriteBytes(std::u16string_view line) {
+  Log& log = Instance();
+  if (!log.file_.isOpen()) return;
   std::string bytes(line.size() * 2, '\0');
   for (std::size_t i = 0; i < line.size(); ++i) {
     bytes[2 * i] = static_cast<char>(line[i] & 0xFF);

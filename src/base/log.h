@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/text_format.h"
 #include "platform/file.h"
@@ -35,6 +36,21 @@ class Log {
     if (IsOpen()) WriteLine(nullptr, FormatText(format, args...));
   }
 
+  // While one lives, the lines its thread writes are held in `lines` (whole, time stamp and
+  // all) instead of going out: work done ahead of its turn has them written when its turn
+  // comes (WriteHeld), so that the log reads as if it had been done then.
+  class Holding {
+   public:
+    explicit Holding(std::vector<std::u16string>& lines);
+    ~Holding();
+    Holding(const Holding&) = delete;
+    Holding& operator=(const Holding&) = delete;
+
+   private:
+    std::vector<std::u16string>* const outer_;
+  };
+  static void WriteHeld(const std::vector<std::u16string>& lines);
+
  private:
   Log() = default;
   static Log& Instance();
@@ -42,6 +58,8 @@ class Log {
   // Each line goes out in one write under the lock, so lines of several threads
   // never mix and no UTF-16 unit is ever split.
   static void WriteLine(const char16_t* level, std::u16string_view message);
+  // One whole line to the file; the caller holds the lock.
+  static void WriteBytes(std::u16string_view line);
 
   std::mutex mutex_;
   platform::File file_;

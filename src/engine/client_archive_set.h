@@ -71,6 +71,8 @@ class ClientArchiveSet {
 
   // How file checks and packages read and hash their targets (see PassSettings).
   void SetCheckThreads(int threads) { passSettings_.threads = threads; }
+  // How many downloads of a file check run at once (see DownloadAhead).
+  void SetConnections(int connections) { passSettings_.connections = connections; }
   void SetCheckedAheadHook(std::function<void(const std::u16string& path)> hook) {
     passSettings_.onCheckedAhead = std::move(hook);
   }

@@ -33,20 +33,22 @@ std::vector<bool> CheckableAhead(const std::vector<ListEntry>& entries) {
 }
 
 EntryPass::EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
-                     const PassSettings& settings, const OperationContext& context)
+                     const PassSettings& settings, const OperationContext& context, CheckedHook checked)
     : entries_(entries), ahead_(CheckableAhead(entries)) {
   // The operation's own thread checks too, while it waits for the next entry's answer.
-  const std::size_t workers = settings.threads <= 1 ? 0 : static_cast<std::size_t>(settings.threads) - 1;
+  std::size_t workers = settings.threads <= 1 ? 0 : static_cast<std::size_t>(settings.threads) - 1;
+  if (checked) workers = std::max<std::size_t>(workers, 1);
   for (std::size_t i = 0; i <= workers; ++i) {
     checks_.push_back(std::make_unique<TargetCheck>(
         archives, layout, [this, &context] { return stopping_.load() || context.cancelled(); }));
   }
   pool_ = std::make_unique<OrderedPool>(
       entries.size(), workers, kWindow,
-      [this, onCheckedAhead = settings.onCheckedAhead](std::size_t item, std::size_t worker) {
-        if (!ahead_[item]) return static_cast<uint8_t>(TargetState::kUnknown);
-        const TargetState state = checks_[worker]->Run(entries_[item]);
-        if (onCheckedAhead) onCheckedAhead(entries_[item].name);
+      [this, onCheckedAhead = settings.onCheckedAhead, checked = std::move(checked)](std::size_t item,
+                                                                                     std::size_t worker) {
+        const TargetState state = ahead_[item] ? checks_[worker]->Run(entries_[item]) : TargetState::kUnknown;
+        if (ahead_[item] && onCheckedAhead) onCheckedAhead(entries_[item].name);
+        if (checked) checked(item, state);
         return static_cast<uint8_t>(state);
       },
       context.cancelToken());

@@ -38,6 +38,11 @@ struct PassSettings {
   // checked ahead into memory, for the writer to write at once; a larger one is inflated
   // as it is written.
   uint32_t readyContentLimit = 4u << 20;
+  // File passes: downloads at most this many at once, each on a connection of its own
+  // (see DownloadAhead).
+  int connections = kDefaultConnections;
+
+  static constexpr int kDefaultConnections = 4;
 
   // One per core: reading, inflating and hashing keep a core busy each. More than four
   // would wait for the disk.
@@ -50,10 +55,15 @@ std::vector<bool> CheckableAhead(const std::vector<ListEntry>& entries);
 
 class EntryPass {
  public:
+  // Told, on the thread that did it, what the check ahead found of an entry's target, ahead
+  // of the entry's turn (kUnknown: the entry is not checked ahead).
+  using CheckedHook = std::function<void(std::size_t index, TargetState state)>;
+
   // Starts the workers (none for one thread). Everything given must outlive the pass; the
-  // context's cancel stops the workers.
+  // context's cancel stops the workers. A pass with a `checked` hook is told of every entry
+  // in turn and checks ahead on one worker at least.
   EntryPass(ClientArchives& archives, const ClientLayout& layout, const std::vector<ListEntry>& entries,
-            const PassSettings& settings, const OperationContext& context);
+            const PassSettings& settings, const OperationContext& context, CheckedHook checked = nullptr);
   // Stops the workers, also in the middle of a target, and joins them.
   ~EntryPass();
   EntryPass(const EntryPass&) = delete;

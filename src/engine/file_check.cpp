@@ -5,16 +5,18 @@
 
 #include "base/log.h"
 #include "engine/client_path.h"
+#include "engine/download_ahead.h"
 #include "engine/entry_update.h"
 #include "engine/server_protocol.h"
 
 namespace {
 
 // New content from the update server: the stored form under "files\" + the path, received
-// whole, one entry at a time over the server client's one connection.
+// whole, made ahead on another connection or now (DownloadAhead).
 class ServerSource final : public ContentSource {
  public:
-  ServerSource(ServerProtocol& server, const OperationContext& context) : server_(server), context_(context) {}
+  ServerSource(ServerProtocol& server, DownloadAhead& downloads, const OperationContext& context)
+      : server_(server), downloads_(downloads), context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr)) {
@@ -25,11 +27,11 @@ class ServerSource final : public ContentSource {
     stored->pieces = [next = received_.data()](uint32_t count) mutable { return std::exchange(next, next + count); };
     return true;
   }
-  bool Prepare(std::size_t, const ListEntry& entry) override {
-    const std::u16string resource = ServerPath(entry);
+  bool Prepare(std::size_t index, const ListEntry& entry) override {
     // A stored form is the content or shorter: a longer one is refused before it arrives.
-    const FetchResult fetched = server_.client().FetchToBuffer(resource, received_, context_, entry.info.size);
-    failure_ = fetched.complete() ? FailedRequest{} : server_.client().FailureOf(resource, fetched);
+    const FetchResult fetched = downloads_.Take(index, received_);
+    failure_ =
+        fetched.complete() ? FailedRequest{} : server_.client().FailureOf(DownloadAhead::ResourceOf(entry), fetched);
     return fetched.complete();
   }
   bool Content(std::size_t, const ListEntry& entry, const StoredContent::Sink& sink) override {
@@ -37,16 +39,15 @@ class ServerSource final : public ContentSource {
   }
   void ReportWrongContent(std::size_t, const ListEntry& entry) override {
     // A cancel that ended the download is no failure of the server's.
-    if (!context_.cancelled()) Log::Error(u"Can't get file from server: %s", ServerPath(entry));
+    if (!context_.cancelled()) Log::Error(u"Can't get file from server: %s", DownloadAhead::ResourceOf(entry));
   }
 
   // The last download, when it failed.
   const FailedRequest& failure() const { return failure_; }
 
  private:
-  static std::u16string ServerPath(const ListEntry& entry) { return u"files\\" + entry.name; }
-
   ServerProtocol& server_;
+  DownloadAhead& downloads_;
   const OperationContext& context_;
   // Reused from entry to entry.
   std::vector<uint8_t> received_;
@@ -80,10 +81,12 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     result.path = entries[*conflict].name;
     return result;
   }
-  ServerSource source(server_, context);
+  DownloadAhead downloads(server_.client(), entries, settings.connections, context);
+  ServerSource source(server_, downloads, context);
   EntryUpdate update(archives_, layout_, source, context);
   {
-    EntryPass pass(archives_, layout_, entries, settings, context);
+    EntryPass pass(archives_, layout_, entries, settings, context,
+                   [&downloads](std::size_t index, TargetState state) { downloads.Checked(index, state); });
     for (std::size_t i = 0; i < entries.size() && !context.cancelled(); ++i) {
       const ListEntry& entry = entries[i];
       // Paths come from the server: one that could leave the client folder, or that names

@@ -173,9 +173,8 @@ bool BodyTransfer::TakeUp(const BodyResume& resume, BodySink& sink, std::unique_
 }
 
 bool BodyTransfer::Pace(uint32_t n) {
-  if (bytesPerSecond_ == 0) return true;
-  paced_ += n;
-  const auto due = paceStart_ + std::chrono::microseconds(paced_ * 1000000 / bytesPerSecond_);
+  if (pace_ == nullptr) return true;
+  const auto due = pace_->Take(n);
   for (auto now = std::chrono::steady_clock::now(); now < due; now = std::chrono::steady_clock::now()) {
     if (Cancelled()) return false;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, platform::kHttpWaitSlice));
@@ -184,7 +183,6 @@ bool BodyTransfer::Pace(uint32_t n) {
 }
 
 FetchResult BodyTransfer::Run(BodySink& sink, const BodyResume& resume, const StartHook& started) {
-  paceStart_ = std::chrono::steady_clock::now();
   FetchResult result;
   std::unique_ptr<platform::HttpRequest> request;
   uint32_t received = 0;

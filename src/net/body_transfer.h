@@ -12,6 +12,7 @@
 
 #include "base/progress_sink.h"
 #include "net/fetch_result.h"
+#include "net/rate_pace.h"
 #include "platform/http.h"
 
 // Where a body goes as it arrives.
@@ -58,15 +59,15 @@ class BodyTransfer {
 
   // The transfer's figures go to `progress`, for displays and summaries only: callers take
   // lengths from the FetchResult.
-  // `bytesPerSecond` above 0 caps the body's pace: reads wait once they are ahead of it.
+  // `pace`, when given, caps the body's pace: reads wait once they are ahead of it.
   BodyTransfer(platform::HttpConnection& connection, std::string objectName, uint32_t maxLength,
-               const std::atomic<bool>* cancel, ProgressSink& progress, uint64_t bytesPerSecond = 0)
+               const std::atomic<bool>* cancel, ProgressSink& progress, RatePace* pace = nullptr)
       : connection_(connection),
         objectName_(std::move(objectName)),
         maxLength_(maxLength),
         cancel_(cancel),
         progress_(progress),
-        bytesPerSecond_(bytesPerSecond) {}
+        pace_(pace) {}
 
   // `resume`: the body is asked for from where the earlier transfer left it, on condition
   // that it is still the same resource; when it is not, it comes whole.
@@ -103,9 +104,7 @@ class BodyTransfer {
   const uint32_t maxLength_;
   const std::atomic<bool>* cancel_;
   ProgressSink& progress_;
-  const uint64_t bytesPerSecond_;
-  std::chrono::steady_clock::time_point paceStart_;
-  uint64_t paced_ = 0;
+  RatePace* const pace_;
   uint32_t declared_ = 0;
   // False for a body the server gave no length for.
   bool lengthKnown_ = true;

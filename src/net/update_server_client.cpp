@@ -215,7 +215,7 @@ FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16
     result.failure = FetchFailure::kFailed;
   } else {
     BodyTransfer transfer(*connection, objectName, maxLength, context.cancelFlag(), context.progress(),
-                          bytesPerSecond_.load());
+                          pace_.capped() ? &pace_ : nullptr);
     result = transfer.Run(sink, resume, started);
   }
   Report(shownHost, path, result, optional);

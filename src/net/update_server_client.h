@@ -16,6 +16,7 @@
 #include "base/operation_context.h"
 #include "net/body_transfer.h"
 #include "net/fetch_result.h"
+#include "net/rate_pace.h"
 #include "net/update_server_address.h"
 #include "platform/file.h"
 #include "platform/http.h"
@@ -45,7 +46,8 @@ class UpdateServerClient {
   // Bounds of the transfers from the next connection on (tests use short ones).
   void SetLimits(const platform::HttpLimits& limits);
   // At most this many body bytes a second, for every transfer from now on; 0: no cap.
-  void SetRateLimit(uint64_t bytesPerSecond) { bytesPerSecond_ = bytesPerSecond; }
+  // The transfers running at once share it.
+  void SetRateLimit(uint64_t bytesPerSecond) { pace_.SetRate(bytesPerSecond); }
 
   // `path` is relative to the server root with "\" separators. A fetch fails (no
   // connection, status other than 200, a name too long, a length that cannot be held,
@@ -101,5 +103,5 @@ class UpdateServerClient {
   platform::HttpLimits limits_;
   std::unique_ptr<platform::HttpConnection> connection_;
   std::unique_ptr<platform::HttpSession> session_;
-  std::atomic<uint64_t> bytesPerSecond_{0};
+  RatePace pace_;
 };

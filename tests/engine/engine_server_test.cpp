@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "engine/engine_fixture.h"
@@ -262,6 +266,8 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
   const auto thirdFile = std::make_shared<testsupport::Gate>(2);
   release.ChangeList(1, files, thirdFile);
   MakeSet(u"127.0.0.1", server.port());
+  // One download at a time: the third request is the third file's.
+  set_->SetConnections(1);
   ASSERT_TRUE(set_->OpenArchives({}).allOpen());
   ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2);
   CancelToken token;
@@ -279,6 +285,133 @@ TEST_F(EngineServerTest, CancelTakesEffectBetweenEntries) {
     const std::string name(file.name.begin(), file.name.end());
     EXPECT_EQ(ClientFileText(name), set_->fileTable().count(file.name) ? "<absent>" : file.content) << name;
   }
+}
+
+// With several downloads at once the pass does what it does with one: the same outcome at
+// each run (a file the server lacks, then one it serves damaged, then all there), the same
+// log, the same client, and the same files asked for, only on several connections.
+TEST_F(EngineServerTest, SeveralConnectionsDoWhatOneDoes) {
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 48; ++i) {
+    const std::string content = Numbered("content of ", i) + std::string(static_cast<std::size_t>(i) * 300, 'c');
+    if (i % 4 == 0) {
+      files.push_back({Wide(Numbered("models\\m", i, ".ski")), content, i % 8 == 0});
+    } else if (i % 4 == 1) {
+      files.push_back({Wide(Numbered("data\\p", i, ".txt")), content});
+    } else if (i % 4 == 2) {
+      files.push_back({Wide(Numbered("gone", i, ".txt")), "", true, true});
+    } else {
+      files.push_back({Wide(Numbered("same", i, ".txt")), Numbered("same ", i)});
+    }
+  }
+  auto prepare = [&] {
+    set_.reset();
+    std::filesystem::remove_all(temp_ / "velkar");
+    MakeSet(u"127.0.0.1", nginx_.port);
+    ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+    for (int i = 2; i < 48; i += 4) PutClientFile(Numbered("gone", i, ".txt"), "old");
+    for (int i = 3; i < 48; i += 4) PutClientFile(Numbered("same", i, ".txt"), Numbered("same ", i));
+    tree_->Clear();
+    tree_->PutChangeList(1, files);
+    std::filesystem::remove(std::filesystem::path(nginx_.root) / "files" / "data" / "p17.txt");
+    std::filesystem::remove(std::filesystem::path(nginx_.root) / "files\\data\\p17.txt");
+    tree_->Put(u"files\\models\\m36.ski", {'d', 'a', 'm', 'a', 'g', 'e', 'd'});
+  };
+  struct Round {
+    std::vector<std::string> outcomes;
+    std::string log;
+    std::set<std::string> paths;
+    std::set<std::string> connections;
+    std::map<std::string, std::string> client;
+  };
+  auto run = [&](int connections) {
+    Round round;
+    prepare();
+    set_->SetConnections(connections);
+    const std::size_t logFrom = LogText().size();
+    logStart_ = testsupport::ReadAccessLog(nginx_).size();
+    EXPECT_EQ(set_->GetList(Context(), 1, 2).version, 2);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const CheckResult result = set_->CheckFiles(Context(), attempt > 0);
+      round.outcomes.push_back(std::to_string(static_cast<int>(result.outcome)) + " " +
+                               platform::Utf8FromUtf16(result.path) + " " + std::to_string(result.request.status));
+      // The server mends the file the run stopped at.
+      for (const ListedFile& file : files)
+        if (file.name == result.path) tree_->PutStoredFiles({file});
+    }
+    // The log without its time stamps.
+    std::istringstream lines(LogText().substr(logFrom));
+    for (std::string line; std::getline(lines, line);) round.log += line.substr(line.find(']') + 1) + "\n";
+    const std::vector<testsupport::AccessLogLine> access = testsupport::ReadAccessLog(nginx_);
+    for (std::size_t i = logStart_; i < access.size(); ++i) {
+      round.paths.insert(testsupport::ServedPath(access[i].target));
+      if (access[i].target.find("files") != std::string::npos) round.connections.insert(access[i].connection);
+    }
+    for (const ListedFile& file : files) {
+      std::string name = platform::Utf8FromUtf16(file.name);
+      std::replace(name.begin(), name.end(), '\\', '/');
+      round.client[name] = name.rfind("models/", 0) == 0 ? Archived(u"models", file.name) : ClientFileText(name);
+    }
+    return round;
+  };
+  const Round one = run(1);
+  const Round four = run(4);
+  ASSERT_EQ(one.outcomes.size(), 3u);
+  // The first two runs stop at the file the server lacks and at the damaged one, in the
+  // table's order; the third finishes.
+  EXPECT_EQ(std::set<std::string>(one.outcomes.begin(), one.outcomes.begin() + 2),
+            (std::set<std::string>{"2 data\\p17.txt 404", "2 models\\m36.ski 0"}));
+  EXPECT_EQ(one.outcomes[2], "0  0");
+  EXPECT_EQ(four.outcomes, one.outcomes);
+  EXPECT_EQ(four.log, one.log);
+  EXPECT_NE(one.log.find("Can't get file from server: files\\data\\p17.txt"), std::string::npos) << one.log;
+  EXPECT_EQ(four.paths, one.paths);
+  EXPECT_EQ(four.client, one.client);
+  for (const ListedFile& file : files) {
+    std::string name = platform::Utf8FromUtf16(file.name);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    EXPECT_EQ(one.client.at(name), file.remove ? "<absent>" : file.content) << name;
+  }
+  EXPECT_EQ(one.connections.size(), 1u);
+  EXPECT_GT(four.connections.size(), 1u) << "the downloads went on one connection";
+  EXPECT_LE(four.connections.size(), 4u * 3) << "at most four connections in each of three runs";
+}
+
+// At most N downloads are in flight at once, and a cancel ends the pass while they are.
+TEST_F(EngineServerTest, DownloadsInFlightAreBoundedAndACancelEndsThemAll) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedRelease release(server);
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 30; ++i) files.push_back({Wide(Numbered("h", i, ".txt")), Numbered("held ", i)});
+  const auto held = std::make_shared<testsupport::Gate>();
+  release.ChangeList(1, files, held);
+  MakeSet(u"127.0.0.1", server.port());
+  set_->SetConnections(4);
+  ASSERT_TRUE(set_->OpenArchives({}).allOpen());
+  ASSERT_EQ(set_->GetList(Context(), 1, 2).version, 2);
+  CancelToken token;
+  std::chrono::steady_clock::time_point cancelledAt;
+  std::thread canceller([&] {
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return held->arrivals() >= 4; }, testsupport::kWaitLimit))
+        << "four downloads never started; " << held->arrivals() << " did";
+    // Time for a fifth to start, were the bound not kept.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(held->arrivals(), 4) << "more than four downloads at once";
+    cancelledAt = std::chrono::steady_clock::now();
+    token.Cancel();
+  });
+  const std::size_t logFrom = LogText().size();
+  const CheckResult result = set_->CheckFiles(Context(&token), false);
+  const auto took = std::chrono::steady_clock::now() - cancelledAt;
+  canceller.join();
+  held->Open();
+  EXPECT_EQ(result.outcome, CheckResult::Outcome::kCancelled);
+  EXPECT_LT(took, std::chrono::seconds(3)) << "the cancel waited for the downloads in flight";
+  EXPECT_EQ(set_->fileTable().size(), files.size()) << "no entry was handled";
+  EXPECT_EQ(progress_.Read().itemsDone, 0);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(ClientFileText(Numbered("h", i, ".txt")), "<absent>");
+  EXPECT_EQ(LogText().find("ERROR", logFrom), std::string::npos) << LogText().substr(logFrom);
 }
 
 // Answers without a length (chunked through a proxy or CDN) carry a whole release.

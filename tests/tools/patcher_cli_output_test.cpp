@@ -170,7 +170,9 @@ TEST_F(PatcherCliTest, PipeOutputEndsEveryStepAndShowsTheDownload) {
   const std::vector<uint8_t> list = testsupport::FileListBytes(entries);
   server.Serve("/list_1", Answer(std::string(list.begin(), list.end())));
 
-  const ChildResult run = Run({"--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"});
+  // One download at a time, each long enough to be shown.
+  const ChildResult run =
+      Run({"--server", "127.0.0.1:" + std::to_string(server.port()), "--yes", "--connections", "1"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   const std::vector<std::string> lines = Lines(run.out);
   // Each step with a percentage ends on its own line at 100 %.
@@ -272,6 +274,9 @@ TEST_F(PatcherCliTest, CommandLineFollowsGnuConventions) {
       {{"--limit-rate=0"}, "--limit-rate: нужна скорость"},
       {{"--limit-rate=fast"}, "--limit-rate: нужна скорость"},
       {{"--limit-rate", "10x"}, "--limit-rate: нужна скорость"},
+      {{"--connections=0"}, "--connections: нужно число соединений от 1 до 8"},
+      {{"--connections", "9"}, "--connections: нужно число соединений от 1 до 8"},
+      {{"--connections=four"}, "--connections: нужно число соединений от 1 до 8"},
       {{"apply"}, "apply: нужен ровно один ФАЙЛ"},
       {{"check", "extra"}, "check не принимает аргументов"},
       {{"launch"}, "неизвестная команда launch"},

@@ -300,19 +300,24 @@ TEST_F(PatcherCliTest, SingleInstanceMarkerOfTheUpdaterIsHonoured) {
 }
 #endif
 
-// --limit-rate holds the downloads to its pace: 600 KiB at 200 KiB a second take three seconds
-// (nginx here sends as fast as it can).
+// --limit-rate holds the downloads to its pace, those on several connections at once together:
+// 600 KiB at 200 KiB a second take three seconds (nginx here sends as fast as it can).
 TEST_F(PatcherCliTest, LimitRateHoldsTheDownloadsToItsPace) {
   PrepareClient(5);
-  std::string content(600 * 1024, '\0');
   std::mt19937 random(3);
-  for (char& c : content) c = static_cast<char>(random());
+  std::vector<ListedFile> files;
+  for (int i = 0; i < 4; ++i) {
+    std::string content((i == 0 ? 300 : 100) * 1024, '\0');
+    for (char& c : content) c = static_cast<char>(random());
+    files.push_back({u"big" + platform::Utf16FromUtf8(std::to_string(i)) + u".bin", content, false});
+  }
   tree_->PutVersion(6);
-  tree_->PutChangeList(1, {{u"big.bin", content, false}});
+  tree_->PutChangeList(1, files);
   double seconds = 0;
-  const ChildResult run = RunTimed({"--server", Server(), "--yes", "--limit-rate", "200k"}, &seconds);
+  const ChildResult run =
+      RunTimed({"--server", Server(), "--yes", "--connections", "4", "--limit-rate", "200k"}, &seconds);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_EQ(ClientFileText("big.bin"), content);
+  for (const ListedFile& file : files) EXPECT_EQ(ClientFileText(platform::Utf8FromUtf16(file.name)), file.content);
   EXPECT_GE(seconds, 2.5) << "the cap was not kept";
 }
 

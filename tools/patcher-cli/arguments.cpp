@@ -32,6 +32,8 @@ const char kHelpText[] =
     "                        подписано этим ключом, и проверяет каждый список и пакет\n"
     "  --limit-rate СКОРОСТЬ загружать не быстрее СКОРОСТИ байт в секунду; можно с k, m или g\n"
     "                        (кибибайты, мебибайты, гибибайты), как у curl: 500k, 2m\n"
+    "  --connections N       загружать файлы клиента по N соединениям сразу, от 1 до 8\n"
+    "                        (по умолчанию 4)\n"
     "  -y, --yes             отвечать «да» на все вопросы; повтор после ошибки начинается\n"
     "                        после отсчёта вопроса или, если отсчёта нет, после паузы в\n"
     "                        1, 2, 4 с\n"
@@ -124,9 +126,9 @@ struct KnownOption {
   Kind kind;
 };
 constexpr KnownOption kOptions[] = {
-    {u"root", 0, Kind::kValue},       {u"server", 0, Kind::kValue}, {u"release-key", 0, Kind::kValue},
-    {u"limit-rate", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},  {u"json", 0, Kind::kFlag},
-    {u"help", u'h', Kind::kFlag},     {u"version", 0, Kind::kFlag},
+    {u"root", 0, Kind::kValue},       {u"server", 0, Kind::kValue},      {u"release-key", 0, Kind::kValue},
+    {u"limit-rate", 0, Kind::kValue}, {u"connections", 0, Kind::kValue}, {u"yes", u'y', Kind::kFlag},
+    {u"json", 0, Kind::kFlag},        {u"help", u'h', Kind::kFlag},      {u"version", 0, Kind::kFlag},
 };
 
 bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* options, std::string* error) {
@@ -153,6 +155,11 @@ bool Apply(const KnownOption& option, const std::u16string& value, CliOptions* o
       return Fail(error, "--limit-rate: нужна скорость в байтах в секунду, например 500k или 2m, а не «" +
                              platform::Utf8FromUtf16(value) + "»");
     options->limitRate = *rate;
+  } else if (name == u"connections") {
+    if (value.size() != 1 || value[0] < u'1' || value[0] > u'8')
+      return Fail(error,
+                  "--connections: нужно число соединений от 1 до 8, а не «" + platform::Utf8FromUtf16(value) + "»");
+    options->connections = value[0] - u'0';
   } else if (name == u"yes") {
     options->yes = true;
   } else if (name == u"json") {

@@ -21,6 +21,8 @@ struct CliOptions {
   std::vector<std::string> releaseKeys;
   // --limit-rate: body bytes a second at most; 0: no cap.
   uint64_t limitRate = 0;
+  // --connections: downloads of the file pass at once, 1 to 8; 0: the engine's default.
+  int connections = 0;
   bool yes = false;
   bool json = false;
   bool help = false;

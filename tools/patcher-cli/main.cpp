@@ -169,6 +169,7 @@ int RunProgram(const CliOptions& options) {
     ProgressCounters progress;
     ClientArchiveSet archives(layout, server);
     archives.server().client().SetRateLimit(options.limitRate);
+    if (options.connections > 0) archives.SetConnections(options.connections);
     if (!options.releaseKeys.empty()) {
       std::string keys;
       for (const std::string& key : options.releaseKeys) keys += (keys.empty() ? "" : ",") + key;

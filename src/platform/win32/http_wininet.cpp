@@ -17,6 +17,9 @@ namespace {
 using win32::UniqueHandle;
 using win32::UniqueInternetHandle;
 
+// Requests to one server at once (the file pass downloads on up to eight connections).
+constexpr DWORD kMaxConnectionsPerServer = 8;
+
 const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
@@ -373,6 +376,10 @@ std::unique_ptr<HttpSession> OpenHttpSession(const std::u16string& userAgent, co
   UniqueInternetHandle internet(
       ::InternetOpenW(Wide(userAgent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
   if (internet.get() == nullptr) return nullptr;
+  // WinINet's default would hold all but two of them back. Process-wide.
+  DWORD connections = kMaxConnectionsPerServer;
+  ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof(connections));
+  ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof(connections));
   if (::InternetSetStatusCallbackW(internet.get(), &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) return nullptr;
   // WinINet's own bounds back up the waits of WinInetRequest.
   if (!SetTimeout(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, limits.connectTimeout) ||
