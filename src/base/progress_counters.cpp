@@ -40,9 +40,14 @@ void ProgressCounters::TransferEnded() {
   readsDone_ = readsTotal_.load();
 }
 
+void ProgressCounters::ReceivedBeside(uint32_t bytes) {
+  sampleBytes_ += bytes;
+  bytesReceived_ += bytes;
+}
+
 ProgressCounters::Figures ProgressCounters::Read() const {
-  return {itemsTotal_.load(), itemsDone_.load(),      readsTotal_.load(),
-          readsDone_.load(),  transferLength_.load(), bytesReceived_.load()};
+  return {itemsTotal_.load(),     itemsDone_.load(),     readsTotal_.load(),     readsDone_.load(),
+          transferLength_.load(), bytesReceived_.load(), downloadsAtOnce_.load()};
 }
 
 uint32_t ProgressCounters::TakeSampleBytes() {

@@ -19,6 +19,8 @@ class ProgressCounters final : public ProgressSink {
     uint32_t transferLength = 0;
     // Body bytes of every transfer so far.
     uint64_t bytesReceived = 0;
+    // Downloads running at once.
+    int32_t downloadsAtOnce = 0;
   };
 
   void StartItems(int32_t total) override;
@@ -28,6 +30,8 @@ class ProgressCounters final : public ProgressSink {
   void TransferStarted(uint32_t length, int32_t reads) override;
   void Received(uint32_t bytes) override;
   void TransferEnded() override;
+  void ReceivedBeside(uint32_t bytes) override;
+  void DownloadsAtOnce(int32_t count) override { downloadsAtOnce_ = count; }
 
   // The figures as they are now; each is read atomically, not all of them together.
   Figures Read() const;
@@ -42,4 +46,5 @@ class ProgressCounters final : public ProgressSink {
   std::atomic<uint32_t> transferLength_{0};
   std::atomic<uint64_t> bytesReceived_{0};
   std::atomic<uint32_t> sampleBytes_{0};
+  std::atomic<int32_t> downloadsAtOnce_{0};
 };

@@ -26,6 +26,12 @@ class ProgressSink {
   // The transfer is over, whole or not.
   virtual void TransferEnded() {}
 
+  // Downloads beside the running transfer (several at once, each on a connection of its own):
+  // the bytes one of them brought, which are no reads of the running transfer, and how many
+  // downloads run at once now, the running transfer's among them.
+  virtual void ReceivedBeside(uint32_t /*bytes*/) {}
+  virtual void DownloadsAtOnce(int32_t /*count*/) {}
+
   // The sink of work nobody watches.
   static ProgressSink& None();
 };

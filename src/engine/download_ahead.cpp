@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds kCancelPoll{20};
 class DownloadAhead::BytesOnly final : public ProgressSink {
  public:
   explicit BytesOnly(ProgressSink& outer) : outer_(outer) {}
-  void Received(uint32_t bytes) override { outer_.Received(bytes); }
+  void Received(uint32_t bytes) override { outer_.ReceivedBeside(bytes); }
 
  private:
   ProgressSink& outer_;
@@ -44,6 +44,12 @@ DownloadAhead::~DownloadAhead() {
   }
   changed_.notify_all();
   for (std::thread& thread : threads_) thread.join();
+  if (workers_ > 0) context_.progress().DownloadsAtOnce(0);
+}
+
+void DownloadAhead::CountRunning(int change) {
+  running_ += change;
+  context_.progress().DownloadsAtOnce(running_);
 }
 
 void DownloadAhead::Checked(std::size_t index, TargetState state) {
@@ -52,8 +58,7 @@ void DownloadAhead::Checked(std::size_t index, TargetState state) {
     std::lock_guard<std::mutex> lock(mutex_);
     checked_[index] = true;
     while (firstUnchecked_ < checked_.size() && checked_[firstUnchecked_]) ++firstUnchecked_;
-    // A stored form is the content or shorter (a longer one is refused before it arrives):
-    // the entry's size bounds what its download holds.
+    // The entry's size bounds what its download holds (see Take).
     if (state == TargetState::kDiffers && index >= next_ && entries_[index].info.size <= kMaxAheadSize)
       wanted_.insert(index);
   }
@@ -72,10 +77,15 @@ FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body) {
   wanted_.erase(index);
   const auto ahead = started_.find(index);
   if (ahead == started_.end()) {
+    CountRunning(+1);
     lock.unlock();
     changed_.notify_all();
     const ListEntry& entry = entries_[index];
-    return client_.FetchToBuffer(ResourceOf(entry), body, context_, entry.info.size);
+    // A stored form is the content or shorter: a longer one is refused before it arrives.
+    const FetchResult result = client_.FetchToBuffer(ResourceOf(entry), body, context_, entry.info.size);
+    lock.lock();
+    CountRunning(-1);
+    return result;
   }
   while (!ahead->second.done) {
     if (context_.cancelled()) stop_.Cancel();
@@ -115,6 +125,7 @@ void DownloadAhead::Work() {
     const std::size_t index = *wanted_.begin();
     wanted_.erase(wanted_.begin());
     Download& download = started_[index];
+    CountRunning(+1);
     lock.unlock();
     const ListEntry& entry = entries_[index];
     FetchResult result;
@@ -125,6 +136,7 @@ void DownloadAhead::Work() {
       result = client_.FetchToBuffer(ResourceOf(entry), body, workerContext_, entry.info.size);
     }
     lock.lock();
+    CountRunning(-1);
     if (download.abandoned) {
       started_.erase(index);
     } else {

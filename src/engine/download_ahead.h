@@ -70,6 +70,8 @@ class DownloadAhead {
   void Work();
   // Drops the downloads of entries before `index`; the lock is held.
   void DropBefore(std::size_t index);
+  // One download more or fewer running, told to the progress; the lock is held.
+  void CountRunning(int change);
 
   UpdateServerClient& client_;
   const std::vector<ListEntry>& entries_;
@@ -95,5 +97,7 @@ class DownloadAhead {
   std::map<std::size_t, Download> started_;
   // The entries before it are behind the operation.
   std::size_t next_ = 0;
+  // Downloads running now, the operation's own among them.
+  int32_t running_ = 0;
   std::vector<std::thread> threads_;
 };

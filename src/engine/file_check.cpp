@@ -28,7 +28,6 @@ class ServerSource final : public ContentSource {
     return true;
   }
   bool Prepare(std::size_t index, const ListEntry& entry) override {
-    // A stored form is the content or shorter: a longer one is refused before it arrives.
     const FetchResult fetched = downloads_.Take(index, received_);
     failure_ =
         fetched.complete() ? FailedRequest{} : server_.client().FailureOf(DownloadAhead::ResourceOf(entry), fetched);

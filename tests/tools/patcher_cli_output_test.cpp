@@ -3,6 +3,7 @@
 // the command-line conventions of GNU tools.
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "platform/file.h"
 #include "support/child_process.h"
@@ -200,6 +201,38 @@ TEST_F(PatcherCliTest, PipeOutputEndsEveryStepAndShowsTheDownload) {
       EXPECT_EQ(line.find("Скорость"), std::string::npos) << line;
       EXPECT_EQ(line.find("получено"), std::string::npos) << line;
     }
+  EXPECT_EQ(VersionOnDisk(), 6);
+}
+
+// With several downloads at once, the lines of the file step tell how many are at work.
+TEST_F(PatcherCliTest, ThePipeTellsTheConnectionsAtWork) {
+  PrepareClient(5);
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.Serve("/version", Answer("6"));
+  std::vector<testsupport::ListEntry> entries;
+  for (int i = 0; i < 24; ++i) {
+    const std::string name = "slow" + std::to_string(i) + ".bin";
+    const ListedFile file{platform::Utf16FromUtf8(name), std::string(20000 + i, static_cast<char>('a' + i)), false};
+    entries.push_back(testsupport::EntryOf(file));
+    const testsupport::ScriptedResponse response = Answer(file.content, std::chrono::milliseconds(300));
+    for (std::string target : {"/files\\", "/files/"}) server.Serve(target + name, response);
+  }
+  const std::vector<uint8_t> list = testsupport::FileListBytes(entries);
+  server.Serve("/list_1", Answer(std::string(list.begin(), list.end())));
+
+  const ChildResult run =
+      Run({"--server", "127.0.0.1:" + std::to_string(server.port()), "--yes", "--connections", "3"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  std::set<std::string> told;
+  for (const std::string& line : Lines(run.out)) {
+    const std::size_t at = line.find(", соединений: ");
+    if (at == std::string::npos) continue;
+    EXPECT_EQ(line.rfind("Обновление файлов: ", 0), 0u) << line;
+    told.insert(line.substr(at + std::string(", соединений: ").size(), 1));
+  }
+  EXPECT_FALSE(told.empty()) << "no line told the connections:\n" << run.out;
+  for (const std::string& count : told) EXPECT_TRUE(count == "2" || count == "3") << count << "\n" << run.out;
   EXPECT_EQ(VersionOnDisk(), 6);
 }
 

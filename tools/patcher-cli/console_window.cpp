@@ -190,6 +190,8 @@ std::string ConsoleWindow::DownloadText(bool finished) const {
     if (declared > 0) text += " из " + ByteText(declared);
   }
   if (!speed_.empty()) text += ", " + Utf8(speed_);
+  const int32_t atOnce = progress_.Read().downloadsAtOnce;
+  if (atOnce > 1) text += ", соединений: " + std::to_string(atOnce);
   // From the way the step has come so far: the same rate for the rest.
   const double fraction = StepFraction();
   if (fraction >= 0.01 && fraction < 1.0 && elapsed >= 1.0)

@@ -20,19 +20,30 @@ const wchar_t* Wide(const std::u16string& text) {
 // The file name buffer of the open-file dialog, in units with the terminator.
 constexpr std::size_t kPathUnits = 260;
 
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryMilliseconds = 500;
+
 }  // namespace
 
 bool StartDetachedProcess(const std::u16string& program, const std::u16string& commandLine,
                           const std::u16string& folder) {
-  // CreateProcessW may write into the command line, so it gets a copy of its own.
-  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-  line.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(Wide(program), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        folder.empty() ? nullptr : Wide(folder), &startup, &process)) {
-    return false;
+  // A start that fails for another reason than a missing program is tried again a few times:
+  // a machine under heavy load was seen to refuse one start of a program that was there.
+  for (int attempt = 1;; ++attempt) {
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (::CreateProcessW(Wide(program), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                         folder.empty() ? nullptr : Wide(folder), &startup, &process))
+      break;
+    const DWORD error = ::GetLastError();
+    if (attempt == kStartAttempts || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_BAD_EXE_FORMAT)
+      return false;
+    ::Sleep(kStartRetryMilliseconds);
   }
   // Nobody waits for the program: its handles are not needed. They close in reverse order
   // of declaration, the thread's first.
