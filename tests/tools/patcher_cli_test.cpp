@@ -393,8 +393,10 @@ TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {
 
   const std::filesystem::path out = temp_ / "run" / "interrupted.out";
   ChildProcess cli;
+  // One download at a time: the fourth request is the fourth file's.
   ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH,
-                        {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"},
+                        {"--root", temp_.string(), "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes",
+                         "--connections", "1"},
                         {.output = out, .error = temp_ / "run" / "interrupted.err"}));
   ASSERT_TRUE(fourthFile->WaitHolding(std::chrono::seconds(30)))
       << "the pass never asked for a fourth file: " << ReadFileText(out);

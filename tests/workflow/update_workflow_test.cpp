@@ -560,6 +560,8 @@ class HeldPassTest : public WorkflowTest {
     testsupport::ScriptedRelease release(server_);
     release.Version(7);
     release.ChangeList(2, ManyFiles(20), secondFile_);
+    // One download at a time: the second request is the second file's.
+    set_->SetConnections(1);
     ASSERT_TRUE(workflow_->LoadArchives());
     ASSERT_TRUE(workflow_->StartUpdate());
     ASSERT_TRUE(secondFile_->WaitHolding(testsupport::kWaitLimit)) << "the pass never asked for a second file";

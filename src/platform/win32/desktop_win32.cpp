@@ -31,7 +31,7 @@ bool StartDetachedProcess(const std::u16string& program, const std::u16string& c
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   // A start that fails for another reason than a missing program is tried again a few times:
-  // a machine under heavy load was seen to refuse one start of a program that was there.
+  // under Wine, one start of a program that was there was seen to fail for no reason found.
   for (int attempt = 1;; ++attempt) {
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());

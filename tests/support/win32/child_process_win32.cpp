@@ -77,9 +77,16 @@ bool ChildProcess::Start(const std::filesystem::path& program, const std::vector
   startup.hStdOutput = out.get();
   startup.hStdError = err.get();
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &process))
-    return false;
+  // Under Wine a start of a program that is there was seen to fail now and then: tried again.
+  for (int attempt = 1;; ++attempt) {
+    std::u16string copy = line;
+    if (::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(copy.data()), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                         nullptr, nullptr, &startup, &process))
+      break;
+    const DWORD error = ::GetLastError();
+    if (attempt == 3 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    ::Sleep(500);
+  }
   ::CloseHandle(process.hThread);
   process_ = process.hProcess;
   return true;
