@@ -14,7 +14,7 @@ UpdaterSession::UpdaterSession(Ormel::Backend& backend, MessageBoxTimer& questio
   form_ = std::make_unique<MainForm>(backend, questions, desktop, settings.mainSkinPath);
   Log::Write(u"");
   Log::InfoText(Text(TextId::kPatcherStarted));
-  archives_ = std::make_unique<ClientArchiveSet>(ClientLayout(settings.programFolder), settings.server);
+  archives_ = std::make_unique<ClientArchiveSet>(ClientLayout(settings.programFolder), settings.servers);
   workflow_ = std::make_unique<UpdateWorkflow>(*archives_, *form_, progress_);
   form_->SetActions(this);
   workflow_->StartStartup();

@@ -29,7 +29,7 @@ class UpdaterSession : public MainFormActions {
     std::u16string programFolder;
     // The working folder: the game client and the graphics switch go from it.
     std::u16string workingFolder;
-    UpdateServerAddress server;
+    std::vector<UpdateServerAddress> servers;
     std::string mainSkinPath = MainForm::kSkinPath;
   };
 

@@ -54,7 +54,7 @@ int RunUpdater(const UpdaterSetup& setup) {
 
   Log::Open(working.logFile());
   UpdaterSession session(setup.backend, questions, setup.desktop,
-                         {setup.programFolder, working.updaterFolder(), setup.server, setup.mainSkinPath});
+                         {setup.programFolder, working.updaterFolder(), setup.servers, setup.mainSkinPath});
   session.ShowStoredGraphicsSwitch();
 
   // A swap of this updater's files cut short: finished now, and the new updater started.

@@ -26,7 +26,8 @@ struct UpdaterSetup {
   std::function<MessageBoxTimer&()> questions;
   // The folder of the updater's program file: the client archive set goes from it.
   std::u16string programFolder;
-  UpdateServerAddress server = BuiltInUpdateServer();
+  // The update server and its mirrors, in the order they are tried.
+  std::vector<UpdateServerAddress> servers = BuiltInUpdateServers();
   std::string mainSkinPath = MainForm::kSkinPath;
   // The launcher program could not bring this updater up to date and started it all the same:
   // it goes on with the client's update instead of handing over again.

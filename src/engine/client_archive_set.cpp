@@ -2,11 +2,11 @@
 
 #include "platform/file.h"
 
-ClientArchiveSet::ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
+ClientArchiveSet::ClientArchiveSet(const ClientLayout& layout, const std::vector<UpdateServerAddress>& servers,
                                    const platform::HttpLimits& limits)
     : layout_(layout),
       archives_(layout_),
-      server_(server, layout_.verifiedReleaseFile(), limits),
+      server_(servers, layout_.verifiedReleaseFile(), limits),
       fileCheck_(archives_, layout_, server_) {}
 
 ClientArchiveSet::~ClientArchiveSet() {

@@ -24,8 +24,12 @@
 
 class ClientArchiveSet {
  public:
-  ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
+  // `servers`: the update server and its mirrors, in the order tried.
+  ClientArchiveSet(const ClientLayout& layout, const std::vector<UpdateServerAddress>& servers,
                    const platform::HttpLimits& limits = {});
+  ClientArchiveSet(const ClientLayout& layout, const UpdateServerAddress& server,
+                   const platform::HttpLimits& limits = {})
+      : ClientArchiveSet(layout, std::vector<UpdateServerAddress>{server}, limits) {}
   // Deletes the temporary package file when this set downloaded into it (a package the user
   // gave stays as it is); writes no index (see SaveArchives).
   ~ClientArchiveSet();

@@ -6,7 +6,8 @@
 #include <utility>
 
 #include "base/log.h"
-#include "net/update_server_client.h"
+#include "engine/stored_content.h"
+#include "net/server_mirrors.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ class DownloadAhead::BytesOnly final : public ProgressSink {
   ProgressSink& outer_;
 };
 
-DownloadAhead::DownloadAhead(UpdateServerClient& client, const std::vector<ListEntry>& entries, int connections,
+DownloadAhead::DownloadAhead(ServerMirrors& servers, const std::vector<ListEntry>& entries, int connections,
                              const OperationContext& context)
-    : client_(client),
+    : servers_(servers),
       entries_(entries),
       context_(context),
       workers_(connections <= 1 ? 0 : static_cast<std::size_t>(std::min(connections, kMaxConnections))),
@@ -65,7 +66,21 @@ void DownloadAhead::Checked(std::size_t index, TargetState state) {
   changed_.notify_all();
 }
 
-FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body) {
+FetchResult DownloadAhead::Fetch(const ListEntry& entry, std::vector<uint8_t>& body, const OperationContext& context,
+                                 FailedRequest* failure) {
+  // With mirrors, a damaged body is taken from the next server; checked here, on the thread
+  // that downloaded it. With one server the operation's own check tells.
+  ServerMirrors::Accept accept;
+  if (servers_.count() > 1)
+    accept = [&entry](const std::vector<uint8_t>& stored) {
+      StoredContent checker;
+      return checker.Verify(stored.data(), stored.size(), entry.info.size, entry.info.digest, nullptr);
+    };
+  // A stored form is the content or shorter: a longer one is refused before it arrives.
+  return servers_.FetchToBuffer(ResourceOf(entry), body, context, entry.info.size, accept, failure);
+}
+
+FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body, FailedRequest* failure) {
   std::unique_lock<std::mutex> lock(mutex_);
   DropBefore(index);
   next_ = std::max(next_, index + 1);
@@ -80,9 +95,7 @@ FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body) {
     CountRunning(+1);
     lock.unlock();
     changed_.notify_all();
-    const ListEntry& entry = entries_[index];
-    // A stored form is the content or shorter: a longer one is refused before it arrives.
-    const FetchResult result = client_.FetchToBuffer(ResourceOf(entry), body, context_, entry.info.size);
+    const FetchResult result = Fetch(entries_[index], body, context_, failure);
     lock.lock();
     CountRunning(-1);
     return result;
@@ -97,6 +110,7 @@ FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body) {
   changed_.notify_all();
   Log::WriteHeld(download.lines);
   body = std::move(download.body);
+  *failure = download.failure;
   // Broken off by a cancel the operation passed on: a cancel, as it would have been here.
   return download.result;
 }
@@ -129,11 +143,12 @@ void DownloadAhead::Work() {
     lock.unlock();
     const ListEntry& entry = entries_[index];
     FetchResult result;
+    FailedRequest failure;
     std::vector<uint8_t> body;
     std::vector<std::u16string> lines;
     {
       const Log::Holding holding(lines);
-      result = client_.FetchToBuffer(ResourceOf(entry), body, workerContext_, entry.info.size);
+      result = Fetch(entry, body, workerContext_, &failure);
     }
     lock.lock();
     CountRunning(-1);
@@ -142,6 +157,7 @@ void DownloadAhead::Work() {
     } else {
       download.done = true;
       download.result = result;
+      download.failure = failure;
       download.body = std::move(body);
       download.lines = std::move(lines);
     }

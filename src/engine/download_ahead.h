@@ -31,7 +31,7 @@
 #include "formats/file_list.h"
 #include "net/fetch_result.h"
 
-class UpdateServerClient;
+class ServerMirrors;
 
 class DownloadAhead {
  public:
@@ -40,7 +40,7 @@ class DownloadAhead {
 
   // Starts `connections` workers, none for 1 (the operation downloads every entry itself).
   // All given must outlive the downloads.
-  DownloadAhead(UpdateServerClient& client, const std::vector<ListEntry>& entries, int connections,
+  DownloadAhead(ServerMirrors& servers, const std::vector<ListEntry>& entries, int connections,
                 const OperationContext& context);
   // Breaks the downloads still running off and joins the workers.
   ~DownloadAhead();
@@ -54,8 +54,9 @@ class DownloadAhead {
   void Checked(std::size_t index, TargetState state);
   // The download of entry `index` into `body`, as UpdateServerClient::FetchToBuffer gives it:
   // the one made ahead (waited for, its log lines written now) or, for an entry that is not
-  // downloaded ahead, one made now. Called by the operation in list order.
-  FetchResult Take(std::size_t index, std::vector<uint8_t>& body);
+  // downloaded ahead, one made now. Called by the operation in list order. `failure` names
+  // the server of a download that failed.
+  FetchResult Take(std::size_t index, std::vector<uint8_t>& body, FailedRequest* failure);
 
  private:
   struct Download {
@@ -63,17 +64,21 @@ class DownloadAhead {
     // The operation has gone past it: whoever finishes it drops it.
     bool abandoned = false;
     FetchResult result;
+    FailedRequest failure;
     std::vector<uint8_t> body;
     std::vector<std::u16string> lines;
   };
 
   void Work();
+  // One entry's stored form, from the current server or, failing that, another.
+  FetchResult Fetch(const ListEntry& entry, std::vector<uint8_t>& body, const OperationContext& context,
+                    FailedRequest* failure);
   // Drops the downloads of entries before `index`; the lock is held.
   void DropBefore(std::size_t index);
   // One download more or fewer running, told to the progress; the lock is held.
   void CountRunning(int change);
 
-  UpdateServerClient& client_;
+  ServerMirrors& servers_;
   const std::vector<ListEntry>& entries_;
   const OperationContext& context_;
   const std::size_t workers_;

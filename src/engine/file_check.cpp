@@ -15,8 +15,7 @@ namespace {
 // whole, made ahead on another connection or now (DownloadAhead).
 class ServerSource final : public ContentSource {
  public:
-  ServerSource(ServerProtocol& server, DownloadAhead& downloads, const OperationContext& context)
-      : server_(server), downloads_(downloads), context_(context) {}
+  ServerSource(DownloadAhead& downloads, const OperationContext& context) : downloads_(downloads), context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr)) {
@@ -27,10 +26,8 @@ class ServerSource final : public ContentSource {
     stored->pieces = [next = received_.data()](uint32_t count) mutable { return std::exchange(next, next + count); };
     return true;
   }
-  bool Prepare(std::size_t index, const ListEntry& entry) override {
-    const FetchResult fetched = downloads_.Take(index, received_);
-    failure_ =
-        fetched.complete() ? FailedRequest{} : server_.client().FailureOf(DownloadAhead::ResourceOf(entry), fetched);
+  bool Prepare(std::size_t index, const ListEntry&) override {
+    const FetchResult fetched = downloads_.Take(index, received_, &failure_);
     return fetched.complete();
   }
   bool Content(std::size_t, const ListEntry& entry, const StoredContent::Sink& sink) override {
@@ -45,7 +42,6 @@ class ServerSource final : public ContentSource {
   const FailedRequest& failure() const { return failure_; }
 
  private:
-  ServerProtocol& server_;
   DownloadAhead& downloads_;
   const OperationContext& context_;
   // Reused from entry to entry.
@@ -80,8 +76,8 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     result.path = entries[*conflict].name;
     return result;
   }
-  DownloadAhead downloads(server_.client(), entries, settings.connections, context);
-  ServerSource source(server_, downloads, context);
+  DownloadAhead downloads(server_.mirrors(), entries, settings.connections, context);
+  ServerSource source(downloads, context);
   EntryUpdate update(archives_, layout_, source, context);
   {
     EntryPass pass(archives_, layout_, entries, settings, context,

@@ -68,6 +68,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
   const std::u16string folder = ParentFolder(packageFile);
   const std::u16string& resumeFile = layout.packageResumeFile();
   FetchResult fetched;
+  UpdateServerClient* used = &server.client();
   uint64_t available = 0;
   bool complete = false;
   bool opened = false;
@@ -90,9 +91,24 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
         if (validator.empty() || !WritePackageResumeRecord(resumeFile, {choice.url, length, validator}))
           platform::RemoveFile(resumeFile);
       };
-      fetched = server.client().FetchToFile(parts.path, file, fetch, context);
-      // A transfer that broke off would leave a package cut short: not worth applying.
-      complete = fetched.complete() && file.Flush();
+      // A package on the update server may come from any of its mirrors, each tried from
+      // the start when the one before failed.
+      ServerMirrors& mirrors = server.mirrors();
+      const std::size_t first = mirrors.current();
+      const bool mirrored = parts.host.empty() || parts.host == mirrors.address(first).host;
+      if (mirrored) fetch.host.clear();
+      for (std::size_t tried = 0;; ++tried) {
+        used = &mirrors.at((first + tried) % mirrors.count());
+        fetched = used->FetchToFile(parts.path, file, fetch, context);
+        // A transfer that broke off would leave a package cut short: not worth applying.
+        complete = fetched.complete() && file.Flush();
+        if (complete || !mirrored || tried + 1 == mirrors.count() || context.cancelled() ||
+            fetched.failure == FetchFailure::kCancelled || fetched.failure == FetchFailure::kTooLarge)
+          break;
+        fetch.resume = {};
+        if (file.Open(packageFile, platform::FileMode::kCreate) != 0) break;
+        Log::Info(u"Update package %s: asked for from the next server", parts.path);
+      }
     }
   }
   if (complete) platform::RemoveFile(resumeFile);
@@ -137,6 +153,6 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
     Log::Error(u"Can't get file from server: %s", parts.path);
     download.outcome = PackageDownload::Outcome::kFailed;
   }
-  download.request = server.client().FailureOf(parts.path, fetched, parts.host);
+  download.request = used->FailureOf(parts.path, fetched, parts.host);
   return download;
 }

@@ -78,9 +78,9 @@ std::u16string VerifyFailureText(VerifyFailure failure) {
   return u"?";
 }
 
-VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationContext& context,
-                                    FailedRequest* request) {
-  Hold(nullptr);
+VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationContext& context, FailedRequest* request,
+                                    int32_t release) {
+  if (release == 0) Hold(nullptr);
   std::vector<uint8_t> text;
   std::vector<uint8_t> signature;
   for (const auto& [name, bytes, bound] :
@@ -104,6 +104,7 @@ VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationC
   if (manifest->expires <= NowSeconds()) return VerifyFailure::kExpired;
   const std::optional<int32_t> verified = ReadNumberFile(verifiedFile_);
   if (verified && manifest->release < *verified) return VerifyFailure::kRolledBack;
+  if (release != 0 && manifest->release != release) return VerifyFailure::kOtherRelease;
   Hold(std::make_shared<const ReleaseManifest>(std::move(*manifest)));
   return VerifyFailure::kNone;
 }

@@ -58,8 +58,10 @@ class ReleaseVerifier {
   }
 
   // Fetches the manifest and its signature and checks them; the manifest is held on success.
-  // `request` names a fetch that failed.
-  VerifyFailure Load(UpdateServerClient& client, const OperationContext& context, FailedRequest* request);
+  // `request` names a fetch that failed. With `release`, the manifest held so far stays
+  // unless this one verifies and is of that release (a mirror of the same release).
+  VerifyFailure Load(UpdateServerClient& client, const OperationContext& context, FailedRequest* request,
+                     int32_t release = 0);
   // Whether `bytes` are the resource `name` of the held manifest.
   bool Matches(std::string_view name, const std::vector<uint8_t>& bytes) const;
   bool Matches(std::string_view name, uint64_t length, const Sha256Digest& digest) const;

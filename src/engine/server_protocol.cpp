@@ -1,5 +1,6 @@
 #include "engine/server_protocol.h"
 
+#include <functional>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -7,22 +8,22 @@
 #include "base/log.h"
 #include "formats/patch_list.h"
 
-ServerProtocol::ServerProtocol(const UpdateServerAddress& server, const std::u16string& verifiedFile,
+ServerProtocol::ServerProtocol(const std::vector<UpdateServerAddress>& servers, const std::u16string& verifiedFile,
                                const platform::HttpLimits& limits)
-    : address_(server), client_(server, limits), verifier_(BuiltInReleaseKeys(), verifiedFile) {
+    : mirrors_(servers, limits), verifier_(BuiltInReleaseKeys(), verifiedFile) {
   // The outcome is looked at by the first fetch, which connects again when needed.
-  client_.Connect();
+  mirrors_.at(0).Connect();
 }
 
-FetchResult ServerProtocol::FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
-                                          const OperationContext& context, uint32_t maxLength, bool* unverified,
-                                          bool optional) {
+FetchResult ServerProtocol::FetchVerified(UpdateServerClient& client, const std::u16string& resource,
+                                          std::vector<uint8_t>* buffer, const OperationContext& context,
+                                          uint32_t maxLength, bool* unverified, bool optional) {
   *unverified = false;
   const std::string name(resource.begin(), resource.end());
-  FetchResult fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength, optional);
+  FetchResult fetched = client.FetchToBuffer(resource, *buffer, context, maxLength, optional);
   if (!verifier_.enabled() || !fetched.complete() || verifier_.Matches(name, *buffer)) return fetched;
   Log::Error(u"%s does not match the signed release manifest: asked for again", resource);
-  fetched = client_.FetchToBuffer(resource, *buffer, context, maxLength);
+  fetched = client.FetchToBuffer(resource, *buffer, context, maxLength);
   if (fetched.complete() && !verifier_.Matches(name, *buffer)) {
     Log::Error(u"%s: %s", resource, VerifyFailureText(VerifyFailure::kMismatch));
     *unverified = true;
@@ -31,10 +32,47 @@ FetchResult ServerProtocol::FetchVerified(const std::u16string& resource, std::v
 }
 
 ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context) {
+  ServerVersion version;
+  for (std::size_t server = 0; server < mirrors_.count(); ++server) {
+    version = VersionFrom(server, context);
+    if (version.fetched()) {
+      if (mirrors_.count() > 1)
+        Log::Info(u"Release %d from %s", version.version, AddressText(mirrors_.address(server)));
+      mirrors_.SetCurrent(server);
+      break;
+    }
+    if (version.outcome == ServerVersion::Outcome::kCancelled || context.cancelled()) break;
+  }
+  return version;
+}
+
+bool ServerProtocol::HoldsRelease(std::size_t server, int32_t release, const OperationContext& context) {
+  UpdateServerClient& client = mirrors_.at(server);
+  std::vector<uint8_t> buffer;
+  if (!client.FetchToBuffer(u"version", buffer, context, kMaxNumberLength).complete()) return false;
+  if (ParseServerVersion(buffer.data(), buffer.size()) != release) return false;
+  FailedRequest request;
+  return !verifier_.enabled() || verifier_.Load(client, context, &request, release) == VerifyFailure::kNone;
+}
+
+void ServerProtocol::OnSameRelease(const OperationContext& context, int32_t release,
+                                   const std::function<bool(UpdateServerClient&)>& attempt) {
+  const std::size_t first = mirrors_.current();
+  if (attempt(mirrors_.at(first)) || context.cancelled()) return;
+  for (std::size_t server = 0; server < mirrors_.count(); ++server) {
+    if (server == first || !HoldsRelease(server, release, context)) continue;
+    Log::Info(u"Release %d taken from %s", release, AddressText(mirrors_.address(server)));
+    mirrors_.SetCurrent(server);
+    if (attempt(mirrors_.at(server)) || context.cancelled()) return;
+  }
+}
+
+ServerVersion ServerProtocol::VersionFrom(std::size_t server, const OperationContext& context) {
   const std::u16string resource = u"version";
+  UpdateServerClient& client = mirrors_.at(server);
   if (verifier_.enabled()) {
     ServerVersion refused;
-    refused.failure = verifier_.Load(client_, context, &refused.request);
+    refused.failure = verifier_.Load(client, context, &refused.request);
     if (refused.failure != VerifyFailure::kNone) {
       if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}, {}};
       Log::Error(u"Release not verified: %s", VerifyFailureText(refused.failure));
@@ -47,12 +85,12 @@ ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context
   }
   std::vector<uint8_t> buffer;
   bool unverified = false;
-  const FetchResult fetched = FetchVerified(resource, &buffer, context, kMaxNumberLength, &unverified);
+  const FetchResult fetched = FetchVerified(client, resource, &buffer, context, kMaxNumberLength, &unverified);
   if (!fetched.complete()) {
     // A cancel that ended the fetch is no failure of the server's.
     if (context.cancelled()) return {ServerVersion::Outcome::kCancelled, -1, {}, {}};
     Log::Error(u"Can't load file from server: %s\n", resource);
-    return {ServerVersion::Outcome::kFailed, -1, client_.FailureOf(resource, fetched), {}};
+    return {ServerVersion::Outcome::kFailed, -1, client.FailureOf(resource, fetched), {}};
   }
   // A captive portal's page or a proxy's error must not read as release 0.
   const std::optional<int32_t> version = ParseServerVersion(buffer.data(), buffer.size());
@@ -95,12 +133,23 @@ std::string PrintableStart(const std::vector<uint8_t>& bytes, std::size_t limit)
 
 ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion,
                                    FileTable* table) {
+  ListResult result;
+  OnSameRelease(context, serverVersion, [&](UpdateServerClient& client) {
+    table->clear();
+    result = ListFrom(client, context, clientVersion, serverVersion, table);
+    return result.outcome == ListResult::Outcome::kLoaded || result.outcome == ListResult::Outcome::kCancelled;
+  });
+  return result;
+}
+
+ListResult ServerProtocol::ListFrom(UpdateServerClient& client, const OperationContext& context, int32_t clientVersion,
+                                    int32_t serverVersion, FileTable* table) {
   const int64_t behind = int64_t{serverVersion} - clientVersion;
   ListResult result;
   result.resource = u"list_";
   for (char c : std::to_string(behind)) result.resource.push_back(static_cast<char16_t>(c));
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = FetchList(context, &result, &buffer);
+  const FetchResult fetched = FetchList(client, context, &result, &buffer);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed)
       Log::Error(u"GetList receved(%d) != data.size(%d)", fetched.received, static_cast<int32_t>(fetched.declared));
@@ -123,9 +172,20 @@ ListResult ServerProtocol::GetList(const OperationContext& context, int32_t clie
 
 ListResult ServerProtocol::GetFullList(const OperationContext& context, int32_t serverVersion, FileTable* table) {
   ListResult result;
+  OnSameRelease(context, serverVersion, [&](UpdateServerClient& client) {
+    table->clear();
+    result = FullListFrom(client, context, serverVersion, table);
+    return result.outcome == ListResult::Outcome::kLoaded || result.outcome == ListResult::Outcome::kCancelled;
+  });
+  return result;
+}
+
+ListResult ServerProtocol::FullListFrom(UpdateServerClient& client, const OperationContext& context,
+                                        int32_t serverVersion, FileTable* table) {
+  ListResult result;
   result.resource = u"fulllist";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = FetchList(context, &result, &buffer);
+  const FetchResult fetched = FetchList(client, context, &result, &buffer);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed)
       Log::Error(u"GetFile data.size(%d) != receved(%d)", static_cast<int32_t>(fetched.declared), fetched.received);
@@ -154,10 +214,11 @@ ListResult ServerProtocol::GetFullList(const OperationContext& context, int32_t 
   return result;
 }
 
-FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer,
-                                      bool optional) {
+FetchResult ServerProtocol::FetchList(UpdateServerClient& client, const OperationContext& context, ListResult* result,
+                                      std::vector<uint8_t>* buffer, bool optional) {
   bool unverified = false;
-  const FetchResult fetched = FetchVerified(result->resource, buffer, context, kMaxListLength, &unverified, optional);
+  const FetchResult fetched =
+      FetchVerified(client, result->resource, buffer, context, kMaxListLength, &unverified, optional);
   if (fetched.complete()) {
     if (!unverified) return fetched;
     result->outcome = ListResult::Outcome::kUnverified;
@@ -171,7 +232,7 @@ FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResul
     result->outcome = ListResult::Outcome::kCancelled;
   } else {
     result->outcome = ListResult::Outcome::kFetchFailed;
-    result->request = client_.FailureOf(result->resource, fetched);
+    result->request = client.FailureOf(result->resource, fetched);
   }
   return fetched;
 }
@@ -179,14 +240,25 @@ FetchResult ServerProtocol::FetchList(const OperationContext& context, ListResul
 PatchChoice ServerProtocol::FindPatchPackage(const OperationContext& context, int32_t clientVersion,
                                              int32_t serverVersion) {
   PatchChoice choice;
+  OnSameRelease(context, serverVersion, [&](UpdateServerClient& client) {
+    choice = PatchPackageFrom(client, context, clientVersion, serverVersion);
+    return (choice.request.failure == FetchFailure::kNone && !choice.unverified) || context.cancelled();
+  });
+  return choice;
+}
+
+PatchChoice ServerProtocol::PatchPackageFrom(UpdateServerClient& client, const OperationContext& context,
+                                             int32_t clientVersion, int32_t serverVersion) {
+  PatchChoice choice;
   const std::u16string resource = u"patches\\list";
   std::vector<uint8_t> buffer;
-  const FetchResult fetched = FetchVerified(resource, &buffer, context, kMaxPatchListLength, &choice.unverified);
+  const FetchResult fetched =
+      FetchVerified(client, resource, &buffer, context, kMaxPatchListLength, &choice.unverified);
   if (choice.unverified) return choice;
   if (!fetched.complete()) {
     if (!context.cancelled()) {
       Log::Error(u"Can't get file from server: %s", resource);
-      choice.request = client_.FailureOf(resource, fetched);
+      choice.request = client.FailureOf(resource, fetched);
     }
     return choice;
   }
@@ -203,7 +275,7 @@ ServerProtocol::PackageCheck ServerProtocol::CheckPackageFile(const OperationCon
                                                               const std::u16string& path) {
   if (!verifier_.enabled()) return PackageCheck::kNotChecked;
   FailedRequest request;
-  const VerifyFailure failure = verifier_.Load(client_, context, &request);
+  const VerifyFailure failure = verifier_.Load(client(), context, &request);
   if (failure != VerifyFailure::kNone) {
     Log::Error(u"Update package %s not verified: %s", path, VerifyFailureText(failure));
     return PackageCheck::kNoManifest;
@@ -222,7 +294,7 @@ int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
   // Asked for at start-up, before the server's version: the manifest comes first then.
   if (verifier_.enabled() && verifier_.release() == 0) {
     FailedRequest request;
-    const VerifyFailure failure = verifier_.Load(client_, context, &request);
+    const VerifyFailure failure = verifier_.Load(client(), context, &request);
     if (failure != VerifyFailure::kNone) {
       Log::Error(u"Release not verified: %s", VerifyFailureText(failure));
       return -1;
@@ -230,7 +302,7 @@ int32_t ServerProtocol::FetchPatcherVersion(const OperationContext& context) {
   }
   std::vector<uint8_t> received;
   bool unverified = false;
-  if (!FetchVerified(u"patcher_version_new", &received, context, kMaxNumberLength, &unverified).complete() ||
+  if (!FetchVerified(client(), u"patcher_version_new", &received, context, kMaxNumberLength, &unverified).complete() ||
       unverified) {
     Log::Error(u"Can't load file from server: %s\n", u"launcher version");
     return -1;
@@ -246,7 +318,7 @@ ListResult ServerProtocol::GetProgramList(const OperationContext& context, std::
   entries->clear();
   std::vector<uint8_t> buffer;
   // Servers of the original format have no lists of the updater's own files.
-  const FetchResult fetched = FetchList(context, &result, &buffer, true);
+  const FetchResult fetched = FetchList(client(), context, &result, &buffer, true);
   if (!fetched.complete()) {
     if (result.outcome == ListResult::Outcome::kFetchFailed && result.request.status != 404)
       Log::Error(u"Can't load file from server: %s", result.resource);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/release_verifier.h"
 #include "formats/file_list.h"
 #include "net/fetch_result.h"
+#include "net/server_mirrors.h"
 #include "net/update_server_address.h"
 #include "net/update_server_client.h"
 #include "platform/http.h"
@@ -85,16 +87,23 @@ class ServerProtocol {
   static constexpr uint32_t kMaxPatchListLength = 16u * 1024 * 1024;
   static constexpr uint32_t kMaxListLength = UpdateServerClient::kMaxBufferLength;
 
-  // Connects at once; a fetch connects again when needed. Releases are verified with the
-  // built-in keys (see ReleaseVerifier); `verifiedFile` keeps the highest release verified.
-  ServerProtocol(const UpdateServerAddress& server, const std::u16string& verifiedFile,
+  // Connects at once to the first server; a fetch connects again when needed. Releases are
+  // verified with the built-in keys (see ReleaseVerifier); `verifiedFile` keeps the highest
+  // release verified. The servers are tried in order (see ServerMirrors).
+  ServerProtocol(const std::vector<UpdateServerAddress>& servers, const std::u16string& verifiedFile,
                  const platform::HttpLimits& limits = {});
+  ServerProtocol(const UpdateServerAddress& server, const std::u16string& verifiedFile,
+                 const platform::HttpLimits& limits = {})
+      : ServerProtocol(std::vector<UpdateServerAddress>{server}, verifiedFile, limits) {}
 
   // Keys that replace the built-in ones; none: nothing is verified.
   void SetReleaseKeys(std::vector<PublicKey> keys) { verifier_.SetKeys(std::move(keys)); }
   // With keys, the release manifest and its signature come first, and "version" must be the
   // release they sign; every list and package after it is held against that manifest.
+  // From the first server that gives one, which becomes the current server.
   ServerVersion FetchServerVersion(const OperationContext& context);
+  // The lists below come from the current server; one that fails there is taken from
+  // another server that holds the same release, which becomes the current one.
   // "list_" + (server - client) into `table`; the version it leads to is the server's.
   ListResult GetList(const OperationContext& context, int32_t clientVersion, int32_t serverVersion, FileTable* table);
   // "fulllist" into `table`; the version stored in it must be the server's.
@@ -116,24 +125,37 @@ class ServerProtocol {
   // answers kFetchFailed with HTTP status 404.
   ListResult GetProgramList(const OperationContext& context, std::u16string_view part, std::vector<ListEntry>* entries);
 
-  UpdateServerClient& client() { return client_; }
+  // The current server.
+  UpdateServerClient& client() { return mirrors_.at(mirrors_.current()); }
+  ServerMirrors& mirrors() { return mirrors_; }
   const ReleaseVerifier& verifier() const { return verifier_; }
-  const UpdateServerAddress& address() const { return address_; }
 
  private:
   // The list `result` names into `buffer`; when it did not arrive whole, the result says why
   // (the failed request, or a cancel).
   // `optional`: see UpdateServerClient::FetchToBuffer.
-  FetchResult FetchList(const OperationContext& context, ListResult* result, std::vector<uint8_t>* buffer,
-                        bool optional = false);
+  FetchResult FetchList(UpdateServerClient& client, const OperationContext& context, ListResult* result,
+                        std::vector<uint8_t>* buffer, bool optional = false);
   // A small resource into `buffer`; with keys, one that does not match the manifest is asked
   // for once more (a cache may have held an old copy), and `unverified` is set when it still
   // does not.
-  FetchResult FetchVerified(const std::u16string& resource, std::vector<uint8_t>* buffer,
+  FetchResult FetchVerified(UpdateServerClient& client, const std::u16string& resource, std::vector<uint8_t>* buffer,
                             const OperationContext& context, uint32_t maxLength, bool* unverified,
                             bool optional = false);
+  ServerVersion VersionFrom(std::size_t server, const OperationContext& context);
+  ListResult ListFrom(UpdateServerClient& client, const OperationContext& context, int32_t clientVersion,
+                      int32_t serverVersion, FileTable* table);
+  ListResult FullListFrom(UpdateServerClient& client, const OperationContext& context, int32_t serverVersion,
+                          FileTable* table);
+  PatchChoice PatchPackageFrom(UpdateServerClient& client, const OperationContext& context, int32_t clientVersion,
+                               int32_t serverVersion);
+  // Whether `server` gives `release` as its version (and, with keys, a manifest of it, held now).
+  bool HoldsRelease(std::size_t server, int32_t release, const OperationContext& context);
+  // `attempt` (true: done, or nothing to try again) on the current server, then on each other
+  // server that holds `release`, until one is done.
+  void OnSameRelease(const OperationContext& context, int32_t release,
+                     const std::function<bool(UpdateServerClient&)>& attempt);
 
-  const UpdateServerAddress address_;
-  UpdateServerClient client_;
+  ServerMirrors mirrors_;
   ReleaseVerifier verifier_;
 };

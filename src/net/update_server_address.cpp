@@ -1,5 +1,7 @@
 #include "net/update_server_address.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsNameUnit(char16_t unit) {
@@ -27,6 +29,28 @@ std::optional<uint16_t> ParsePort(std::u16string_view digits) {
 
 UpdateServerAddress BuiltInUpdateServer() {
   return {u"" SOLMERE_UPDATE_HOST, SOLMERE_UPDATE_PORT};
+}
+
+std::vector<UpdateServerAddress> BuiltInUpdateServers() {
+  return ServerAddressList(u"" SOLMERE_UPDATE_HOSTS, BuiltInUpdateServer());
+}
+
+std::vector<UpdateServerAddress> ServerAddressList(std::u16string_view text, const UpdateServerAddress& first) {
+  std::vector<UpdateServerAddress> servers{first};
+  while (!text.empty()) {
+    const std::size_t comma = std::min(text.find(u','), text.size());
+    const std::u16string_view entry = text.substr(0, comma);
+    text.remove_prefix(std::min(comma + 1, text.size()));
+    std::optional<UpdateServerAddress> address = ParseServerAddress(entry);
+    if (!address) continue;
+    // A server named without a port serves on the first one's.
+    const bool bracketed = !entry.empty() && entry.front() == u'[';
+    const bool portGiven =
+        bracketed ? entry.find(u"]:") != std::u16string_view::npos : entry.find(u':') != std::u16string_view::npos;
+    if (!portGiven) address->port = first.port;
+    if (std::find(servers.begin(), servers.end(), *address) == servers.end()) servers.push_back(*address);
+  }
+  return servers;
 }
 
 std::optional<UpdateServerAddress> ParseServerAddress(std::u16string_view text) {

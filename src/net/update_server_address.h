@@ -1,11 +1,13 @@
 #pragma once
 // The update server's address: a host name and a port. The updater has one built in at
-// build time (SOLMERE_UPDATE_HOST, SOLMERE_UPDATE_PORT); tests and patcher-cli name others.
+// build time (SOLMERE_UPDATE_HOST, SOLMERE_UPDATE_PORT, mirrors in SOLMERE_UPDATE_HOSTS); tests
+// and patcher-cli name others.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct UpdateServerAddress {
   // A name, an IPv4 address or an IPv6 address without its brackets ("::1").
@@ -16,6 +18,11 @@ struct UpdateServerAddress {
 };
 
 UpdateServerAddress BuiltInUpdateServer();
+// The built-in server followed by its mirrors (SOLMERE_UPDATE_HOSTS), in the order tried.
+std::vector<UpdateServerAddress> BuiltInUpdateServers();
+// `first`, then each address of a comma-separated list that is not in it yet; a server named
+// without a port gets `first`'s, and anything that is no address is skipped.
+std::vector<UpdateServerAddress> ServerAddressList(std::u16string_view text, const UpdateServerAddress& first);
 
 // "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" (port 80 when none is given); none for
 // anything else: a path, a scheme, a user, a port outside 1..65535, an IPv6 address

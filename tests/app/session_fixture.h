@@ -198,10 +198,12 @@ class SessionFixture : public ClientFixture {
   // both its program folder and its working folder.
   void MakeSession() {
     log_.Open(temp_ / "log.txt");
-    session_ = std::make_unique<UpdaterSession>(
-        backend_, *questions_, desktop_,
-        UpdaterSession::Settings{temp_.U16("patcher"), temp_.U16("patcher"),
-                                 UpdateServerAddress{u"127.0.0.1", server_.port()}, (temp_ / "main.xml").string()});
+    session_ =
+        std::make_unique<UpdaterSession>(backend_, *questions_, desktop_,
+                                         UpdaterSession::Settings{temp_.U16("patcher"),
+                                                                  temp_.U16("patcher"),
+                                                                  {UpdateServerAddress{u"127.0.0.1", server_.port()}},
+                                                                  (temp_ / "main.xml").string()});
     ASSERT_TRUE(form().loaded());
   }
   MainForm& form() { return session_->form(); }

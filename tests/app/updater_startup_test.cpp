@@ -39,7 +39,7 @@ class UpdaterStartupTest : public SessionFixture {
                        desktop_,
                        [this]() -> MessageBoxTimer& { return *questions_; },
                        programFolder.u16string(),
-                       UpdateServerAddress{u"127.0.0.1", server_.port()},
+                       {UpdateServerAddress{u"127.0.0.1", server_.port()}},
                        (temp_ / "main.xml").string()};
     setup.ownUpdateFailed = ownUpdateFailed;
     return RunUpdater(setup);
@@ -247,7 +247,7 @@ TEST_F(UpdaterStartupTest, AWindowWithoutItsSkinSaysSoInsteadOfRunningUnseen) {
                            desktop_,
                            [this]() -> MessageBoxTimer& { return *questions_; },
                            temp_.U16("patcher"),
-                           UpdateServerAddress{u"127.0.0.1", server_.port()},
+                           {UpdateServerAddress{u"127.0.0.1", server_.port()}},
                            (temp_ / "no-such-skin.xml").string()};
   EXPECT_EQ(RunUpdater(setup), 0);
   EXPECT_EQ(desktop_.calls().back(), "message Не удалось загрузить оформление программы: " +

@@ -56,3 +56,26 @@ TEST(ParseServerAddressTest, TextWritesIpv6HostsInBrackets) {
 }
 
 }  // namespace
+
+namespace {
+
+// The built-in mirrors: after the first server, in order, each once; a name without a port
+// serves on the first server's port, and what is no address is skipped.
+TEST(ServerAddressListTest, MirrorsFollowTheFirstServer) {
+  const UpdateServerAddress first{u"update.example", 8080};
+  struct Case {
+    std::u16string text;
+    std::vector<UpdateServerAddress> servers;
+  };
+  const Case cases[] = {
+      {u"", {first}},
+      {u"update.example", {first}},
+      {u"a.example,b.example:81", {first, {u"a.example", 8080}, {u"b.example", 81}}},
+      {u"[::1],[::2]:90,update.example:8080", {first, {u"::1", 8080}, {u"::2", 90}}},
+      {u"a.example,,http://b/,a.example,c:0,c", {first, {u"a.example", 8080}, {u"c", 8080}}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ServerAddressList(c.text, first), c.servers) << platform::Utf8FromUtf16(c.text);
+  EXPECT_EQ(BuiltInUpdateServers().front(), BuiltInUpdateServer());
+}
+
+}  // namespace

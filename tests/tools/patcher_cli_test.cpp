@@ -377,6 +377,28 @@ using testsupport::ChildProcess;
 
 constexpr std::chrono::seconds kEndAfterInterrupt{60};
 
+// Servers given one after the other: one that is down is passed over, named in the log, and
+// the update comes from the next.
+TEST_F(PatcherCliTest, AServerThatIsDownIsPassedOverForTheNextGiven) {
+  testsupport::ScriptedHttpServer server;
+  ASSERT_TRUE(server.listening());
+  testsupport::ScriptedRelease release(server);
+  release.Version(6);
+  release.ChangeList(1, {{u"mirrored.txt", "from the second server"}});
+  uint16_t gonePort = 0;
+  {
+    testsupport::ScriptedHttpServer gone;
+    gonePort = gone.port();
+  }
+  PrepareClient(5);
+  const std::string down = "127.0.0.1:" + std::to_string(gonePort);
+  const ChildResult run = Run({"--server", down, "--server", "127.0.0.1:" + std::to_string(server.port()), "--yes"});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(VersionOnDisk(), 6);
+  EXPECT_EQ(ClientFileText("mirrored.txt"), "from the second server");
+  EXPECT_NE(ProgramLog().find("ERROR: Can't fetch version from " + down), std::string::npos) << ProgramLog();
+}
+
 // Ctrl+C reaches a console program as SIGINT. The pass is held at its fourth file, so
 // the interrupt comes in its middle however fast the machine is.
 TEST_F(PatcherCliTest, InterruptDuringAPassCancelsIt) {

@@ -26,7 +26,9 @@ const char kHelpText[] =
     "  --server УЗЕЛ[:ПОРТ]  сервер обновлений; по умолчанию встроенный адрес. Порт нужен\n"
     "                        для проверок на своём сервере: patcher.exe всегда работает со\n"
     "                        встроенным адресом и портом 80. Адрес IPv6 пишется в квадратных\n"
-    "                        скобках: [::1]:8080\n"
+    "                        скобках: [::1]:8080. Можно указать несколько раз: зеркала\n"
+    "                        пробуются по порядку, когда сервер не отвечает или файл\n"
+    "                        приходит повреждённым\n"
     "  --release-key КЛЮЧ    открытый ключ подписи выпусков (64 шестнадцатеричные цифры, до\n"
     "                        двух раз) вместо встроенных: с ним клиент ставит только то, что\n"
     "                        подписано этим ключом, и проверяет каждый список и пакет\n"
@@ -113,8 +115,7 @@ std::optional<uint64_t> ParseRate(const std::u16string& text) {
 bool ParseServer(const std::u16string& text, CliOptions* options) {
   const std::optional<UpdateServerAddress> address = ParseServerAddress(text);
   if (!address) return false;
-  options->serverHost = address->host;
-  options->port = address->port;
+  options->servers.push_back(*address);
   return true;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/update_server_address.h"
+
 enum class CliCommand { kUpdate, kCheck, kApply };
 
 struct CliOptions {
@@ -14,9 +16,9 @@ struct CliOptions {
   std::u16string packagePath;
   // The client root as given; empty: found from the working folder (client_root.h).
   std::u16string root;
-  // Empty: the built-in update server.
-  std::u16string serverHost;
-  uint16_t port = 0;
+  // --server, repeatable: the update server and its mirrors in the order tried; empty: the
+  // built-in ones.
+  std::vector<UpdateServerAddress> servers;
   // --release-key, at most two, each checked: the keys that replace the built-in ones.
   std::vector<std::string> releaseKeys;
   // --limit-rate: body bytes a second at most; 0: no cap.

@@ -160,15 +160,14 @@ int RunProgram(const CliOptions& options) {
   Log::Open(u"log.txt");
   Log::Write(u"");
   Log::InfoText(Text(TextId::kPatcherStarted));
-  const UpdateServerAddress server =
-      options.serverHost.empty() ? BuiltInUpdateServer() : UpdateServerAddress{options.serverHost, options.port};
+  const std::vector<UpdateServerAddress> servers = options.servers.empty() ? BuiltInUpdateServers() : options.servers;
 
   RunReport report;
   report.command = CommandName(options.command);
   {
     ProgressCounters progress;
-    ClientArchiveSet archives(layout, server);
-    archives.server().client().SetRateLimit(options.limitRate);
+    ClientArchiveSet archives(layout, servers);
+    archives.server().mirrors().SetRateLimit(options.limitRate);
     if (options.connections > 0) archives.SetConnections(options.connections);
     if (!options.releaseKeys.empty()) {
       std::string keys;
@@ -176,7 +175,7 @@ int RunProgram(const CliOptions& options) {
       archives.server().SetReleaseKeys(ReleaseKeysOfText(keys).value_or(std::vector<PublicKey>{}));
     }
     ConsoleWindow window(progress, {out, outIsTerminal, {platform::StandardInputIsTerminal(), options.yes}});
-    const FailureNotes notes(server);
+    const FailureNotes notes(servers.front());
     window.SetCauseHook([&notes](const FailureCause& cause) {
       for (const std::string& line : notes.Explain(cause)) Error(line);
     });
