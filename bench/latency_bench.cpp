@@ -2,7 +2,8 @@
 // through a loopback proxy that holds every byte from the client DELAY ms before passing it
 // on (so every request is answered DELAY ms late), on 1 and on 4 connections in the same
 // run, beside the bound FILES x DELAY / 4 + bytes / bandwidth (the bandwidth measured
-// through the proxy with one large file).
+// through the proxy with one large file), and on 4 connections with a mirror listed after the
+// server (every body checked as it comes) and with a first server that is down.
 // Usage: tests/support/with_nginx.sh latency_bench [FILES] [SIZE] [DELAY_MS]
 //   (defaults 3000, 8192, 50); the clients go to the system temp folder.
 
@@ -128,20 +129,38 @@ uint16_t StartDelayingProxy(uint16_t nginxPort, std::chrono::milliseconds delay)
   return ntohs(address.sin_port);
 }
 
-// One update of an empty client at 1 to 2 through the proxy; seconds of its file pass.
-double FilePass(const std::filesystem::path& root, uint16_t port, int connections, int files) {
+// A loopback port nobody listens on: a server that is down.
+uint16_t UnusedPort() {
+  const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (socketFd < 0 || bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::perror("port");
+    std::exit(1);
+  }
+  close(socketFd);
+  return ntohs(address.sin_port);
+}
+
+// One update of an empty client at 1 to 2 from `servers`; seconds of its list and file pass.
+double FilePass(const std::filesystem::path& root, const std::vector<UpdateServerAddress>& servers, int connections,
+                int files) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root / "patcher");
   std::filesystem::create_directories(root / "config" / "patcher");
-  ClientArchiveSet set(ClientLayout((root / "patcher").u16string()), UpdateServerAddress{u"127.0.0.1", port});
+  ClientArchiveSet set(ClientLayout((root / "patcher").u16string()), servers);
   set.SetConnections(connections);
   ProgressCounters progress;
   const OperationContext context(nullptr, progress);
-  if (!set.OpenArchives({}).allOpen() || set.GetList(context, 1, 2).version != 2) {
-    std::fprintf(stderr, "the client or the list could not be had\n");
+  if (!set.OpenArchives({}).allOpen()) std::exit(1);
+  const Clock::time_point start = Clock::now();
+  if (set.GetList(context, 1, 2).version != 2) {
+    std::fprintf(stderr, "the list could not be had\n");
     std::exit(1);
   }
-  const Clock::time_point start = Clock::now();
   const CheckResult result = set.CheckFiles(context, false);
   const double seconds = SecondsSince(start);
   if (result.outcome != CheckResult::Outcome::kDone || set.filesStored() != files) {
@@ -190,8 +209,14 @@ int main(int argc, char** argv) {
   const double bandwidth = static_cast<double>(big.size()) / bigSeconds;
 
   const std::filesystem::path root = std::filesystem::temp_directory_path() / "solmere-latency-bench";
-  const double four = FilePass(root, port, 4, files);
-  const double one = FilePass(root, port, 1, files);
+  const UpdateServerAddress proxy{u"127.0.0.1", port};
+  const UpdateServerAddress down{u"127.0.0.1", UnusedPort()};
+  const double four = FilePass(root, {proxy}, 4, files);
+  const double one = FilePass(root, {proxy}, 1, files);
+  // With a mirror behind it every body is checked on its download's thread; with a first
+  // server that is down the release comes from the second.
+  const double mirrored = FilePass(root, {proxy, down}, 4, files);
+  const double firstDown = FilePass(root, {down, proxy}, 4, files);
   std::filesystem::remove_all(root);
 
   const double bytes = static_cast<double>(files) * size;
@@ -201,5 +226,7 @@ int main(int argc, char** argv) {
   std::printf("1 connection:  %.2f s (one at a time: %.2f s)\n", one, files * (delayMs / 1000.0));
   std::printf("4 connections: %.2f s = %.2f x the bound %.2f s (FILES x DELAY / 4 + bytes / bandwidth)\n", four,
               four / bound, bound);
+  std::printf("4 connections, a mirror listed after the server: %.2f s\n", mirrored);
+  std::printf("4 connections, the first server down and the release from the second: %.2f s\n", firstDown);
   return 0;
 }

@@ -86,8 +86,9 @@ std::string FailureNotes::Server() const {
 std::string FailureNotes::RequestCause(const FailedRequest& request) const {
   const std::string cause = CauseText(request.failure, request.status);
   if (cause.empty()) return {};
-  // A package on a host of its own names that host.
-  if (request.host != server_.host) return Utf8(AddressText({request.host, request.port})) + ": " + cause;
+  // A package on a host of its own, or a mirror, names its server.
+  if (request.host != server_.host || request.port != server_.port)
+    return Utf8(AddressText({request.host, request.port})) + ": " + cause;
   return cause;
 }
 
