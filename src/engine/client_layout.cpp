@@ -19,7 +19,9 @@ ClientLayout::ClientLayout(const std::u16string& updaterFolder)
       packageResumeFile_(packageFile_ + u".resume"),
       lockFile_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"updater.lock"})),
       logFile_(NormalisedPath(updaterFolder, {u"log.txt"})),
-      plainFilePart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"file.~part"})) {}
+      plainFilePart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"file.~part"})),
+      fileDownloadPart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"download.~part"})),
+      fileDownloadResume_(fileDownloadPart_ + u".resume") {}
 
 ClientLayout ClientLayout::OfRoot(const std::u16string& root) {
   return ClientLayout(NormalisedPath(root, {kUpdaterFolderName}));
@@ -51,9 +53,9 @@ std::vector<std::u16string> ClientLayout::WrittenFiles() const {
     files.push_back(base + u".pck");
     files.push_back(base + u".pkx");
   }
-  for (const std::u16string* file :
-       {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_, &verifiedReleaseFile_, &graphicsSwitchFile_,
-        &packageFile_, &packageResumeFile_, &lockFile_, &logFile_, &plainFilePart_})
+  for (const std::u16string* file : {&clientVersionFile_, &clientVersionPart_, &patcherVersionFile_,
+                                     &verifiedReleaseFile_, &graphicsSwitchFile_, &packageFile_, &packageResumeFile_,
+                                     &lockFile_, &logFile_, &plainFilePart_, &fileDownloadPart_, &fileDownloadResume_})
     files.push_back(*file);
   const ProgramFolders patcher = PatcherProgram();
   const ProgramFolders launcher = LauncherProgram();

@@ -13,7 +13,8 @@
 //   <root>/config/patcher/tempfile.dat        a downloaded update package
 //   <root>/config/patcher/tempfile.dat.resume what lets the next run take up its download
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
-//   <root>/config/patcher/staging/            temporary files of plain files being written
+//   <root>/config/patcher/staging/            temporary files of plain files being written, and
+//                                             a large file's download with what takes it up
 //   <root>/config/patcher/update/             the updater's new files, waiting for their swap
 //   <root>/config/patcher/files.lst           the list the updater's files were brought to
 //   <root>/config/launcher/...                the same three for the launcher program
@@ -72,6 +73,10 @@ class ClientLayout {
   // The temporary file a plain file is written into before it takes the file's place: outside
   // the client folder, so that it can never be a listed name.
   const std::u16string& plainFilePart() const { return plainFilePart_; }
+  // The stored form of a large file of the file pass as it is downloaded, and what lets the
+  // next run take it up.
+  const std::u16string& fileDownloadPart() const { return fileDownloadPart_; }
+  const std::u16string& fileDownloadResume() const { return fileDownloadResume_; }
 
   // The updater's own folder and the launcher program's, for their own update.
   ProgramFolders PatcherProgram() const;
@@ -102,4 +107,6 @@ class ClientLayout {
   std::u16string lockFile_;
   std::u16string logFile_;
   std::u16string plainFilePart_;
+  std::u16string fileDownloadPart_;
+  std::u16string fileDownloadResume_;
 };

@@ -80,8 +80,7 @@ FetchResult DownloadAhead::Fetch(const ListEntry& entry, std::vector<uint8_t>& b
   return servers_.FetchToBuffer(ResourceOf(entry), body, context, entry.info.size, accept, failure);
 }
 
-FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body, FailedRequest* failure) {
-  std::unique_lock<std::mutex> lock(mutex_);
+void DownloadAhead::Reach(std::size_t index, std::unique_lock<std::mutex>& lock) {
   DropBefore(index);
   next_ = std::max(next_, index + 1);
   // Wanted and not started yet: a worker starts it as soon as one is free.
@@ -90,16 +89,29 @@ FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body, F
     changed_.wait_for(lock, kCancelPoll);
   }
   wanted_.erase(index);
+}
+
+FetchResult DownloadAhead::FetchNow(std::unique_lock<std::mutex>& lock, const std::function<FetchResult()>& fetch) {
+  CountRunning(+1);
+  lock.unlock();
+  changed_.notify_all();
+  const FetchResult result = fetch();
+  lock.lock();
+  CountRunning(-1);
+  return result;
+}
+
+FetchResult DownloadAhead::TakeWith(std::size_t index, const std::function<FetchResult()>& fetch) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Reach(index, lock);
+  return FetchNow(lock, fetch);
+}
+
+FetchResult DownloadAhead::Take(std::size_t index, std::vector<uint8_t>& body, FailedRequest* failure) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Reach(index, lock);
   const auto ahead = started_.find(index);
-  if (ahead == started_.end()) {
-    CountRunning(+1);
-    lock.unlock();
-    changed_.notify_all();
-    const FetchResult result = Fetch(entries_[index], body, context_, failure);
-    lock.lock();
-    CountRunning(-1);
-    return result;
-  }
+  if (ahead == started_.end()) return FetchNow(lock, [&] { return Fetch(entries_[index], body, context_, failure); });
   while (!ahead->second.done) {
     if (context_.cancelled()) stop_.Cancel();
     changed_.wait_for(lock, kCancelPoll);

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,9 @@ class DownloadAhead {
   // downloaded ahead, one made now. Called by the operation in list order. `failure` names
   // the server of a download that failed.
   FetchResult Take(std::size_t index, std::vector<uint8_t>& body, FailedRequest* failure);
+  // The download of entry `index`, not made ahead, made now by `fetch` (a large file's, into a
+  // file). Called by the operation in list order, as Take.
+  FetchResult TakeWith(std::size_t index, const std::function<FetchResult()>& fetch);
 
  private:
   struct Download {
@@ -73,6 +77,11 @@ class DownloadAhead {
   // One entry's stored form, from the current server or, failing that, another.
   FetchResult Fetch(const ListEntry& entry, std::vector<uint8_t>& body, const OperationContext& context,
                     FailedRequest* failure);
+  // The operation comes to entry `index`: the downloads of entries before it go, and one
+  // wanted for it is waited for until it started; the lock is held.
+  void Reach(std::size_t index, std::unique_lock<std::mutex>& lock);
+  // `fetch` run now, counted among the downloads running; the lock is held, and released meanwhile.
+  FetchResult FetchNow(std::unique_lock<std::mutex>& lock, const std::function<FetchResult()>& fetch);
   // Drops the downloads of entries before `index`; the lock is held.
   void DropBefore(std::size_t index);
   // One download more or fewer running, told to the progress; the lock is held.

@@ -7,30 +7,44 @@
 #include "engine/client_path.h"
 #include "engine/download_ahead.h"
 #include "engine/entry_update.h"
+#include "engine/large_file_download.h"
 #include "engine/server_protocol.h"
 
 namespace {
 
 // New content from the update server: the stored form under "files\" + the path, received
-// whole, made ahead on another connection or now (DownloadAhead).
+// whole, made ahead on another connection or now (DownloadAhead); a large one into a file that a
+// later run can take up (LargeFileDownload).
 class ServerSource final : public ContentSource {
  public:
-  ServerSource(DownloadAhead& downloads, const OperationContext& context) : downloads_(downloads), context_(context) {}
+  ServerSource(DownloadAhead& downloads, ServerMirrors& servers, const ClientLayout& layout,
+               const OperationContext& context)
+      : downloads_(downloads), large_(servers, layout), context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
-    if (!Prepare(index, entry) || !Content(index, entry, nullptr)) {
+    if (!Prepare(index, entry) || !Content(index, entry, nullptr) || (IsLarge(entry) && !large_.Rewind())) {
       ReportWrongContent(index, entry);
       return false;
+    }
+    if (IsLarge(entry)) {
+      stored->length = large_.length();
+      stored->pieces = [this](uint32_t count) { return large_.NextPiece(count); };
+      return true;
     }
     stored->length = static_cast<uint32_t>(received_.size());
     stored->pieces = [next = received_.data()](uint32_t count) mutable { return std::exchange(next, next + count); };
     return true;
   }
-  bool Prepare(std::size_t index, const ListEntry&) override {
+  bool Prepare(std::size_t index, const ListEntry& entry) override {
+    if (IsLarge(entry)) {
+      const std::u16string resource = DownloadAhead::ResourceOf(entry);
+      return downloads_.TakeWith(index, [&] { return large_.Fetch(entry, resource, context_, &failure_); }).complete();
+    }
     const FetchResult fetched = downloads_.Take(index, received_, &failure_);
     return fetched.complete();
   }
   bool Content(std::size_t, const ListEntry& entry, const StoredContent::Sink& sink) override {
+    if (IsLarge(entry)) return large_.Verify(entry, sink);
     return checker_.Verify(received_.data(), received_.size(), entry.info.size, entry.info.digest, sink);
   }
   void ReportWrongContent(std::size_t, const ListEntry& entry) override {
@@ -42,7 +56,10 @@ class ServerSource final : public ContentSource {
   const FailedRequest& failure() const { return failure_; }
 
  private:
+  static bool IsLarge(const ListEntry& entry) { return entry.info.size > LargeFileDownload::kMinSize; }
+
   DownloadAhead& downloads_;
+  LargeFileDownload large_;
   const OperationContext& context_;
   // Reused from entry to entry.
   std::vector<uint8_t> received_;
@@ -77,7 +94,7 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     return result;
   }
   DownloadAhead downloads(server_.mirrors(), entries, settings.connections, context);
-  ServerSource source(downloads, context);
+  ServerSource source(downloads, server_.mirrors(), layout_, context);
   EntryUpdate update(archives_, layout_, source, context);
   {
     EntryPass pass(archives_, layout_, entries, settings, context,

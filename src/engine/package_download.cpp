@@ -6,7 +6,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "engine/client_layout.h"
-#include "engine/package_resume.h"
+#include "engine/download_resume.h"
 #include "engine/server_protocol.h"
 #include "net/parse_url.h"
 #include "platform/file.h"
@@ -21,20 +21,10 @@ uint32_t WholeMebibytes(uint64_t bytes, bool roundUp) {
 // The package file opened to take up a download an earlier run left, when it was of the same
 // package and holds part of it; otherwise nothing is opened and the record goes.
 BodyResume ResumableDownload(const ClientLayout& layout, const std::u16string& url, platform::File* file) {
-  BodyResume resume;
-  const std::optional<PackageResumeRecord> record = ReadPackageResumeRecord(layout.packageResumeFile());
-  uint64_t size = 0;
-  if (record && record->url == url && file->Open(layout.packageFile(), platform::FileMode::kReadWrite) == 0 &&
-      file->Seek(0, platform::SeekOrigin::kEnd) && file->Tell(&size) && size > 0 && size < record->length) {
-    resume.received = static_cast<uint32_t>(size);
-    resume.declared = record->length;
-    resume.validator = record->validator;
+  const BodyResume resume = TakeUpDownload(layout.packageResumeFile(), layout.packageFile(), url, file);
+  if (resume.usable())
     Log::Info(u"Taking up the download of the update package %s: %u of %u bytes are there", url, resume.received,
               resume.declared);
-    return resume;
-  }
-  file->Close();
-  platform::RemoveFile(layout.packageResumeFile());
   return resume;
 }
 
@@ -51,7 +41,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
     // Part of a package no longer offered is of no use: it goes (a package put there by hand
     // has no record and stays).
     if (!context.cancelled() && choice.request.failure == FetchFailure::kNone &&
-        ReadPackageResumeRecord(layout.packageResumeFile())) {
+        ReadDownloadResumeRecord(layout.packageResumeFile())) {
       platform::RemoveFile(layout.packageFile());
       platform::RemoveFile(layout.packageResumeFile());
     }
@@ -88,7 +78,7 @@ PackageDownload DownloadPatchPackage(ServerProtocol& server, const ClientLayout&
       fetch.maxLength = static_cast<uint32_t>(std::min<uint64_t>(room, UpdateServerClient::kMaxFileLength));
       // Kept as the body starts, so that a run cut short any time later can take it up.
       fetch.started = [&](uint32_t length, const std::string& validator) {
-        if (validator.empty() || !WritePackageResumeRecord(resumeFile, {choice.url, length, validator}))
+        if (validator.empty() || !WriteDownloadResumeRecord(resumeFile, {choice.url, length, validator}))
           platform::RemoveFile(resumeFile);
       };
       // A package on the update server may come from any of its mirrors, each tried from

@@ -2,7 +2,7 @@
 // The update package route's download: "patches\list" read for the package of a pair of
 // versions, and that package streamed into the client's temporary package file, only when the
 // disk keeps room beside it for the archives to grow. A download that stopped is taken up
-// from what the file holds when the next one is of the same package (see package_resume.h).
+// from what the file holds when the next one is of the same package (see download_resume.h).
 
 #include <cstdint>
 #include <string>

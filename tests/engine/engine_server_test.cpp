@@ -15,6 +15,7 @@
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
+#include "formats/release_manifest.h"
 #include "formats/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -1007,6 +1008,84 @@ TEST_F(UpdatePackageTest, ADownloadAnEarlierRunLeftIsTakenUpOnlyForTheSameBody) 
     ASSERT_GE(lines.size(), before + 2);
     EXPECT_EQ(lines.back().status, test.takenUp ? 206 : 200) << lines.back().line;
   }
+}
+
+// A file above 8 MiB comes through a file of the updater's own, which a later run takes up
+// only for the same file (its resource and digest) and the same body (nginx's ETag); anything
+// else starts over, and a part that is not what the server has is asked for whole. Either way
+// the target ends as listed, in an archive or as a plain file, and the download goes.
+TEST_F(EngineServerTest, ALargeFileAnEarlierRunLeftIsTakenUpOnlyForTheSameBody) {
+  std::string raw(9u << 20, '\0');
+  uint32_t seed = 5;
+  for (char& c : raw) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  // Half its bits random: its stored form is a zlib stream of about half its size.
+  std::string packed(raw);
+  for (char& c : packed) c = static_cast<char>(c & 0x0F);
+  const std::vector<ListedFile> files = {{u"big.bin", raw, false}, {u"models\\big.ski", packed, true}};
+  tree_->PutStoredFiles(files);
+  const auto part = temp_ / "config" / "patcher" / "staging" / "download.~part";
+  const auto recordFile = temp_ / "config" / "patcher" / "staging" / "download.~part.resume";
+  for (const ListedFile& file : files) {
+    const std::string resource = "files\\" + platform::Utf8FromUtf16(file.name);
+    const std::vector<uint8_t> stored = testsupport::StoredForm(file.content, file.compress);
+    // nginx's ETag: the file's modification time and size, in hexadecimal.
+    struct stat status {};
+    ASSERT_EQ(stat((std::filesystem::path(nginx_.root) / resource).string().c_str(), &status), 0);
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(status.st_mtime),
+                  static_cast<unsigned long>(status.st_size));
+    const platform::Md5Digest digest = testsupport::Md5Of(file.content);
+    const std::string key = resource + " " + HexText(digest.data(), digest.size());
+    const auto record = [&](const std::string& what, const std::string& validator) {
+      return "solmere-package-resume 1\nurl " + what + "\nlength " + std::to_string(stored.size()) + "\nvalidator " +
+             validator + "\n";
+    };
+    std::vector<uint8_t> damaged(stored.begin(), stored.begin() + 3000000);
+    damaged[1000] ^= 0x55;
+    struct Case {
+      const char* what;
+      std::string record;  // empty: none
+      std::vector<uint8_t> part;
+      std::vector<int> statuses;  // of the requests for the file
+    };
+    const std::vector<uint8_t> first(stored.begin(), stored.begin() + 3000000);
+    const std::vector<Case> cases = {
+        {"the same body", record(key, etag), first, {206}},
+        {"the file changed since", record(key, "\"5f00aaaa-1\""), first, {200}},
+        {"another release's file", record(resource + " 00112233445566778899aabbccddeeff", etag), first, {200}},
+        {"no record", "", first, {200}},
+        {"a part that is not the server's", record(key, etag), damaged, {206, 200}},
+    };
+    for (const Case& test : cases) {
+      SCOPED_TRACE(platform::Utf8FromUtf16(file.name) + ": " + test.what);
+      // The target as before the release, so that the file is downloaded.
+      if (file.name == u"big.bin") {
+        std::filesystem::remove(ClientFile("big.bin"));
+      } else {
+        PutArchived(u"models", file.name, "before");
+      }
+      std::filesystem::create_directories(part.parent_path());
+      WriteWholeFile(part, test.part);
+      std::filesystem::remove(recordFile);
+      if (!test.record.empty()) WriteWholeFile(recordFile, test.record);
+      set_->SetFileTable({{file.name, FileInfo{digest, static_cast<uint32_t>(file.content.size()),
+                                               static_cast<uint32_t>(stored.size())}}});
+      const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+      ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+      EXPECT_TRUE((file.name == u"big.bin" ? ClientFileText("big.bin") : Archived(u"models", file.name)) ==
+                  file.content);
+      EXPECT_FALSE(std::filesystem::exists(part));
+      EXPECT_FALSE(std::filesystem::exists(recordFile));
+      const std::vector<testsupport::AccessLogLine> lines =
+          testsupport::WaitForAccessLog(nginx_, before + test.statuses.size());
+      std::vector<int> statuses;
+      for (std::size_t i = before; i < lines.size(); ++i) statuses.push_back(lines[i].status);
+      EXPECT_EQ(statuses, test.statuses);
+    }
+  }
+  EXPECT_NE(LogText().find("Taking up the download of files\\big.bin: 3000000 of "), std::string::npos);
+  EXPECT_NE(LogText().find("What an earlier run left of files\\big.bin is damaged: asked for whole"),
+            std::string::npos);
 }
 
 TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {

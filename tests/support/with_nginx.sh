@@ -47,6 +47,12 @@ $(private_nginx_temp_paths "$work")
       output_buffers 1 16k;
       limit_rate 2m;
     }
+    # So do the stored files under files/slow/, whichever separator the request uses.
+    location ~ ^/files.slow. {
+      sendfile off;
+      output_buffers 1 16k;
+      limit_rate 2m;
+    }
 $( [ -n "${SOLMERE_NGINX_INCLUDE:-}" ] && echo "    include $SOLMERE_NGINX_INCLUDE;" )
   }
 }

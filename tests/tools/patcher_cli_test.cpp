@@ -321,9 +321,45 @@ TEST_F(PatcherCliTest, LimitRateHoldsTheDownloadsToItsPace) {
   EXPECT_GE(seconds, 2.5) << "the cap was not kept";
 }
 
-// A package download killed (kill -9, TerminateProcess on Windows) again and again is taken up each time from what the
-// package file holds: every run after the first asks only for the rest (HTTP 206), and the
-// package the last run completes applies, so its bytes are the server's.
+// Runs the updater `kills` times and kills it (kill -9, TerminateProcess on Windows) each time
+// `partial` has grown to the next of as many points spread over `total` bytes, before it holds
+// them all.
+void KillAsItGrows(const std::filesystem::path& partial, uintmax_t total, int kills, const std::filesystem::path& root,
+                   const std::string& server) {
+  const auto sizeOf = [&partial] {
+    std::error_code ignored;
+    const uintmax_t size = std::filesystem::file_size(partial, ignored);
+    return ignored ? uintmax_t{0} : size;
+  };
+  for (int kill = 1; kill <= kills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    const uintmax_t target = total * static_cast<uintmax_t>(kill) / static_cast<uintmax_t>(kills + 2);
+    testsupport::ChildProcess cli;
+    ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH, {"--root", root.string(), "--server", server, "--yes"},
+                          {.output = root / "run" / "killed.out", .error = root / "run" / "killed.err"}));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sizeOf() < target && std::chrono::steady_clock::now() < deadline && !cli.Wait(std::chrono::milliseconds(5)))
+      ;
+    ASSERT_GE(sizeOf(), target) << "the download did not reach " << target
+                                << " bytes within 30 s: " << ReadFileText(root / "run" / "killed.out");
+    cli.Kill();
+    EXPECT_LT(sizeOf(), total) << "killed after the download was over";
+  }
+}
+
+// Requests for `path` that nginx answered with `status`.
+std::size_t Answered(const testsupport::NginxServer& nginx, const std::string& path, int status) {
+  std::size_t count = 0;
+  for (const testsupport::AccessLogLine& line : testsupport::ReadAccessLog(nginx))
+    if (testsupport::ServedPath(line.target) == path && line.status == status) ++count;
+  return count;
+}
+
+constexpr int kKills = 20;
+
+// A package download killed again and again is taken up each time from what the package file
+// holds: every run after the first asks only for the rest (HTTP 206), and the package the last
+// run completes applies, so its bytes are the server's.
 TEST_F(PatcherCliTest, APackageDownloadKilledAtTwentyPointsIsTakenUpEachTime) {
   PrepareClient(1);
   std::mt19937 random(7);
@@ -338,37 +374,37 @@ TEST_F(PatcherCliTest, APackageDownloadKilledAtTwentyPointsIsTakenUpEachTime) {
   tree_->PutVersion(2);
   tree_->PutText(u"patches\\list", "1 2 http://127.0.0.1/slow/1-2.cup\r\n");
   const std::filesystem::path partial = temp_ / "config" / "patcher" / "tempfile.dat";
-  const auto sizeOf = [&partial] {
-    std::error_code ignored;
-    const uintmax_t size = std::filesystem::file_size(partial, ignored);
-    return ignored ? uintmax_t{0} : size;
-  };
-  constexpr int kKills = 20;
-  for (int kill = 1; kill <= kKills; ++kill) {
-    SCOPED_TRACE("kill " + std::to_string(kill));
-    const uintmax_t target = package.size() * kill / (kKills + 2);
-    testsupport::ChildProcess cli;
-    ASSERT_TRUE(cli.Start(PATCHER_CLI_PATH, {"--root", temp_.string(), "--server", Server(), "--yes"},
-                          {.output = temp_ / "run" / "killed.out", .error = temp_ / "run" / "killed.err"}));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (sizeOf() < target && std::chrono::steady_clock::now() < deadline && !cli.Wait(std::chrono::milliseconds(5)))
-      ;
-    ASSERT_GE(sizeOf(), target) << "the download did not reach " << target
-                                << " bytes within 30 s: " << ReadFileText(temp_ / "run" / "killed.out");
-    cli.Kill();
-    EXPECT_LT(sizeOf(), package.size()) << "killed after the download was over";
-  }
+  KillAsItGrows(partial, package.size(), kKills, temp_, Server());
   const ChildResult last = Run({"--server", Server(), "--yes"});
   EXPECT_EQ(last.exitCode, 0) << last.out << last.err;
   EXPECT_EQ(VersionOnDisk(), 2);
   for (std::size_t i = 0; i < files.size(); ++i)
     EXPECT_EQ(ClientFileText("video/part" + std::to_string(i) + ".bin"), files[i].content) << "part " << i;
-  std::size_t takenUp = 0;
-  for (const testsupport::AccessLogLine& line : testsupport::ReadAccessLog(nginx_))
-    if (line.target == "/slow/1-2.cup" && line.status == 206) ++takenUp;
-  EXPECT_EQ(takenUp, static_cast<std::size_t>(kKills)) << "every run after the first takes up what is there";
+  EXPECT_EQ(Answered(nginx_, "/slow/1-2.cup", 206), static_cast<std::size_t>(kKills))
+      << "every run after the first takes up what is there";
   EXPECT_FALSE(std::filesystem::exists(partial)) << "the package goes once it is applied";
   EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "tempfile.dat.resume"));
+}
+
+// The same for a large file of the file pass (above 8 MiB), through its download file: each
+// run after the first asks only for the rest, and the last stores it whole.
+TEST_F(PatcherCliTest, ALargeFileKilledAtTwentyPointsIsTakenUpEachTime) {
+  PrepareClient(1);
+  std::mt19937 random(9);
+  std::string content(9u << 20, '\0');
+  for (char& c : content) c = static_cast<char>(random());
+  tree_->PutVersion(2);
+  tree_->PutChangeList(1, {{u"slow\\big.bin", content, false}});
+  const std::filesystem::path partial = temp_ / "config" / "patcher" / "staging" / "download.~part";
+  KillAsItGrows(partial, content.size(), kKills, temp_, Server());
+  const ChildResult last = Run({"--server", Server(), "--yes"});
+  EXPECT_EQ(last.exitCode, 0) << last.out << last.err;
+  EXPECT_EQ(VersionOnDisk(), 2);
+  EXPECT_TRUE(ClientFileText("slow/big.bin") == content) << "the file is not the server's";
+  EXPECT_EQ(Answered(nginx_, "/files/slow/big.bin", 206), static_cast<std::size_t>(kKills))
+      << "every run after the first takes up what is there";
+  EXPECT_FALSE(std::filesystem::exists(partial)) << "the download goes once the file is stored";
+  EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "staging" / "download.~part.resume"));
 }
 
 #ifndef _WIN32

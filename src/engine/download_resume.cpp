@@ -1,9 +1,10 @@
-#include "engine/package_resume.h"
+#include "engine/download_resume.h"
 
 #include <string_view>
 
 #include "base/decimal_text.h"
 #include "base/whole_file.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
 namespace {
@@ -32,10 +33,10 @@ std::optional<uint32_t> LengthOf(std::string_view text) {
 
 }  // namespace
 
-std::optional<PackageResumeRecord> ReadPackageResumeRecord(const std::u16string& path) {
+std::optional<DownloadResumeRecord> ReadDownloadResumeRecord(const std::u16string& path) {
   std::string text;
   if (!ReadSmallFile(path, kMaxRecordBytes, &text)) return std::nullopt;
-  PackageResumeRecord record;
+  DownloadResumeRecord record;
   std::string_view rest(text);
   std::string_view lines[4];
   for (std::string_view& line : lines) {
@@ -55,9 +56,26 @@ std::optional<PackageResumeRecord> ReadPackageResumeRecord(const std::u16string&
   return record;
 }
 
-bool WritePackageResumeRecord(const std::u16string& path, const PackageResumeRecord& record) {
+bool WriteDownloadResumeRecord(const std::u16string& path, const DownloadResumeRecord& record) {
   std::string text(kHeader);
   text += "\nurl " + platform::Utf8FromUtf16(record.url) + "\nlength " +
           DecimalText(static_cast<int32_t>(record.length)) + "\nvalidator " + record.validator + "\n";
   return WriteFileWhole(path, text);
+}
+
+BodyResume TakeUpDownload(const std::u16string& recordFile, const std::u16string& dataFile, const std::u16string& url,
+                          platform::File* file) {
+  BodyResume resume;
+  const std::optional<DownloadResumeRecord> record = ReadDownloadResumeRecord(recordFile);
+  uint64_t size = 0;
+  if (record && record->url == url && file->Open(dataFile, platform::FileMode::kReadWrite) == 0 &&
+      file->Seek(0, platform::SeekOrigin::kEnd) && file->Tell(&size) && size > 0 && size < record->length) {
+    resume.received = static_cast<uint32_t>(size);
+    resume.declared = record->length;
+    resume.validator = record->validator;
+    return resume;
+  }
+  file->Close();
+  platform::RemoveFile(recordFile);
+  return resume;
 }
