@@ -1,33 +1,14 @@
 #include "formats/release_manifest.h"
 
 #include <algorithm>
-#include <charconv>
 #include <unordered_set>
 
 #include "base/decimal_text.h"
+#include "formats/text_fields.h"
 
 namespace {
 
 constexpr std::string_view kHeader = "solmere-release-manifest 1";
-
-// Reads the whole of `text` as a decimal number without sign or white space.
-template <typename Number>
-std::optional<Number> WholeNumber(std::string_view text) {
-  if (text.empty() || text.size() > 19 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::nullopt;
-  Number value{};
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-// "KEY VALUE": the value when the line starts with the key and one space.
-std::optional<std::string_view> Field(std::string_view line, std::string_view key) {
-  if (line.size() <= key.size() || line.compare(0, key.size(), key) != 0 || line[key.size()] != ' ')
-    return std::nullopt;
-  return line.substr(key.size() + 1);
-}
 
 bool UsableName(std::string_view name) {
   return !name.empty() && name.size() <= kMaxManifestNameLength && std::none_of(name.begin(), name.end(), [](char c) {
