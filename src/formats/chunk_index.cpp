@@ -24,6 +24,15 @@ bool NumberAndDigest(std::string_view fields, uint32_t* number, std::array<uint8
 
 }  // namespace
 
+std::string ChunkIndexResource(const platform::Md5Digest& md5) {
+  return "chunks\\index\\" + HexText(md5.data(), md5.size());
+}
+
+std::string ChunkResource(const ChunkDigest& digest) {
+  const std::string hex = HexText(digest.data(), digest.size());
+  return "chunks\\" + hex.substr(0, 2) + "\\" + hex;
+}
+
 std::string FormatChunkIndex(const ChunkIndex& index) {
   std::string text(kHeader);
   text += "\ncontent " + std::to_string(index.size) + " " + HexText(index.md5.data(), index.md5.size()) + "\n";

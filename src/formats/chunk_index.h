@@ -21,6 +21,9 @@
 #include "formats/content_chunker.h"
 #include "platform/md5.h"
 
+// Files larger than this get a chunk index.
+inline constexpr uint32_t kChunkedFileSize = 1024 * 1024;
+
 // A 4 GiB file of chunks of the least length, each line at most 68 bytes.
 inline constexpr std::size_t kMaxChunkIndexSize = 18u * 1024 * 1024;
 
@@ -39,6 +42,12 @@ struct ChunkIndex {
 
   bool operator==(const ChunkIndex&) const = default;
 };
+
+// Where they lie on the server, named by their contents' digests, so a name never changes its
+// bytes: the index of content with an MD5 under "chunks\index\", a chunk's stored form under
+// "chunks\" and the first two digits of its digest.
+std::string ChunkIndexResource(const platform::Md5Digest& md5);
+std::string ChunkResource(const ChunkDigest& digest);
 
 std::string FormatChunkIndex(const ChunkIndex& index);
 

@@ -2,8 +2,10 @@
 // readers of the list and package formats.
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
+#include "formats/chunk_index.h"
 #include "publish_fixture.h"
 #include "support/child_process.h"
 #include "support/file_bytes.h"
@@ -416,6 +418,72 @@ TEST_F(PublishRelease, FilesTheUpdaterCannotReachAreRefused) {
     EXPECT_NE(result.err.find(message), std::string::npos) << message << "\n" << result.err;
   EXPECT_FALSE(fs::exists(PathOf("srv/version")));
   EXPECT_FALSE(fs::exists(PathOf("srv/files")));
+}
+
+}  // namespace
+}  // namespace publish_test
+
+namespace publish_test {
+namespace {
+
+// The chunk files below srv/chunks (not the indexes), by name.
+std::set<std::string> ChunkFiles(const fs::path& server) {
+  std::set<std::string> names;
+  std::error_code error;
+  if (!fs::exists(server / "chunks", error)) return names;
+  for (const auto& item : fs::recursive_directory_iterator(server / "chunks"))
+    if (item.is_regular_file() && item.path().parent_path().filename() != "index")
+      names.insert(item.path().filename().string());
+  return names;
+}
+
+// A file above 1 MiB gets its chunk index, named by its MD5, and its chunks' stored forms, named
+// by their digests: together they give the file back. Chunks shared by files and releases are
+// stored once; an edit adds only the chunks near it; a small file gets none.
+TEST_F(PublishRelease, LargeFilesGetTheirChunksStoredOnce) {
+  std::string big(3u << 20, '\0');
+  uint32_t seed = 3;
+  for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  MakeClient(PathOf("r1"), {{u"data\\big.bin", big}, {u"models\\copy.ski", big}, {u"configs\\small.txt", "small"}},
+             "1");
+  PublishOk({"release", At("srv"), At("r1"), "1"});
+  const auto indexOf = [this](const std::string& contents) {
+    platform::Md5Digest md5{};
+    EXPECT_TRUE(platform::ComputeMd5(contents.data(), contents.size(), &md5));
+    return ReadFileText(Below(PathOf("srv"), platform::Utf16FromUtf8(ChunkIndexResource(md5))));
+  };
+  const std::optional<ChunkIndex> index = ParseChunkIndex(indexOf(big));
+  ASSERT_TRUE(index) << "no index of big.bin";
+  EXPECT_EQ(index->size, big.size());
+  std::string joined;
+  for (const IndexedChunk& chunk : index->chunks) {
+    const std::string stored = ReadFileText(Below(PathOf("srv"), platform::Utf16FromUtf8(ChunkResource(chunk.digest))));
+    ASSERT_EQ(stored.size(), chunk.storedLength);
+    const std::string contents = Contents(stored, chunk.length);
+    const ChunkDigest digest = DigestOfChunk(reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
+    EXPECT_EQ(digest, chunk.digest);
+    joined += contents;
+  }
+  EXPECT_TRUE(joined == big) << "the chunks do not give the file back";
+  const std::set<std::string> first = ChunkFiles(PathOf("srv"));
+  std::set<ChunkDigest> distinct;
+  for (const IndexedChunk& chunk : index->chunks) distinct.insert(chunk.digest);
+  EXPECT_EQ(first.size(), distinct.size()) << "the store holds other chunks than the file's, or misses some";
+  EXPECT_EQ(indexOf("small"), "") << "a small file has no index";
+  EXPECT_EQ(std::distance(fs::directory_iterator(PathOf("srv/chunks/index")), fs::directory_iterator()), 1)
+      << "one index for two files of the same contents";
+
+  std::string edited = big;
+  edited.insert(1u << 20, std::string(100, 'e'));
+  MakeClient(PathOf("r2"), {{u"data\\big.bin", edited}, {u"models\\copy.ski", big}, {u"configs\\small.txt", "small"}},
+             "2");
+  PublishOk({"release", At("srv"), At("r2"), "2"});
+  ASSERT_TRUE(ParseChunkIndex(indexOf(edited)));
+  const std::set<std::string> second = ChunkFiles(PathOf("srv"));
+  EXPECT_TRUE(std::includes(second.begin(), second.end(), first.begin(), first.end()));
+  EXPECT_GE(second.size(), first.size() + 1);
+  EXPECT_LE(second.size(), first.size() + 3) << "the edit changed chunks far from it";
+  EXPECT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
 }
 
 }  // namespace

@@ -577,7 +577,9 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
   current.version = request.version;
   ReleaseTotals totals;
   const fs::path storedRoot = request.serverRoot / "files";
-  if (!StoreClientFiles(files, &client, previous, storedRoot, request.dryRun, request.jobs, &current, &totals)) {
+  ChunkStore chunks(request.serverRoot);
+  if (!StoreClientFiles(files, &client, previous, storedRoot, request.dryRun ? nullptr : &chunks, request.jobs,
+                        &current, &totals)) {
     ReportError("release " + std::to_string(request.version) +
                 " not published; files written so far belong to it, run the release again");
     return kFailedExit;
@@ -596,6 +598,9 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
   ReportLine("release " + std::to_string(request.version) + ": " + Files(totals.files) + ", " +
              Megabytes(totals.bytes) + ", stored " + Megabytes(totals.storedBytes) + "; " +
              std::to_string(totals.written) + " stored files " + (request.dryRun ? "to write" : "written"));
+  if (chunks.indexesWritten() > 0)
+    ReportLine("chunks of large files: " + std::to_string(chunks.indexesWritten()) + " indexes and " +
+               std::to_string(chunks.chunksWritten()) + " chunks written, " + Megabytes(chunks.chunkBytesWritten()));
   ReleaseWriter writer(request, releases);
   if (request.dryRun) return writer.Plan(current, previous) ? 0 : kFailedExit;
   if (!writer.Write(current, previous)) {

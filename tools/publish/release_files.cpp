@@ -4,7 +4,9 @@
 #include <string>
 #include <system_error>
 
+#include "chunk_store.h"
 #include "client_paths.h"
+#include "formats/chunk_index.h"
 #include "job_pool.h"
 #include "platform/md5.h"
 #include "report.h"
@@ -38,6 +40,8 @@ struct StoreJob {
   const Manifest& previous;
   const fs::path& storedRoot;
   bool dryRun;
+  // Null on a dry run.
+  ChunkStore* chunks;
   std::vector<FileOutcome>& outcomes;
 };
 
@@ -58,6 +62,10 @@ bool StoreOne(const StoreJob& job, StoreWorker* worker, const ClientFile& file, 
     return Fail(outcome, "cannot compute the MD5 of " + Utf8(file.name));
   fs::path resource;
   if (!ResourcePath(job.storedRoot, file.name, &resource, &why)) return Fail(outcome, Utf8(file.name) + ": " + why);
+  // Also for a file that did not change: a tree an older publish wrote has no chunks.
+  if (job.chunks != nullptr && info.size > kChunkedFileSize &&
+      !job.chunks->Store(contents, info.digest, &worker->maker, &why))
+    return Fail(outcome, Utf8(file.name) + ": " + why);
   const auto old = job.previous.files.find(IdentityOf(file.name));
   std::error_code error;
   if (old != job.previous.files.end() && old->second.name == file.name && old->second.info.digest == info.digest &&
@@ -83,11 +91,12 @@ bool StoreOne(const StoreJob& job, StoreWorker* worker, const ClientFile& file, 
 }  // namespace
 
 bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client, const Manifest& previous,
-                      const fs::path& storedRoot, bool dryRun, unsigned jobs, Manifest* current,
+                      const fs::path& storedRoot, ChunkStore* chunks, unsigned jobs, Manifest* current,
                       ReleaseTotals* totals) {
+  const bool dryRun = chunks == nullptr;
   // One small outcome per file; the contents live only in the threads' buffers.
   std::vector<FileOutcome> outcomes(files.size());
-  const StoreJob job{files, client, previous, storedRoot, dryRun, outcomes};
+  const StoreJob job{files, client, previous, storedRoot, dryRun, chunks, outcomes};
   RunJobs<StoreWorker>(files.size(), jobs, [&job](StoreWorker& worker, std::size_t index) noexcept {
     FileOutcome& outcome = job.outcomes[index];
     bool stored = false;

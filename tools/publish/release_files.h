@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "chunk_store.h"
 #include "client_folder.h"
 #include "manifest.h"
 
@@ -16,9 +17,9 @@ struct ReleaseTotals {
 };
 
 // Adds every file to current and counts it in totals. A stored file is rewritten only
-// when the file differs from the newest release (previous); a dry run makes the stored
-// forms and writes none. On a failure the first failing file in list order is reported
-// and false returned; stored files written by then are complete, each under its name.
+// when the file differs from the newest release (previous); a large file's chunks go to
+// `chunks`. A dry run (no chunk store) makes the stored forms and writes none. On a failure the first failing file in
+// list order is reported and false returned; stored files written by then are complete, each under its name.
 bool StoreClientFiles(const std::vector<ClientFile>& files, ClientFolder* client, const Manifest& previous,
-                      const std::filesystem::path& storedRoot, bool dryRun, unsigned jobs, Manifest* current,
+                      const std::filesystem::path& storedRoot, ChunkStore* chunks, unsigned jobs, Manifest* current,
                       ReleaseTotals* totals);
