@@ -21,7 +21,8 @@ ClientLayout::ClientLayout(const std::u16string& updaterFolder)
       logFile_(NormalisedPath(updaterFolder, {u"log.txt"})),
       plainFilePart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"file.~part"})),
       fileDownloadPart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"download.~part"})),
-      fileDownloadResume_(fileDownloadPart_ + u".resume") {}
+      fileDownloadResume_(fileDownloadPart_ + u".resume"),
+      fileChunksPart_(NormalisedPath(updaterFolder, {u"..", u"config", u"patcher", u"staging", u"chunks.~part"})) {}
 
 ClientLayout ClientLayout::OfRoot(const std::u16string& root) {
   return ClientLayout(NormalisedPath(root, {kUpdaterFolderName}));

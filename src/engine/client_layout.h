@@ -14,7 +14,8 @@
 //   <root>/config/patcher/tempfile.dat.resume what lets the next run take up its download
 //   <root>/config/patcher/updater.lock        held by the console updater while it runs
 //   <root>/config/patcher/staging/            temporary files of plain files being written, and
-//                                             a large file's download with what takes it up
+//                                             a large file's download with what takes it up,
+//                                             and the chunks its new content takes from it
 //   <root>/config/patcher/update/             the updater's new files, waiting for their swap
 //   <root>/config/patcher/files.lst           the list the updater's files were brought to
 //   <root>/config/launcher/...                the same three for the launcher program
@@ -77,6 +78,8 @@ class ClientLayout {
   // next run take it up.
   const std::u16string& fileDownloadPart() const { return fileDownloadPart_; }
   const std::u16string& fileDownloadResume() const { return fileDownloadResume_; }
+  // The chunks a large file's new content takes from its target, put aside while it is made.
+  const std::u16string& fileChunksPart() const { return fileChunksPart_; }
 
   // The updater's own folder and the launcher program's, for their own update.
   ProgramFolders PatcherProgram() const;
@@ -109,4 +112,5 @@ class ClientLayout {
   std::u16string plainFilePart_;
   std::u16string fileDownloadPart_;
   std::u16string fileDownloadResume_;
+  std::u16string fileChunksPart_;
 };

@@ -36,7 +36,8 @@ class ServerMirrors;
 
 class DownloadAhead {
  public:
-  static constexpr uint32_t kMaxAheadSize = 4u * 1024 * 1024;
+  // Larger files come through a file, and may be made of chunks (LargeFileDownload).
+  static constexpr uint32_t kMaxAheadSize = 1024 * 1024;
   static constexpr int kMaxConnections = 8;
 
   // Starts `connections` workers, none for 1 (the operation downloads every entry itself).

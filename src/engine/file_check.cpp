@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "engine/chunked_download.h"
 #include "engine/client_path.h"
 #include "engine/download_ahead.h"
 #include "engine/entry_update.h"
@@ -17,9 +18,9 @@ namespace {
 // later run can take up (LargeFileDownload).
 class ServerSource final : public ContentSource {
  public:
-  ServerSource(DownloadAhead& downloads, ServerMirrors& servers, const ClientLayout& layout,
+  ServerSource(DownloadAhead& downloads, ServerMirrors& servers, ClientArchives& archives, const ClientLayout& layout,
                const OperationContext& context)
-      : downloads_(downloads), large_(servers, layout), context_(context) {}
+      : downloads_(downloads), large_(servers, layout), chunked_(servers, archives, layout), context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr) || (IsLarge(entry) && !large_.Rewind())) {
@@ -38,7 +39,7 @@ class ServerSource final : public ContentSource {
   bool Prepare(std::size_t index, const ListEntry& entry) override {
     if (IsLarge(entry)) {
       const std::u16string resource = DownloadAhead::ResourceOf(entry);
-      return downloads_.TakeWith(index, [&] { return large_.Fetch(entry, resource, context_, &failure_); }).complete();
+      return downloads_.TakeWith(index, [&] { return FetchLarge(entry, resource); }).complete();
     }
     const FetchResult fetched = downloads_.Take(index, received_, &failure_);
     return fetched.complete();
@@ -58,8 +59,26 @@ class ServerSource final : public ContentSource {
  private:
   static bool IsLarge(const ListEntry& entry) { return entry.info.size > LargeFileDownload::kMinSize; }
 
+  // Made of chunks where the server has them, otherwise downloaded whole.
+  FetchResult FetchLarge(const ListEntry& entry, const std::u16string& resource) {
+    FetchResult made;
+    if (chunked_.Prepare(entry, context_) &&
+        large_.Make([&](platform::File& file) { return chunked_.Assemble(entry, file, context_); }, entry.info.size)) {
+      failure_ = {};
+      made.received = static_cast<int32_t>(entry.info.size);
+      made.declared = entry.info.size;
+      return made;
+    }
+    if (context_.cancelled()) {
+      made.failure = FetchFailure::kCancelled;
+      return made;
+    }
+    return large_.Fetch(entry, resource, context_, &failure_);
+  }
+
   DownloadAhead& downloads_;
   LargeFileDownload large_;
+  ChunkedDownload chunked_;
   const OperationContext& context_;
   // Reused from entry to entry.
   std::vector<uint8_t> received_;
@@ -94,7 +113,7 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     return result;
   }
   DownloadAhead downloads(server_.mirrors(), entries, settings.connections, context);
-  ServerSource source(downloads, server_.mirrors(), layout_, context);
+  ServerSource source(downloads, server_.mirrors(), archives_, layout_, context);
   EntryUpdate update(archives_, layout_, source, context);
   {
     EntryPass pass(archives_, layout_, entries, settings, context,

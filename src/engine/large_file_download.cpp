@@ -104,6 +104,19 @@ FetchResult LargeFileDownload::Fetch(const ListEntry& entry, const std::u16strin
   return result;
 }
 
+bool LargeFileDownload::Make(const std::function<bool(platform::File& file)>& make, uint32_t size) {
+  Drop();
+  platform::MakeDirectories(ParentFolder(part_));
+  if (file_.Open(part_, platform::FileMode::kCreate) != 0) return false;
+  if (!make(file_) || !file_.Flush()) {
+    Drop();
+    return false;
+  }
+  length_ = size;
+  complete_ = true;
+  return true;
+}
+
 bool LargeFileDownload::Rewind() {
   return file_.isOpen() && file_.Seek(0, platform::SeekOrigin::kStart);
 }

@@ -7,11 +7,13 @@
 // or comes damaged while there are mirrors, is asked for from the start of the next one.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/operation_context.h"
 #include "engine/stored_content.h"
+#include "formats/chunk_index.h"
 #include "formats/file_list.h"
 #include "net/body_transfer.h"
 #include "net/fetch_result.h"
@@ -23,7 +25,7 @@ class ServerMirrors;
 class LargeFileDownload {
  public:
   // Files whose content is larger come through a file; smaller ones whole into memory.
-  static constexpr uint32_t kMinSize = 8u * 1024 * 1024;
+  static constexpr uint32_t kMinSize = kChunkedFileSize;
 
   // Both must outlive the download.
   LargeFileDownload(ServerMirrors& servers, const ClientLayout& layout);
@@ -36,7 +38,10 @@ class LargeFileDownload {
   // `failure` names the server of a download that failed.
   FetchResult Fetch(const ListEntry& entry, const std::u16string& resource, const OperationContext& context,
                     FailedRequest* failure);
-  // After a complete Fetch: checks the stored form against the entry, handing the content to
+  // The content made otherwise (from chunks): `make` writes all `size` bytes of it into the
+  // file, as a download would have; false when it did not. Nothing of it is kept for a later run.
+  bool Make(const std::function<bool(platform::File& file)>& make, uint32_t size);
+  // After a complete Fetch or Make: checks the stored form against the entry, handing the content to
   // `sink` (null: check only). A download that does not check out goes.
   bool Verify(const ListEntry& entry, const StoredContent::Sink& sink);
   // After Verify, the stored form: its length, and its next `count` bytes read from the file

@@ -42,9 +42,10 @@ class StoredContent::Check {
     return true;
   }
 
-  bool Finish(const platform::Md5Digest& digest) {
+  // Null: the digest is not checked.
+  bool Finish(const platform::Md5Digest* digest) {
     platform::Md5Digest actual{};
-    return (raw_ || ended_) && done_ == size_ && md5_.Finish(&actual) && actual == digest;
+    return (raw_ || ended_) && done_ == size_ && (digest == nullptr || (md5_.Finish(&actual) && actual == *digest));
   }
 
  private:
@@ -67,6 +68,24 @@ class StoredContent::Check {
 
 bool StoredContent::Verify(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest& digest,
                            const Sink& sink) {
+  return Run(stored, count, size, &digest, sink);
+}
+
+bool StoredContent::Verify(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest& digest,
+                           const Sink& sink) {
+  return Run(source, count, size, &digest, sink);
+}
+
+bool StoredContent::Read(const uint8_t* stored, std::size_t count, uint32_t size, const Sink& sink) {
+  return Run(stored, count, size, nullptr, sink);
+}
+
+bool StoredContent::Read(const Source& source, uint64_t count, uint32_t size, const Sink& sink) {
+  return Run(source, count, size, nullptr, sink);
+}
+
+bool StoredContent::Run(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest* digest,
+                        const Sink& sink) {
   if (!Plausible(count, size)) return false;
   Check check(*this, count, size, sink);
   if (!check.Start()) return false;
@@ -78,8 +97,8 @@ bool StoredContent::Verify(const uint8_t* stored, std::size_t count, uint32_t si
   return check.Finish(digest);
 }
 
-bool StoredContent::Verify(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest& digest,
-                           const Sink& sink) {
+bool StoredContent::Run(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest* digest,
+                        const Sink& sink) {
   if (!Plausible(count, size)) return false;
   Check check(*this, count, size, sink);
   if (!check.Start()) return false;

@@ -34,11 +34,19 @@ class StoredContent {
   // The same with the stored bytes read piece by piece from `source`.
   bool Verify(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest& digest,
               const Sink& sink = nullptr);
+  // The same without a digest to check: true when the stored bytes stand for exactly `size`
+  // bytes, all of which the sink took.
+  bool Read(const uint8_t* stored, std::size_t count, uint32_t size, const Sink& sink);
+  bool Read(const Source& source, uint64_t count, uint32_t size, const Sink& sink);
 
  private:
   // One check under way.
   class Check;
   static bool Plausible(uint64_t count, uint32_t size);
+  // Verify or Read: the digest checked when given.
+  bool Run(const uint8_t* stored, std::size_t count, uint32_t size, const platform::Md5Digest* digest,
+           const Sink& sink);
+  bool Run(const Source& source, uint64_t count, uint32_t size, const platform::Md5Digest* digest, const Sink& sink);
 
   Inflater inflater_;
   // Reused from file to file: first touches of fresh memory are slow.

@@ -15,6 +15,8 @@
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
+#include "formats/chunk_index.h"
+#include "formats/content_chunker.h"
 #include "formats/release_manifest.h"
 #include "formats/update_package.h"
 #include "platform/file.h"
@@ -1076,16 +1078,128 @@ TEST_F(EngineServerTest, ALargeFileAnEarlierRunLeftIsTakenUpOnlyForTheSameBody) 
                   file.content);
       EXPECT_FALSE(std::filesystem::exists(part));
       EXPECT_FALSE(std::filesystem::exists(recordFile));
+      // The archive's entry is there to take chunks from: its chunk index is asked for.
+      const std::size_t indexRequests = file.name == u"big.bin" ? 0 : 1;
       const std::vector<testsupport::AccessLogLine> lines =
-          testsupport::WaitForAccessLog(nginx_, before + test.statuses.size());
+          testsupport::WaitForAccessLog(nginx_, before + test.statuses.size() + indexRequests);
       std::vector<int> statuses;
-      for (std::size_t i = before; i < lines.size(); ++i) statuses.push_back(lines[i].status);
+      for (std::size_t i = before; i < lines.size(); ++i)
+        if (lines[i].target.rfind("/files", 0) == 0) statuses.push_back(lines[i].status);
       EXPECT_EQ(statuses, test.statuses);
     }
   }
   EXPECT_NE(LogText().find("Taking up the download of files\\big.bin: 3000000 of "), std::string::npos);
   EXPECT_NE(LogText().find("What an earlier run left of files\\big.bin is damaged: asked for whole"),
             std::string::npos);
+}
+
+// A changed file above 1 MiB whose target is there is made of the chunks the target holds and
+// those it lacks from the server's chunk store: a small edit anywhere costs a small download,
+// in an archive or as a plain file. Whatever fails (a chunk missing or damaged, a damaged
+// index, no index at all) falls back to the whole file. Either way the target ends as listed.
+TEST_F(EngineServerTest, ALargeFileIsMadeOfTheChunksItHoldsAndThoseItLacks) {
+  std::string base(3u << 20, '\0');
+  uint32_t seed = 11;
+  for (char& c : base) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  const auto edit = [&base](std::size_t at, std::size_t cut, const std::string& put) {
+    std::string edited = base;
+    edited.replace(at, cut, put);
+    return edited;
+  };
+  const std::string inserted = edit(1u << 20, 0, std::string(100, 'i'));
+  // The chunk of the edited file that the base lacks, for the cases that damage it.
+  const auto lackedChunk = [&base](const std::string& edited) {
+    std::vector<uint32_t> lengths;
+    std::set<ChunkDigest> held;
+    for (const std::string* content : std::array<const std::string*, 2>{&base, &edited}) {
+      ContentChunker chunker;
+      lengths.clear();
+      const ContentChunker::ChunkEnd end = [&lengths](uint32_t length) { lengths.push_back(length); };
+      chunker.Feed(reinterpret_cast<const uint8_t*>(content->data()), content->size(), end);
+      chunker.Finish(end);
+      std::size_t at = 0;
+      for (uint32_t length : lengths) {
+        const ChunkDigest digest = DigestOfChunk(reinterpret_cast<const uint8_t*>(content->data()) + at, length);
+        if (content == &edited && held.count(digest) == 0) return platform::Utf16FromUtf8(ChunkResource(digest));
+        held.insert(digest);
+        at += length;
+      }
+    }
+    return std::u16string();
+  };
+  const auto removeResource = [this](const std::u16string& resource) {
+    std::u16string slashed = resource;
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    for (const std::u16string& name : {resource, slashed})
+      std::filesystem::remove(std::filesystem::path(nginx_.root) / std::filesystem::path(name));
+  };
+  struct Case {
+    const char* what;
+    std::string edited;
+    // What is done to the server's chunks; null: nothing.
+    std::function<void(const std::u16string& index)> damage;
+    bool chunked;
+  };
+  const std::vector<Case> cases = {
+      {"100 bytes inserted", inserted, nullptr, true},
+      {"4 KiB overwritten", edit(2u << 20, 4096, std::string(4096, 'o')), nullptr, true},
+      {"1 KiB appended", base + std::string(1024, 'a'), nullptr, true},
+      {"5,000 bytes cut off", base.substr(0, base.size() - 5000), nullptr, true},
+      {"its halves swapped", base.substr(base.size() / 2) + base.substr(0, base.size() / 2), nullptr, true},
+      {"a chunk missing", inserted, [&](const std::u16string&) { removeResource(lackedChunk(inserted)); }, false},
+      {"a chunk damaged", inserted, [&](const std::u16string&) { tree_->PutText(lackedChunk(inserted), "damaged"); },
+       false},
+      {"the index damaged", inserted, [&](const std::u16string& index) { tree_->PutText(index, "damaged\n"); }, false},
+      {"no index", inserted, [&](const std::u16string& index) { removeResource(index); }, false},
+  };
+  for (const std::u16string name : {u"big.bin", u"models\\big.ski"}) {
+    for (const Case& test : cases) {
+      SCOPED_TRACE(platform::Utf8FromUtf16(name) + ": " + test.what);
+      tree_->Clear();
+      const ListedFile listed{name, test.edited, true};
+      tree_->PutStoredFiles({listed});
+      const std::u16string index = tree_->PutChunks(test.edited);
+      if (test.damage) test.damage(index);
+      if (name == u"big.bin") {
+        WriteWholeFile(ClientFile("big.bin"), std::vector<uint8_t>(base.begin(), base.end()));
+      } else {
+        PutArchived(u"models", name, base);
+      }
+      const testsupport::ListEntry entry = testsupport::EntryOf(listed);
+      set_->SetFileTable({{name, FileInfo{entry.digest, entry.size, entry.storedSize}}});
+      const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+      ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+      EXPECT_TRUE((name == u"big.bin" ? ClientFileText("big.bin") : Archived(u"models", name)) == test.edited);
+      // Every request is logged once the pass is over; the last may take nginx a moment.
+      const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 1);
+      std::size_t whole = 0;
+      uint64_t chunkBytes = 0;
+      for (std::size_t i = before; i < lines.size(); ++i) {
+        if (lines[i].target.rfind("/files", 0) == 0) ++whole;
+        if (lines[i].target.rfind("/chunks", 0) == 0)
+          chunkBytes += std::stoull(lines[i].line.substr(lines[i].line.rfind(' ') + 1));
+      }
+      EXPECT_EQ(whole, test.chunked ? 0u : 1u) << "the whole file asked for";
+      if (test.chunked) {
+        EXPECT_LT(chunkBytes, entry.storedSize / 5) << "the download is not small";
+      }
+      EXPECT_FALSE(std::filesystem::exists(temp_ / "config" / "patcher" / "staging" / "chunks.~part"));
+    }
+  }
+  EXPECT_NE(LogText().find("chunks taken from the file there"), std::string::npos);
+  EXPECT_NE(LogText().find("is damaged"), std::string::npos);
+
+  // A file of 1 MiB or less has no chunks to ask for.
+  tree_->Clear();
+  const ListedFile small{u"small.bin", base.substr(0, 1u << 20), true};
+  tree_->PutStoredFiles({small});
+  WriteWholeFile(ClientFile("small.bin"), std::vector<uint8_t>(base.begin() + 10, base.begin() + 10 + (1u << 20)));
+  const testsupport::ListEntry smallEntry = testsupport::EntryOf(small);
+  set_->SetFileTable({{small.name, FileInfo{smallEntry.digest, smallEntry.size, smallEntry.storedSize}}});
+  const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+  ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+  const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 1);
+  for (std::size_t i = before; i < lines.size(); ++i) EXPECT_EQ(lines[i].target.rfind("/chunks", 0), std::string::npos);
 }
 
 TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {

@@ -6,8 +6,11 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "formats/chunk_index.h"
+#include "formats/content_chunker.h"
 #include "formats/release_manifest.h"
 #include "formats/release_signature.h"
+#include "platform/text.h"
 
 namespace testsupport {
 namespace {
@@ -113,6 +116,28 @@ uint32_t PackageIndexOffset(const std::vector<uint8_t>& package) {
   uint32_t masked = 0;
   for (int i = 0; i < 4; ++i) masked |= uint32_t{package.at(8 + static_cast<std::size_t>(i))} << (8 * i);
   return masked ^ 0x3E7A19C5u;
+}
+
+std::u16string ServerTree::PutChunks(const std::string& content) const {
+  ChunkIndex index;
+  index.size = static_cast<uint32_t>(content.size());
+  index.md5 = Md5Of(content);
+  ContentChunker chunker;
+  const ContentChunker::ChunkEnd end = [&index](uint32_t length) { index.chunks.push_back({length, 0, {}}); };
+  chunker.Feed(reinterpret_cast<const uint8_t*>(content.data()), content.size(), end);
+  chunker.Finish(end);
+  std::size_t at = 0;
+  for (IndexedChunk& chunk : index.chunks) {
+    const std::string bytes = content.substr(at, chunk.length);
+    chunk.digest = DigestOfChunk(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const std::vector<uint8_t> stored = StoredForm(bytes, true);
+    chunk.storedLength = static_cast<uint32_t>(stored.size());
+    Put(platform::Utf16FromUtf8(ChunkResource(chunk.digest)), stored);
+    at += chunk.length;
+  }
+  const std::u16string resource = platform::Utf16FromUtf8(ChunkIndexResource(index.md5));
+  PutText(resource, FormatChunkIndex(index));
+  return resource;
 }
 
 void ServerTree::Put(const std::u16string& serverPath, const std::vector<uint8_t>& bytes) const {

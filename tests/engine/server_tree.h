@@ -67,6 +67,9 @@ class ServerTree {
   };
   void PutReleaseManifest(int32_t release, int64_t expires, const std::vector<ManifestEntry>& resources,
                           const std::array<uint8_t, 64>* secretKey) const;
+  // The chunk index of `content` and the stored form of each of its chunks, as publish writes
+  // them; gives the index's resource name.
+  std::u16string PutChunks(const std::string& content) const;
   // Removes everything under the root.
   void Clear() const;
 
