@@ -6,6 +6,7 @@
 
 #include "archive/archive_names.h"
 #include "base/log.h"
+#include "base/paths.h"
 #include "engine/client_archives.h"
 #include "engine/client_layout.h"
 #include "engine/client_path.h"
@@ -78,7 +79,7 @@ bool ChunkedDownload::FetchIndex(const ListEntry& entry, const OperationContext&
 bool ChunkedDownload::TakeFromTarget(const ListEntry& entry, const ChunkIndex& index) {
   aside_.clear();
   for (const IndexedChunk& chunk : index.chunks) aside_.emplace(chunk.digest, Aside{});
-  platform::MakeDirectories(layout_.updaterFolder());
+  platform::MakeDirectories(ParentFolder(layout_.fileChunksPart()));
   if (asideFile_.Open(layout_.fileChunksPart(), platform::FileMode::kCreate) != 0) return false;
   // The bytes of the chunk under way, and a piece that ends it and starts the next.
   std::vector<uint8_t> pending;
