@@ -3,7 +3,8 @@
 // on (so every request is answered DELAY ms late), on 1 and on 4 connections in the same
 // run, beside the bound FILES x DELAY / 4 + bytes / bandwidth (the bandwidth measured
 // through the proxy with one large file), and on 4 connections with a mirror listed after the
-// server (every body checked as it comes) and with a first server that is down.
+// server (every body checked as it comes) and with a first server that is down; then a 64 MiB
+// file with 1 % changed made of chunks, on 1 and on 4 connections.
 // Usage: tests/support/with_nginx.sh latency_bench [FILES] [SIZE] [DELAY_MS]
 //   (defaults 3000, 8192, 50); the clients go to the system temp folder.
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -145,12 +147,14 @@ uint16_t UnusedPort() {
   return ntohs(address.sin_port);
 }
 
-// One update of an empty client at 1 to 2 from `servers`; seconds of its list and file pass.
+// One update of a client at 1 to 2 from `servers`, empty but for what `prepare` puts in its
+// folder; seconds of its list and file pass.
 double FilePass(const std::filesystem::path& root, const std::vector<UpdateServerAddress>& servers, int connections,
-                int files) {
+                int files, const std::function<void(const std::filesystem::path&)>& prepare = nullptr) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root / "patcher");
   std::filesystem::create_directories(root / "config" / "patcher");
+  if (prepare) prepare(root);
   ClientArchiveSet set(ClientLayout((root / "patcher").u16string()), servers);
   set.SetConnections(connections);
   ProgressCounters progress;
@@ -217,6 +221,24 @@ int main(int argc, char** argv) {
   // server that is down the release comes from the second.
   const double mirrored = FilePass(root, {proxy, down}, 4, files);
   const double firstDown = FilePass(root, {down, proxy}, 4, files);
+
+  // A large file with 1 % of it changed in 10 places, made of the chunks the client's file
+  // holds and those it lacks.
+  std::string changed = big;
+  const std::size_t piece = big.size() / 10;
+  for (std::size_t at = piece / 2; at < big.size(); at += piece)
+    for (std::size_t i = at; i < at + big.size() / 1000; ++i) changed[i] = static_cast<char>(random());
+  tree.PutChangeList(1, {{u"big.bin", changed, false}});
+  tree.PutChunks(changed);
+  const auto oldFile = [&big](const std::filesystem::path& folder) {
+    // The client's data folder beside the updater's.
+    std::filesystem::create_directories(folder / "velkar");
+    std::FILE* file = std::fopen((folder / "velkar" / "big.bin").string().c_str(), "wb");
+    if (file == nullptr || std::fwrite(big.data(), 1, big.size(), file) != big.size() || std::fclose(file) != 0)
+      std::exit(1);
+  };
+  const double chunkedFour = FilePass(root, {proxy}, 4, 1, oldFile);
+  const double chunkedOne = FilePass(root, {proxy}, 1, 1, oldFile);
   std::filesystem::remove_all(root);
 
   const double bytes = static_cast<double>(files) * size;
@@ -228,5 +250,9 @@ int main(int argc, char** argv) {
               four / bound, bound);
   std::printf("4 connections, a mirror listed after the server: %.2f s\n", mirrored);
   std::printf("4 connections, the first server down and the release from the second: %.2f s\n", firstDown);
+  std::printf(
+      "a 64 MiB file with 1 %% changed in 10 places, made of chunks: %.2f s on 1 connection, %.2f s on 4"
+      " (the whole file: %.2f s)\n",
+      chunkedOne, chunkedFour, bigSeconds + 2.0 * delayMs / 1000.0);
   return 0;
 }

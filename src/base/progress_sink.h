@@ -35,3 +35,14 @@ class ProgressSink {
   // The sink of work nobody watches.
   static ProgressSink& None();
 };
+
+// Passes on only the bytes received, as bytes received beside the outer sink's running transfer:
+// the progress of downloads on other threads while the operation shows its own.
+class BytesBeside final : public ProgressSink {
+ public:
+  explicit BytesBeside(ProgressSink& outer) : outer_(outer) {}
+  void Received(uint32_t bytes) override { outer_.ReceivedBeside(bytes); }
+
+ private:
+  ProgressSink& outer_;
+};

@@ -7,9 +7,11 @@
 #include "archive/archive_names.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "engine/chunk_fetcher.h"
 #include "engine/client_archives.h"
 #include "engine/client_layout.h"
 #include "engine/client_path.h"
+#include "engine/release_verifier.h"
 #include "net/server_mirrors.h"
 #include "platform/md5.h"
 #include "platform/text.h"
@@ -22,8 +24,9 @@ std::u16string Wide(const std::string& resource) {
 
 }  // namespace
 
-ChunkedDownload::ChunkedDownload(ServerMirrors& servers, ClientArchives& archives, const ClientLayout& layout)
-    : servers_(servers), archives_(archives), layout_(layout) {}
+ChunkedDownload::ChunkedDownload(ServerMirrors& servers, const ReleaseVerifier& verifier, ClientArchives& archives,
+                                 const ClientLayout& layout, int connections)
+    : servers_(servers), verifier_(verifier), archives_(archives), layout_(layout), connections_(connections) {}
 
 bool ChunkedDownload::ReadTarget(const ListEntry& entry, const StoredContent::Sink& sink) {
   const std::optional<std::size_t> archiveIndex = ArchiveOfPath(entry.name);
@@ -66,6 +69,10 @@ bool ChunkedDownload::FetchIndex(const ListEntry& entry, const OperationContext&
   const FetchResult fetched =
       servers_.at(servers_.current()).FetchToBuffer(resource, received_, context, maxLength, true);
   if (!fetched.complete()) return false;
+  if (verifier_.enabled() && !verifier_.Matches(ChunkIndexResource(entry.info.digest), received_)) {
+    Log::Error(u"The chunk index %s does not match the signed release manifest", resource);
+    return false;
+  }
   std::optional<ChunkIndex> parsed =
       ParseChunkIndex(std::string_view(reinterpret_cast<const char*>(received_.data()), received_.size()));
   if (!parsed || parsed->size != entry.info.size || parsed->md5 != entry.info.digest) {
@@ -108,20 +115,28 @@ bool ChunkedDownload::TakeFromTarget(const ListEntry& entry, const ChunkIndex& i
   return written && asideFile_.Flush();
 }
 
-bool ChunkedDownload::FetchChunk(const IndexedChunk& chunk, const OperationContext& context) {
+bool ChunkedDownload::FetchChunk(const IndexedChunk& chunk, const OperationContext& context,
+                                 std::vector<uint8_t>* content) {
   FailedRequest failure;
-  received_.clear();
-  const ServerMirrors::Accept accept = [this, &chunk](const std::vector<uint8_t>& stored) {
-    chunk_.clear();
-    StoredContent checker;
-    return checker.Read(stored.data(), stored.size(), chunk.length, [this](const uint8_t* data, std::size_t size) {
-      chunk_.insert(chunk_.end(), data, data + size);
-      return true;
-    }) && DigestOfChunk(chunk_.data(), chunk_.size()) == chunk.digest;
+  std::vector<uint8_t> received;
+  StoredContent checker;
+  // A body the mirrors accepted ends their loop, so it is the one in hand; the last server's
+  // body is handed back unchecked.
+  bool accepted = false;
+  const ServerMirrors::Accept accept = [&](const std::vector<uint8_t>& stored) {
+    content->clear();
+    accepted = stored.size() == chunk.storedLength &&
+               checker.Read(stored.data(), stored.size(), chunk.length,
+                            [content](const uint8_t* data, std::size_t size) {
+                              content->insert(content->end(), data, data + size);
+                              return true;
+                            }) &&
+               DigestOfChunk(content->data(), content->size()) == chunk.digest;
+    return accepted;
   };
-  const FetchResult fetched = servers_.FetchToBuffer(Wide(ChunkResource(chunk.digest)), received_, context,
+  const FetchResult fetched = servers_.FetchToBuffer(Wide(ChunkResource(chunk.digest)), received, context,
                                                      chunk.storedLength, accept, &failure);
-  return fetched.complete() && received_.size() == chunk.storedLength && accept(received_);
+  return fetched.complete() && (accepted || accept(received));
 }
 
 bool ChunkedDownload::HasTarget(const ListEntry& entry) {
@@ -147,8 +162,16 @@ bool ChunkedDownload::Assemble(const ListEntry& entry, platform::File& out, cons
     Log::Info(u"%s: the file there cannot be read", resource);
     return false;
   }
+  std::vector<IndexedChunk> lacked;
+  for (const IndexedChunk& chunk : index.chunks)
+    if (!aside_[chunk.digest].there) lacked.push_back(chunk);
+  ChunkFetcher fetcher(lacked, connections_, context,
+                       [this](const IndexedChunk& chunk, const OperationContext& on, std::vector<uint8_t>* content) {
+                         return FetchChunk(chunk, on, content);
+                       });
   platform::Md5 md5;
   uint32_t reused = 0;
+  std::size_t fetched = 0;
   uint64_t downloaded = 0;
   bool made = true;
   for (const IndexedChunk& chunk : index.chunks) {
@@ -163,7 +186,7 @@ bool ChunkedDownload::Assemble(const ListEntry& entry, platform::File& out, cons
              asideFile_.Read(chunk_.data(), chunk.length);
       ++reused;
     } else {
-      made = FetchChunk(chunk, context);
+      made = fetcher.Take(fetched++, &chunk_);
       if (!made && !context.cancelled())
         Log::Error(u"%s: chunk %s cannot be had", resource, Wide(ChunkResource(chunk.digest)));
       downloaded += chunk.storedLength;

@@ -20,12 +20,15 @@
 
 class ClientArchives;
 class ClientLayout;
+class ReleaseVerifier;
 class ServerMirrors;
 
 class ChunkedDownload {
  public:
-  // All must outlive it.
-  ChunkedDownload(ServerMirrors& servers, ClientArchives& archives, const ClientLayout& layout);
+  // All must outlive it. With the verifier enabled, an index the signed manifest does not vouch
+  // for is not used. The chunks the target lacks come on up to `connections` at once.
+  ChunkedDownload(ServerMirrors& servers, const ReleaseVerifier& verifier, ClientArchives& archives,
+                  const ClientLayout& layout, int connections);
 
   // Whether the new content of `entry` (above kChunkedFileSize) can be made of chunks: its
   // target is there, and the server's index of the new content is in hand.
@@ -44,12 +47,15 @@ class ChunkedDownload {
   bool FetchIndex(const ListEntry& entry, const OperationContext& context, ChunkIndex* index);
   // Puts aside the target's chunks the index names; false when the target cannot be read.
   bool TakeFromTarget(const ListEntry& entry, const ChunkIndex& index);
-  // A chunk the target lacks, from the server, into chunk_; false when it cannot be had whole.
-  bool FetchChunk(const IndexedChunk& chunk, const OperationContext& context);
+  // A chunk the target lacks, from the server, checked by its digest; false when it cannot be
+  // had whole. Several threads at once.
+  bool FetchChunk(const IndexedChunk& chunk, const OperationContext& context, std::vector<uint8_t>* content);
 
   ServerMirrors& servers_;
+  const ReleaseVerifier& verifier_;
   ClientArchives& archives_;
   const ClientLayout& layout_;
+  const int connections_;
   StoredContent content_;
   ChunkIndex index_;
   // Chunks put aside: where each lies in the aside file.

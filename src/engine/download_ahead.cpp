@@ -16,23 +16,14 @@ constexpr std::chrono::milliseconds kCancelPoll{20};
 
 }  // namespace
 
-class DownloadAhead::BytesOnly final : public ProgressSink {
- public:
-  explicit BytesOnly(ProgressSink& outer) : outer_(outer) {}
-  void Received(uint32_t bytes) override { outer_.ReceivedBeside(bytes); }
-
- private:
-  ProgressSink& outer_;
-};
-
 DownloadAhead::DownloadAhead(ServerMirrors& servers, const std::vector<ListEntry>& entries, int connections,
                              const OperationContext& context)
     : servers_(servers),
       entries_(entries),
       context_(context),
       workers_(connections <= 1 ? 0 : static_cast<std::size_t>(std::min(connections, kMaxConnections))),
-      bytesOnly_(std::make_unique<BytesOnly>(context.progress())),
-      workerContext_(&stop_, *bytesOnly_),
+      bytesOnly_(context.progress()),
+      workerContext_(&stop_, bytesOnly_),
       checked_(workers_ == 0 ? 0 : entries.size(), false) {
   threads_.reserve(workers_);
   for (std::size_t i = 0; i < workers_; ++i) threads_.emplace_back(&DownloadAhead::Work, this);

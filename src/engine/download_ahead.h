@@ -97,8 +97,7 @@ class DownloadAhead {
   CancelToken stop_;
   // The workers' transfers count their bytes to the operation's progress, nothing else:
   // the display shows the operation's own transfer.
-  class BytesOnly;
-  std::unique_ptr<ProgressSink> bytesOnly_;
+  BytesBeside bytesOnly_;
   OperationContext workerContext_;
 
   std::mutex mutex_;

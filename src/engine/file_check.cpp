@@ -18,9 +18,12 @@ namespace {
 // later run can take up (LargeFileDownload).
 class ServerSource final : public ContentSource {
  public:
-  ServerSource(DownloadAhead& downloads, ServerMirrors& servers, ClientArchives& archives, const ClientLayout& layout,
-               const OperationContext& context)
-      : downloads_(downloads), large_(servers, layout), chunked_(servers, archives, layout), context_(context) {}
+  ServerSource(DownloadAhead& downloads, ServerProtocol& server, ClientArchives& archives, const ClientLayout& layout,
+               int connections, const OperationContext& context)
+      : downloads_(downloads),
+        large_(server.mirrors(), layout),
+        chunked_(server.mirrors(), server.verifier(), archives, layout, connections),
+        context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
     if (!Prepare(index, entry) || !Content(index, entry, nullptr) || (IsLarge(entry) && !large_.Rewind())) {
@@ -113,7 +116,7 @@ CheckResult FileCheck::Run(const OperationContext& context, const PassSettings& 
     return result;
   }
   DownloadAhead downloads(server_.mirrors(), entries, settings.connections, context);
-  ServerSource source(downloads, server_.mirrors(), archives_, layout_, context);
+  ServerSource source(downloads, server_, archives_, layout_, settings.connections, context);
   EntryUpdate update(archives_, layout_, source, context);
   {
     EntryPass pass(archives_, layout_, entries, settings, context,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -18,6 +19,7 @@
 #include "formats/chunk_index.h"
 #include "formats/content_chunker.h"
 #include "formats/release_manifest.h"
+#include "formats/release_signature.h"
 #include "formats/update_package.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -1200,6 +1202,89 @@ TEST_F(EngineServerTest, ALargeFileIsMadeOfTheChunksItHoldsAndThoseItLacks) {
   ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
   const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 1);
   for (std::size_t i = before; i < lines.size(); ++i) EXPECT_EQ(lines[i].target.rfind("/chunks", 0), std::string::npos);
+}
+
+// The chunks a target lacks come on the pass's connections, several at once; with one
+// connection, all on it. The content comes out the same either way.
+TEST_F(EngineServerTest, TheChunksATargetLacksComeOnSeveralConnections) {
+  std::string base(3u << 20, '\0');
+  uint32_t seed = 23;
+  for (char& c : base) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  // The first quarter kept, the rest new: some forty chunks to fetch.
+  std::string edited = base.substr(0, base.size() / 4);
+  for (std::size_t i = edited.size(); i < base.size(); ++i)
+    edited.push_back(static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26));
+  for (const int connections : {4, 1}) {
+    SCOPED_TRACE(std::to_string(connections) + " connections");
+    tree_->Clear();
+    const ListedFile listed{u"big.bin", edited, true};
+    tree_->PutStoredFiles({listed});
+    tree_->PutChunks(edited);
+    WriteWholeFile(ClientFile("big.bin"), std::vector<uint8_t>(base.begin(), base.end()));
+    const testsupport::ListEntry entry = testsupport::EntryOf(listed);
+    set_->SetFileTable({{listed.name, FileInfo{entry.digest, entry.size, entry.storedSize}}});
+    set_->SetConnections(connections);
+    const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+    ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+    EXPECT_TRUE(ClientFileText("big.bin") == edited);
+    const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 30);
+    std::set<std::string> chunkConnections;
+    std::size_t chunks = 0;
+    for (std::size_t i = before; i < lines.size(); ++i) {
+      EXPECT_NE(lines[i].target.rfind("/files", 0), 0u) << "the whole file asked for";
+      if (lines[i].target.rfind("/chunks", 0) != 0 || lines[i].target.find("index") != std::string::npos) continue;
+      ++chunks;
+      chunkConnections.insert(lines[i].connection);
+    }
+    EXPECT_GE(chunks, 30u);
+    if (connections == 1) {
+      EXPECT_EQ(chunkConnections.size(), 1u);
+    } else {
+      EXPECT_GE(chunkConnections.size(), 2u) << "the chunks came one after the other";
+    }
+  }
+}
+
+// With the release signed, an index is used only as the manifest vouches for it; one it does not
+// (swapped after signing) is left for the whole file, which the signed list checks.
+TEST_F(EngineServerTest, ALargeFileIsMadeOfChunksOnlyByTheIndexTheSignedManifestVouchesFor) {
+  const std::optional<KeyPair> key = NewKeyPair();
+  ASSERT_TRUE(key);
+  std::string base(3u << 20, '\0');
+  uint32_t seed = 17;
+  for (char& c : base) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  std::string edited = base;
+  edited.insert(1u << 20, std::string(100, 'i'));
+  set_->server().SetReleaseKeys({key->publicKey});
+  for (const bool swapped : {false, true}) {
+    SCOPED_TRACE(swapped ? "the index swapped after signing" : "the index signed");
+    tree_->Clear();
+    const ListedFile listed{u"big.bin", edited, true};
+    tree_->PutStoredFiles({listed});
+    tree_->PutVersion(2);
+    const std::u16string index = tree_->PutChunks(edited);
+    const std::string signedIndex =
+        testsupport::ReadFileText(std::filesystem::path(nginx_.root) / "chunks" / "index" /
+                                  platform::Utf8FromUtf16(index.substr(index.rfind(u'\\') + 1)));
+    if (swapped) tree_->PutText(index, "signed, then swapped");
+    tree_->PutReleaseManifest(2, static_cast<int64_t>(std::time(nullptr)) + 86400,
+                              {{"version", u"version"}, {platform::Utf8FromUtf16(index), index}}, &key->secretKey);
+    if (swapped) tree_->PutText(index, signedIndex);
+    WriteWholeFile(ClientFile("big.bin"), std::vector<uint8_t>(base.begin(), base.end()));
+    ASSERT_EQ(set_->FetchServerVersion(Context()).version, 2) << LogText();
+    const testsupport::ListEntry entry = testsupport::EntryOf(listed);
+    set_->SetFileTable({{listed.name, FileInfo{entry.digest, entry.size, entry.storedSize}}});
+    const std::size_t before = testsupport::ReadAccessLog(nginx_).size();
+    const std::size_t logFrom = LogText().size();
+    ASSERT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << LogText();
+    EXPECT_TRUE(ClientFileText("big.bin") == edited);
+    const std::vector<testsupport::AccessLogLine> lines = testsupport::WaitForAccessLog(nginx_, before + 1);
+    std::size_t whole = 0;
+    for (std::size_t i = before; i < lines.size(); ++i) whole += lines[i].target.rfind("/files", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(whole, swapped ? 1u : 0u) << LogText().substr(logFrom);
+    EXPECT_EQ(LogText().find("does not match the signed release manifest", logFrom) != std::string::npos, swapped)
+        << LogText().substr(logFrom);
+  }
 }
 
 TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {

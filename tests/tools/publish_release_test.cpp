@@ -2,6 +2,7 @@
 // readers of the list and package formats.
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -437,13 +438,30 @@ std::set<std::string> ChunkFiles(const fs::path& server) {
   return names;
 }
 
+std::string RandomBytes(std::size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  return bytes;
+}
+
+// The chunks of an index, by their file names.
+std::set<std::string> ChunkNamesOf(const std::string& indexText) {
+  std::set<std::string> names;
+  const std::optional<ChunkIndex> index = ParseChunkIndex(indexText);
+  EXPECT_TRUE(index) << "no chunk index";
+  if (!index) return names;
+  for (const IndexedChunk& chunk : index->chunks) {
+    const std::string resource = ChunkResource(chunk.digest);
+    names.insert(resource.substr(resource.rfind('\\') + 1));
+  }
+  return names;
+}
+
 // A file above 1 MiB gets its chunk index, named by its MD5, and its chunks' stored forms, named
 // by their digests: together they give the file back. Chunks shared by files and releases are
 // stored once; an edit adds only the chunks near it; a small file gets none.
 TEST_F(PublishRelease, LargeFilesGetTheirChunksStoredOnce) {
-  std::string big(3u << 20, '\0');
-  uint32_t seed = 3;
-  for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 26);
+  const std::string big = RandomBytes(3u << 20, 3);
   MakeClient(PathOf("r1"), {{u"data\\big.bin", big}, {u"models\\copy.ski", big}, {u"configs\\small.txt", "small"}},
              "1");
   PublishOk({"release", At("srv"), At("r1"), "1"});
@@ -484,6 +502,133 @@ TEST_F(PublishRelease, LargeFilesGetTheirChunksStoredOnce) {
   EXPECT_GE(second.size(), first.size() + 1);
   EXPECT_LE(second.size(), first.size() + 3) << "the edit changed chunks far from it";
   EXPECT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
+}
+
+// The chunk store keeps what the last two releases' large files are made of: the release before
+// the last for clients that read its lists just before the new version came. The rest goes.
+TEST_F(PublishRelease, ChunksGoOnceNeitherOfTheLastTwoReleasesHoldsThem) {
+  const std::string b1 = RandomBytes(3u << 20, 5);
+  std::string b2 = b1;
+  b2.replace(2u << 20, 4096, std::string(4096, 'o'));
+  const std::string b3 = RandomBytes(2u << 20, 9);
+  const auto indexOf = [this](const std::string& contents) {
+    platform::Md5Digest md5{};
+    EXPECT_TRUE(platform::ComputeMd5(contents.data(), contents.size(), &md5));
+    return ReadFileText(Below(PathOf("srv"), platform::Utf16FromUtf8(ChunkIndexResource(md5))));
+  };
+  const auto indexCount = [this] {
+    return std::distance(fs::directory_iterator(PathOf("srv/chunks/index")), fs::directory_iterator());
+  };
+  const std::vector<std::string> releases = {b1, b2, b3, b3};
+  for (std::size_t n = 0; n < releases.size(); ++n) {
+    const std::string version = std::to_string(n + 1);
+    MakeClient(PathOf("r" + version), {{u"data\\big.bin", releases[n]}}, version);
+    PublishOk({"release", At("srv"), At("r" + version), version});
+  }
+  // After release 3 (b2 before it) b1's index went, and its chunks b2 does not share.
+  // After release 4 (b3 twice) only b3's are left.
+  const std::set<std::string> left = ChunkFiles(PathOf("srv"));
+  EXPECT_EQ(indexCount(), 1);
+  EXPECT_EQ(indexOf(b2), "");
+  EXPECT_TRUE(left == ChunkNamesOf(indexOf(b3))) << left.size() << " chunks are left";
+  EXPECT_EQ(Publish({"verify", At("srv")}).exitCode, 0);
+
+  // The same after release 3 alone: b2's chunks stay, b1's own go.
+  fs::remove_all(PathOf("srv"));
+  for (std::size_t n = 0; n < 3; ++n) {
+    const std::string version = std::to_string(n + 1);
+    const ChildResult published = Publish({"release", At("srv"), At("r" + version), version});
+    ASSERT_EQ(published.exitCode, 0) << published.err;
+    if (n == 2) {
+      EXPECT_NE(published.out.find("chunks no release refers to any more: 1 indexes and "), std::string::npos)
+          << published.out;
+    }
+  }
+  std::set<std::string> wanted = ChunkNamesOf(indexOf(b2));
+  const std::set<std::string> ofB3 = ChunkNamesOf(indexOf(b3));
+  wanted.insert(ofB3.begin(), ofB3.end());
+  EXPECT_EQ(indexCount(), 2);
+  EXPECT_EQ(indexOf(b1), "");
+  EXPECT_TRUE(ChunkFiles(PathOf("srv")) == wanted) << "the store is not what releases 2 and 3 are made of";
+}
+
+// verify reads every index of the release's large files and every chunk it names; a file with no
+// index is fine (it is downloaded whole).
+TEST_F(PublishRelease, VerifyFindsWhatIsWrongInTheChunkStore) {
+  const std::string big = RandomBytes(3u << 20, 11);
+  const std::string other = RandomBytes(2u << 20, 13);
+  MakeClient(PathOf("r1"), {{u"data\\big.bin", big}, {u"data\\other.bin", other}}, "1");
+  PublishOk({"release", At("clean"), At("r1"), "1"});
+  platform::Md5Digest bigMd5{}, otherMd5{};
+  ASSERT_TRUE(platform::ComputeMd5(big.data(), big.size(), &bigMd5));
+  ASSERT_TRUE(platform::ComputeMd5(other.data(), other.size(), &otherMd5));
+  const auto pathIn = [this](const std::string& server, const std::string& resource) {
+    return Below(PathOf(server), platform::Utf16FromUtf8(resource));
+  };
+  const std::optional<ChunkIndex> index = ParseChunkIndex(ReadFileText(pathIn("clean", ChunkIndexResource(bigMd5))));
+  ASSERT_TRUE(index && index->chunks.size() > 3);
+  const std::string someChunk = ChunkResource(index->chunks[2].digest);
+  const std::string bigIndex = ChunkIndexResource(bigMd5);
+  const ChildResult clean = Publish({"verify", At("clean")});
+  EXPECT_EQ(clean.exitCode, 0) << clean.err;
+  EXPECT_NE(clean.out.find(" 2 chunk indexes, 0 problems"), std::string::npos) << clean.out;
+
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& server)> damage;
+    std::string problem;  // empty: the tree is still sound
+  };
+  const std::vector<Case> cases = {
+      {"a chunk's byte flipped",
+       [&](const std::string& server) {
+         std::string bytes = ReadFileText(pathIn(server, someChunk));
+         bytes[bytes.size() / 2] ^= 0x20;
+         testsupport::WriteWholeFile(pathIn(server, someChunk), bytes);
+       },
+       " is damaged"},
+      {"a chunk missing", [&](const std::string& server) { fs::remove(pathIn(server, someChunk)); }, someChunk + ": "},
+      {"a chunk cut short",
+       [&](const std::string& server) {
+         fs::resize_file(pathIn(server, someChunk), fs::file_size(pathIn(server, someChunk)) - 1);
+       },
+       " stored bytes, indexed as "},
+      {"the index of other contents",
+       [&](const std::string& server) {
+         fs::copy_file(pathIn(server, ChunkIndexResource(otherMd5)), pathIn(server, bigIndex),
+                       fs::copy_options::overwrite_existing);
+       },
+       "is the index of other contents"},
+      {"an index that is none",
+       [&](const std::string& server) {
+         testsupport::WriteWholeFile(pathIn(server, bigIndex), "solmere-chunk-index 1\ncontent x\n");
+       },
+       "is no chunk index"},
+      {"an index the manifest names missing", [&](const std::string& server) { fs::remove(pathIn(server, bigIndex)); },
+       "release.manifest lists " + bigIndex + ", which the tree does not hold"},
+      {"no index, as before chunks were",
+       [&](const std::string& server) {
+         fs::remove(pathIn(server, bigIndex));
+         fs::remove(PathOf(server) / "release.manifest");
+       },
+       ""},
+  };
+  for (const Case& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    const std::string server = "damaged";
+    fs::remove_all(PathOf(server));
+    fs::copy(PathOf("clean"), PathOf(server), fs::copy_options::recursive);
+    testCase.damage(server);
+    const ChildResult verified = Publish({"verify", At(server)});
+    if (testCase.problem.empty()) {
+      EXPECT_EQ(verified.exitCode, 0) << verified.err;
+      continue;
+    }
+    EXPECT_EQ(verified.exitCode, 1) << verified.out;
+    // Each problem of the store names the file it serves; the manifest's names the index.
+    const std::string where = testCase.problem.find(bigIndex) == std::string::npos ? "data\\big.bin" : bigIndex;
+    EXPECT_NE(verified.err.find(where), std::string::npos) << verified.err;
+    EXPECT_NE(verified.err.find(testCase.problem), std::string::npos) << verified.err;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "chunk_store.h"
 
+#include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "formats/chunk_index.h"
@@ -7,23 +9,17 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path PathOf(const fs::path& root, const std::string& resource) {
-  fs::path path = root;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = resource.find('\\', start);
-    path /= resource.substr(start, end - start);
-    if (end == std::string::npos) return path;
-    start = end + 1;
-  }
+fs::path ChunkStorePath(const fs::path& root, const std::string& resource) {
+  fs::path path;
+  std::string why;
+  // The names are made of digits and letters of digests: always a path inside the tree.
+  ResourcePath(root, std::u16string(resource.begin(), resource.end()), &path, &why);
+  return path;
 }
-
-}  // namespace
 
 bool ChunkStore::StoreChunk(const uint8_t* data, uint32_t length, const ChunkDigest& digest, StoredFormMaker* maker,
                             uint32_t* storedLength, std::string* why) {
-  const fs::path path = PathOf(root_, ChunkResource(digest));
+  const fs::path path = ChunkStorePath(root_, ChunkResource(digest));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto known = known_.find(digest);
@@ -59,7 +55,7 @@ bool ChunkStore::StoreChunk(const uint8_t* data, uint32_t length, const ChunkDig
 
 bool ChunkStore::Store(const std::vector<uint8_t>& contents, const platform::Md5Digest& md5, StoredFormMaker* maker,
                        std::string* why) {
-  const fs::path indexPath = PathOf(root_, ChunkIndexResource(md5));
+  const fs::path indexPath = ChunkStorePath(root_, ChunkIndexResource(md5));
   std::error_code error;
   if (fs::exists(indexPath, error)) return true;
   ChunkIndex index;
@@ -81,5 +77,43 @@ bool ChunkStore::Store(const std::vector<uint8_t>& contents, const platform::Md5
   if (fs::exists(indexPath, error)) return true;
   if (!WriteFileAtomically(indexPath, text.data(), text.size(), why)) return false;
   ++indexes_;
+  return true;
+}
+
+bool PruneChunkStore(const fs::path& root, const std::set<platform::Md5Digest>& kept, ChunkStoreCounts* removed,
+                     std::string* why) {
+  std::set<fs::path> keep;
+  for (const platform::Md5Digest& md5 : kept) {
+    const fs::path indexPath = ChunkStorePath(root, ChunkIndexResource(md5));
+    std::error_code error;
+    if (!fs::exists(indexPath, error)) continue;
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(indexPath, kMaxChunkIndexSize, &bytes, why)) return false;
+    const std::optional<ChunkIndex> index =
+        ParseChunkIndex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    // Its chunks cannot be told from the others: none is removed.
+    if (!index) {
+      *why = PathText(indexPath) + " is no chunk index";
+      return false;
+    }
+    keep.insert(indexPath);
+    for (const IndexedChunk& chunk : index->chunks) keep.insert(ChunkStorePath(root, ChunkResource(chunk.digest)));
+  }
+  std::error_code error;
+  const fs::path store = root / "chunks";
+  if (!fs::is_directory(store, error)) return true;
+  // Collected first: removing while iterating is not defined.
+  std::vector<fs::path> unreferenced;
+  for (auto item = fs::recursive_directory_iterator(store, error); !error && item != fs::recursive_directory_iterator();
+       item.increment(error))
+    if (item->is_regular_file(error) && keep.count(item->path()) == 0) unreferenced.push_back(item->path());
+  if (error) {
+    *why = "cannot read " + PathText(store) + ": " + error.message();
+    return false;
+  }
+  for (const fs::path& path : unreferenced) {
+    if (!fs::remove(path, error)) continue;
+    ++(path.parent_path().filename() == "index" ? removed->indexes : removed->chunks);
+  }
   return true;
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,3 +42,16 @@ class ChunkStore {
   std::map<ChunkDigest, uint32_t> known_;
   std::atomic<uint64_t> indexes_{0}, chunks_{0}, chunkBytes_{0};
 };
+
+// The file of a resource of the chunk store ("chunks\index\...", "chunks\xx\...") in the tree.
+std::filesystem::path ChunkStorePath(const std::filesystem::path& root, const std::string& resource);
+
+struct ChunkStoreCounts {
+  uint64_t indexes = 0;
+  uint64_t chunks = 0;
+};
+
+// Removes from the store every index but those of the `kept` contents and every chunk no kept
+// index names. False with the reason, removing nothing, when a kept index cannot be read.
+bool PruneChunkStore(const std::filesystem::path& root, const std::set<platform::Md5Digest>& kept,
+                     ChunkStoreCounts* removed, std::string* why);

@@ -5,15 +5,18 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 
 #include "archive/archive_names.h"
 #include "arguments.h"
 #include "base/decimal_text.h"
+#include "chunk_store.h"
 #include "client_folder.h"
 #include "client_paths.h"
 #include "commands.h"
+#include "formats/chunk_index.h"
 #include "formats/file_list.h"
 #include "formats/patch_list.h"
 #include "manifest.h"
@@ -497,6 +500,24 @@ void RemoveDeletedFiles(const Manifest& previous, const Manifest& current, const
   }
 }
 
+// Chunks and indexes of contents neither this release nor the one before holds. The one before
+// keeps its own: a client that read its lists just before this version came can still finish.
+void RemoveUnreferencedChunks(const Manifest& previous, const Manifest& current, const fs::path& serverRoot) {
+  std::set<platform::Md5Digest> kept;
+  for (const Manifest* release : {&previous, &current})
+    for (const auto& [identity, entry] : release->files)
+      if (entry.info.size > kChunkedFileSize) kept.insert(entry.info.digest);
+  ChunkStoreCounts removed;
+  std::string why;
+  if (!PruneChunkStore(serverRoot, kept, &removed, &why)) {
+    ReportWarning("chunks no release refers to are kept: " + why);
+    return;
+  }
+  if (removed.indexes + removed.chunks > 0)
+    ReportLine("chunks no release refers to any more: " + std::to_string(removed.indexes) + " indexes and " +
+               std::to_string(removed.chunks) + " chunks removed");
+}
+
 // Two publishes into one tree would mix their files. A dry run makes no lock file; it
 // only looks whether a publish holds one.
 bool TakeLock(const ReleaseRequest& request, platform::File* lock) {
@@ -608,6 +629,7 @@ int RunRelease(const std::vector<std::u16string>& arguments) {
     return kFailedExit;
   }
   RemoveDeletedFiles(previous, current, storedRoot);
+  RemoveUnreferencedChunks(previous, current, request.serverRoot);
   writer.RemoveDroppedPackages();
   writer.RemoveUnlistedProgramFiles();
   ReportLine("version " + std::to_string(request.version) + " published in " + PathText(request.serverRoot));

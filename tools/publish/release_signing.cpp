@@ -5,6 +5,9 @@
 #include <fstream>
 #include <system_error>
 
+#include "chunk_store.h"
+#include "formats/chunk_index.h"
+#include "formats/file_list.h"
 #include "formats/patch_list.h"
 #include "tree_files.h"
 
@@ -28,6 +31,29 @@ bool AddResource(const fs::path& file, const std::string& name, ReleaseManifest*
 fs::path PackageFileOf(const fs::path& serverRoot, const std::string& url) {
   const std::size_t slash = url.find_last_of('/');
   return serverRoot / "patches" / (slash == std::string::npos ? url : url.substr(slash + 1));
+}
+
+// The chunk indexes of the release's large files: an index an attacker swapped would only make
+// the updater fetch chunks in vain (the content is checked against the list), yet a signed tree
+// vouches for all it serves.
+bool AddChunkIndexes(const fs::path& serverRoot, ReleaseManifest* manifest, std::string* why) {
+  std::vector<uint8_t> bytes;
+  std::vector<ListEntry> entries;
+  int32_t listed = 0;
+  if (!ReadFileBytes(serverRoot / "fulllist", kMaxResourceBytes, &bytes, why)) return false;
+  // A fulllist that is none is a fault of its own, reported where it is read; it names no index.
+  std::string notAList;
+  if (!DecodeFullList(bytes, &listed, &entries, &notAList)) return true;
+  std::error_code error;
+  for (const ListEntry& entry : entries) {
+    if (entry.info.size == kDeleteSize || entry.info.size <= kChunkedFileSize) continue;
+    const std::string name = ChunkIndexResource(entry.info.digest);
+    const fs::path file = ChunkStorePath(serverRoot, name);
+    // Files published before chunks were have none; the updater downloads them whole.
+    if (manifest->Find(name) != nullptr || !fs::exists(file, error)) continue;
+    if (!AddResource(file, name, manifest, why)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -103,6 +129,7 @@ bool ComputeReleaseManifest(const fs::path& serverRoot, int32_t release, int64_t
   manifest->resources.push_back({"version", version.size(), Sha256(version.data(), version.size())});
   std::error_code error;
   if (!AddResource(serverRoot / "fulllist", "fulllist", manifest, why)) return false;
+  if (!AddChunkIndexes(serverRoot, manifest, why)) return false;
   for (int64_t n = 1; fs::exists(serverRoot / ("list_" + std::to_string(n)), error); ++n)
     if (!AddResource(serverRoot / ("list_" + std::to_string(n)), "list_" + std::to_string(n), manifest, why))
       return false;

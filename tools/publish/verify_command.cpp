@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include "arguments.h"
+#include "chunk_store.h"
 #include "client_paths.h"
 #include "commands.h"
+#include "formats/chunk_index.h"
 #include "formats/file_list.h"
 #include "formats/patch_list.h"
 #include "manifest.h"
@@ -40,6 +43,8 @@ class TreeVerifier {
   bool ReadVersionText(const std::string& name, int32_t* version);
   bool CheckContents(const std::string& what, const std::vector<uint8_t>& stored, const FileInfo& info);
   void CheckStoredFiles();
+  void CheckChunkStore();
+  void CheckChunkIndex(const std::u16string& fileName, const FileInfo& info);
   void CheckChangeLists();
   void CheckPackages();
   void CheckPackage(const PatchLine& line);
@@ -49,6 +54,7 @@ class TreeVerifier {
   fs::path root_;
   std::optional<PublicKey> key_;
   std::size_t problems_ = 0;
+  std::size_t chunkIndexes_ = 0;
   int32_t version_ = 0;
   std::map<std::u16string, FileInfo> fullList_;  // by exact name
   std::vector<uint8_t> stored_;
@@ -124,6 +130,58 @@ void TreeVerifier::CheckStoredFiles() {
     }
     CheckContents(what, stored_, entry.info);
   }
+}
+
+void TreeVerifier::CheckChunkIndex(const std::u16string& fileName, const FileInfo& info) {
+  const std::string name = ChunkIndexResource(info.digest);
+  const std::string what = name + " (of files\\" + Utf8(fileName) + ")";
+  const fs::path path = ChunkStorePath(root_, name);
+  std::error_code error;
+  // Optional: a file published before chunks were has none, and the updater downloads it whole.
+  if (!fs::exists(path, error)) return;
+  ++chunkIndexes_;
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (!ReadFileBytes(path, kMaxChunkIndexSize, &bytes, &why)) {
+    Problem(what + ": " + why);
+    return;
+  }
+  const std::optional<ChunkIndex> index =
+      ParseChunkIndex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!index) {
+    Problem(what + " is no chunk index");
+    return;
+  }
+  if (index->size != info.size || index->md5 != info.digest) {
+    Problem(what + " is the index of other contents");
+    return;
+  }
+  platform::Md5 md5;
+  for (const IndexedChunk& chunk : index->chunks) {
+    const std::string chunkName = ChunkResource(chunk.digest);
+    if (!ReadFileBytes(ChunkStorePath(root_, chunkName), chunk.storedLength, &stored_, &why)) {
+      Problem(what + ": " + chunkName + ": " + why);
+      return;
+    }
+    if (stored_.size() != chunk.storedLength) {
+      Problem(what + ": " + chunkName + " has " + std::to_string(stored_.size()) + " stored bytes, indexed as " +
+              std::to_string(chunk.storedLength));
+      return;
+    }
+    if (!reader_.Contents(stored_, chunk.length, &contents_, &why) ||
+        DigestOfChunk(contents_.data(), contents_.size()) != chunk.digest) {
+      Problem(what + ": " + chunkName + " is damaged" + (why.empty() ? "" : ": " + why));
+      return;
+    }
+    md5.Update(contents_.data(), contents_.size());
+  }
+  platform::Md5Digest digest{};
+  if (!md5.Finish(&digest) || digest != info.digest) Problem(what + ": its chunks do not make the listed contents");
+}
+
+void TreeVerifier::CheckChunkStore() {
+  for (const auto& [name, info] : fullList_)
+    if (info.size > kChunkedFileSize) CheckChunkIndex(name, info);
 }
 
 void TreeVerifier::CheckChangeLists() {
@@ -329,6 +387,7 @@ void TreeVerifier::CheckProgramFiles(const std::string& part, int32_t patcherVer
 std::size_t TreeVerifier::Run() {
   if (!ReadVersionText("version", &version_)) return problems_;
   CheckStoredFiles();
+  CheckChunkStore();
   CheckChangeLists();
   CheckPackages();
   CheckReleaseManifest();
@@ -338,7 +397,8 @@ std::size_t TreeVerifier::Run() {
   CheckProgramFiles(kPatcherPart, patcher);
   CheckProgramFiles(kLauncherPart, patcher);
   ReportLine("version " + std::to_string(version_) + ": " + std::to_string(fullList_.size()) + " files, " +
-             std::to_string(problems_) + " problems");
+             std::to_string(chunkIndexes_) + " chunk indexes, " + std::to_string(problems_) + " problems");
+  JsonField("chunkIndexes", std::to_string(chunkIndexes_));
   JsonField("version", std::to_string(version_));
   JsonField("files", std::to_string(fullList_.size()));
   JsonField("problems", std::to_string(problems_));
