@@ -594,8 +594,8 @@ TEST_F(PublishRelease, VerifyFindsWhatIsWrongInTheChunkStore) {
        " stored bytes, indexed as "},
       {"the index of other contents",
        [&](const std::string& server) {
-         fs::copy_file(pathIn(server, ChunkIndexResource(otherMd5)), pathIn(server, bigIndex),
-                       fs::copy_options::overwrite_existing);
+         testsupport::WriteWholeFile(pathIn(server, bigIndex),
+                                     ReadFileText(pathIn(server, ChunkIndexResource(otherMd5))));
        },
        "is the index of other contents"},
       {"an index that is none",
