@@ -79,7 +79,7 @@ std::u16string VerifyFailureText(VerifyFailure failure) {
 }
 
 VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationContext& context, FailedRequest* request,
-                                    int32_t release) {
+                                    int32_t release, std::string_view query) {
   if (release == 0) Hold(nullptr);
   std::vector<uint8_t> text;
   std::vector<uint8_t> signature;
@@ -88,7 +88,7 @@ VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationC
         std::tuple{kManifestSignatureResource, &signature, kMaxSignatureLength}}) {
     const std::string resourceName(name);
     const std::u16string resource(resourceName.begin(), resourceName.end());
-    const FetchResult fetched = client.FetchToBuffer(resource, *bytes, context, bound);
+    const FetchResult fetched = client.FetchToBuffer(resource, *bytes, context, bound, false, query);
     if (!fetched.complete()) {
       *request = client.FailureOf(resource, fetched);
       return VerifyFailure::kNoManifest;
@@ -107,6 +107,24 @@ VerifyFailure ReleaseVerifier::Load(UpdateServerClient& client, const OperationC
   if (release != 0 && manifest->release != release) return VerifyFailure::kOtherRelease;
   Hold(std::make_shared<const ReleaseManifest>(std::move(*manifest)));
   return VerifyFailure::kNone;
+}
+
+int32_t ReleaseVerifier::LoadUnsigned(UpdateServerClient& client, const OperationContext& context,
+                                      std::string_view query) {
+  Hold(nullptr);
+  std::vector<uint8_t> text;
+  const std::string name(kManifestResource);
+  if (!client
+           .FetchToBuffer(std::u16string(name.begin(), name.end()), text, context,
+                          static_cast<uint32_t>(kMaxManifestSize), true, query)
+           .complete())
+    return 0;
+  std::optional<ReleaseManifest> manifest =
+      ParseReleaseManifest(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+  if (!manifest) return 0;
+  const int32_t release = manifest->release;
+  Hold(std::make_shared<const ReleaseManifest>(std::move(*manifest)));
+  return release;
 }
 
 bool ReleaseVerifier::Matches(std::string_view name, const std::vector<uint8_t>& bytes) const {

@@ -61,7 +61,16 @@ class ReleaseVerifier {
   // `request` names a fetch that failed. With `release`, the manifest held so far stays
   // unless this one verifies and is of that release (a mirror of the same release).
   VerifyFailure Load(UpdateServerClient& client, const OperationContext& context, FailedRequest* request,
-                     int32_t release = 0);
+                     int32_t release = 0, std::string_view query = {});
+  // Without keys: the server's manifest as it stands, unsigned, held to tell the resources of
+  // its release from copies a cache kept of another's (none held for a server without one, or
+  // with one that is not a manifest). `query` goes with the request (see FetchToBuffer). Gives
+  // the release of the manifest held, 0 for none.
+  int32_t LoadUnsigned(UpdateServerClient& client, const OperationContext& context, std::string_view query = {});
+  // Holds no manifest.
+  void Drop() { Hold(nullptr); }
+  // Whether a manifest, signed or not, is held.
+  bool holds() const { return Held() != nullptr; }
   // Whether `bytes` are the resource `name` of the held manifest.
   bool Matches(std::string_view name, const std::vector<uint8_t>& bytes) const;
   bool Matches(std::string_view name, uint64_t length, const Sha256Digest& digest) const;

@@ -21,12 +21,22 @@ FetchResult ServerProtocol::FetchVerified(UpdateServerClient& client, const std:
   *unverified = false;
   const std::string name(resource.begin(), resource.end());
   FetchResult fetched = client.FetchToBuffer(resource, *buffer, context, maxLength, optional);
-  if (!verifier_.enabled() || !fetched.complete() || verifier_.Matches(name, *buffer)) return fetched;
-  Log::Error(u"%s does not match the signed release manifest: asked for again", resource);
-  fetched = client.FetchToBuffer(resource, *buffer, context, maxLength);
+  const bool checked = verifier_.enabled() || verifier_.holds();
+  if (!checked || !fetched.complete() || verifier_.Matches(name, *buffer)) return fetched;
+  // A cache that keeps copies whatever the request asks keys on the query: one naming the
+  // release passes it by, and a static server ignores it.
+  const char16_t* manifest = verifier_.enabled() ? u"signed release manifest" : u"release manifest";
+  Log::Error(u"%s does not match the %s: asked for again", resource, manifest);
+  fetched = client.FetchToBuffer(resource, *buffer, context, maxLength, false, ReleaseQuery(verifier_.release()));
   if (fetched.complete() && !verifier_.Matches(name, *buffer)) {
-    Log::Error(u"%s: %s", resource, VerifyFailureText(VerifyFailure::kMismatch));
-    *unverified = true;
+    if (verifier_.enabled()) {
+      Log::Error(u"%s: %s", resource, VerifyFailureText(VerifyFailure::kMismatch));
+      *unverified = true;
+    } else {
+      // Unsigned, the manifest vouches for nothing: the server failed to give its release.
+      Log::Error(u"%s does not match the release manifest of release %d", resource, verifier_.release());
+      fetched.failure = FetchFailure::kFailed;
+    }
   }
   return fetched;
 }
@@ -51,8 +61,9 @@ bool ServerProtocol::HoldsRelease(std::size_t server, int32_t release, const Ope
   std::vector<uint8_t> buffer;
   if (!client.FetchToBuffer(u"version", buffer, context, kMaxNumberLength).complete()) return false;
   if (ParseServerVersion(buffer.data(), buffer.size()) != release) return false;
+  if (!verifier_.enabled()) return HoldUnsignedManifest(client, context, release) == release;
   FailedRequest request;
-  return !verifier_.enabled() || verifier_.Load(client, context, &request, release) == VerifyFailure::kNone;
+  return verifier_.Load(client, context, &request, release) == VerifyFailure::kNone;
 }
 
 void ServerProtocol::OnSameRelease(const OperationContext& context, int32_t release,
@@ -67,9 +78,36 @@ void ServerProtocol::OnSameRelease(const OperationContext& context, int32_t rele
   }
 }
 
+std::string ReleaseQuery(int32_t release) {
+  return "release=" + std::to_string(release);
+}
+
+int32_t ServerProtocol::HoldUnsignedManifest(UpdateServerClient& client, const OperationContext& context,
+                                             int32_t version) {
+  int32_t release = verifier_.LoadUnsigned(client, context);
+  if (release == 0 || release == version) return version;
+  // A version and a manifest of two releases: a cache kept a copy of one of them. The manifest
+  // is asked for past it for the version's release, then, when the server has moved on since,
+  // the version for the manifest's.
+  Log::Info(u"The release manifest is of release %d, the version %d: both asked for past caches", release, version);
+  release = verifier_.LoadUnsigned(client, context, ReleaseQuery(version));
+  if (release == version) return version;
+  if (release > version) {
+    std::vector<uint8_t> buffer;
+    if (client.FetchToBuffer(u"version", buffer, context, kMaxNumberLength, false, ReleaseQuery(release)).complete() &&
+        ParseServerVersion(buffer.data(), buffer.size()) == release)
+      return release;
+  }
+  if (release != 0) Log::Error(u"The release manifest is of release %d, not %d: not used", release, version);
+  verifier_.Drop();
+  return version;
+}
+
 ServerVersion ServerProtocol::VersionFrom(std::size_t server, const OperationContext& context) {
   const std::u16string resource = u"version";
   UpdateServerClient& client = mirrors_.at(server);
+  // The manifest of another release (or server) must not judge this one's resources.
+  if (!verifier_.enabled()) verifier_.Drop();
   if (verifier_.enabled()) {
     ServerVersion refused;
     refused.failure = verifier_.Load(client, context, &refused.request);
@@ -111,8 +149,9 @@ ServerVersion ServerProtocol::VersionFrom(std::size_t server, const OperationCon
     }
     Log::Info(u"Release %d verified by its signed manifest", *version);
     verifier_.RecordVerified();
+    return {ServerVersion::Outcome::kFetched, *version, {}, {}};
   }
-  return {ServerVersion::Outcome::kFetched, *version, {}, {}};
+  return {ServerVersion::Outcome::kFetched, HoldUnsignedManifest(client, context, *version), {}, {}};
 }
 
 std::string PrintableStart(const std::vector<uint8_t>& bytes, std::size_t limit) {

@@ -45,6 +45,9 @@ struct ServerVersion {
 // every other byte as \xNN, "..." when more followed.
 std::string PrintableStart(const std::vector<uint8_t>& bytes, std::size_t limit = 60);
 
+// The query that names a release ("release=N"), sent to pass copies caches kept of a resource.
+std::string ReleaseQuery(int32_t release);
+
 struct ListResult {
   enum class Outcome {
     kLoaded,        // the table holds the list
@@ -136,13 +139,17 @@ class ServerProtocol {
   // `optional`: see UpdateServerClient::FetchToBuffer.
   FetchResult FetchList(UpdateServerClient& client, const OperationContext& context, ListResult* result,
                         std::vector<uint8_t>* buffer, bool optional = false);
-  // A small resource into `buffer`; with keys, one that does not match the manifest is asked
-  // for once more (a cache may have held an old copy), and `unverified` is set when it still
-  // does not.
+  // A small resource into `buffer`; one that does not match the manifest held (signed, or unsigned
+  // from a server that has one) is asked for once more past caches (one may have held an old
+  // copy). When it still does not, `unverified` is set with keys; without, the fetch fails.
   FetchResult FetchVerified(UpdateServerClient& client, const std::u16string& resource, std::vector<uint8_t>* buffer,
                             const OperationContext& context, uint32_t maxLength, bool* unverified,
                             bool optional = false);
   ServerVersion VersionFrom(std::size_t server, const OperationContext& context);
+  // Without keys: holds the server's unsigned release manifest, when it has one of the release
+  // `version` names (asked for past caches when the first one is not); gives the release, which
+  // is the manifest's when the version came stale from a cache and the server has moved on.
+  int32_t HoldUnsignedManifest(UpdateServerClient& client, const OperationContext& context, int32_t version);
   ListResult ListFrom(UpdateServerClient& client, const OperationContext& context, int32_t clientVersion,
                       int32_t serverVersion, FileTable* table);
   ListResult FullListFrom(UpdateServerClient& client, const OperationContext& context, int32_t serverVersion,

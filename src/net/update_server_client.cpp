@@ -163,9 +163,10 @@ bool UpdateServerClient::ConnectLocked() {
 }
 
 FetchResult UpdateServerClient::FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
-                                              const OperationContext& context, uint32_t maxLength, bool optional) {
+                                              const OperationContext& context, uint32_t maxLength, bool optional,
+                                              std::string_view query) {
   BufferSink sink(buffer);
-  return Fetch(std::u16string(), path, std::min(maxLength, kMaxBufferLength), context, sink, optional);
+  return Fetch(std::u16string(), path, std::min(maxLength, kMaxBufferLength), context, sink, optional, {}, {}, query);
 }
 
 FetchResult UpdateServerClient::FetchToFile(const std::u16string& path, platform::File& file, const FileFetch& fetch,
@@ -183,11 +184,19 @@ FailedRequest UpdateServerClient::FailureOf(const std::u16string& path, const Fe
 
 FetchResult UpdateServerClient::Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
                                       const OperationContext& context, BodySink& sink, bool optional,
-                                      const BodyResume& resume, const BodyTransfer::StartHook& started) {
+                                      const BodyResume& resume, const BodyTransfer::StartHook& started,
+                                      std::string_view query) {
   const bool otherHost = !host.empty() && host != serverHost_;
   const std::u16string& shownHost = otherHost ? host : serverHost_;
   FetchResult result;
-  const std::string objectName = EscapeRequestPath(path);
+  std::string objectName = EscapeRequestPath(path);
+  const bool plainQuery = std::all_of(query.begin(), query.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '=' || c == '&';
+  });
+  if (!query.empty() && plainQuery) {
+    objectName.push_back('?');
+    objectName.append(query.data(), query.size());
+  }
   if (objectName.size() > kMaxRequestPathBytes) {
     result.failure = FetchFailure::kFailed;
     Report(shownHost, path, result, optional);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/operation_context.h"
@@ -60,9 +61,11 @@ class UpdateServerClient {
   // length above `maxLength` (at most kMaxBufferLength) fails the fetch at once; a body
   // without a length (chunked, or ended by the connection's close) fails once it passes it.
   // `optional`: a resource servers need not have; its absence (HTTP 404) is no error.
+  // `query` (letters, digits, "=" and "&"), sent after the path and a "?": a static server
+  // ignores it, a cache keys on it, so a copy a cache kept of the path is passed by.
   FetchResult FetchToBuffer(const std::u16string& path, std::vector<uint8_t>& buffer,
                             const OperationContext& context = {}, uint32_t maxLength = kMaxBufferLength,
-                            bool optional = false);
+                            bool optional = false, std::string_view query = {});
 
   struct FileFetch {
     // The host of the body; empty for the update server. Another host (a package
@@ -91,7 +94,8 @@ class UpdateServerClient {
  private:
   FetchResult Fetch(const std::u16string& host, const std::u16string& path, uint32_t maxLength,
                     const OperationContext& context, BodySink& sink, bool optional = false,
-                    const BodyResume& resume = {}, const BodyTransfer::StartHook& started = {});
+                    const BodyResume& resume = {}, const BodyTransfer::StartHook& started = {},
+                    std::string_view query = {});
   bool ConnectLocked();
   void Report(const std::u16string& host, const std::u16string& path, const FetchResult& result, bool optional);
 

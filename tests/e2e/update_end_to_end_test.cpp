@@ -157,10 +157,11 @@ class UpdateEndToEnd : public ::testing::Test {
     return requests;
   }
 
-  // This test's requests up to the "/version" request that marks the end of an update.
+  // This test's requests up to the "/version" request, and the release manifest asked for with
+  // it, that mark the end of an update.
   std::vector<std::string> RequestsToTheMark(std::size_t atLeast) const {
     std::vector<std::string> requests = Requests(atLeast);
-    while (!requests.empty() && requests.size() <= 4000 && requests.back() != "/version 200" &&
+    while (!requests.empty() && requests.size() <= 4000 && requests.back() != "/release.manifest 200" &&
            requests.size() >= atLeast) {
       atLeast = requests.size() + 1;
       requests = Requests(atLeast);
@@ -171,12 +172,14 @@ class UpdateEndToEnd : public ::testing::Test {
   // A package brings everything itself; a list costs one download per file it names,
   // all of which this client lacks or has in another form: the file whole, or a large file
   // that the client has in another form made of chunks (its index, and the chunks it lacks).
-  // Each update ends with a "/version" request that marks its end.
+  // Every "/version" request is followed by one for the release manifest; each update ends
+  // with them, which mark its end.
   void ExpectRequestsOfUpdate(int version, bool byPackage) const {
     if (byPackage) {
       std::string package = "/patches/";
       package += std::to_string(version) + "-" + std::to_string(kLatest) + ".cup 200";
-      EXPECT_EQ(Requests(4), (std::vector<std::string>{"/version 200", "/patches/list 200", package, "/version 200"}));
+      EXPECT_EQ(Requests(6), (std::vector<std::string>{"/version 200", "/release.manifest 200", "/patches/list 200",
+                                                       package, "/version 200", "/release.manifest 200"}));
       return;
     }
     const std::string list = version == 0 ? "fulllist" : "list_" + std::to_string(kLatest - version);
@@ -184,14 +187,16 @@ class UpdateEndToEnd : public ::testing::Test {
     for (const publish_test::Listed& entry :
          publish_test::ParseList(ReadFileText(fs::path(shared_->nginx.root) / list), version == 0 ? 4 : 0))
       if (entry.size != kDeleteSize) ++downloads;
-    const std::vector<std::string> requests = RequestsToTheMark(3 + downloads);
-    ASSERT_GE(requests.size(), 3 + downloads) << FirstLines(requests);
+    const std::vector<std::string> requests = RequestsToTheMark(5 + downloads);
+    ASSERT_GE(requests.size(), 5 + downloads) << FirstLines(requests);
     EXPECT_EQ(requests[0], "/version 200");
-    EXPECT_EQ(requests[1], "/" + list + " 200");
-    EXPECT_EQ(requests.back(), "/version 200");
+    EXPECT_EQ(requests[1], "/release.manifest 200");
+    EXPECT_EQ(requests[2], "/" + list + " 200");
+    EXPECT_EQ(requests[requests.size() - 2], "/version 200");
+    EXPECT_EQ(requests.back(), "/release.manifest 200");
     std::size_t whole = 0;
     std::size_t indexes = 0;
-    for (std::size_t i = 2; i + 1 < requests.size(); ++i) {
+    for (std::size_t i = 3; i + 2 < requests.size(); ++i) {
       EXPECT_EQ(requests[i].substr(requests[i].size() - 4), " 200") << requests[i];
       if (requests[i].rfind("/files/", 0) == 0) {
         ++whole;
@@ -298,8 +303,9 @@ TEST_F(UpdateEndToEnd, ClientAtTheLatestReleaseFetchesNoFile) {
   }
   // A last request marks the end: every line before it is in the log once it is.
   ASSERT_EQ(engine->FetchServerVersion({}).version, kLatest);
-  const std::vector<std::string> expected = {"/version 200", "/fulllist 200", "/list_2 200", "/list_1 200",
-                                             "/version 200"};
+  const std::vector<std::string> expected = {"/version 200",         "/release.manifest 200", "/fulllist 200",
+                                             "/list_2 200",          "/list_1 200",           "/version 200",
+                                             "/release.manifest 200"};
   EXPECT_EQ(Requests(expected.size()), expected);
 }
 

@@ -114,9 +114,10 @@ TEST_F(EngineServerTest, UpdatesByChangeListAndFetchesOnlyWhatDiffers) {
   EXPECT_EQ(ClientFileText("old.txt"), "<absent>");
 
   std::vector<std::string> paths;
-  for (const std::string& request : Requests(6)) paths.push_back(PathOf(request));
-  std::sort(paths.begin() + 2, paths.end());
-  EXPECT_EQ(paths, (std::vector<std::string>{"/version", "/list_3", "/files/data/raw%20bin.dat",
+  for (const std::string& request : Requests(7)) paths.push_back(PathOf(request));
+  std::sort(paths.begin() + 3, paths.end());
+  // The release manifest is optional: this server has none.
+  EXPECT_EQ(paths, (std::vector<std::string>{"/version", "/release.manifest", "/list_3", "/files/data/raw%20bin.dat",
                                              "/files/help/readme.txt", "/files/models/a.ski", "/files/modelsX/b.ski"}));
 
   ASSERT_TRUE(set_->WriteLocalVersion(server).written());
@@ -1305,8 +1306,10 @@ TEST_F(UpdatePackageTest, DownloadsFromTheServerOrAnotherHostAndComesBack) {
   tree_->PutText(u"patches\\list", "17 20 http://localhost:1/packs/p1.cup\n");
   ASSERT_TRUE(set_->DownloadPatchPackage(Context(), 17, 20).downloaded()) << LogText();
   EXPECT_EQ(set_->FetchServerVersion(Context()).version, 20);
-  const std::vector<std::string> requests = Requests(5);
-  ASSERT_EQ(requests.size(), 5u) << ::testing::PrintToString(requests);
+  // The version is followed by the (optional) release manifest.
+  const std::vector<std::string> requests = Requests(6);
+  ASSERT_EQ(requests.size(), 6u) << ::testing::PrintToString(requests);
+  EXPECT_EQ(PathOf(requests[5]), "/release.manifest");
   EXPECT_EQ(PathOf(requests[0]), "/patches/list");
   EXPECT_EQ(PathOf(requests[1]), "/packs/p1.cup") << "no query";
   EXPECT_EQ(ConnectionOf(requests[0]), ConnectionOf(requests[1])) << "same host: no reconnect";

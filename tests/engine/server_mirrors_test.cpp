@@ -5,12 +5,15 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine_fixture.h"
 #include "engine/scripted_release.h"
 #include "engine/server_tree.h"
 #include "formats/release_signature.h"
+#include "platform/text.h"
+#include "support/file_bytes.h"
 #include "support/scripted_http_server.h"
 
 namespace {
@@ -241,6 +244,100 @@ TEST_F(ServerMirrorsTest, APackageThatBreaksOffComesFromTheNextServer) {
   EXPECT_NE(LogText().find("Update package /packs/p.cup: asked for from the next server", logFrom), std::string::npos)
       << LogText().substr(logFrom);
   EXPECT_FALSE(AskedFor(second, "list")) << "the package line came from the first server";
+}
+
+// Through a cache that keeps copies of every name for minutes, whatever the request asks (a CDN
+// edge set up wrong): the version, the release manifest (unsigned here) or a change list may
+// come from another release than the rest. The updater holds the lists against the manifest,
+// asks for what does not match again with a query naming the release (which a cache keys on and
+// a static server ignores), and never takes a list of another release than the one it records.
+TEST_F(ServerMirrorsTest, ACacheThatKeepsOldCopiesIsPassedByWithTheRelease) {
+  const std::vector<ListedFile> stale = {{u"models\\a.ski", "the model of release 1"}};
+  // What the origin serves at releases 2 and 3, and what a cache kept of release 1.
+  const auto treeOf = [this](const std::string& name, int32_t release, int32_t behind,
+                             const std::vector<ListedFile>& files) {
+    const std::filesystem::path folder = temp_ / name;
+    testsupport::ServerTree writer(folder);
+    writer.PutVersion(release);
+    writer.PutChangeList(behind, files);
+    const std::u16string list = u"list_" + platform::Utf16FromUtf8(std::to_string(behind));
+    writer.PutReleaseManifest(release, 0, {{"version", u"version"}, {platform::Utf8FromUtf16(list), list}}, nullptr);
+    return folder;
+  };
+  const std::filesystem::path two = treeOf("two", 2, 1, kRelease);
+  const std::filesystem::path three = treeOf("three", 3, 2, kRelease);
+  const std::filesystem::path old = treeOf("old", 1, 1, stale);
+  const auto bytesOf = [](const std::filesystem::path& tree, const char* name) {
+    return AsText(ReadWholeFile(tree / name));
+  };
+  struct Case {
+    const char* name;
+    // Target → the tree whose bytes the cache gives for it.
+    std::vector<std::pair<std::string, std::filesystem::path>> served;
+    int32_t release;  // the release the update reaches; 0: the list is refused
+    const char* logged;
+  };
+  const std::vector<Case> cases = {
+      {"a change list of another release",
+       {{"/version", two}, {"/release.manifest", two}, {"/list_1", old}, {"/list_1?release=2", two}},
+       2,
+       "list_1 does not match the release manifest: asked for again"},
+      {"the manifest of another release",
+       {{"/version", two},
+        {"/release.manifest", old},
+        {"/release.manifest?release=2", two},
+        {"/list_1", old},
+        {"/list_1?release=2", two}},
+       2,
+       "The release manifest is of release 1, the version 2: both asked for past caches"},
+      {"a version of the release before",
+       {{"/version", two},
+        {"/release.manifest", three},
+        {"/release.manifest?release=2", three},
+        {"/version?release=3", three},
+        {"/list_2", three}},
+       3,
+       "The release manifest is of release 3, the version 2: both asked for past caches"},
+      {"a change list of another release, even past the cache",
+       {{"/version", two}, {"/release.manifest", two}, {"/list_1", old}, {"/list_1?release=2", old}},
+       0,
+       "list_1 does not match the release manifest of release 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_.reset();
+    std::filesystem::remove_all(temp_ / "velkar");
+    PutClientFile("old.txt", "to be removed");
+    ScriptedHttpServer cache;
+    ASSERT_TRUE(cache.listening());
+    // The stored files, whichever release's list names them.
+    ScriptedRelease files(cache);
+    files.ChangeList(9, kRelease);
+    for (const auto& [target, tree] : c.served) {
+      ScriptedResponse response;
+      const std::string name = target.substr(1, target.find('?') - 1);
+      response.body = bytesOf(tree, name.c_str());
+      cache.Serve(target, response);
+    }
+    MakeMirrors({cache.port()});
+    ASSERT_TRUE(set_->WriteLocalVersion(1).written());
+    const std::size_t logFrom = LogText().size();
+    const ServerVersion version = set_->FetchServerVersion(Context());
+    ASSERT_EQ(version.version, c.release == 0 ? 2 : c.release) << LogText().substr(logFrom);
+    const ListResult list = set_->GetList(Context(), 1, version.version);
+    const std::string log = LogText().substr(logFrom);
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    if (c.release == 0) {
+      EXPECT_FALSE(list.loaded()) << log;
+      EXPECT_EQ(list.outcome, ListResult::Outcome::kFetchFailed) << "a server error, not a signature's";
+      EXPECT_FALSE(AskedFor(cache, "files")) << "nothing of the stale list was fetched";
+      continue;
+    }
+    ASSERT_TRUE(list.loaded()) << log;
+    EXPECT_EQ(list.version, c.release);
+    EXPECT_EQ(set_->CheckFiles(Context(), false).outcome, CheckResult::Outcome::kDone) << log;
+    ExpectTheRelease();
+  }
 }
 
 }  // namespace

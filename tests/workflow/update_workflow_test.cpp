@@ -293,12 +293,12 @@ TEST_F(WorkflowTest, StalePackageLineEndsAtTheServerVersionWithBoundedRequests) 
   window_.Script({Answer::kYes});
   const bool ended = RunStartupWithin(std::chrono::seconds(60));
   // version; version, patches\\list, the package; version (the step to 3 goes on from it),
-  // patches\\list, list_1, the file; version.
-  const std::vector<std::string> requests = RequestLines(before, 9);
+  // patches\\list, list_1, the file; version. Each version with the (optional) release manifest.
+  const std::vector<std::string> requests = RequestLines(before, 13);
   ASSERT_TRUE(ended) << "the update has not ended: " << requests.size() << " requests so far";
   EXPECT_EQ(window_.Events("ask: "), (Events{kOffer}));
   EXPECT_EQ(workflow_->state(), WorkflowState::kReady);
-  EXPECT_EQ(requests.size(), 9u) << ::testing::PrintToString(requests);
+  EXPECT_EQ(requests.size(), 13u) << ::testing::PrintToString(requests);
   EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
                           [](const std::string& line) { return line.find("/version") != std::string::npos; }),
             4)
