@@ -105,10 +105,12 @@ EntryOutcome EntryUpdate::Plain(std::size_t index, const ListEntry& entry, Targe
   if (state == TargetState::kMatches) return {};
   if (state == TargetState::kBrokenOff) return Outcome(EntryOutcome::Kind::kBrokenOff);
   PlainFileResult written = PlainFileResult::kContentMismatch;
-  if (source_.Prepare(index, entry)) {
-    written = WritePlainFile(fullPath, layout_.plainFilePart(),
-                             [&](const StoredContent::Sink& sink) { return source_.Content(index, entry, sink); });
-  }
+  const auto write = [&] {
+    return WritePlainFile(fullPath, layout_.plainFilePart(),
+                          [&](const StoredContent::Sink& sink) { return source_.Content(index, entry, sink); });
+  };
+  if (source_.Prepare(index, entry)) written = write();
+  if (written == PlainFileResult::kContentMismatch && source_.Retry(index, entry)) written = write();
   switch (written) {
     case PlainFileResult::kWritten:
       return Outcome(EntryOutcome::Kind::kStored);

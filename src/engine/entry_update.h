@@ -45,6 +45,9 @@ class ContentSource {
   virtual bool Content(std::size_t index, const ListEntry& entry, const StoredContent::Sink& sink) = 0;
   // Logs that the content for the entry could not be had or was not right.
   virtual void ReportWrongContent(std::size_t index, const ListEntry& entry) = 0;
+  // After Prepare could not get it or Content found it not right: gets the stored form ready once
+  // more, past caches that may have kept an old copy; false when there is nothing to try again.
+  virtual bool Retry(std::size_t /*index*/, const ListEntry& /*entry*/) { return false; }
 };
 
 // What handling one entry came to.

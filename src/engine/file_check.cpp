@@ -1,5 +1,6 @@
 #include "engine/file_check.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,13 +21,16 @@ class ServerSource final : public ContentSource {
  public:
   ServerSource(DownloadAhead& downloads, ServerProtocol& server, ClientArchives& archives, const ClientLayout& layout,
                int connections, const OperationContext& context)
-      : downloads_(downloads),
+      : server_(server),
+        downloads_(downloads),
         large_(server.mirrors(), layout),
         chunked_(server.mirrors(), server.verifier(), archives, layout, connections),
         context_(context) {}
 
   bool Stored(std::size_t index, const ListEntry& entry, StoredForm* stored) override {
-    if (!Prepare(index, entry) || !Content(index, entry, nullptr) || (IsLarge(entry) && !large_.Rewind())) {
+    const bool ready = (Prepare(index, entry) && Content(index, entry, nullptr)) ||
+                       (Retry(index, entry) && Content(index, entry, nullptr));
+    if (!ready || (IsLarge(entry) && !large_.Rewind())) {
       ReportWrongContent(index, entry);
       return false;
     }
@@ -40,6 +44,7 @@ class ServerSource final : public ContentSource {
     return true;
   }
   bool Prepare(std::size_t index, const ListEntry& entry) override {
+    if (retried_ == index) return true;
     if (IsLarge(entry)) {
       const std::u16string resource = DownloadAhead::ResourceOf(entry);
       return downloads_.TakeWith(index, [&] { return FetchLarge(entry, resource); }).complete();
@@ -54,6 +59,25 @@ class ServerSource final : public ContentSource {
   void ReportWrongContent(std::size_t, const ListEntry& entry) override {
     // A cancel that ended the download is no failure of the server's.
     if (!context_.cancelled()) Log::Error(u"Can't get file from server: %s", DownloadAhead::ResourceOf(entry));
+  }
+
+  // A file of the release keeps its name while its bytes change: a cache may hand out a copy of
+  // another release's. Asked for once more with a query naming the release, which a cache keys
+  // on and a static server ignores. (A large file comes from chunks or through its own download.)
+  bool Retry(std::size_t index, const ListEntry& entry) override {
+    const int32_t release = server_.release();
+    if (IsLarge(entry) || retried_ == index || release <= 0 || context_.cancelled()) return false;
+    // A download that failed is tried again only when it was longer than the listed file:
+    // another release's copy. The others (a server down, an error) a second request would not mend.
+    if (failure_.failure != FetchFailure::kNone && failure_.failure != FetchFailure::kTooLarge) return false;
+    const std::u16string resource = DownloadAhead::ResourceOf(entry);
+    Log::Error(u"%s does not match the list: asked for again past caches", resource);
+    retried_ = index;
+    UpdateServerClient& client = server_.client();
+    const FetchResult fetched =
+        client.FetchToBuffer(resource, received_, context_, entry.info.size, false, ReleaseQuery(release));
+    failure_ = fetched.complete() ? FailedRequest{} : client.FailureOf(resource, fetched);
+    return fetched.complete();
   }
 
   // The last download, when it failed.
@@ -79,6 +103,7 @@ class ServerSource final : public ContentSource {
     return large_.Fetch(entry, resource, context_, &failure_);
   }
 
+  ServerProtocol& server_;
   DownloadAhead& downloads_;
   LargeFileDownload large_;
   ChunkedDownload chunked_;
@@ -87,6 +112,8 @@ class ServerSource final : public ContentSource {
   std::vector<uint8_t> received_;
   StoredContent checker_;
   FailedRequest failure_;
+  // The entry whose stored form Retry got: Prepare takes no download for it again.
+  std::optional<std::size_t> retried_;
 };
 
 }  // namespace

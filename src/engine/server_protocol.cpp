@@ -49,6 +49,7 @@ ServerVersion ServerProtocol::FetchServerVersion(const OperationContext& context
       if (mirrors_.count() > 1)
         Log::Info(u"Release %d from %s", version.version, AddressText(mirrors_.address(server)));
       mirrors_.SetCurrent(server);
+      release_.store(version.version);
       break;
     }
     if (version.outcome == ServerVersion::Outcome::kCancelled || context.cancelled()) break;

@@ -4,6 +4,7 @@
 // ("patcher_version_new"). It owns the one HTTP client; the file check and the package
 // download fetch through it.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -132,6 +133,8 @@ class ServerProtocol {
   UpdateServerClient& client() { return mirrors_.at(mirrors_.current()); }
   ServerMirrors& mirrors() { return mirrors_; }
   const ReleaseVerifier& verifier() const { return verifier_; }
+  // The release of the last version fetched; 0 before one is.
+  int32_t release() const { return release_.load(); }
 
  private:
   // The list `result` names into `buffer`; when it did not arrive whole, the result says why
@@ -164,5 +167,6 @@ class ServerProtocol {
                      const std::function<bool(UpdateServerClient&)>& attempt);
 
   ServerMirrors mirrors_;
+  std::atomic<int32_t> release_{0};
   ReleaseVerifier verifier_;
 };
