@@ -92,8 +92,9 @@ std::vector<std::string> RcloneArguments(const SyncStep& step, const std::string
       // --checksum: the bytes decide, not the times. A name keeps its size while its bytes
       // change between releases, and a tree copied or restored elsewhere has new times for the
       // same bytes; an S3 listing carries the MD5s, so this costs only reading the tree.
-      arguments = {"copy",   source,       request.remote,    "--files-from-raw",
-                   listFile, "--checksum", "--header-upload", step.cacheControl};
+      // --fast-list here too: the destination in one listing (see the deleting step).
+      arguments = {"copy",       "--fast-list",     source,           request.remote, "--files-from-raw", listFile,
+                   "--checksum", "--header-upload", step.cacheControl};
       break;
     case SyncStep::Kind::kRemoveSignature:
       arguments = {"delete", request.remote, "--include", "/release.manifest.sig", "--max-depth", "1"};
