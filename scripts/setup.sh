@@ -13,12 +13,16 @@ packages=(
   wine wine64 xvfb xauth
   xdotool x11-apps imagemagick fonts-dejavu-core fonts-liberation dpkg-dev
   nginx-light curl zip unzip
+  rclone
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node.js and npm run the tests' S3 server (tests/support/s3). A Node.js of another source that
+# brings its own npm serves as well: Debian's npm would not install beside it.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()

@@ -273,7 +273,7 @@ TEST_F(PublishOperator, CommandLineFollowsGnuConventions) {
        "usage: publish release"},
       {{"verify", At("a"), At("b")}, "verify takes SERVER_DIR", "usage: publish verify SERVER_DIR"},
       {{"sample", At("s")}, "sample takes ROOT VERSION", "usage: publish sample ROOT VERSION"},
-      {{"frobnicate"}, "unknown command frobnicate", "usage: publish release|verify|sign|keygen|sample"},
+      {{"frobnicate"}, "unknown command frobnicate", "usage: publish release|verify|sign|keygen|sync|sample"},
   };
   for (const Misuse& misuse : misuses) {
     const ChildResult result = Publish(misuse.arguments);

@@ -21,6 +21,7 @@ int RunVerify(const std::vector<std::u16string>& arguments);
 int RunSample(const std::vector<std::u16string>& arguments);
 int RunKeygen(const std::vector<std::u16string>& arguments);
 int RunSign(const std::vector<std::u16string>& arguments);
+int RunSync(const std::vector<std::u16string>& arguments);
 
 // The options "--sign KEYFILE" (the key read at once) and "--expires-in DAYS" of a command
 // that writes a release manifest; 0 when they are right, else the usage error's exit code.

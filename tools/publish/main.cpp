@@ -63,6 +63,19 @@ constexpr char kUsage[] =
     "      Signs the tree's release manifest anew: before the signed one expires, or with a\n"
     "      new key after a rotation.\n"
     "\n"
+    "  sync SERVER_DIR REMOTE [--rclone PATH] [--rclone-config FILE] [--dry-run]\n"
+    "      Uploads the tree SERVER_DIR to REMOTE, anything rclone reaches (\"s3:bucket/path\" of a\n"
+    "      remote in rclone's configuration, a folder), in an order that is safe for clients\n"
+    "      reading it meanwhile: chunks, stored files, packages, the updater's files and manifests\n"
+    "      first, then the lists, release.manifest and its signature, then version, and only\n"
+    "      then deletes the objects the tree no longer holds. Chunks get \"Cache-Control: public,\n"
+    "      max-age=31536000, immutable\", every other object \"Cache-Control: no-cache\". The lock\n"
+    "      file and publish's temporary files stay behind. A failed step stops before version\n"
+    "      (exit 1); running the command again finishes the upload.\n"
+    "      --rclone PATH          the rclone program (default: rclone on PATH)\n"
+    "      --rclone-config FILE   rclone's configuration file (its --config)\n"
+    "      --dry-run              prints the steps and their rclone commands; uploads nothing\n"
+    "\n"
     "  sample ROOT VERSION [--files N] [--size-mb M] [--seed S]\n"
     "      Writes a made-up client of release VERSION into the new folder ROOT: ROOT\\velkar with\n"
     "      all fifteen archives and plain files, ROOT\\config\\velkar\\version.sw and every archive's\n"
@@ -74,11 +87,12 @@ constexpr char kUsage[] =
     "Options may come before, between or after the arguments, as --opt VALUE or --opt=VALUE;\n"
     "after \"--\" every argument is taken as it stands. --help shows this text, --version the\n"
     "program's version.\n"
-    "Serving the tree: tools/publish/nginx/solmere-update.conf (see the README).\n"
+    "Serving the tree: tools/publish/nginx/solmere-update.conf, or publish sync to object storage\n"
+    "(see the README).\n"
     "Exit codes: 0 done, 1 failed (reasons on stderr), 2 bad usage.\n";
 
 // The line shown with a usage error: the command's own, or the tool's.
-constexpr char kToolUsage[] = "usage: publish release|verify|sign|keygen|sample ARGUMENTS...";
+constexpr char kToolUsage[] = "usage: publish release|verify|sign|keygen|sync|sample ARGUMENTS...";
 const char* usageLine = kToolUsage;
 
 struct Command {
@@ -96,6 +110,7 @@ const Command kCommands[] = {
     {"keygen", "usage: publish keygen KEYFILE", RunKeygen},
     {"sign", "usage: publish sign SERVER_DIR KEYFILE [--expires-in DAYS]", RunSign},
     {"verify", "usage: publish verify SERVER_DIR [--key HEX] [--json]", RunVerify},
+    {"sync", "usage: publish sync SERVER_DIR REMOTE [--rclone PATH] [--rclone-config FILE] [--dry-run]", RunSync},
     {"sample", "usage: publish sample ROOT VERSION [--files N] [--size-mb M] [--seed S]", RunSample},
 };
 

@@ -28,12 +28,12 @@
 #include "release_signing.h"
 #include "report.h"
 #include "tree_files.h"
+#include "tree_lock.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kLockName[] = ".publish-lock";
 // More threads than this would only hold more files in memory at once.
 constexpr int64_t kMaxJobs = 256;
 
@@ -518,23 +518,17 @@ void RemoveUnreferencedChunks(const Manifest& previous, const Manifest& current,
                std::to_string(removed.chunks) + " chunks removed");
 }
 
-// Two publishes into one tree would mix their files. A dry run makes no lock file; it
-// only looks whether a publish holds one.
+// The server folder, made for a publish, and its lock (see tree_lock.h).
 bool TakeLock(const ReleaseRequest& request, platform::File* lock) {
-  const std::u16string path = (request.serverRoot / kLockName).u16string();
-  std::error_code error;
-  if (request.dryRun) {
-    if (!platform::FileExists(path) || lock->Open(path, platform::FileMode::kRead) != EACCES) return true;
-  } else {
+  if (!request.dryRun) {
+    std::error_code error;
     fs::create_directories(request.serverRoot, error);
     if (!fs::is_directory(request.serverRoot, error)) {
       ReportError("cannot create the server folder " + PathText(request.serverRoot));
       return false;
     }
-    if (lock->Open(path, platform::FileMode::kCreate) == 0) return true;
   }
-  ReportError("another publish is working on " + PathText(request.serverRoot) + " (or it is not writable)");
-  return false;
+  return LockTree(request.serverRoot, request.dryRun, lock);
 }
 
 }  // namespace
