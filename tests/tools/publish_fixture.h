@@ -251,6 +251,23 @@ class PublishFixture : public ::testing::Test {
     return ReadFileText(Below(PathOf(server), name));
   }
 
+  // Sample client `version` (150 files, `sizeMb` MB) published into "server".
+  void ReleaseSample(int version, int sizeMb) {
+    // Built by insert: GCC 12 warns wrongly (-Wrestrict) on "c" + std::to_string(...).
+    std::string client = std::to_string(version);
+    client.insert(client.begin(), 'c');
+    PublishOk({"sample", At(client), std::to_string(version), "--files", "150", "--size-mb", std::to_string(sizeMb)});
+    PublishOk({"release", At("server"), At(client + "/velkar"), std::to_string(version)});
+  }
+
+  // The files of a folder with their bytes; folders and the lock file left out.
+  std::map<std::string, std::string> TreeFiles(std::string_view folder) const {
+    std::map<std::string, std::string> files;
+    for (const auto& [name, bytes] : Snapshot(PathOf(folder)))
+      if (bytes != "/" && name != ".publish-lock") files[name] = bytes;
+    return files;
+  }
+
   TempFolder folder_;
   const fs::path root_ = folder_.path();
 };

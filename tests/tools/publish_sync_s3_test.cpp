@@ -34,20 +34,6 @@ class PublishSyncS3 : public PublishFixture {
     return result;
   }
 
-  void Release(int version) {
-    std::string client = std::to_string(version);
-    client.insert(client.begin(), 'c');
-    PublishOk({"sample", At(client), std::to_string(version), "--files", "150", "--size-mb", "4"});
-    PublishOk({"release", At("server"), At(client + "/velkar"), std::to_string(version)});
-  }
-
-  std::map<std::string, std::string> Files(std::string_view folder) const {
-    std::map<std::string, std::string> files;
-    for (const auto& [name, bytes] : Snapshot(PathOf(folder)))
-      if (bytes != "/" && name != ".publish-lock") files[name] = bytes;
-    return files;
-  }
-
   // Each object's Cache-Control as the server keeps it, from rclone's listing (one object a line).
   std::map<std::string, std::string> CacheControls() {
     const ChildResult listing = Rclone({"lsjson", "-R", "--files-only", "--metadata", bucket_ + "/tree"});
@@ -70,14 +56,14 @@ class PublishSyncS3 : public PublishFixture {
 
 TEST_F(PublishSyncS3, TheBucketHoldsTheTreeWithItsCachingHeaders) {
   for (int version = 1; version <= 2; ++version) {
-    Release(version);
+    ReleaseSample(version, 4);
     PublishOk({"sync", At("server"), bucket_ + "/tree", "--rclone-config", At("rclone.conf")});
     std::string back = std::to_string(version);
     back.insert(0, std::string("back"));
     // --fast-list: s3rver leaves nested folders out of a folder's listing.
     Rclone({"copy", "--fast-list", bucket_ + "/tree", At(back)});
-    const std::map<std::string, std::string> tree = Files("server");
-    EXPECT_EQ(Files(back), tree) << "release " << version;
+    const std::map<std::string, std::string> tree = TreeFiles("server");
+    EXPECT_EQ(TreeFiles(back), tree) << "release " << version;
     const std::map<std::string, std::string> headers = CacheControls();
     EXPECT_EQ(headers.size(), tree.size());
     std::size_t chunks = 0;

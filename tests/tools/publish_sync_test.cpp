@@ -12,22 +12,6 @@ namespace {
 
 class PublishSync : public PublishFixture {
  protected:
-  // Sample client `version` published into "server".
-  void Release(int version) {
-    std::string client = std::to_string(version);
-    client.insert(client.begin(), 'c');
-    PublishOk({"sample", At(client), std::to_string(version), "--files", "150", "--size-mb", "2"});
-    PublishOk({"release", At("server"), At(client + "/velkar"), std::to_string(version)});
-  }
-
-  // The files of a folder with their bytes; folders and the lock file left out.
-  std::map<std::string, std::string> Files(std::string_view folder) const {
-    std::map<std::string, std::string> files;
-    for (const auto& [name, bytes] : Snapshot(PathOf(folder)))
-      if (bytes != "/" && name != ".publish-lock") files[name] = bytes;
-    return files;
-  }
-
   // A stand-in for rclone that logs each run ("command NAME", preceded by "object NAME" for each
   // object it was given), fails with exit 7 on copy run number `failOnCopy` (0: never), and
   // otherwise runs the real rclone.
@@ -61,11 +45,11 @@ class PublishSync : public PublishFixture {
 TEST_F(PublishSync, TheRemoteEqualsTheTreeAfterEveryReleaseDeletionsIncluded) {
   std::map<std::string, std::string> before;
   for (int version = 1; version <= 3; ++version) {
-    Release(version);
+    ReleaseSample(version, 2);
     PublishOk({"sync", At("server"), At("remote")});
-    const std::map<std::string, std::string> tree = Files("server");
+    const std::map<std::string, std::string> tree = TreeFiles("server");
     ASSERT_TRUE(tree.count("version")) << "release " << version;
-    EXPECT_EQ(Files("remote"), tree) << "release " << version;
+    EXPECT_EQ(TreeFiles("remote"), tree) << "release " << version;
     EXPECT_FALSE(fs::exists(PathOf("remote/.publish-lock")));
     // The sample drops files from one release to the next: those objects must be gone.
     std::size_t dropped = 0;
@@ -78,11 +62,11 @@ TEST_F(PublishSync, TheRemoteEqualsTheTreeAfterEveryReleaseDeletionsIncluded) {
 }
 
 TEST_F(PublishSync, VersionGoesUpAfterEveryOtherObjectAndDeletionsAfterIt) {
-  Release(1);
+  ReleaseSample(1, 2);
   PublishOk({"sync", At("server"), At("remote")});
-  Release(2);
+  ReleaseSample(2, 2);
   PublishOk({"sync", At("server"), At("remote"), "--rclone", FakeRclone()});
-  EXPECT_EQ(Files("remote"), Files("server"));
+  EXPECT_EQ(TreeFiles("remote"), TreeFiles("server"));
   const std::vector<std::string> lines = LogLines();
   const auto at = [&](const std::string& line) {
     return static_cast<std::size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
@@ -106,26 +90,26 @@ TEST_F(PublishSync, VersionGoesUpAfterEveryOtherObjectAndDeletionsAfterIt) {
 }
 
 TEST_F(PublishSync, AFailedStepLeavesTheOldVersionAndARunAgainFinishes) {
-  Release(1);
+  ReleaseSample(1, 2);
   PublishOk({"sync", At("server"), At("remote")});
-  Release(2);
+  ReleaseSample(2, 2);
   const ChildResult failed = Publish({"sync", At("server"), At("remote"), "--rclone", FakeRclone(2)});
   EXPECT_EQ(failed.exitCode, 1) << failed.out << failed.err;
   EXPECT_NE(failed.err.find("rclone failed in the step"), std::string::npos) << failed.err;
   EXPECT_NE(failed.err.find("publish sync again"), std::string::npos) << failed.err;
   EXPECT_EQ(ReadFileText(PathOf("remote/version")), "1");
   PublishOk({"sync", At("server"), At("remote")});
-  EXPECT_EQ(Files("remote"), Files("server"));
+  EXPECT_EQ(TreeFiles("remote"), TreeFiles("server"));
 }
 
 TEST_F(PublishSync, ADryRunNamesTheStepsAndChangesNothing) {
-  Release(1);
+  ReleaseSample(1, 2);
   PublishOk({"sync", At("server"), At("remote")});
-  Release(2);
-  const std::map<std::string, std::string> remote = Files("remote");
+  ReleaseSample(2, 2);
+  const std::map<std::string, std::string> remote = TreeFiles("remote");
   const ChildResult result = Publish({"sync", At("server"), At("remote"), "--dry-run", "--rclone", FakeRclone()});
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-  EXPECT_EQ(Files("remote"), remote);
+  EXPECT_EQ(TreeFiles("remote"), remote);
   EXPECT_FALSE(fs::exists(PathOf("rclone.log"))) << "a dry run ran rclone";
   for (const char* step : {"content", "lists", "release manifest", "version", "deletions"})
     EXPECT_NE(result.out.find(std::string(", ") + step), std::string::npos) << step << "\n" << result.out;
